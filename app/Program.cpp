@@ -1,0 +1,25 @@
+#include "app/Program.h"
+
+#include "app/CommandLine.h"
+#include "app/MainWindow.h"
+#include "app/MessagePump.h"
+#include "app/ShellModule.h"
+
+int RunProgram(const char* commandLine, int showCommand) {
+  TokeniseCommandLine(commandLine ? commandLine : "", CommandLinePaths);
+
+  MessagePump pump;
+  theModule.AddMessagePump(&pump);  // without it the window simply registers no hooks
+
+  int exitCode = 0;
+  {
+    MainWindow mainWindow;
+    HWND hwnd = mainWindow.Create();
+    if (hwnd) {
+      ShowWindow(hwnd, showCommand);
+      exitCode = pump.RunPump();
+    }
+  }
+  theModule.RemoveMessagePump();
+  return exitCode;
+}

@@ -1,0 +1,71 @@
+// The contract between tagwhirl and its tag library, mp3infp.dll. The program resolves these entry
+// points by name at run time (tags/TagLibrary.h); the library exports them under their plain names.
+//
+// The library keeps one current file. All strings are narrow, in the ANSI code page.
+#pragma once
+
+#include <windows.h>
+
+#ifdef MP3INFP_BUILDING
+#define MP3INFP_API extern "C" __declspec(dllexport)
+#else
+#define MP3INFP_API extern "C"
+#endif
+
+// Values of mp3infp_GetType.
+enum : DWORD {
+  kMp3infpTypeUnknown = 0,  // no current file, or a file the library cannot tag
+  kMp3infpTypeMp3 = 1,      // MPEG audio, bare or wrapped in RIFF (form RMP3)
+  kMp3infpTypeWave = 2,     // RIFF WAVE
+};
+
+// Flags of mp3infp_mp3_GetTagType.
+enum : DWORD {
+  kMp3infpTagId3v1 = 1,
+  kMp3infpTagId3v2 = 2,
+  kMp3infpTagRiffInfo = 4,  // RIFF MP3 with LIST/INFO, the "_rmp" value names
+};
+
+// Makes `path` the current file and reads its tags. Returns 0 on success, non-zero when the file
+// cannot be read (the current file is then empty: type unknown, no tags).
+typedef DWORD(WINAPI* Mp3infpLoadFn)(HWND owner, const char* path);
+
+// Copies the value `name` of the current file into `buffer` (always NUL-terminated when
+// bufferSize > 0). Returns the value's length in bytes without the NUL, or (DWORD)-1 when the
+// name is unknown or the current file has no such tag; a result >= bufferSize means cut short.
+typedef DWORD(WINAPI* Mp3infpGetValueFn)(const char* name, char* buffer, DWORD bufferSize);
+
+// Sets the value `name` of the current file in memory. Returns 0 when the name is known.
+typedef DWORD(WINAPI* Mp3infpSetValueFn)(const char* name, const char* value);
+
+// Writes the current file's values into the file at `path` (the loaded file, or a copy of it).
+// Returns 0 on success; on failure that file is left as it was.
+typedef DWORD(WINAPI* Mp3infpSaveFn)(const char* path);
+
+// The kind of the current file (kMp3infpType...).
+typedef DWORD(WINAPI* Mp3infpGetTypeFn)();
+
+// The tags the current MP3 file has (kMp3infpTag... flags).
+typedef DWORD(WINAPI* Mp3infpGetTagTypeFn)();
+
+// Creates an empty ID3v1 or ID3v2 tag in the file at `path`; when it is the current file, the
+// current tag flags follow at once. Returns 0 on success (also when the tag exists already).
+typedef DWORD(WINAPI* Mp3infpMakeTagFn)(const char* path);
+
+// Shows the property view of the file at `path`, modal to `owner`. The four trailing arguments
+// are reserved and passed as 0. Returns 0 when the view was shown.
+typedef DWORD(WINAPI* Mp3infpViewPropExFn)(HWND owner, const char* path, DWORD reserved1,
+                                           DWORD reserved2, DWORD reserved3, DWORD reserved4);
+
+#ifdef MP3INFP_BUILDING
+MP3INFP_API DWORD WINAPI mp3infp_Load(HWND owner, const char* path);
+MP3INFP_API DWORD WINAPI mp3infp_GetValue(const char* name, char* buffer, DWORD bufferSize);
+MP3INFP_API DWORD WINAPI mp3infp_SetValue(const char* name, const char* value);
+MP3INFP_API DWORD WINAPI mp3infp_Save(const char* path);
+MP3INFP_API DWORD WINAPI mp3infp_GetType();
+MP3INFP_API DWORD WINAPI mp3infp_mp3_GetTagType();
+MP3INFP_API DWORD WINAPI mp3infp_mp3_MakeId3v1(const char* path);
+MP3INFP_API DWORD WINAPI mp3infp_mp3_MakeId3v2(const char* path);
+MP3INFP_API DWORD WINAPI mp3infp_ViewPropEx(HWND owner, const char* path, DWORD reserved1,
+                                            DWORD reserved2, DWORD reserved3, DWORD reserved4);
+#endif

@@ -1,0 +1,119 @@
+#include "tags/TagLibrary.h"
+
+#include <cstdlib>
+#include <cstring>
+
+constinit TagLibrary theTagLibrary;
+
+namespace {
+
+template <class Function>
+void Resolve(HMODULE module, const char* name, Function* function) {
+  *function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
+}
+
+// The folder of the program's own file, with a trailing separator; empty when unknown.
+bool ProgramFolderPath(const char* fileName, char* path, size_t size) {
+  char module[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, module, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return false;
+  // Cut after the last separator, found by character: a double-byte character may end in 0x5C.
+  char* cut = nullptr;
+  for (char* p = module; *p; p = CharNextA(p)) {
+    if (*p == '\\' || *p == '/') cut = p + 1;
+  }
+  if (!cut) return false;
+  *cut = 0;
+  if (std::strlen(module) + std::strlen(fileName) >= size) return false;
+  std::strcpy(path, module);
+  std::strcat(path, fileName);
+  return true;
+}
+
+void ReleaseTagLibrary() { theTagLibrary.Close(); }
+
+}  // namespace
+
+bool TagLibrary::Open(const char* name) {
+  Close();
+  module_ = LoadLibraryA(name);
+  if (!module_) {
+    char path[MAX_PATH];
+    if (ProgramFolderPath(name, path, sizeof path)) module_ = LoadLibraryA(path);
+  }
+  if (!module_) return false;
+
+  Resolve(module_, "mp3infp_Load", &load_);
+  Resolve(module_, "mp3infp_GetValue", &getValue_);
+  Resolve(module_, "mp3infp_SetValue", &setValue_);
+  Resolve(module_, "mp3infp_Save", &save_);
+  Resolve(module_, "mp3infp_GetType", &getType_);
+  Resolve(module_, "mp3infp_mp3_GetTagType", &getTagType_);
+  Resolve(module_, "mp3infp_mp3_MakeId3v1", &makeId3v1_);
+  Resolve(module_, "mp3infp_mp3_MakeId3v2", &makeId3v2_);
+  Resolve(module_, "mp3infp_ViewPropEx", &viewPropEx_);
+  return true;
+}
+
+void TagLibrary::Close() {
+  if (module_) FreeLibrary(module_);
+  *this = TagLibrary();
+}
+
+int TagLibrary::ResolvedCount() const {
+  const void* entries[] = {
+      reinterpret_cast<const void*>(load_),       reinterpret_cast<const void*>(getValue_),
+      reinterpret_cast<const void*>(setValue_),   reinterpret_cast<const void*>(save_),
+      reinterpret_cast<const void*>(getType_),    reinterpret_cast<const void*>(getTagType_),
+      reinterpret_cast<const void*>(makeId3v1_),  reinterpret_cast<const void*>(makeId3v2_),
+      reinterpret_cast<const void*>(viewPropEx_),
+  };
+  int count = 0;
+  for (const void* entry : entries) count += entry != nullptr;
+  return count;
+}
+
+DWORD TagLibrary::Load(HWND owner, const char* path) const {
+  return load_ ? load_(owner, path) : kMissingEntryPoint;
+}
+
+DWORD TagLibrary::GetValue(const char* name, char* buffer, DWORD bufferSize) const {
+  if (!getValue_) {
+    if (buffer && bufferSize) buffer[0] = 0;
+    return static_cast<DWORD>(-1);
+  }
+  return getValue_(name, buffer, bufferSize);
+}
+
+DWORD TagLibrary::SetValue(const char* name, const char* value) const {
+  return setValue_ ? setValue_(name, value) : kMissingEntryPoint;
+}
+
+DWORD TagLibrary::Save(const char* path) const {
+  return save_ ? save_(path) : kMissingEntryPoint;
+}
+
+DWORD TagLibrary::GetType() const { return getType_ ? getType_() : kMp3infpTypeUnknown; }
+
+DWORD TagLibrary::GetTagType() const { return getTagType_ ? getTagType_() : 0; }
+
+DWORD TagLibrary::MakeId3v1(const char* path) const {
+  return makeId3v1_ ? makeId3v1_(path) : kMissingEntryPoint;
+}
+
+DWORD TagLibrary::MakeId3v2(const char* path) const {
+  return makeId3v2_ ? makeId3v2_(path) : kMissingEntryPoint;
+}
+
+DWORD TagLibrary::ViewPropEx(HWND owner, const char* path) const {
+  return viewPropEx_ ? viewPropEx_(owner, path, 0, 0, 0, 0) : kMissingEntryPoint;
+}
+
+bool LoadTagLibrary() {
+  if (!theTagLibrary.Open("mp3infp")) {
+    MessageBoxA(nullptr, "mp3infp.dll が見つかりません", nullptr, MB_OK);
+    std::exit(0);
+  }
+  std::atexit(ReleaseTagLibrary);
+  return true;
+}
