@@ -1,12 +1,33 @@
 #include "app/MainWindow.h"
 
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include "app/Controls.h"
+#include "app/Program.h"
 #include "app/ShellModule.h"
 #include "resources/resource.h"
+#include "tags/SaveEntry.h"
 
 namespace {
+
 const char kClassName[] = "tagwhirl.MainWindow";
 const DWORD kStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
 const DWORD kExStyle = WS_EX_APPWINDOW | WS_EX_WINDOWEDGE;
+const DWORD kRebarStyle = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS |
+                          RBS_VARHEIGHT | RBS_BANDBORDERS | RBS_AUTOSIZE | CCS_NODIVIDER;
+const DWORD kStatusStyle = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS |
+                           SBARS_SIZEGRIP;
+const DWORD kRuleComboStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | CBS_DROPDOWN;
+
+const UINT kRebarId = 0xE800;
+const UINT kStatusBarId = 0xE801;
+const UINT kPanelBandId = 0xEB00;
+const UINT kRuleBandId = 0xEB01;
+const UINT kRuleComboId = 0;
+// Height of the rule box's drop-down list; it stays empty, but a zero height would leave the box
+// without room to open at all.
+const int kRuleComboDropHeight = 200;
 
 bool RegisterMainWindowClass(HINSTANCE instance) {
   WNDCLASSEXA existing = {sizeof existing};
@@ -24,20 +45,50 @@ bool RegisterMainWindowClass(HINSTANCE instance) {
       LoadImageA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME), IMAGE_ICON, 16, 16, LR_DEFAULTCOLOR));
   return RegisterClassExA(&windowClass) != 0;
 }
+
+std::string LoadText(UINT id) {
+  char text[256] = "";
+  LoadStringA(theModule.instance(), id, text, sizeof text);
+  return text;
+}
+
+int WindowHeight(HWND hwnd) {
+  RECT rect;
+  GetWindowRect(hwnd, &rect);
+  return rect.bottom - rect.top;
+}
+
+int WindowWidth(HWND hwnd) {
+  RECT rect;
+  GetWindowRect(hwnd, &rect);
+  return rect.right - rect.left;
+}
+
 }  // namespace
 
 const Handler<MainWindow> MainWindow::kHandlers[] = {
     OnMessage<MainWindow>(WM_CREATE, &MainWindow::OnCreate),
+    OnMessage<MainWindow>(WM_APP_SAVE, &MainWindow::OnSaveRequest),
+    OnMessage<MainWindow>(WM_DROPFILES, &MainWindow::OnDropFiles),
+    OnCommand<MainWindow>(ID_SELECT_ALL, &MainWindow::OnSelectAll),
+    OnCommand<MainWindow>(ID_FILE_NEW, &MainWindow::OnNothing),
+    OnNotify<MainWindow>(LVN_ITEMCHANGED, &MainWindow::OnListItemChanged),
+    OnNotify<MainWindow>(CBEN_ENDEDITA, &MainWindow::OnRuleEditEnded),
+    OnMessage<MainWindow>(WM_SIZE, &MainWindow::OnSize),
+    OnNotify<MainWindow>(RBN_AUTOSIZE, &MainWindow::OnRebarAutoSize),
+    OnMessage<MainWindow>(WM_ERASEBKGND, &MainWindow::OnEraseBackground),
+    OnMessage<MainWindow>(WM_MENUSELECT, &MainWindow::OnMenuSelect),
+    OnMessage<MainWindow>(WM_SETFOCUS, &MainWindow::OnSetFocus),
     OnMessage<MainWindow>(WM_DESTROY, &MainWindow::OnDestroy),
 };
 
 HWND MainWindow::Create() {
   const HINSTANCE instance = theModule.instance();
-  char caption[256] = "";
-  LoadStringA(instance, IDR_MAINFRAME, caption, sizeof caption);
+  const std::string caption = LoadText(IDR_MAINFRAME);
   if (!RegisterMainWindowClass(instance)) return nullptr;
-  HWND hwnd = CreateWindowExA(kExStyle, kClassName, caption, kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                              CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, this);
+  HWND hwnd = CreateWindowExA(kExStyle, kClassName, caption.c_str(), kStyle, CW_USEDEFAULT,
+                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
+                              instance, this);
   if (!hwnd) return nullptr;
   accelerators_ = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME));
   return hwnd;
@@ -48,10 +99,210 @@ bool MainWindow::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESU
 }
 
 bool MainWindow::OnCreate(WPARAM, LPARAM, LRESULT* result) {
+  SetMenu(hwnd(), nullptr);
+
+  panel_.Create(hwnd());
+
+  ruleCombo_ = CreateWindowExA(0, WC_COMBOBOXEXA, "", kRuleComboStyle, CW_USEDEFAULT,
+                               CW_USEDEFAULT, CW_USEDEFAULT, kRuleComboDropHeight, hwnd(),
+                               reinterpret_cast<HMENU>(kRuleComboId), theModule.instance(),
+                               nullptr);
+  if (HWND edit = GetComboEdit(ruleCombo_))
+    SendMessageA(edit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(5, 0));
+
+  CreateRebar();
+  if (rebar_) {
+    AddBand(kPanelBandId, panel_.hwnd(), nullptr);
+    AddBand(kRuleBandId, ruleCombo_, "ルール");
+  }
+
+  statusBar_ = CreateStatusWindowA(kStatusStyle, LoadText(IDS_READY).c_str(), hwnd(),
+                                   kStatusBarId);
+
+  clientView_ = list_.Create(hwnd());
+
   if (MessagePump* pump = theModule.GetMessagePump(GetCurrentThreadId())) {
     pump->AddPreDispatchHook(this);
     pump->AddIdleHook(this);
   }
+
+  LockBands();
+
+  if (clientView_) {
+    list_.InsertColumns();
+    TakeIn(CommandLinePaths);
+  }
+
+  DragAcceptFiles(hwnd(), TRUE);
+  *result = 0;
+  return true;
+}
+
+void MainWindow::CreateRebar() {
+  rebar_ = CreateWindowExA(0, REBARCLASSNAMEA, nullptr, kRebarStyle, 0, 0, 100, 100, hwnd(),
+                           reinterpret_cast<HMENU>(kRebarId), theModule.instance(), nullptr);
+  if (!rebar_) return;
+  REBARINFO bar = {sizeof bar};
+  if (!SendMessageA(rebar_, RB_SETBARINFO, 0, reinterpret_cast<LPARAM>(&bar))) {
+    DestroyWindow(rebar_);
+    rebar_ = nullptr;
+  }
+}
+
+void MainWindow::AddBand(UINT id, HWND child, const char* title) {
+  if (!child) return;
+  REBARBANDINFOA band = {sizeof band};
+  band.fMask = RBBIM_STYLE | RBBIM_CHILD | RBBIM_CHILDSIZE | RBBIM_SIZE | RBBIM_ID |
+               RBBIM_IDEALSIZE | (title ? RBBIM_TEXT : 0);
+  band.fStyle = RBBS_CHILDEDGE | RBBS_BREAK;
+  band.hwndChild = child;
+  band.wID = id;
+  band.cx = band.cxIdeal = WindowWidth(child);
+  band.cxMinChild = 0;
+  band.cyMinChild = WindowHeight(child);
+  band.lpText = const_cast<char*>(title);
+  InsertBand(rebar_, &band);
+}
+
+void MainWindow::LockBands() {
+  if (!rebar_) return;
+  const int count = GetBandCount(rebar_);
+  for (int index = 0; index < count; ++index) {
+    REBARBANDINFOA band = {sizeof band};
+    band.fMask = RBBIM_STYLE;
+    if (!SendMessageA(rebar_, RB_GETBANDINFOA, index, reinterpret_cast<LPARAM>(&band))) continue;
+    band.fStyle |= RBBS_NOGRIPPER;
+    SendMessageA(rebar_, RB_SETBANDINFOA, index, reinterpret_cast<LPARAM>(&band));
+  }
+}
+
+void MainWindow::PlacePanes(bool resizeBars) {
+  RECT rest;
+  GetClientRect(hwnd(), &rest);
+  if (rebar_ && IsWindowVisible(rebar_)) {
+    if (resizeBars) SendMessageA(rebar_, WM_SIZE, 0, 0);
+    rest.top += WindowHeight(rebar_);
+  }
+  if (statusBar_ && IsWindowVisible(statusBar_)) {
+    if (resizeBars) SendMessageA(statusBar_, WM_SIZE, 0, 0);
+    rest.bottom -= WindowHeight(statusBar_);
+  }
+  if (clientView_) {
+    SetWindowPos(clientView_, nullptr, rest.left, rest.top, rest.right - rest.left,
+                 rest.bottom - rest.top, SWP_NOZORDER | SWP_NOACTIVATE);
+  }
+}
+
+bool MainWindow::OnSaveRequest(WPARAM, LPARAM, LRESULT* result) {
+  SaveAllRows();
+  *result = 0;
+  return true;
+}
+
+void MainWindow::SaveAllRows() {
+  if (!clientView_) return;
+  if (panel_.SaveToFolder()) {
+    const std::string folder = panel_.FolderText();
+    for (int row = 0; row < list_.RowCount(); ++row) SaveEntry(list_, row, folder.c_str());
+  } else {
+    for (int row = 0; row < list_.RowCount(); ++row) SaveEntry(list_, row, nullptr);
+  }
+}
+
+bool MainWindow::OnDropFiles(WPARAM wParam, LPARAM, LRESULT* result) {
+  HDROP drop = reinterpret_cast<HDROP>(wParam);
+  const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+  std::vector<std::string> paths;
+  for (UINT index = 0; index < count; ++index) {
+    char name[MAX_PATH] = "";
+    DragQueryFileA(drop, index, name, MAX_PATH);
+    paths.push_back(name);
+  }
+  DragFinish(drop);
+  if (clientView_) TakeIn(paths);
+  *result = 0;
+  return true;
+}
+
+bool MainWindow::OnSelectAll(UINT, UINT, HWND) {
+  if (!clientView_) return true;
+  selectingAll_ = true;
+  list_.SelectAll();
+  selectingAll_ = false;
+  ShowRuleOfSelection();
+  return true;
+}
+
+bool MainWindow::OnNothing(UINT, UINT, HWND) { return true; }
+
+bool MainWindow::OnListItemChanged(NMHDR* header, LRESULT* result) {
+  if (header->hwndFrom != clientView_) return false;
+  const NMLISTVIEW* change = reinterpret_cast<const NMLISTVIEW*>(header);
+  if (!(change->uChanged & LVIF_STATE)) return false;
+  if (((change->uOldState ^ change->uNewState) & LVIS_SELECTED) == 0) return false;
+  if (!selectingAll_) ShowRuleOfSelection();
+  *result = 0;
+  return true;
+}
+
+void MainWindow::ShowRuleOfSelection() {
+  const std::string rule = list_.CommonRule(GetNextSelected(clientView_, -1), -1);
+  if (HWND edit = GetComboEdit(ruleCombo_)) SetWindowTextA(edit, rule.c_str());
+}
+
+bool MainWindow::OnRuleEditEnded(NMHDR* header, LRESULT* result) {
+  if (header->idFrom != kRuleComboId || header->hwndFrom != ruleCombo_) return false;
+  if (clientView_) list_.ApplyRuleToSelection(GetWindowString(GetComboEdit(ruleCombo_)));
+  *result = 0;
+  return true;
+}
+
+bool MainWindow::OnSize(WPARAM wParam, LPARAM, LRESULT*) {
+  if (wParam != SIZE_MINIMIZED) PlacePanes(true);
+  return false;  // the default handling follows
+}
+
+bool MainWindow::OnRebarAutoSize(NMHDR* header, LRESULT* result) {
+  if (header->hwndFrom != rebar_) return false;
+  PlacePanes(false);
+  *result = 0;
+  return true;
+}
+
+bool MainWindow::OnEraseBackground(WPARAM, LPARAM, LRESULT* result) {
+  if (!clientView_) return false;
+  // The panes cover the whole client area.
+  *result = 1;
+  return true;
+}
+
+bool MainWindow::OnMenuSelect(WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  if (!statusBar_) return false;
+  const UINT item = LOWORD(wParam);
+  const UINT flags = HIWORD(wParam);
+  HMENU menu = reinterpret_cast<HMENU>(lParam);
+  *result = 0;
+  if (flags == 0xFFFF && !menu) {
+    SetSimpleMode(statusBar_, false);
+    return true;
+  }
+  std::string help;
+  if (!(flags & MF_POPUP)) {
+    UINT id = item;
+    if (id >= 0xF000 && id < 0xF1F0) id = (id - 0xF000) / 16 + 0xEF00;
+    help = LoadText(id);
+    const size_t lineBreak = help.find('\n');
+    if (lineBreak != std::string::npos) help.resize(lineBreak);
+  }
+  SetSimpleMode(statusBar_, true);
+  SendMessageA(statusBar_, SB_SETTEXTA, SB_SIMPLEID | SBT_NOBORDERS,
+               reinterpret_cast<LPARAM>(help.c_str()));
+  return true;
+}
+
+bool MainWindow::OnSetFocus(WPARAM, LPARAM, LRESULT* result) {
+  if (!clientView_) return false;
+  SetFocus(clientView_);
   *result = 0;
   return true;
 }

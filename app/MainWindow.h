@@ -1,16 +1,34 @@
-// The program's only top-level window. It owns the panes, takes the command-line paths into the
-// list while it is created, and ends the program when it is destroyed.
+// The program's only top-level window. It owns and places the panes (the rebar with the output
+// panel and the rule box, the status bar, the target list), takes the command-line paths into
+// the list while it is created, accepts dropped files, and ends the program when destroyed.
 #pragma once
 
 #include <windows.h>
 
+#include <string>
+
 #include "app/MessagePump.h"
 #include "app/Window.h"
+#include "panel/OutputPanel.h"
+#include "targets/TargetListView.h"
 
 class MainWindow : public Window, private PreDispatchHook, private IdleHook {
  public:
   // Creates the window; null when it cannot be created.
   HWND Create();
+
+  TargetListView& list() { return list_; }
+  OutputPanel& panel() { return panel_; }
+  HWND rebar() const { return rebar_; }
+  HWND statusBar() const { return statusBar_; }
+  HWND ruleCombo() const { return ruleCombo_; }
+
+  // Places the panes: rebar on top, status bar at the bottom, the list in between.
+  void PlacePanes(bool resizeBars);
+
+  // Takes every path into the list with the list's painting held back until the end.
+  template <class Paths>
+  void TakeIn(const Paths& paths);
 
  private:
   bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
@@ -19,9 +37,44 @@ class MainWindow : public Window, private PreDispatchHook, private IdleHook {
   bool IdleStep() override;
 
   bool OnCreate(WPARAM wParam, LPARAM lParam, LRESULT* result);
+  bool OnSaveRequest(WPARAM wParam, LPARAM lParam, LRESULT* result);
+  bool OnDropFiles(WPARAM wParam, LPARAM lParam, LRESULT* result);
+  bool OnSelectAll(UINT notifyCode, UINT id, HWND control);
+  bool OnNothing(UINT notifyCode, UINT id, HWND control);
+  bool OnListItemChanged(NMHDR* header, LRESULT* result);
+  bool OnRuleEditEnded(NMHDR* header, LRESULT* result);
+  bool OnSize(WPARAM wParam, LPARAM lParam, LRESULT* result);
+  bool OnRebarAutoSize(NMHDR* header, LRESULT* result);
+  bool OnEraseBackground(WPARAM wParam, LPARAM lParam, LRESULT* result);
+  bool OnMenuSelect(WPARAM wParam, LPARAM lParam, LRESULT* result);
+  bool OnSetFocus(WPARAM wParam, LPARAM lParam, LRESULT* result);
   bool OnDestroy(WPARAM wParam, LPARAM lParam, LRESULT* result);
+
+  void CreateRebar();
+  void AddBand(UINT id, HWND child, const char* title);
+  void LockBands();
+  void ShowRuleOfSelection();
+  void SaveAllRows();
 
   static const Handler<MainWindow> kHandlers[];
 
+  HWND rebar_ = nullptr;
+  HWND statusBar_ = nullptr;
+  HWND clientView_ = nullptr;
   HACCEL accelerators_ = nullptr;
+  TargetListView list_;
+  OutputPanel panel_;
+  HWND ruleCombo_ = nullptr;
+  // While Ctrl+A selects row after row, the rule box is updated once at the end instead of once
+  // per row (which would cost rows squared).
+  bool selectingAll_ = false;
 };
+
+template <class Paths>
+void MainWindow::TakeIn(const Paths& paths) {
+  // A list that cannot paint while the handler runs need not invalidate itself for every row.
+  SendMessageA(clientView_, WM_SETREDRAW, FALSE, 0);
+  for (const auto& path : paths) list_.AddPath(std::string(path));
+  SendMessageA(clientView_, WM_SETREDRAW, TRUE, 0);
+  InvalidateRect(clientView_, nullptr, TRUE);
+}

@@ -10,7 +10,7 @@ packages=(
   g++-mingw-w64-i686-posix mingw-w64-i686-dev binutils-mingw-w64-i686
   libboost1.81-dev googletest
   wine wine32:i386 wine64
-  xvfb xdotool x11-utils imagemagick
+  xvfb xdotool x11-utils imagemagick fonts-ipafont-gothic
   locales
   python3-mutagen libimage-exiftool-perl id3v2
 )

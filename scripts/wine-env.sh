@@ -14,6 +14,13 @@ tagwhirl_wine_prefix() {
     wineboot --init </dev/null >/dev/null 2>&1 || true
     wineserver --wait || true
   fi
+  if [ ! -f "$WINEPREFIX/.tagwhirl-fonts" ]; then
+    local reg="$WINEPREFIX/tagwhirl-fonts.reg"
+    { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE "$root/scripts/wine-fonts.reg"; } > "$reg"
+    wine regedit /S "$(winepath -w "$reg")" </dev/null >/dev/null 2>&1 || true
+    wineserver --wait || true
+    touch "$WINEPREFIX/.tagwhirl-fonts"
+  fi
 }
 
 # Starts a persistent wineserver and Wine's own background processes, with their output going

@@ -1,0 +1,76 @@
+#include "panel/OutputPanel.h"
+
+#include <shlobj.h>
+
+#include "app/ShellModule.h"
+#include "resources/resource.h"
+
+const Handler<OutputPanel> OutputPanel::kHandlers[] = {
+    OnMessage<OutputPanel>(WM_INITDIALOG, &OutputPanel::OnInitDialog),
+    OnMessage<OutputPanel>(WM_ERASEBKGND, &OutputPanel::OnEraseBackground),
+    OnCommand<OutputPanel>(IDOK, &OutputPanel::OnSave),
+    OnCommand<OutputPanel>(IDC_BROWSE, &OutputPanel::OnBrowse),
+};
+
+HWND OutputPanel::Create(HWND parent) {
+  return CreateDialogParamA(theModule.instance(), MAKEINTRESOURCEA(IDD_OUTPUT_PANEL), parent,
+                            Dialog::DialogProc, reinterpret_cast<LPARAM>(this));
+}
+
+bool OutputPanel::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  return DispatchTable(this, kHandlers, message, wParam, lParam, result);
+}
+
+bool OutputPanel::OnInitDialog(WPARAM, LPARAM, LRESULT* result) {
+  CheckRadioButton(hwnd(), IDC_SAVE_IN_PLACE, IDC_SAVE_TO_FOLDER, IDC_SAVE_IN_PLACE);
+  // No default focus: creating the panel must not take the focus from the list.
+  *result = FALSE;
+  return true;
+}
+
+bool OutputPanel::OnEraseBackground(WPARAM, LPARAM, LRESULT* result) {
+  // The rebar band's background shows through (the panel is transparent).
+  *result = TRUE;
+  return true;
+}
+
+bool OutputPanel::OnSave(UINT, UINT, HWND) {
+  // The panel's parent is the rebar; the main window is the rebar's parent.
+  SendMessageA(GetParent(GetParent(hwnd())), WM_APP_SAVE, 0, 0);
+  return true;
+}
+
+bool OutputPanel::OnBrowse(UINT, UINT, HWND) {
+  IMalloc* allocator = nullptr;
+  if (FAILED(SHGetMalloc(&allocator))) return true;
+  LPITEMIDLIST desktop = nullptr;
+  if (FAILED(SHGetSpecialFolderLocation(hwnd(), CSIDL_DESKTOP, &desktop))) {
+    allocator->Release();
+    return true;
+  }
+
+  BROWSEINFOA browse = {};
+  browse.hwndOwner = hwnd();
+  browse.pidlRoot = desktop;
+  LPITEMIDLIST chosen = SHBrowseForFolderA(&browse);
+  allocator->Free(desktop);
+
+  if (chosen) {
+    char path[MAX_PATH] = "";
+    if (!SHGetPathFromIDListA(chosen, path)) path[0] = 0;
+    allocator->Free(chosen);
+    SetDlgItemTextA(hwnd(), IDC_FOLDER, path);
+  }
+  allocator->Release();
+  return true;
+}
+
+bool OutputPanel::SaveToFolder() const {
+  return IsDlgButtonChecked(hwnd(), IDC_SAVE_TO_FOLDER) == BST_CHECKED;
+}
+
+std::string OutputPanel::FolderText() const {
+  char folder[MAX_PATH] = "";
+  GetDlgItemTextA(hwnd(), IDC_FOLDER, folder, MAX_PATH);
+  return folder;
+}

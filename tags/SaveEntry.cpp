@@ -1,0 +1,74 @@
+#include "tags/SaveEntry.h"
+
+#include <windows.h>
+
+#include <shlwapi.h>
+
+#include "tags/TagLibrary.h"
+#include "targets/TargetListView.h"
+#include "templates/CodeTable.h"
+
+namespace {
+
+void ReportSaveFailure(const std::string& target) {
+  MessageBoxA(nullptr, target.c_str(), "保存に失敗", MB_OK);
+}
+
+}  // namespace
+
+void SetTagField(const std::string& path, const char* fieldKey, const std::string& value) {
+  if (value.empty()) return;
+  const TagLibrary& library = theTagLibrary;
+  const std::string key = fieldKey;
+  if (library.GetType() != kMp3infpTypeMp3) {
+    library.SetValue(key.c_str(), value.c_str());
+    return;
+  }
+  DWORD tags = library.GetTagType();
+  if (!(tags & (kMp3infpTagId3v1 | kMp3infpTagId3v2))) {
+    if (library.MakeId3v1(path.c_str()) != 0)
+      MessageBoxA(nullptr, "mp3v1タグの作成に失敗", nullptr, MB_OK);
+    if (library.MakeId3v2(path.c_str()) != 0)
+      MessageBoxA(nullptr, "mp3v2タグの作成に失敗", nullptr, MB_OK);
+    tags = library.GetTagType();
+  }
+  if (tags & kMp3infpTagId3v1) library.SetValue((key + "_v1").c_str(), value.c_str());
+  if (tags & kMp3infpTagId3v2) library.SetValue((key + "_v2").c_str(), value.c_str());
+  if (tags & kMp3infpTagRiffInfo) library.SetValue((key + "_rmp").c_str(), value.c_str());
+}
+
+bool SaveEntry(TargetListView& list, int row, const char* folder) {
+  const TargetItem* item = list.ItemOfRow(row);
+  if (!item) return false;
+  const TagLibrary& library = theTagLibrary;
+  library.Load(list.hwnd(), item->path.c_str());
+
+  const std::string name = list.CellText(row, 0);
+  for (int code = 0; code < kCodeCount; ++code) {
+    if (!CodeTable[code].fieldKey) continue;
+    SetTagField(item->path, CodeTable[code].fieldKey, list.CellText(row, code + 1));
+  }
+
+  std::string target = item->path;
+  if (folder) {
+    char destination[MAX_PATH];
+    if (!PathCombineA(destination, folder, name.c_str())) {
+      // Folder and name together exceed the path limit: there is no file to save into.
+      ReportSaveFailure(std::string(folder) + "\\" + name);
+      return false;
+    }
+    target = destination;
+    // A copy that fails (a file of that name exists already, no such folder, no room) must not
+    // lead to saving into whatever file the destination names: that may be someone else's.
+    if (!CopyFileA(item->path.c_str(), target.c_str(), TRUE)) {
+      ReportSaveFailure(target);
+      return false;
+    }
+  }
+
+  if (library.Save(target.c_str()) != 0) {
+    ReportSaveFailure(target);
+    return false;
+  }
+  return true;
+}

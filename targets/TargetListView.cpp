@@ -1,0 +1,208 @@
+#include "targets/TargetListView.h"
+
+#include <commctrl.h>
+#include <shlwapi.h>
+
+#include <boost/make_shared.hpp>
+#include <cstring>
+
+#include "app/Controls.h"
+#include "app/ShellModule.h"
+#include "rules/RulesFile.h"
+#include "targets/PathText.h"
+#include "templates/CodeTable.h"
+#include "templates/MatchRule.h"
+
+namespace {
+
+const char kClassName[] = "tagwhirl.TargetListView";
+const DWORD kStyle = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | LVS_REPORT |
+                     LVS_SHOWSELALWAYS;
+// Grid lines, header drag and drop, full-row select.
+const DWORD kListExStyle = LVS_EX_GRIDLINES | LVS_EX_HEADERDRAGDROP | LVS_EX_FULLROWSELECT;
+
+struct Column {
+  const char* title;
+  int width;
+};
+
+const Column kColumns[TargetListView::kColumnCount] = {
+    {"ファイル名", 190}, {"アーティスト", 100}, {"アルバム", 100}, {"タイトル", 100},
+    {"トラック", 100},   {"ジャンル", 100},     {"作成日", 100},   {"コメント", 150},
+};
+
+// The system list view's own procedure, which the superclass passes everything on to.
+WNDPROC RegisterSuperclass(HINSTANCE instance) {
+  static WNDPROC listProc = nullptr;
+  if (listProc) return listProc;
+  WNDCLASSEXA list = {sizeof list};
+  if (!GetClassInfoExA(nullptr, WC_LISTVIEWA, &list)) return nullptr;
+  const WNDPROC systemProc = list.lpfnWndProc;
+  list.cbSize = sizeof list;
+  list.lpfnWndProc = Window::WindowProc;
+  list.hInstance = instance;
+  list.lpszClassName = kClassName;
+  if (!RegisterClassExA(&list) && GetLastError() != ERROR_CLASS_ALREADY_EXISTS) return nullptr;
+  listProc = systemProc;
+  return listProc;
+}
+
+class FindHandle {
+ public:
+  explicit FindHandle(HANDLE handle) : handle_(handle) {}
+  ~FindHandle() {
+    if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
+  }
+  FindHandle(const FindHandle&) = delete;
+  FindHandle& operator=(const FindHandle&) = delete;
+  HANDLE get() const { return handle_; }
+
+ private:
+  HANDLE handle_;
+};
+
+}  // namespace
+
+const Handler<TargetListView> TargetListView::kHandlers[] = {
+    OnMessage<TargetListView>(WM_CREATE, &TargetListView::OnCreate),
+};
+
+HWND TargetListView::Create(HWND parent) {
+  const HINSTANCE instance = theModule.instance();
+  baseProc_ = RegisterSuperclass(instance);
+  if (!baseProc_) return nullptr;
+  return CreateWindowExA(WS_EX_CLIENTEDGE, kClassName, "", kStyle, 0, 0, 0, 0, parent, nullptr,
+                         instance, this);
+}
+
+bool TargetListView::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  return DispatchTable(this, kHandlers, message, wParam, lParam, result);
+}
+
+bool TargetListView::OnCreate(WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  // The control completes its own creation first; the rules are in before any row is made.
+  *result = DefaultProc(WM_CREATE, wParam, lParam);
+  if (*result == -1) return true;
+  SetExtendedListViewStyle(hwnd(), kListExStyle);
+  LoadRules(rules);
+  return true;
+}
+
+void TargetListView::InsertColumns() {
+  for (int column = 0; column < kColumnCount; ++column)
+    InsertColumn(hwnd(), column, kColumns[column].title, kColumns[column].width);
+}
+
+void TargetListView::AddPath(std::string path) {
+  // Paths live in 260-byte buffers: a longer one cannot name anything the program can open.
+  if (path.empty() || path.size() >= MAX_PATH || !PathFileExistsA(path.c_str())) return;
+  if (PathIsDirectoryA(path.c_str())) {
+    ScanFolder(path);
+    return;
+  }
+
+  boost::shared_ptr<TargetItem> item = boost::make_shared<TargetItem>();
+  item->path = path;
+  items.push_back(item);
+
+  const int row = InsertItem(hwnd(), RowCount(), LastComponent(path).c_str(),
+                             reinterpret_cast<LPARAM>(item.get()));
+  if (row < 0) return;
+  for (const std::string& rule : rules) {
+    if (ApplyRule(row, path, rule)) break;
+  }
+}
+
+void TargetListView::ScanFolder(std::string folder) {
+  char pattern[MAX_PATH];
+  if (!PathCombineA(pattern, folder.c_str(), "*.*")) return;
+
+  WIN32_FIND_DATAA found;
+  FindHandle search(FindFirstFileA(pattern, &found));
+  if (search.get() == INVALID_HANDLE_VALUE) return;
+
+  char full[MAX_PATH];
+  const DWORD length = GetFullPathNameA(pattern, MAX_PATH, full, nullptr);
+  if (length == 0 || length >= MAX_PATH) return;
+  const std::string root = CutAtLastSeparator(full);
+
+  do {
+    if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0)
+      continue;
+    // Each sub-folder is searched whole before the next entry of this one is read.
+    AddPath(JoinPath(root, found.cFileName));
+  } while (FindNextFileA(search.get(), &found));
+}
+
+bool TargetListView::ApplyRule(int row, std::string path, std::string templateText) {
+  const RuleMatch match = MatchRule(path, templateText);
+  if (match.outcome == RuleMatch::kError) {
+    MessageBoxA(hwnd(), match.error.c_str(), templateText.c_str(), MB_OK);
+    return false;
+  }
+  if (match.outcome != RuleMatch::kFits) return false;
+  for (int code = 0; code < kCodeCount; ++code) {
+    if (CodeTable[code].fieldKey && match.values[code])
+      SetCellText(row, code + 1, *match.values[code]);
+  }
+  if (TargetItem* item = ItemOfRow(row)) item->rule = templateText;
+  return true;
+}
+
+void TargetListView::ClearTagColumns(int row) {
+  for (int code = 0; code < kCodeCount; ++code) {
+    if (CodeTable[code].fieldKey) SetCellText(row, code + 1, std::string());
+  }
+}
+
+void TargetListView::ApplyRuleToSelection(const std::string& templateText) {
+  for (int row = GetNextSelected(hwnd(), -1); row != -1; row = GetNextSelected(hwnd(), row)) {
+    ClearTagColumns(row);
+    const TargetItem* item = ItemOfRow(row);
+    ApplyRule(row, item ? item->path : std::string(), templateText);
+  }
+}
+
+TargetItem* TargetListView::ItemOfRow(int row) const {
+  if (row < 0 || row >= RowCount()) return nullptr;
+  return reinterpret_cast<TargetItem*>(GetItemData(hwnd(), row));
+}
+
+std::vector<int> TargetListView::SelectedRows() const {
+  std::vector<int> rows;
+  for (int row = GetNextSelected(hwnd(), -1); row != -1; row = GetNextSelected(hwnd(), row))
+    rows.push_back(row);
+  return rows;
+}
+
+int TargetListView::RowCount() const { return GetItemCount(hwnd()); }
+
+int TargetListView::SetCellText(int row, int column, const std::string& text) {
+  return ::SetItemText(hwnd(), row, column, text.c_str()) ? row : -1;
+}
+
+std::string TargetListView::CellText(int row, int column) const {
+  return GetItemText(hwnd(), row, column);
+}
+
+std::string TargetListView::CommonRule(int firstRow, int end) const {
+  // An entry without a rule counts as the empty rule wherever it stands: the result is a rule
+  // that every selected entry carries, or empty.
+  std::string common;
+  bool first = true;
+  for (int row = firstRow; row != end && row != -1; row = GetNextSelected(hwnd(), row)) {
+    const TargetItem* item = ItemOfRow(row);
+    const std::string& rule = item ? item->rule : std::string();
+    if (first) {
+      common = rule;
+      first = false;
+    } else if (rule != common) {
+      return std::string();
+    }
+  }
+  return common;
+}
+
+void TargetListView::SelectAll() {
+  for (int row = 0; row < RowCount(); ++row) SetItemState(hwnd(), row, LVIS_SELECTED, LVIS_SELECTED);
+}

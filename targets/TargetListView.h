@@ -1,0 +1,59 @@
+// The target list: a superclass of the system list view whose rows are the files being tagged.
+// Each row's item data refers to its TargetItem; the entries are owned by `items`.
+#pragma once
+
+#include <windows.h>
+
+#include <boost/shared_ptr.hpp>
+#include <string>
+#include <vector>
+
+#include "app/Window.h"
+#include "targets/TargetItem.h"
+
+class TargetListView : public Window {
+ public:
+  // Creates the list control as a child of `parent`; null on failure. Its creation sets the
+  // extended style and loads the rules file.
+  HWND Create(HWND parent);
+
+  // Inserts the eight columns, "ファイル名" to "コメント".
+  void InsertColumns();
+
+  // Takes a file or folder into the list; folders are searched depth-first.
+  void AddPath(std::string path);
+  void ScanFolder(std::string folder);
+
+  // Reads tag values out of the row's path by `templateText` into columns 1 to 7 and records the
+  // template as the entry's rule; false when it does not fit or does not compile (reported in a
+  // box owned by the list).
+  bool ApplyRule(int row, std::string path, std::string templateText);
+
+  // Empties columns 1 to 7 of the row.
+  void ClearTagColumns(int row);
+  // For every selected row in ascending order: ClearTagColumns, then ApplyRule.
+  void ApplyRuleToSelection(const std::string& templateText);
+
+  TargetItem* ItemOfRow(int row) const;
+  std::vector<int> SelectedRows() const;
+  int RowCount() const;
+  int SetCellText(int row, int column, const std::string& text);
+  std::string CellText(int row, int column) const;
+  // The rule shared by the selected rows from `firstRow` on (`end` is -1); empty when they differ.
+  std::string CommonRule(int firstRow, int end) const;
+  // Every row selected.
+  void SelectAll();
+
+  // Owns every entry ever made here, in the order made; rows only refer to them.
+  std::vector<boost::shared_ptr<TargetItem>> items;
+  // The rules file's templates, in file order.
+  std::vector<std::string> rules;
+
+  static const int kColumnCount = 8;
+
+ private:
+  bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
+  bool OnCreate(WPARAM wParam, LPARAM lParam, LRESULT* result);
+
+  static const Handler<TargetListView> kHandlers[];
+};
