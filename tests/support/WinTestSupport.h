@@ -1,0 +1,61 @@
+// Helpers for the tests that run under Wine: scratch folders, the module state the windows need,
+// and a watcher that answers the message boxes a test brings up.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+// A fresh folder under the temporary folder, removed with everything in it at the end.
+class ScratchFolder {
+ public:
+  ScratchFolder();
+  ~ScratchFolder();
+  ScratchFolder(const ScratchFolder&) = delete;
+  ScratchFolder& operator=(const ScratchFolder&) = delete;
+
+  // The folder's absolute path, without a trailing separator.
+  const std::string& path() const { return path_; }
+  // `relative` joined to the folder.
+  std::string operator/(const std::string& relative) const { return path_ + "\\" + relative; }
+
+  // Creates the file (and the folders on its way) with `bytes`; returns its full path.
+  std::string AddFile(const std::string& relative, const std::string& bytes = "x");
+  std::string AddFolder(const std::string& relative);
+
+ private:
+  std::string path_;
+};
+
+// Initialises the module state once per test program (the windows load their resources from
+// the test program, which links the program's resources).
+void InitTestModule();
+
+// Processes every message waiting for this thread.
+void PumpWaitingMessages();
+
+struct SeenBox {
+  std::string caption;
+  std::string text;
+  HWND owner;
+};
+
+// Watches for message boxes on another thread and presses their first button (OK), recording
+// each box's caption, text and owner.
+class BoxWatcher {
+ public:
+  BoxWatcher();
+  ~BoxWatcher();
+  std::vector<SeenBox> boxes();
+
+ private:
+  void Watch();
+  std::atomic<bool> stop_{false};
+  std::mutex lock_;
+  std::vector<SeenBox> boxes_;
+  std::thread thread_;
+};

@@ -1,0 +1,254 @@
+// The target list in a real window under Wine: intake, rules, cells and selection.
+#include "targets/TargetListView.h"
+
+#include <commctrl.h>
+#include <gmock/gmock.h>
+
+#include <algorithm>
+#include <set>
+
+#include "app/Controls.h"
+#include "tests/support/WinTestSupport.h"
+
+using ::testing::ElementsAre;
+using ::testing::IsEmpty;
+
+namespace {
+
+class TargetListTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    InitTestModule();
+    parent = CreateWindowA("STATIC", "", WS_OVERLAPPEDWINDOW, 0, 0, 600, 400, nullptr, nullptr,
+                           GetModuleHandleA(nullptr), nullptr);
+    ASSERT_TRUE(list.Create(parent));
+    list.InsertColumns();
+    // The test program's folder holds the sample rules; each test sets its own.
+    list.rules.clear();
+  }
+  void TearDown() override { DestroyWindow(parent); }
+
+  std::vector<std::string> RowPaths() {
+    std::vector<std::string> paths;
+    for (int row = 0; row < list.RowCount(); ++row) paths.push_back(list.ItemOfRow(row)->path);
+    return paths;
+  }
+  void Select(std::initializer_list<int> rows) {
+    SetItemState(list.hwnd(), -1, 0, LVIS_SELECTED);
+    for (int row : rows) SetItemState(list.hwnd(), row, LVIS_SELECTED, LVIS_SELECTED);
+  }
+  std::vector<std::string> TagCells(int row) {
+    std::vector<std::string> cells;
+    for (int column = 1; column < TargetListView::kColumnCount; ++column)
+      cells.push_back(list.CellText(row, column));
+    return cells;
+  }
+
+  HWND parent = nullptr;
+  TargetListView list;
+  ScratchFolder scratch;
+};
+
+TEST_F(TargetListTest, ListHasItsStylesAndColumns) {
+  const DWORD exStyle = ListView_GetExtendedListViewStyle(list.hwnd());
+  EXPECT_EQ(0x31u, exStyle & 0x31u);
+  HWND header = ListView_GetHeader(list.hwnd());
+  ASSERT_EQ(8, Header_GetItemCount(header));
+  char title[64];
+  LVCOLUMNA column = {};
+  column.mask = LVCF_TEXT | LVCF_WIDTH;
+  column.pszText = title;
+  column.cchTextMax = sizeof title;
+  ListView_GetColumn(list.hwnd(), 0, &column);
+  EXPECT_STREQ("ファイル名", title);
+  EXPECT_EQ(190, column.cx);
+  ListView_GetColumn(list.hwnd(), 7, &column);
+  EXPECT_STREQ("コメント", title);
+  EXPECT_EQ(150, column.cx);
+}
+
+TEST_F(TargetListTest, FolderIsTakenDepthFirstInPreOrderWithAbsolutePaths) {
+  scratch.AddFile("a.mp3");
+  scratch.AddFile("sub1\\b.mp3");
+  scratch.AddFile("sub1\\deep\\c.mp3");
+  scratch.AddFile("sub1\\d.mp3");
+  scratch.AddFolder("empty");
+  scratch.AddFolder("only folders\\inner");
+  scratch.AddFile("only folders\\inner\\e.mp3");
+  scratch.AddFile("picture.jpg", "\xFF\xD8");
+  scratch.AddFile("zero.mp3", "");
+  const std::string hidden = scratch.AddFile("hidden.mp3");
+  SetFileAttributesA(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN);
+
+  list.AddPath(scratch.path());
+
+  const std::vector<std::string> paths = RowPaths();
+  const std::set<std::string> expected = {
+      scratch / "a.mp3",         scratch / "sub1\\b.mp3", scratch / "sub1\\deep\\c.mp3",
+      scratch / "sub1\\d.mp3",   scratch / "only folders\\inner\\e.mp3",
+      scratch / "picture.jpg",   scratch / "zero.mp3",    scratch / "hidden.mp3"};
+  EXPECT_EQ(expected, std::set<std::string>(paths.begin(), paths.end()));
+
+  // Pre-order: every folder's files form one unbroken run of rows.
+  for (const std::string folder : {scratch / "sub1\\", scratch / "sub1\\deep\\"}) {
+    std::vector<int> rows;
+    for (int row = 0; row < static_cast<int>(paths.size()); ++row)
+      if (paths[row].rfind(folder, 0) == 0) rows.push_back(row);
+    ASSERT_FALSE(rows.empty());
+    EXPECT_EQ(rows.back() - rows.front() + 1, static_cast<int>(rows.size())) << folder;
+  }
+  for (int row = 0; row < list.RowCount(); ++row) {
+    EXPECT_EQ(paths[row].substr(paths[row].rfind('\\') + 1), list.CellText(row, 0));
+    EXPECT_EQ("", list.ItemOfRow(row)->rule);
+  }
+}
+
+TEST_F(TargetListTest, DoubleByteNamesWithBackslashSecondBytes) {
+  // ソ and 表 end in 0x5C: neither may be taken for a separator by intake.
+  const std::string so = "ソ";
+  ASSERT_EQ('\x5C', so[1]);
+  const std::string inSoFolder = scratch / "アニソ\\Artist - Title.mp3";
+  const std::string soTitle = scratch / "表\\アニメ - 表示.mp3";
+  scratch.AddFile("アニソ\\Artist - Title.mp3");
+  scratch.AddFile("表\\アニメ - 表示.mp3");
+  list.rules = {"$A - $T.mp3"};
+
+  list.AddPath(scratch.path());
+
+  const std::vector<std::string> paths = RowPaths();
+  ASSERT_EQ((std::set<std::string>{inSoFolder, soTitle}),
+            std::set<std::string>(paths.begin(), paths.end()));
+  const int first = paths[0] == inSoFolder ? 0 : 1;
+  const int second = 1 - first;
+  EXPECT_EQ("Artist - Title.mp3", list.CellText(first, 0));
+  EXPECT_EQ("アニメ - 表示.mp3", list.CellText(second, 0));
+  EXPECT_EQ("$A - $T.mp3", list.ItemOfRow(first)->rule);
+  EXPECT_THAT(TagCells(first), ElementsAre("Artist", "", "Title", "", "", "", ""));
+  // Matching goes by byte: a value cannot run across the 0x5C inside 表, so this name does not
+  // fit at all.
+  EXPECT_EQ("", list.ItemOfRow(second)->rule);
+}
+
+TEST_F(TargetListTest, RelativePathsDuplicatesAndMissingPaths) {
+  scratch.AddFile("song.mp3");
+  scratch.AddFile("dir\\inner.mp3");
+  char previous[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, previous);
+  SetCurrentDirectoryA(scratch.path().c_str());
+  list.AddPath("song.mp3");
+  list.AddPath("dir");
+  list.AddPath("song.mp3");
+  list.AddPath("no such file.mp3");
+  list.AddPath(std::string(300, 'x'));
+  list.AddPath(scratch.path() + "\\" + std::string(250, 'y') + ".mp3");
+  list.AddPath("");
+  SetCurrentDirectoryA(previous);
+
+  EXPECT_THAT(RowPaths(), ElementsAre("song.mp3", scratch / "dir\\inner.mp3", "song.mp3"));
+  EXPECT_NE(list.ItemOfRow(0), list.ItemOfRow(2));
+  EXPECT_EQ(3u, list.items.size());
+  EXPECT_EQ(nullptr, list.ItemOfRow(-1));
+  EXPECT_EQ(nullptr, list.ItemOfRow(3));
+}
+
+TEST_F(TargetListTest, RulesAreTriedInOrderAndTheFirstFitIsRecorded) {
+  const std::string file = scratch.AddFile("Artist - 07 Song.mp3");
+  list.rules = {"$K $T.mp3x", "$A - $K $T.mp3", "$A - $T.mp3"};
+  list.AddPath(file);
+  ASSERT_EQ(1, list.RowCount());
+  EXPECT_EQ("$A - $K $T.mp3", list.ItemOfRow(0)->rule);
+  EXPECT_THAT(TagCells(0), ElementsAre("Artist", "", "Song", "07", "", "", ""));
+}
+
+TEST_F(TargetListTest, BrokenRuleIsReportedPerFileAndTheNextRuleTried) {
+  const std::string first = scratch.AddFile("A - B.mp3");
+  const std::string second = scratch.AddFile("C - D.mp3");
+  list.rules = {"$T((.mp3)", "$A - $T.mp3"};
+  std::vector<SeenBox> boxes;
+  {
+    BoxWatcher watcher;
+    list.AddPath(first);
+    list.AddPath(second);
+    boxes = watcher.boxes();
+  }
+  ASSERT_EQ(2u, boxes.size());
+  for (const SeenBox& box : boxes) {
+    EXPECT_EQ("$T((.mp3)", box.caption);
+    EXPECT_FALSE(box.text.empty());
+    // A box owned by a child window is owned by that window's top-level ancestor.
+    EXPECT_EQ(GetAncestor(list.hwnd(), GA_ROOT), box.owner);
+  }
+  EXPECT_EQ("$A - $T.mp3", list.ItemOfRow(1)->rule);
+  EXPECT_EQ("D", list.CellText(1, 3));
+}
+
+TEST_F(TargetListTest, CommonRuleOfTheSelection) {
+  for (const char* name : {"a - 1.mp3", "b - 2.mp3", "c - 3.mp3", "plain.mp3"})
+    list.AddPath(scratch.AddFile(name));
+  list.ItemOfRow(0)->rule = "R";
+  list.ItemOfRow(1)->rule = "R";
+  list.ItemOfRow(2)->rule = "S";
+
+  auto common = [&] { return list.CommonRule(GetNextSelected(list.hwnd(), -1), -1); };
+  Select({});
+  EXPECT_EQ("", common());
+  Select({0});
+  EXPECT_EQ("R", common());
+  Select({0, 1});
+  EXPECT_EQ("R", common());
+  Select({1, 2});
+  EXPECT_EQ("", common());
+  // An entry without a rule counts as the empty rule wherever it stands.
+  Select({0, 3});
+  EXPECT_EQ("", common());
+  Select({3, 0});
+  EXPECT_EQ("", common());
+  Select({3});
+  EXPECT_EQ("", common());
+  EXPECT_THAT(list.SelectedRows(), ElementsAre(3));
+}
+
+TEST_F(TargetListTest, ApplyRuleToSelectionClearsThenRefills) {
+  for (const char* name : {"X - One.mp3", "Y - Two.mp3", "NoDash.mp3"})
+    list.AddPath(scratch.AddFile(name));
+  list.SetCellText(0, 7, "old comment");
+  list.SetCellText(2, 1, "old artist");
+  list.ItemOfRow(2)->rule = "old";
+
+  Select({0, 2});
+  list.ApplyRuleToSelection("$A - $T.mp3");
+  EXPECT_THAT(TagCells(0), ElementsAre("X", "", "One", "", "", "", ""));
+  EXPECT_EQ("$A - $T.mp3", list.ItemOfRow(0)->rule);
+  // The template does not fit: the columns stay empty and the old rule is kept.
+  EXPECT_THAT(TagCells(2), ElementsAre("", "", "", "", "", "", ""));
+  EXPECT_EQ("old", list.ItemOfRow(2)->rule);
+  // Unselected rows are untouched.
+  EXPECT_EQ("", list.ItemOfRow(1)->rule);
+}
+
+TEST_F(TargetListTest, EntriesOutliveDeletedRowsAndNewRowsGoLast) {
+  for (const char* name : {"0.mp3", "1.mp3", "2.mp3"}) list.AddPath(scratch.AddFile(name));
+  TargetItem* last = list.ItemOfRow(2);
+  DeleteItem(list.hwnd(), 1);
+  DeleteItem(list.hwnd(), 0);
+  EXPECT_EQ(3u, list.items.size());
+  EXPECT_EQ(last, list.ItemOfRow(0));
+  list.AddPath(scratch.AddFile("3.mp3"));
+  EXPECT_EQ("3.mp3", list.CellText(1, 0));
+}
+
+TEST_F(TargetListTest, LongCellTextsAreReadWhole) {
+  list.AddPath(scratch.AddFile("a.mp3"));
+  const std::string longText(3000, 'v');
+  list.SetCellText(0, 7, longText);
+  EXPECT_EQ(longText, list.CellText(0, 7));
+}
+
+TEST_F(TargetListTest, SelectAllSelectsEveryRow) {
+  for (const char* name : {"0.mp3", "1.mp3", "2.mp3"}) list.AddPath(scratch.AddFile(name));
+  Select({1});
+  list.SelectAll();
+  EXPECT_THAT(list.SelectedRows(), ElementsAre(0, 1, 2));
+}
+
+}  // namespace
