@@ -247,7 +247,9 @@ bool MainWindow::OnListItemChanged(NMHDR* header, LRESULT* result) {
 
 void MainWindow::ShowRuleOfSelection() {
   const std::string rule = list_.CommonRule(GetNextSelected(clientView_, -1), -1);
-  if (HWND edit = GetComboEdit(ruleCombo_)) SetWindowTextA(edit, rule.c_str());
+  HWND edit = GetComboEdit(ruleCombo_);
+  // Setting the same text again would only move the caret and lose the user's text selection.
+  if (edit && GetWindowString(edit) != rule) SetWindowTextA(edit, rule.c_str());
 }
 
 bool MainWindow::OnRuleEditEnded(NMHDR* header, LRESULT* result) {
