@@ -25,6 +25,8 @@ const UINT kStatusBarId = 0xE801;
 const UINT kPanelBandId = 0xEB00;
 const UINT kRuleBandId = 0xEB01;
 const UINT kRuleComboId = 0;
+// Posted to itself when the list's selection has changed; handled after the batch of changes.
+const UINT kSelectionSettled = WM_APP + 2;
 // Height of the rule box's drop-down list; it stays empty, but a zero height would leave the box
 // without room to open at all.
 const int kRuleComboDropHeight = 200;
@@ -73,6 +75,7 @@ const Handler<MainWindow> MainWindow::kHandlers[] = {
     OnCommand<MainWindow>(ID_SELECT_ALL, &MainWindow::OnSelectAll),
     OnCommand<MainWindow>(ID_FILE_NEW, &MainWindow::OnNothing),
     OnNotify<MainWindow>(LVN_ITEMCHANGED, &MainWindow::OnListItemChanged),
+    OnMessage<MainWindow>(kSelectionSettled, &MainWindow::OnSelectionSettled),
     OnNotify<MainWindow>(CBEN_ENDEDITA, &MainWindow::OnRuleEditEnded),
     OnMessage<MainWindow>(WM_SIZE, &MainWindow::OnSize),
     OnNotify<MainWindow>(RBN_AUTOSIZE, &MainWindow::OnRebarAutoSize),
@@ -225,11 +228,7 @@ bool MainWindow::OnDropFiles(WPARAM wParam, LPARAM, LRESULT* result) {
 }
 
 bool MainWindow::OnSelectAll(UINT, UINT, HWND) {
-  if (!clientView_) return true;
-  selectingAll_ = true;
-  list_.SelectAll();
-  selectingAll_ = false;
-  ShowRuleOfSelection();
+  if (clientView_) list_.SelectAll();
   return true;
 }
 
@@ -240,7 +239,15 @@ bool MainWindow::OnListItemChanged(NMHDR* header, LRESULT* result) {
   const NMLISTVIEW* change = reinterpret_cast<const NMLISTVIEW*>(header);
   if (!(change->uChanged & LVIF_STATE)) return false;
   if (((change->uOldState ^ change->uNewState) & LVIS_SELECTED) == 0) return false;
-  if (!selectingAll_) ShowRuleOfSelection();
+  if (!selectionUpdatePosted_ && PostMessageA(hwnd(), kSelectionSettled, 0, 0))
+    selectionUpdatePosted_ = true;
+  *result = 0;
+  return true;
+}
+
+bool MainWindow::OnSelectionSettled(WPARAM, LPARAM, LRESULT* result) {
+  selectionUpdatePosted_ = false;
+  ShowRuleOfSelection();
   *result = 0;
   return true;
 }
@@ -318,7 +325,14 @@ bool MainWindow::OnDestroy(WPARAM, LPARAM, LRESULT* result) {
 }
 
 bool MainWindow::PreDispatch(MSG* message) {
-  return accelerators_ && TranslateAcceleratorA(hwnd(), accelerators_, message);
+  if (accelerators_ && TranslateAcceleratorA(hwnd(), accelerators_, message)) return true;
+  // Keyboard input inside the output panel gets the dialog keys: Tab between its controls, the
+  // access keys of its texts, Enter for its default button "保存(&S)".
+  HWND panel = panel_.hwnd();
+  if (panel && message->hwnd && (message->hwnd == panel || IsChild(panel, message->hwnd)) &&
+      message->message >= WM_KEYFIRST && message->message <= WM_KEYLAST)
+    return IsDialogMessageA(panel, message) != FALSE;
+  return false;
 }
 
 bool MainWindow::IdleStep() { return false; }

@@ -42,6 +42,7 @@ class MainWindow : public Window, private PreDispatchHook, private IdleHook {
   bool OnSelectAll(UINT notifyCode, UINT id, HWND control);
   bool OnNothing(UINT notifyCode, UINT id, HWND control);
   bool OnListItemChanged(NMHDR* header, LRESULT* result);
+  bool OnSelectionSettled(WPARAM wParam, LPARAM lParam, LRESULT* result);
   bool OnRuleEditEnded(NMHDR* header, LRESULT* result);
   bool OnSize(WPARAM wParam, LPARAM lParam, LRESULT* result);
   bool OnRebarAutoSize(NMHDR* header, LRESULT* result);
@@ -65,9 +66,9 @@ class MainWindow : public Window, private PreDispatchHook, private IdleHook {
   TargetListView list_;
   OutputPanel panel_;
   HWND ruleCombo_ = nullptr;
-  // While Ctrl+A selects row after row, the rule box is updated once at the end instead of once
-  // per row (which would cost rows squared).
-  bool selectingAll_ = false;
+  // A selection change of many rows notifies once per row; the rule box is brought up to date once,
+  // when the batch is over, instead of walking the whole selection for every row.
+  bool selectionUpdatePosted_ = false;
 };
 
 template <class Paths>

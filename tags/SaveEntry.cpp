@@ -4,6 +4,8 @@
 
 #include <shlwapi.h>
 
+#include <cstring>
+
 #include "tags/TagLibrary.h"
 #include "targets/TargetListView.h"
 #include "templates/CodeTable.h"
@@ -41,19 +43,15 @@ bool SaveEntry(TargetListView& list, int row, const char* folder) {
   const TargetItem* item = list.ItemOfRow(row);
   if (!item) return false;
   const TagLibrary& library = theTagLibrary;
-  library.Load(list.hwnd(), item->path.c_str());
 
-  const std::string name = list.CellText(row, 0);
-  for (int code = 0; code < kCodeCount; ++code) {
-    if (!CodeTable[code].fieldKey) continue;
-    SetTagField(item->path, CodeTable[code].fieldKey, list.CellText(row, code + 1));
-  }
-
+  // Into a folder, the copy is made first and everything happens to the copy: the user's
+  // original stays as it was (also when it is read-only), and no tag is created in it.
   std::string target = item->path;
   if (folder) {
+    const std::string name = list.CellText(row, 0);
     char destination[MAX_PATH];
-    if (!PathCombineA(destination, folder, name.c_str())) {
-      // Folder and name together exceed the path limit: there is no file to save into.
+    if (std::strlen(folder) + 1 + name.size() >= MAX_PATH ||
+        !PathCombineA(destination, folder, name.c_str())) {
       ReportSaveFailure(std::string(folder) + "\\" + name);
       return false;
     }
@@ -64,6 +62,12 @@ bool SaveEntry(TargetListView& list, int row, const char* folder) {
       ReportSaveFailure(target);
       return false;
     }
+  }
+
+  library.Load(list.hwnd(), target.c_str());
+  for (int code = 0; code < kCodeCount; ++code) {
+    if (!CodeTable[code].fieldKey) continue;
+    SetTagField(target, CodeTable[code].fieldKey, list.CellText(row, code + 1));
   }
 
   if (library.Save(target.c_str()) != 0) {

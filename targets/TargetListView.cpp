@@ -8,6 +8,7 @@
 
 #include "app/Controls.h"
 #include "app/ShellModule.h"
+#include "resources/resource.h"
 #include "rules/RulesFile.h"
 #include "targets/PathText.h"
 #include "templates/CodeTable.h"
@@ -65,6 +66,11 @@ class FindHandle {
 
 const Handler<TargetListView> TargetListView::kHandlers[] = {
     OnMessage<TargetListView>(WM_CREATE, &TargetListView::OnCreate),
+    OnMessage<TargetListView>(WM_CONTEXTMENU, &TargetListView::OnContextMenu),
+    OnCommand<TargetListView>(ID_APPLY_RULE, &TargetListView::OnApplyRule),
+    OnCommand<TargetListView>(ID_REMOVE_FROM_LIST, &TargetListView::OnRemove),
+    OnCommand<TargetListView>(ID_UPDATE_TAGS, &TargetListView::OnUpdateTags),
+    OnCommand<TargetListView>(ID_PROPERTIES, &TargetListView::OnProperties),
 };
 
 HWND TargetListView::Create(HWND parent) {

@@ -44,6 +44,12 @@ class TargetListView : public Window {
   // Every row selected.
   void SelectAll();
 
+  // The commands of the context menu.
+  void ApplyRuleCommand();
+  void RemoveSelected();
+  void UpdateTags();
+  void ShowProperties();
+
   // Owns every entry ever made here, in the order made; rows only refer to them.
   std::vector<boost::shared_ptr<TargetItem>> items;
   // The rules file's templates, in file order.
@@ -54,6 +60,11 @@ class TargetListView : public Window {
  private:
   bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
   bool OnCreate(WPARAM wParam, LPARAM lParam, LRESULT* result);
+  bool OnContextMenu(WPARAM wParam, LPARAM lParam, LRESULT* result);
+  bool OnApplyRule(UINT notifyCode, UINT id, HWND control);
+  bool OnRemove(UINT notifyCode, UINT id, HWND control);
+  bool OnUpdateTags(UINT notifyCode, UINT id, HWND control);
+  bool OnProperties(UINT notifyCode, UINT id, HWND control);
 
   static const Handler<TargetListView> kHandlers[];
 };

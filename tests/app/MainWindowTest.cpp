@@ -174,18 +174,27 @@ TEST_F(MainWindowTest, SelectionShowsTheCommonRuleInTheRuleBox) {
   list.ItemOfRow(1)->rule = "$T.mp3";
   list.ItemOfRow(2)->rule = "$A.mp3";
   HWND edit = GetComboEdit(window.ruleCombo());
-  SetItemState(list.hwnd(), 0, LVIS_SELECTED, LVIS_SELECTED);
+  // The box follows once the batch of changes is over, that is, when the queue is next read.
+  auto select = [&](int row, bool on) {
+    SetItemState(list.hwnd(), row, on ? LVIS_SELECTED : 0, LVIS_SELECTED);
+    PumpWaitingMessages();
+  };
+  select(0, true);
   EXPECT_EQ("$T.mp3", GetWindowString(edit));
-  SetItemState(list.hwnd(), 1, LVIS_SELECTED, LVIS_SELECTED);
+  select(1, true);
   EXPECT_EQ("$T.mp3", GetWindowString(edit));
-  SetItemState(list.hwnd(), 2, LVIS_SELECTED, LVIS_SELECTED);
+  select(2, true);
   EXPECT_EQ("", GetWindowString(edit));
-  SetItemState(list.hwnd(), 2, 0, LVIS_SELECTED);
+  select(2, false);
   EXPECT_EQ("$T.mp3", GetWindowString(edit));
   // A change of another state bit leaves the box alone.
   SetWindowTextA(edit, "typed");
   SetItemState(list.hwnd(), 2, LVIS_FOCUSED, LVIS_FOCUSED);
+  PumpWaitingMessages();
   EXPECT_EQ("typed", GetWindowString(edit));
+  // Many changes at once bring one update, with the same result.
+  select(-1, true);
+  EXPECT_EQ("", GetWindowString(edit));
 }
 
 TEST_F(MainWindowTest, EndOfEditingInTheRuleBoxAppliesItToTheSelection) {

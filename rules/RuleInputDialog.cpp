@@ -1,0 +1,99 @@
+#include "rules/RuleInputDialog.h"
+
+#include <algorithm>
+
+#include "app/Controls.h"
+#include "app/ShellModule.h"
+#include "resources/resource.h"
+
+const Handler<RuleInputDialog> RuleInputDialog::kHandlers[] = {
+    OnMessage<RuleInputDialog>(WM_INITDIALOG, &RuleInputDialog::OnInitDialog),
+    OnMessage<RuleInputDialog>(WM_SHOWWINDOW, &RuleInputDialog::OnShowWindow),
+    OnMessage<RuleInputDialog>(WM_GETMINMAXINFO, &RuleInputDialog::OnGetMinMaxInfo),
+    OnMessage<RuleInputDialog>(WM_SIZE, &RuleInputDialog::OnSize),
+    OnCommand<RuleInputDialog>(IDOK, &RuleInputDialog::OnOk),
+    OnCommand<RuleInputDialog>(IDCANCEL, &RuleInputDialog::OnCancel),
+};
+
+INT_PTR RuleInputDialog::DoModal(HWND owner) {
+  return DialogBoxParamA(theModule.instance(), MAKEINTRESOURCEA(IDD_RULE_INPUT), owner,
+                         Dialog::DialogProc, reinterpret_cast<LPARAM>(this));
+}
+
+bool RuleInputDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam,
+                                    LRESULT* result) {
+  return DispatchTable(this, kHandlers, message, wParam, lParam, result);
+}
+
+bool RuleInputDialog::OnInitDialog(WPARAM, LPARAM, LRESULT* result) {
+  CentreOverOwner();
+  edit_ = GetDlgItem(hwnd(), IDC_RULE_EDIT);
+  if (!edit_ || !SetWindowTextA(edit_, rule_.c_str())) {
+    MessageBeep(MB_OK);
+    if (edit_) SetFocus(edit_);
+  }
+  if (!caption_.empty()) SetWindowTextA(hwnd(), caption_.c_str());
+  resize_.Init(hwnd(), {{IDC_RULE_EDIT, DialogResize::kWidth}});
+  *result = TRUE;  // the default focus; the edit takes it when the dialog shows
+  return true;
+}
+
+void RuleInputDialog::CentreOverOwner() {
+  HWND owner = GetWindow(hwnd(), GW_OWNER);
+  RECT self, area, around;
+  GetWindowRect(hwnd(), &self);
+  SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+  if (owner && IsWindowVisible(owner) && !IsIconic(owner))
+    GetWindowRect(owner, &around);
+  else
+    around = area;
+  const int width = self.right - self.left, height = self.bottom - self.top;
+  int left = (around.left + around.right - width) / 2;
+  int top = (around.top + around.bottom - height) / 2;
+  // Wholly inside the work area.
+  left = std::max<int>(area.left, std::min<int>(left, area.right - width));
+  top = std::max<int>(area.top, std::min<int>(top, area.bottom - height));
+  SetWindowPos(hwnd(), nullptr, left, top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+bool RuleInputDialog::OnShowWindow(WPARAM wParam, LPARAM, LRESULT* result) {
+  // Typing replaces the offered rule; an arrow key keeps it for editing.
+  if (wParam && edit_) {
+    SendMessageA(edit_, EM_SETSEL, 0, -1);
+    SendMessageA(edit_, EM_SCROLLCARET, 0, 0);
+    SetFocus(edit_);
+  }
+  *result = 0;
+  return false;
+}
+
+bool RuleInputDialog::OnGetMinMaxInfo(WPARAM, LPARAM lParam, LRESULT* result) {
+  resize_.LimitTracking(reinterpret_cast<MINMAXINFO*>(lParam), true);
+  *result = 0;
+  return true;
+}
+
+bool RuleInputDialog::OnSize(WPARAM wParam, LPARAM lParam, LRESULT* result) {
+  resize_.OnSize(static_cast<UINT>(wParam), LOWORD(lParam), HIWORD(lParam));
+  *result = 0;
+  return true;
+}
+
+void RuleInputDialog::EndWith(int result) {
+  if (edit_) {
+    rule_ = GetWindowString(edit_);
+  } else {
+    MessageBeep(MB_OK);
+  }
+  EndDialog(hwnd(), result);
+}
+
+bool RuleInputDialog::OnOk(UINT, UINT, HWND) {
+  EndWith(IDOK);
+  return true;
+}
+
+bool RuleInputDialog::OnCancel(UINT, UINT, HWND) {
+  EndWith(IDCANCEL);
+  return true;
+}

@@ -1,0 +1,77 @@
+// The target list's context menu and the commands it carries.
+#include <windowsx.h>
+
+#include "app/Controls.h"
+#include "app/ShellModule.h"
+#include "resources/resource.h"
+#include "rules/RuleInputDialog.h"
+#include "tags/SaveEntry.h"
+#include "tags/TagLibrary.h"
+#include "targets/TargetListView.h"
+
+bool TargetListView::OnContextMenu(WPARAM, LPARAM lParam, LRESULT* result) {
+  *result = 0;
+  const int first = GetNextSelected(hwnd(), -1);
+  if (first == -1) return true;
+
+  // Signed 16-bit coordinates: a monitor left of or above the primary one gives negative ones.
+  POINT at = {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)};
+  if (at.x == -1 && at.y == -1) {
+    // From the keyboard (Shift+F10, the menu key): the centre of the list.
+    RECT rect;
+    GetWindowRect(hwnd(), &rect);
+    at.x = (rect.left + rect.right) / 2;
+    at.y = (rect.top + rect.bottom) / 2;
+  }
+
+  HMENU menu = LoadMenuA(theModule.instance(), MAKEINTRESOURCEA(IDR_TARGET_MENU));
+  if (!menu) return true;
+  const bool single = GetNextSelected(hwnd(), first) == -1;
+  HMENU popup = GetSubMenu(menu, single ? 1 : 0);
+  SetForegroundWindow(GetParent(hwnd()));
+  TrackPopupMenu(popup, 0, at.x, at.y, 0, hwnd(), nullptr);
+  PostMessageA(hwnd(), WM_NULL, 0, 0);
+  DestroyMenu(menu);
+  return true;
+}
+
+bool TargetListView::OnApplyRule(UINT, UINT, HWND) {
+  ApplyRuleCommand();
+  return true;
+}
+
+bool TargetListView::OnRemove(UINT, UINT, HWND) {
+  RemoveSelected();
+  return true;
+}
+
+bool TargetListView::OnUpdateTags(UINT, UINT, HWND) {
+  UpdateTags();
+  return true;
+}
+
+bool TargetListView::OnProperties(UINT, UINT, HWND) {
+  ShowProperties();
+  return true;
+}
+
+void TargetListView::ApplyRuleCommand() {
+  RuleInputDialog dialog("ルールを入力してください", CommonRule(GetNextSelected(hwnd(), -1), -1));
+  if (dialog.DoModal(GetActiveWindow()) == IDOK && !dialog.ruleText().empty())
+    ApplyRuleToSelection(dialog.ruleText());
+}
+
+void TargetListView::RemoveSelected() {
+  const std::vector<int> rows = SelectedRows();
+  // From the highest index down, so that the indices still to go keep their meaning.
+  for (auto row = rows.rbegin(); row != rows.rend(); ++row) DeleteItem(hwnd(), *row);
+}
+
+void TargetListView::UpdateTags() {
+  for (int row : SelectedRows()) SaveEntry(*this, row, nullptr);
+}
+
+void TargetListView::ShowProperties() {
+  const TargetItem* item = ItemOfRow(GetNextSelected(hwnd(), -1));
+  if (item) theTagLibrary.ViewPropEx(hwnd(), item->path.c_str());
+}
