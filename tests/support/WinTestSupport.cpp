@@ -134,9 +134,10 @@ void BoxWatcher::Watch() {
         std::lock_guard<std::mutex> hold(lock_);
         boxes_.push_back(seen);
       }
-      PostMessageA(found.box, WM_COMMAND, IDOK, 0);
+      HWND ok = FindWindowExA(found.box, nullptr, "Button", nullptr);
+      PostMessageA(ok ? ok : found.box, ok ? BM_CLICK : WM_CLOSE, 0, 0);
       // Wait until this box has gone before looking for the next one.
-      for (int i = 0; i < 200 && IsWindow(found.box) && IsWindowVisible(found.box); ++i) Sleep(5);
+      for (int i = 0; i < 400 && IsWindow(found.box) && IsWindowVisible(found.box); ++i) Sleep(5);
     }
     Sleep(10);
   }
