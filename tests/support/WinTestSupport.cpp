@@ -142,3 +142,43 @@ void BoxWatcher::Watch() {
     Sleep(10);
   }
 }
+
+namespace {
+
+struct Wanted {
+  std::string className;
+  std::string caption;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK FindWanted(HWND hwnd, LPARAM context) {
+  auto* wanted = reinterpret_cast<Wanted*>(context);
+  DWORD process = 0;
+  GetWindowThreadProcessId(hwnd, &process);
+  if (process != GetCurrentProcessId() || !IsWindowVisible(hwnd)) return TRUE;
+  char className[64] = "", caption[512] = "";
+  GetClassNameA(hwnd, className, sizeof className);
+  GetWindowTextA(hwnd, caption, sizeof caption);
+  if (wanted->className == className && (wanted->caption.empty() || wanted->caption == caption)) {
+    wanted->found = hwnd;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+}  // namespace
+
+std::thread DriveWindow(const std::string& className, const std::string& caption,
+                        std::function<void(HWND)> drive) {
+  return std::thread([className, caption, drive] {
+    for (int waited = 0; waited < 15000; waited += 20) {
+      Wanted wanted{className, caption};
+      EnumWindows(FindWanted, reinterpret_cast<LPARAM>(&wanted));
+      if (wanted.found) {
+        drive(wanted.found);
+        return;
+      }
+      Sleep(20);
+    }
+  });
+}

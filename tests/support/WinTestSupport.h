@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -59,3 +60,9 @@ class BoxWatcher {
   std::vector<SeenBox> boxes_;
   std::thread thread_;
 };
+
+// Waits on another thread for a visible top-level window of this process of `className` (and,
+// when given, with the caption `caption`), then runs `drive` with it on that thread. Join the
+// returned thread after the code that brings up the window has returned.
+std::thread DriveWindow(const std::string& className, const std::string& caption,
+                        std::function<void(HWND)> drive);
