@@ -17,6 +17,7 @@
 #include "app/Controls.h"
 #include "app/MainWindow.h"
 #include "app/ShellModule.h"
+#include "resources/resource.h"
 #include "targets/TargetListView.h"
 
 std::vector<std::string> CommandLinePaths;
@@ -85,8 +86,18 @@ double Seconds(const std::function<void()>& work) {
   return static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
 }
 
-// One intake into a fresh hidden main window; returns seconds and the rows taken.
-double Intake(const std::string& root, bool withRules, int* rows, int* fitted) {
+void PumpWaiting() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+// One intake into a fresh hidden main window; returns seconds and the rows taken. With
+// `selectAll`, also the time of Ctrl+A on the rows, with the rule box brought up to date.
+double Intake(const std::string& root, bool withRules, int* rows, int* fitted,
+              double* selectAll = nullptr) {
   MainWindow window;
   if (!window.Create()) return -1;
   TargetListView& list = window.list();
@@ -97,6 +108,13 @@ double Intake(const std::string& root, bool withRules, int* rows, int* fitted) {
   *rows = list.RowCount();
   *fitted = 0;
   for (int row = 0; row < *rows; ++row) *fitted += !list.ItemOfRow(row)->rule.empty();
+  if (selectAll) {
+    PumpWaiting();
+    *selectAll = Seconds([&] {
+      SendMessageA(window.hwnd(), WM_COMMAND, ID_SELECT_ALL, 0);
+      PumpWaiting();
+    });
+  }
   DestroyWindow(window.hwnd());
   MSG message;
   while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
@@ -115,12 +133,14 @@ int main(int argc, char** argv) {
   theModule.Init(GetModuleHandleA(nullptr));
 
   const std::string root = BuildTree(files);
-  double walk = 1e9, rowsOnly = 1e9, full = 1e9;
+  double walk = 1e9, rowsOnly = 1e9, full = 1e9, selectAll = 1e9;
   int walked = 0, rows = 0, fitted = 0;
   for (int round = 0; round < rounds; ++round) {
     walk = std::min(walk, Seconds([&] { walked = BareWalk(root); }));
     rowsOnly = std::min(rowsOnly, Intake(root, false, &rows, &fitted));
-    full = std::min(full, Intake(root, true, &rows, &fitted));
+    double selecting = 0;
+    full = std::min(full, Intake(root, true, &rows, &fitted, &selecting));
+    selectAll = std::min(selectAll, selecting);
   }
   PROCESS_MEMORY_COUNTERS memory = {sizeof memory};
   GetProcessMemoryInfo(GetCurrentProcess(), &memory, sizeof memory);
@@ -132,6 +152,7 @@ int main(int argc, char** argv) {
               static_cast<int>(std::size(kRules)), full, rows, fitted);
   std::printf("intake / (walk + rows):        %8.2f\n", full / rowsOnly);
   std::printf("per file:                      %8.1f us\n", full / rows * 1e6);
+  std::printf("Ctrl+A with the rule box:       %8.3f s\n", selectAll);
   std::printf("peak working set:              %8.1f MiB\n", memory.PeakWorkingSetSize / 1048576.0);
   return rows == files ? 0 : 1;
 }
