@@ -41,16 +41,14 @@ std::optional<RiffLayout> RiffLayout::Parse(ByteSource& source) {
       break;
     }
     if ((chunk.size & 1) && dataEnd < limit) {
-      // The pad byte is missing after some writers' odd chunks: take it only when a chunk header
-      // (or the end) follows it, and not when one follows without it.
-      uint8_t next[5] = {};
-      const bool padFits = dataEnd + 1 == limit ||
-                           (limit - dataEnd >= 9 && source.Read(dataEnd + 1, next + 1, 4) &&
-                            IsChunkId(next + 1));
-      uint8_t unpadded[4] = {};
-      const bool unpaddedFits = limit - dataEnd >= 8 && source.Read(dataEnd, unpadded, 4) &&
-                                IsChunkId(unpadded);
-      chunk.padded = padFits || !unpaddedFits;
+      // The pad byte is missing after some writers' odd chunks: take it only when a chunk (or
+      // the end) follows it, and not when one follows without it.
+      const auto chunkFitsAt = [&](uint64_t at) {
+        uint8_t next[8];
+        return at == limit || (limit - at >= 8 && source.Read(at, next, 8) && IsChunkId(next) &&
+                               ReadLittleEndian32(next + 4) <= limit - at - 8);
+      };
+      chunk.padded = chunkFitsAt(dataEnd + 1) || !chunkFitsAt(dataEnd);
     }
     layout.chunks.push_back(chunk);
     pos = chunk.End();

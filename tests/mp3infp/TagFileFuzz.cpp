@@ -1,0 +1,1 @@
+extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long) { return 0; }
