@@ -366,8 +366,12 @@ std::optional<SavePlan> TagFile::Plan() const {
     }
     if (!appended.empty()) {
       Edit insertion{riff_->end, 0, {}};
-      // After an odd last chunk that lacks its pad byte, the new chunk must start even.
-      if (riff_->end & 1) insertion.bytes.push_back(0);
+      // An odd last chunk that lacks its pad byte gets it first, so that a reader finds the new
+      // chunk where the standard puts it. (Offsets need not be even: an earlier chunk may lack
+      // its pad byte too.)
+      if (!riff_->chunks.empty() && (riff_->chunks.back().size & 1) && !riff_->chunks.back().padded) {
+        insertion.bytes.push_back(0);
+      }
       for (const Bytes& chunk : appended) {
         insertion.bytes.insert(insertion.bytes.end(), chunk.begin(), chunk.end());
       }

@@ -4,6 +4,7 @@
 // the RIFF data chunk) unchanged.
 #include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -13,9 +14,9 @@ namespace {
 
 using namespace mp3infp;
 
-void Check(bool condition) {
-  if (!condition) std::abort();
-}
+// Names the failed condition's line before stopping, for the crash report.
+#define Check(condition) \
+  ((condition) ? void() : (std::fprintf(stderr, "check failed, line %d\n", __LINE__), std::abort()))
 
 bool IsOurFrame(const std::string& id) {
   for (const char* ours : {"TPE1", "TALB", "TIT2", "TRCK", "TCON", "TYER", "TDRC", "COMM", "TP1",
