@@ -167,6 +167,13 @@ HANDLE OpenForReading(const std::wstring& path) {
 }
 
 HANDLE OpenForWriting(const std::wstring& path) {
+  // Asked for explicitly: where the attribute is emulated (Wine maps it to permissions) an
+  // administrator could otherwise write a file its owner marked read-only.
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
   return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
 }
