@@ -73,7 +73,8 @@ Bytes Frame::Render(int version) const {
 }
 
 Bytes EncodeText(std::u16string_view text, int version, bool terminate, uint8_t* encoding) {
-  bool ascii = true;
+  // ISO-8859-1 is kept to plain ASCII, which every reader decodes alike; 2.4 is UTF-8 throughout.
+  bool ascii = version != 4;
   for (char16_t c : text) ascii = ascii && c < 0x80;
   Bytes out;
   if (ascii) {

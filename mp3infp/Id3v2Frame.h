@@ -67,8 +67,8 @@ class CommentFrame : public Frame {
 // Makes the frame class that fits the identifier.
 std::unique_ptr<Frame> MakeFrame(std::string id, uint16_t flags, Bytes payload);
 
-// Encodes `text` as a text payload: ISO-8859-1 when it is plain ASCII, otherwise UTF-16 with a
-// byte order mark in 2.2/2.3 and UTF-8 in 2.4.
+// Encodes `text` as a text payload: in 2.2/2.3 ISO-8859-1 when it is plain ASCII, otherwise
+// UTF-16 with a byte order mark; in 2.4 UTF-8.
 Bytes EncodeText(std::u16string_view text, int version, bool terminate, uint8_t* encoding);
 // Decodes one string of `encoding` from `data`, up to its terminator; `consumed` gets the bytes
 // used including the terminator.
