@@ -1,17 +1,90 @@
-// Placeholder entry points: the library answers "no file it can tag" to everything until the
-// format code arrives. Every entry point exists, so the program starts.
+// The entry points of mp3infp.dll. Each one catches everything: no exception may cross into the
+// calling program, which would end it.
 #define MP3INFP_BUILDING
 #include "mp3infp/mp3infp.h"
 
-DWORD WINAPI mp3infp_Load(HWND, const char*) { return 1; }
-DWORD WINAPI mp3infp_GetValue(const char*, char* buffer, DWORD bufferSize) {
-  if (buffer && bufferSize) buffer[0] = 0;
-  return static_cast<DWORD>(-1);
+#include <mutex>
+
+#include "mp3infp/PropertyDialog.h"
+#include "mp3infp/Session.h"
+
+namespace {
+
+constexpr DWORD kInternalError = 0x7FFFFFFF;
+
+// The library's one current file. The program calls from one thread; the lock only keeps a
+// second caller from seeing a half-changed state.
+struct Current {
+  std::mutex mutex;
+  mp3infp::Session session;
+};
+
+Current& TheCurrent() {
+  static Current current;
+  return current;
 }
-DWORD WINAPI mp3infp_SetValue(const char*, const char*) { return 1; }
-DWORD WINAPI mp3infp_Save(const char*) { return 1; }
-DWORD WINAPI mp3infp_GetType() { return kMp3infpTypeUnknown; }
-DWORD WINAPI mp3infp_mp3_GetTagType() { return 0; }
-DWORD WINAPI mp3infp_mp3_MakeId3v1(const char*) { return 1; }
-DWORD WINAPI mp3infp_mp3_MakeId3v2(const char*) { return 1; }
-DWORD WINAPI mp3infp_ViewPropEx(HWND, const char*, DWORD, DWORD, DWORD, DWORD) { return 1; }
+
+template <class Body>
+DWORD Guarded(DWORD onError, Body body) noexcept {
+  try {
+    std::lock_guard lock(TheCurrent().mutex);
+    return body(TheCurrent().session);
+  } catch (...) {
+    return onError;
+  }
+}
+
+}  // namespace
+
+HINSTANCE theModule;
+
+BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
+  if (reason == DLL_PROCESS_ATTACH) {
+    theModule = module;
+    DisableThreadLibraryCalls(module);
+  }
+  return TRUE;
+}
+
+DWORD WINAPI mp3infp_Load(HWND, const char* path) {
+  return Guarded(kInternalError, [&](mp3infp::Session& s) { return s.Load(path); });
+}
+
+DWORD WINAPI mp3infp_GetValue(const char* name, char* buffer, DWORD bufferSize) {
+  if (buffer && bufferSize) buffer[0] = 0;
+  return Guarded(static_cast<DWORD>(-1),
+                 [&](mp3infp::Session& s) { return s.GetValue(name, buffer, bufferSize); });
+}
+
+DWORD WINAPI mp3infp_SetValue(const char* name, const char* value) {
+  return Guarded(kInternalError, [&](mp3infp::Session& s) { return s.SetValue(name, value); });
+}
+
+DWORD WINAPI mp3infp_Save(const char* path) {
+  return Guarded(kInternalError, [&](mp3infp::Session& s) { return s.Save(path); });
+}
+
+DWORD WINAPI mp3infp_GetType() {
+  return Guarded(kMp3infpTypeUnknown, [](mp3infp::Session& s) { return s.GetType(); });
+}
+
+DWORD WINAPI mp3infp_mp3_GetTagType() {
+  return Guarded(0, [](mp3infp::Session& s) { return s.GetTagType(); });
+}
+
+DWORD WINAPI mp3infp_mp3_MakeId3v1(const char* path) {
+  return Guarded(kInternalError, [&](mp3infp::Session& s) { return s.MakeTag(path, false); });
+}
+
+DWORD WINAPI mp3infp_mp3_MakeId3v2(const char* path) {
+  return Guarded(kInternalError, [&](mp3infp::Session& s) { return s.MakeTag(path, true); });
+}
+
+DWORD WINAPI mp3infp_ViewPropEx(HWND owner, const char* path, DWORD, DWORD, DWORD, DWORD) {
+  // Not under the lock: the dialog is modal and its owner's messages keep flowing meanwhile.
+  try {
+    return mp3infp::ShowPropertyDialog(theModule, owner, path) ? 0 : 1;
+  } catch (...) {
+    return kInternalError;
+  }
+}

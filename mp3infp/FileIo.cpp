@@ -1,0 +1,218 @@
+#include "mp3infp/FileIo.h"
+
+#include <algorithm>
+#include <vector>
+
+namespace mp3infp {
+namespace {
+
+constexpr size_t kCopyBlock = 1 << 20;
+
+OVERLAPPED At(uint64_t offset) {
+  OVERLAPPED overlapped{};
+  overlapped.Offset = static_cast<DWORD>(offset);
+  overlapped.OffsetHigh = static_cast<DWORD>(offset >> 32);
+  return overlapped;
+}
+
+bool ReadAt(HANDLE file, uint64_t offset, void* buffer, size_t length) {
+  auto* bytes = static_cast<uint8_t*>(buffer);
+  while (length) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(length, kCopyBlock));
+    OVERLAPPED overlapped = At(offset);
+    DWORD done = 0;
+    if (!ReadFile(file, bytes, chunk, &done, &overlapped) || done == 0) return false;
+    bytes += done, offset += done, length -= done;
+  }
+  return true;
+}
+
+bool SetSize(HANDLE file, uint64_t size) {
+  LARGE_INTEGER position;
+  position.QuadPart = static_cast<LONGLONG>(size);
+  return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && SetEndOfFile(file);
+}
+
+bool Exists(const std::wstring& path) {
+  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// The new bytes go over the old ones. What they cover is kept first, so that a write that fails
+// part way can be undone.
+bool WriteInPlace(HANDLE file, const SavePlan& plan, Writer& writer) {
+  const auto patches = plan.Patches();
+  std::vector<Bytes> old(patches.size());
+  for (size_t i = 0; i < patches.size(); ++i) {
+    const uint64_t offset = patches[i].offset;
+    if (offset >= plan.oldSize) continue;
+    old[i].resize(std::min<uint64_t>(patches[i].bytes->size(), plan.oldSize - offset));
+    if (!ReadAt(file, offset, old[i].data(), old[i].size())) return false;
+  }
+  for (size_t i = 0; i < patches.size(); ++i) {
+    const Bytes& bytes = *patches[i].bytes;
+    if (!writer.Write(file, patches[i].offset, bytes.data(), bytes.size())) {
+      for (size_t k = 0; k <= i; ++k) {
+        SystemWriter().Write(file, patches[k].offset, old[k].data(), old[k].size());
+      }
+      SetSize(file, plan.oldSize);
+      return false;
+    }
+  }
+  return FlushFileBuffers(file) != FALSE;
+}
+
+std::wstring UniqueSibling(const std::wstring& path, const wchar_t* kind) {
+  return path + L"." + kind + std::to_wstring(GetCurrentProcessId()) + L"-" +
+         std::to_wstring(GetTickCount()) + L".tmp";
+}
+
+bool WriteCopy(HANDLE source, HANDLE target, const SavePlan& plan, Writer& writer) {
+  std::vector<uint8_t> buffer;
+  uint64_t position = 0;
+  for (const auto& piece : plan.pieces) {
+    if (!piece.kept) {
+      if (!writer.Write(target, position, piece.bytes.data(), piece.bytes.size())) return false;
+      position += piece.bytes.size();
+      continue;
+    }
+    buffer.resize(static_cast<size_t>(std::min<uint64_t>(piece.length, kCopyBlock)));
+    for (uint64_t done = 0; done < piece.length;) {
+      const size_t length = static_cast<size_t>(std::min<uint64_t>(piece.length - done, kCopyBlock));
+      if (!ReadAt(source, piece.offset + done, buffer.data(), length)) return false;
+      if (!writer.Write(target, position, buffer.data(), length)) return false;
+      done += length, position += length;
+    }
+  }
+  return FlushFileBuffers(target) != FALSE;
+}
+
+bool Replace(FileHandle& file, const std::wstring& path, const SavePlan& plan, Writer& writer) {
+  const std::wstring temporary = UniqueSibling(path, L"tagwhirl-new-");
+  FileHandle target(CreateFileW(temporary.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!target.valid()) return false;
+  const bool written = WriteCopy(file.get(), target.get(), plan, writer);
+  target.Close();
+  file.Close();
+  if (!written) {
+    DeleteFileW(temporary.c_str());
+    return false;
+  }
+  // The original moves to the backup name and the new file takes its place; ReplaceFile keeps
+  // the original's attributes, times of creation and security.
+  const std::wstring backup = UniqueSibling(path, L"tagwhirl-old-");
+  if (ReplaceFileW(path.c_str(), temporary.c_str(), backup.c_str(),
+                   REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+    DeleteFileW(backup.c_str());
+    return true;
+  }
+  // When the swap broke off half way the original is under the backup name: put it back.
+  if (!Exists(path) && Exists(backup)) MoveFileExW(backup.c_str(), path.c_str(), 0);
+  DeleteFileW(temporary.c_str());
+  return false;
+}
+
+}  // namespace
+
+std::wstring WidePath(const char* path) {
+  if (!path || !*path) return {};
+  const int length = MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, nullptr, 0);
+  if (length <= 0) return {};
+  std::wstring wide(length, L'\0');
+  MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide.data(), length);
+  wide.resize(length - 1);
+  if (wide.starts_with(L"\\\\?\\")) return wide;
+  const DWORD fullLength = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
+  if (fullLength == 0) return {};
+  std::wstring full(fullLength, L'\0');
+  const DWORD written = GetFullPathNameW(wide.c_str(), fullLength, full.data(), nullptr);
+  if (written == 0 || written >= fullLength) return {};
+  full.resize(written);
+  // Room for the temporary names beside the file too.
+  if (full.size() + 40 < MAX_PATH) return full;
+  if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+std::string ExtensionOf(const char* path) {
+  std::string_view text(path ? path : "");
+  // By character: the second byte of a double-byte character may look like a separator.
+  size_t dot = std::string_view::npos;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (c == '\\' || c == '/') {
+      dot = std::string_view::npos;
+    } else if (c == '.') {
+      dot = i;
+    } else if (IsDBCSLeadByte(static_cast<BYTE>(c)) && i + 1 < text.size()) {
+      ++i;
+    }
+  }
+  return dot == std::string_view::npos ? std::string() : std::string(text.substr(dot));
+}
+
+bool SamePath(const std::wstring& a, const std::wstring& b) {
+  return CompareStringOrdinal(a.c_str(), int(a.size()), b.c_str(), int(b.size()), TRUE) ==
+         CSTR_EQUAL;
+}
+
+void FileHandle::Close() {
+  if (valid()) CloseHandle(handle_);
+  handle_ = INVALID_HANDLE_VALUE;
+}
+
+HANDLE OpenForReading(const std::wstring& path) {
+  return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+HANDLE OpenForWriting(const std::wstring& path) {
+  // Asked for explicitly: where the attribute is emulated (Wine maps it to permissions) an
+  // administrator could otherwise write a file its owner marked read-only.
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+  return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+FileSource::FileSource(HANDLE file) : file_(file) {
+  LARGE_INTEGER size;
+  ok_ = GetFileSizeEx(file, &size) != FALSE;
+  size_ = ok_ ? static_cast<uint64_t>(size.QuadPart) : 0;
+}
+
+bool FileSource::Read(uint64_t offset, void* buffer, size_t length) {
+  if (offset > size_ || length > size_ - offset) return false;
+  return ReadAt(file_, offset, buffer, length);
+}
+
+bool Writer::Write(HANDLE file, uint64_t offset, const void* data, size_t length) {
+  const auto* bytes = static_cast<const uint8_t*>(data);
+  while (length) {
+    const DWORD chunk = static_cast<DWORD>(std::min<size_t>(length, kCopyBlock));
+    OVERLAPPED overlapped = At(offset);
+    DWORD done = 0;
+    if (!WriteFile(file, bytes, chunk, &done, &overlapped) || done == 0) return false;
+    bytes += done, offset += done, length -= done;
+  }
+  return true;
+}
+
+Writer& SystemWriter() {
+  static Writer writer;
+  return writer;
+}
+
+bool WritePlan(FileHandle& file, const std::wstring& path, const SavePlan& plan, Writer& writer) {
+  if (plan.InPlace()) {
+    const bool written = WriteInPlace(file.get(), plan, writer);
+    file.Close();
+    return written;
+  }
+  return Replace(file, path, plan, writer);
+}
+
+}  // namespace mp3infp

@@ -1,0 +1,71 @@
+// Windows file access for the library: paths through the wide-character API, reading a file as a
+// ByteSource, and carrying out a SavePlan either in place or through a temporary file that
+// replaces the original only when it is complete.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+
+#include "mp3infp/ByteSource.h"
+#include "mp3infp/TagFile.h"
+
+namespace mp3infp {
+
+// The absolute wide path of a narrow (ANSI code page) path, with the \\?\ prefix when it is too
+// long for the plain API. Empty when it cannot be converted.
+std::wstring WidePath(const char* path);
+// The extension of a path (".mp3"), or empty.
+std::string ExtensionOf(const char* path);
+bool SamePath(const std::wstring& a, const std::wstring& b);
+
+// Owns a file handle.
+class FileHandle {
+ public:
+  FileHandle() = default;
+  explicit FileHandle(HANDLE handle) : handle_(handle) {}
+  FileHandle(const FileHandle&) = delete;
+  FileHandle& operator=(const FileHandle&) = delete;
+  ~FileHandle() { Close(); }
+  bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
+  HANDLE get() const { return handle_; }
+  void Close();
+
+ private:
+  HANDLE handle_ = INVALID_HANDLE_VALUE;
+};
+
+// For reading only, sharing everything: a file others have open can still be read.
+HANDLE OpenForReading(const std::wstring& path);
+// For reading and writing, sharing only reading: fails on a read-only file or one that another
+// handle may write to, before anything is written.
+HANDLE OpenForWriting(const std::wstring& path);
+
+class FileSource : public ByteSource {
+ public:
+  explicit FileSource(HANDLE file);
+  uint64_t Size() const override { return size_; }
+  bool Read(uint64_t offset, void* buffer, size_t length) override;
+  bool ok() const { return ok_; }
+
+ private:
+  HANDLE file_;
+  uint64_t size_ = 0;
+  bool ok_ = false;
+};
+
+// Where the bytes of a save go. Tests put a writer in its place that fails part way, as a full
+// disk would.
+class Writer {
+ public:
+  virtual ~Writer() = default;
+  virtual bool Write(HANDLE file, uint64_t offset, const void* data, size_t length);
+};
+Writer& SystemWriter();
+
+// Writes the new file of `plan` for the file at `path`, open in `file` (OpenForWriting). In place
+// when the plan allows it, else through a temporary file beside it; `file` is closed on return.
+// On failure the file is as it was.
+bool WritePlan(FileHandle& file, const std::wstring& path, const SavePlan& plan, Writer& writer);
+
+}  // namespace mp3infp

@@ -1,0 +1,57 @@
+// The 128-byte ID3v1 tag at the end of a file, version 1.1 (track byte) included. The tag keeps
+// its bytes: setting a field rewrites that field's bytes only.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+
+#include "mp3infp/ByteSource.h"
+#include "mp3infp/TextCodec.h"
+
+namespace mp3infp {
+
+class Id3v1Tag {
+ public:
+  static constexpr size_t kSize = 128;
+  static constexpr uint8_t kUnknownGenre = 255;
+
+  // An empty tag: no text, no track, genre unknown.
+  Id3v1Tag();
+  static std::optional<Id3v1Tag> Parse(std::span<const uint8_t> bytes);
+
+  // Code-page texts without their padding.
+  std::string title() const { return Field(3, 30); }
+  std::string artist() const { return Field(33, 30); }
+  std::string album() const { return Field(63, 30); }
+  std::string year() const { return Field(93, 4); }
+  std::string comment() const { return Field(97, HasTrack() ? 28 : 30); }
+  // 0 when the tag has none (version 1.0).
+  int track() const { return HasTrack() ? bytes_[126] : 0; }
+  uint8_t genre() const { return bytes_[127]; }
+
+  void SetTitle(std::string_view text, const TextCodec& codec) { SetField(3, 30, text, codec); }
+  void SetArtist(std::string_view text, const TextCodec& codec) { SetField(33, 30, text, codec); }
+  void SetAlbum(std::string_view text, const TextCodec& codec) { SetField(63, 30, text, codec); }
+  void SetYear(std::string_view text, const TextCodec& codec) { SetField(93, 4, text, codec); }
+  void SetComment(std::string_view text, const TextCodec& codec);
+  // A number from 1 to 255 (optionally followed by "/total") goes into the track byte; anything
+  // else leaves the tag without a track.
+  void SetTrack(std::string_view text, const TextCodec& codec);
+  // A name of the standard genre list (case does not matter) or its number; 255 otherwise.
+  void SetGenre(std::string_view text);
+
+  const std::array<uint8_t, kSize>& bytes() const { return bytes_; }
+
+ private:
+  bool HasTrack() const { return bytes_[125] == 0 && bytes_[126] != 0; }
+  std::string Field(size_t offset, size_t length) const;
+  void SetField(size_t offset, size_t length, std::string_view text, const TextCodec& codec);
+
+  std::array<uint8_t, kSize> bytes_{};
+};
+
+// The name of a genre of the standard list, or nothing.
+std::optional<std::string_view> GenreName(uint8_t genre);
+
+}  // namespace mp3infp

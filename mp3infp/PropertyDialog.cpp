@@ -1,0 +1,111 @@
+#include "mp3infp/PropertyDialog.h"
+
+#include <string>
+
+#include "mp3infp/FileIo.h"
+#include "mp3infp/PropertyDialogIds.h"
+#include "mp3infp/Session.h"
+
+namespace mp3infp {
+namespace {
+
+constexpr Field kRows[] = {Field::kTitle, Field::kArtist, Field::kAlbum,  Field::kTrack,
+                           Field::kGenre, Field::kYear,   Field::kComment};
+constexpr TagKind kColumns[] = {TagKind::kId3v1, TagKind::kId3v2, TagKind::kRiffInfo};
+
+struct DialogData {
+  const char* path;
+  const TagFile* file;
+};
+
+std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
+std::wstring FromAnsi(std::string_view text) { return Wide(SystemCodec().ToUnicode(text)); }
+
+const wchar_t* KindText(FileKind kind) {
+  switch (kind) {
+    case FileKind::kMp3: return L"MP3";
+    case FileKind::kRiffMp3: return L"RIFF MP3 (RMP3)";
+    case FileKind::kWave: return L"WAVE";
+    case FileKind::kUnknown: break;
+  }
+  return L"タグを扱えない形式";
+}
+
+// The heading of a tag column, or nothing when the file does not have that tag.
+std::wstring Heading(const TagFile& file, TagKind tag) {
+  switch (tag) {
+    case TagKind::kId3v1:
+      return file.IsMp3() && file.id3v1() ? L"ID3v1" : L"";
+    case TagKind::kId3v2:
+      if (!file.IsMp3() || !file.id3v2()) return L"";
+      return L"ID3v2." + std::to_wstring(file.id3v2()->version());
+    case TagKind::kRiffInfo:
+      return file.info() ? L"RIFF INFO" : L"";
+    case TagKind::kDefault:
+      break;
+  }
+  return L"";
+}
+
+std::wstring FieldText(const TagFile& file, TagKind tag, Field field) {
+  if (tag == TagKind::kId3v2) {
+    // Straight from the frames' Unicode, without a detour through the code page.
+    const Id3v2Tag& id3v2 = *file.id3v2();
+    constexpr const char* kFrames[] = {"TPE1", "TALB", "TIT2", "TRCK", "TCON", "TYER", ""};
+    const auto text = field == Field::kComment ? id3v2.GetComment()
+                                               : id3v2.GetText(kFrames[static_cast<int>(field)]);
+    return text ? Wide(*text) : L"";
+  }
+  return FromAnsi(file.Get({field, tag}, SystemCodec()).value_or(""));
+}
+
+void Fill(HWND dialog, const DialogData& data) {
+  SetDlgItemTextW(dialog, IDC_PROP_PATH, FromAnsi(data.path).c_str());
+  SetDlgItemTextW(dialog, IDC_PROP_KIND, KindText(data.file->kind()));
+  for (int column = 0; column < 3; ++column) {
+    const std::wstring heading = Heading(*data.file, kColumns[column]);
+    SetDlgItemTextW(dialog, IDC_PROP_HEADING_BASE + column,
+                    heading.empty() ? L"（タグなし）" : heading.c_str());
+    for (int row = 0; row < 7; ++row) {
+      const int id = IDC_PROP_FIELD_BASE + 10 * column + row;
+      if (heading.empty()) {
+        EnableWindow(GetDlgItem(dialog, id), FALSE);
+      } else {
+        SetDlgItemTextW(dialog, id, FieldText(*data.file, kColumns[column], kRows[row]).c_str());
+      }
+    }
+  }
+}
+
+INT_PTR CALLBACK DialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+  try {
+    switch (message) {
+      case WM_INITDIALOG:
+        Fill(dialog, *reinterpret_cast<const DialogData*>(lParam));
+        return TRUE;
+      case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) {
+          EndDialog(dialog, LOWORD(wParam));
+          return TRUE;
+        }
+        break;
+    }
+  } catch (...) {
+    // A dialog that cannot be filled closes rather than letting the exception into the system.
+    EndDialog(dialog, IDCANCEL);
+    return TRUE;
+  }
+  return FALSE;
+}
+
+}  // namespace
+
+bool ShowPropertyDialog(HINSTANCE module, HWND owner, const char* path) {
+  const auto file = ReadTagFile(path);
+  if (!file) return false;
+  DialogData data{path, &*file};
+  return DialogBoxParamW(module, MAKEINTRESOURCEW(IDD_MP3INFP_PROPERTIES), owner, DialogProcedure,
+                         reinterpret_cast<LPARAM>(&data)) > 0;
+}
+
+}  // namespace mp3infp

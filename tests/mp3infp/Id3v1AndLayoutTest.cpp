@@ -1,0 +1,141 @@
+// ID3v1 fields, the end of MP3 files (APEv2, short files) and what the library calls an MP3 file.
+#include <gtest/gtest.h>
+
+#include "mp3infp/Id3v1Tag.h"
+#include "tests/mp3infp/FormatTestSupport.h"
+
+namespace {
+
+using namespace samples;
+using mp3infp::Id3v1Tag;
+
+Bytes TailTag(const Bytes& file) { return Bytes(file.end() - 128, file.end()); }
+
+TEST(Id3v1, FieldsTrackAndGenre) {
+  const Bytes saved = SaveBytes(MpegAudio(2), {{"INAM_v1", "Title"},
+                                               {"IART_v1", "Artist"},
+                                               {"IPRD_v1", "Album"},
+                                               {"ICRD_v1", "2024-05-01"},
+                                               {"ICMT_v1", "Comment"},
+                                               {"TRACK_v1", "7/12"},
+                                               {"IGNR_v1", "jpop"}});
+  ASSERT_EQ(MpegAudio(2).size() + 128, saved.size());
+  const Bytes tag = TailTag(saved);
+  EXPECT_EQ("TAG", std::string(tag.begin(), tag.begin() + 3));
+  EXPECT_EQ("Title", Get(saved, "INAM_v1"));
+  EXPECT_EQ("2024", Get(saved, "ICRD_v1"));
+  EXPECT_EQ("Comment", Get(saved, "ICMT_v1"));
+  EXPECT_EQ(0, tag[125]);
+  EXPECT_EQ(7, tag[126]);
+  EXPECT_EQ(146, tag[127]);  // JPop
+  EXPECT_EQ("JPop", Get(saved, "IGNR_v1"));
+}
+
+TEST(Id3v1, TrackOnlyWhenANumberFrom1To255GenreUnknownIs255) {
+  for (const char* track : {"0", "256", "x", "", "-3"}) {
+    const Bytes saved = SaveBytes(MpegAudio(1), {{"TRACK_v1", track}, {"IGNR_v1", "Enka-ish"}});
+    EXPECT_EQ(0, TailTag(saved)[126]) << track;
+    EXPECT_EQ(255, TailTag(saved)[127]);
+  }
+  EXPECT_EQ(255, TailTag(SaveBytes(MpegAudio(1), {{"TRACK_v1", "255"}}))[126]);
+}
+
+TEST(Id3v1, CodePageTextIsCutAtACharacterBoundary) {
+  // One ASCII byte and sixteen double-byte characters: 33 bytes for a field of 30, and the 30th
+  // byte would be the first half of a character.
+  const std::string artist = "A表表表表表表表表表表表表表表表表";
+  const Bytes saved = SaveBytes(MpegAudio(1), {{"IART_v1", artist}});
+  EXPECT_EQ(artist.substr(0, 29), Get(saved, "IART_v1"));
+  EXPECT_EQ(0, TailTag(saved)[33 + 29]);
+  // The comment gives way to the track byte the same way.
+  const Bytes withTrack =
+      SaveBytes(MpegAudio(1), {{"ICMT_v1", "ABC表表表表表表表表表表表表表"}, {"TRACK_v1", "3"}});
+  EXPECT_EQ("ABC表表表表表表表表表表表表", Get(withTrack, "ICMT_v1"));  // 27 of 28 bytes
+}
+
+TEST(Id3v1, SettingOneFieldLeavesEveryOtherByte) {
+  Bytes old = MpegAudio(1);
+  Bytes tag = Id3v1("Old title", "Artist", 9, 17);
+  tag[93] = '1', tag[94] = '9', tag[95] = '9', tag[96] = '9';
+  tag[60] = 0x55;  // junk after the artist's terminator
+  Append(old, tag);
+  bool inPlace = false;
+  const Bytes saved = SaveBytes(old, {{"INAM_v1", "New"}}, &inPlace);
+  EXPECT_TRUE(inPlace);
+  ASSERT_EQ(old.size(), saved.size());
+  for (size_t i = 33; i < 128; ++i) EXPECT_EQ(tag[i], TailTag(saved)[i]) << i;
+  EXPECT_EQ("New", Get(saved, "INAM_v1"));
+}
+
+TEST(Layout, ApeTagBeforeId3v1IsKept) {
+  Bytes old = MpegAudio(2);
+  const Bytes ape = Ape("Title", "ape title");
+  Append(old, ape);
+  Append(old, Id3v1("v1", "a"));
+  const Bytes saved = SaveBytes(old, {{"INAM_v1", "new"}, {"INAM_v2", "new2"}});
+  ASSERT_FALSE(saved.empty());
+  EXPECT_TRUE(std::equal(ape.begin(), ape.end(), saved.end() - 128 - ape.size()));
+  EXPECT_EQ("new", Get(saved, "INAM_v1"));
+  EXPECT_EQ("new2", Get(saved, "INAM_v2"));
+}
+
+TEST(Layout, ShortAndUnknownFiles) {
+  // Shorter than an ID3v1 tag, yet MPEG audio: a tag is appended.
+  const Bytes tiny{0xFF, 0xFB, 0x90, 0x64, 1, 2, 3};
+  EXPECT_EQ(mp3infp::FileKind::kMp3, ParseBytes(tiny).kind());
+  const Bytes saved = SaveBytes(tiny, {{"INAM_v1", "t"}});
+  ASSERT_EQ(tiny.size() + 128, saved.size());
+  EXPECT_TRUE(std::equal(tiny.begin(), tiny.end(), saved.begin()));
+
+  // Text, an empty file: not MP3, nothing to set.
+  for (const Bytes& other : {Of("just some text, not audio"), Bytes{}}) {
+    const auto file = ParseBytes(other, ".txt");
+    EXPECT_EQ(mp3infp::FileKind::kUnknown, file.kind());
+    EXPECT_EQ(0u, file.TagFlags());
+    EXPECT_TRUE(SaveBytes(other, {{"INAM", "x"}}, nullptr, ".txt").empty());
+  }
+  // An ID3v1 tag on something that is neither MPEG nor named .mp3.
+  Bytes tagged = Of("plain");
+  Append(tagged, Id3v1("t", "a"));
+  EXPECT_EQ(mp3infp::FileKind::kUnknown, ParseBytes(tagged, ".dat").kind());
+  EXPECT_EQ(mp3infp::FileKind::kMp3, ParseBytes(tagged, ".MP3").kind());
+}
+
+TEST(Layout, TagFlagsAndPlainNames) {
+  Bytes file = Tag(3, {}, 20);
+  Append(file, MpegAudio(1));
+  Append(file, Id3v1("t", "a"));
+  EXPECT_EQ(3u, ParseBytes(file).TagFlags());
+  // The field key alone reaches every tag the file has.
+  const Bytes saved = SaveBytes(file, {{"INAM", "both"}});
+  EXPECT_EQ("both", Get(saved, "INAM_v1"));
+  EXPECT_EQ("both", Get(saved, "INAM_v2"));
+}
+
+TEST(ValueNames, KeysAndSuffixes) {
+  using mp3infp::Field;
+  using mp3infp::TagKind;
+  const auto name = mp3infp::ParseValueName("TRACK_rmp");
+  ASSERT_TRUE(name);
+  EXPECT_EQ(Field::kTrack, name->field);
+  EXPECT_EQ(TagKind::kRiffInfo, name->tag);
+  EXPECT_EQ(TagKind::kDefault, mp3infp::ParseValueName("ICMT")->tag);
+  for (const char* bad : {"", "_v1", "INAM_v3", "inam", "TITLE"}) {
+    EXPECT_FALSE(mp3infp::ParseValueName(bad)) << bad;
+  }
+}
+
+TEST(TextCodec, WindowsMappingAndBoundaries) {
+  const auto& codec = mp3infp::SystemCodec();
+  // ～ (0x8160) and － (0x817C) are U+FF5E and U+FF0D in the Windows table.
+  EXPECT_EQ(u"～－ソ", codec.ToUnicode("～－ソ"));
+  EXPECT_EQ("～－ソ", codec.FromUnicode(u"～－ソ"));
+  EXPECT_EQ("?", codec.FromUnicode(u"\u0E01"));
+  EXPECT_EQ(2u, mp3infp::PrefixAtCharBoundary("ソA", 2, codec));
+  EXPECT_EQ(0u, mp3infp::PrefixAtCharBoundary("ソA", 1, codec));
+  const std::u16string emoji = u"\U0001F600";
+  EXPECT_EQ(emoji, mp3infp::Utf8ToUtf16(mp3infp::Utf16ToUtf8(emoji)));
+  EXPECT_EQ(u"\uFFFD", mp3infp::Utf8ToUtf16("\xC0"));
+}
+
+}  // namespace

@@ -1,0 +1,262 @@
+// ID3v2: versions, encodings, frames kept byte for byte, and the malformed tags found in the wild.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "mp3infp/Id3v2Tag.h"
+#include "tests/mp3infp/FormatTestSupport.h"
+
+namespace {
+
+using namespace samples;
+using mp3infp::Id3v2Tag;
+
+// The frames of the file's ID3v2 tag as (id, flags, payload).
+struct FrameBytes {
+  std::string id;
+  uint16_t flags;
+  Bytes payload;
+  bool operator==(const FrameBytes&) const = default;
+};
+std::vector<FrameBytes> FramesOf(const Bytes& file) {
+  std::vector<FrameBytes> out;
+  const auto tag = Id3v2Tag::Parse(file);
+  for (const auto& frame : tag.frames()) out.push_back({frame->id(), frame->flags(), frame->payload()});
+  return out;
+}
+const FrameBytes* Find(const std::vector<FrameBytes>& frames, std::string_view id) {
+  for (const auto& f : frames) {
+    if (f.id == id) return &f;
+  }
+  return nullptr;
+}
+
+Bytes FileWithTag(const Bytes& tag) {
+  Bytes file = tag;
+  Append(file, MpegAudio(3));
+  return file;
+}
+
+TEST(Id3v2, NewTagIsVersion23WithAsciiAsLatin1AndJapaneseAsUtf16) {
+  const Bytes old = MpegAudio(3);
+  const Bytes saved = SaveBytes(old, {{"INAM_v2", "Title"}, {"IART_v2", "表示～ソ"}});
+  ASSERT_FALSE(saved.empty());
+  EXPECT_EQ(3, saved[3]);
+  const auto frames = FramesOf(saved);
+  ASSERT_TRUE(Find(frames, "TIT2"));
+  EXPECT_EQ(Latin1Text("Title"), Find(frames, "TIT2")->payload);
+  // UTF-16 with a little-endian byte order mark; ～ is U+FF5E, as Windows maps 0x8160.
+  const Bytes artist{1, 0xFF, 0xFE, 0x68, 0x88, 0x3A, 0x79, 0x5E, 0xFF, 0xBD, 0x30};
+  EXPECT_EQ(artist, Find(frames, "TPE1")->payload);
+  EXPECT_EQ("表示～ソ", Get(saved, "IART_v2"));
+  // A fresh tag brings about 1 KiB of padding for the next save.
+  const auto total = Id3v2Tag::TotalSize(saved.data());
+  EXPECT_GE(*total, 1024u);
+  EXPECT_TRUE(std::equal(old.begin(), old.end(), saved.begin() + *total));
+}
+
+TEST(Id3v2, KeepsVersionAndUsesEachVersionsFramesAndEncoding) {
+  // 2.4: UTF-8, year in TDRC.
+  const Bytes v24 = SaveBytes(FileWithTag(Tag(4, {}, 100)), {{"INAM_v2", "表"}, {"ICRD_v2", "2024"}});
+  EXPECT_EQ(4, v24[3]);
+  auto frames = FramesOf(v24);
+  EXPECT_EQ((Bytes{3, 0xE8, 0xA1, 0xA8}), Find(frames, "TIT2")->payload);
+  EXPECT_TRUE(Find(frames, "TDRC"));
+  EXPECT_FALSE(Find(frames, "TYER"));
+  EXPECT_EQ("2024", Get(v24, "ICRD_v2"));
+
+  // 2.2: three-letter ids, UCS-2.
+  const Bytes v22 = SaveBytes(FileWithTag(Tag(2, Frame(2, "TT2", Latin1Text("old")), 100)),
+                              {{"INAM_v2", "表"}, {"IPRD_v2", "Album"}});
+  EXPECT_EQ(2, v22[3]);
+  frames = FramesOf(v22);
+  EXPECT_EQ((Bytes{1, 0xFF, 0xFE, 0x68, 0x88}), Find(frames, "TT2")->payload);
+  EXPECT_EQ(Latin1Text("Album"), Find(frames, "TAL")->payload);
+  EXPECT_EQ("表", Get(v22, "INAM_v2"));
+}
+
+TEST(Id3v2, FramesNotSetAreKeptByteForByte) {
+  Bytes picture{0, 'i', 'm', 'a', 'g', 'e', '/', 'p', 'n', 'g', 0, 3, 0};
+  for (int i = 0; i < 300; ++i) picture.push_back(uint8_t(i * 7));
+  Bytes body = Frame(3, "APIC", picture);
+  Append(body, Frame(3, "USLT", {1, 'j', 'p', 'n', 0xFF, 0xFE, 0, 0, 0xFF, 0xFE, 0x42, 0x30}));
+  Append(body, Frame(3, "TXXX", {0, 'K', 0, 'V'}));
+  Append(body, Frame(3, "PRIV", {'o', 'w', 'n', 0, 1, 2, 3}));
+  Append(body, Frame(3, "XYZW", {9, 8, 7}, 0x8000));
+  // Compressed and grouped: the flags and the bytes go back as they came.
+  Append(body, Frame(3, "TALB", {0, 0, 0, 0x10, 0x78, 0x9C, 1, 2}, 0x00A0));
+  // A title in UTF-16 that we do not set keeps its encoding.
+  Append(body, Frame(3, "TIT2", {1, 0xFE, 0xFF, 0x30, 0x42}));
+  Append(body, Frame(3, "COMM", {0, 'e', 'n', 'g', 'i', 'T', 'u', 'n', 'N', 'O', 'R', 'M', 0, '1'}));
+  const Bytes old = FileWithTag(Tag(3, body, 0));
+  const auto before = FramesOf(old);
+
+  const Bytes saved = SaveBytes(old, {{"IART_v2", "Artist"}, {"ICMT_v2", "コメント"}});
+  const auto after = FramesOf(saved);
+  for (const auto& frame : before) {
+    const FrameBytes* kept = Find(after, frame.id);
+    ASSERT_TRUE(kept) << frame.id;
+    EXPECT_EQ(frame, *kept) << frame.id;
+  }
+  // Our comment is a new frame beside the one with a description.
+  EXPECT_EQ(2, std::count_if(after.begin(), after.end(), [](auto& f) { return f.id == "COMM"; }));
+  EXPECT_EQ("コメント", Get(saved, "ICMT_v2"));
+  const Bytes audio = MpegAudio(3);
+  EXPECT_TRUE(std::equal(audio.rbegin(), audio.rend(), saved.rbegin()));
+}
+
+TEST(Id3v2, CommentReplacesOnlyTheOneWithoutDescriptionKeepingItsLanguage) {
+  Bytes body = Frame(3, "COMM", {0, 'e', 'n', 'g', 0, 'o', 'l', 'd'});
+  Append(body, Frame(3, "COMM", {0, 'e', 'n', 'g', 'd', 0, 'x'}));
+  const Bytes saved = SaveBytes(FileWithTag(Tag(3, body, 50)), {{"ICMT_v2", "new"}});
+  const auto frames = FramesOf(saved);
+  ASSERT_EQ(2u, frames.size());
+  EXPECT_EQ((Bytes{0, 'e', 'n', 'g', 0, 'n', 'e', 'w'}), frames[0].payload);
+  EXPECT_EQ((Bytes{0, 'e', 'n', 'g', 'd', 0, 'x'}), frames[1].payload);
+}
+
+TEST(Id3v2, FitsIntoPaddingInPlaceOtherwiseRewrites) {
+  const Bytes roomy = FileWithTag(Tag(3, Frame(3, "TIT2", Latin1Text("a")), 200));
+  bool inPlace = false;
+  const Bytes fitted = SaveBytes(roomy, {{"INAM_v2", "a longer title"}}, &inPlace);
+  EXPECT_TRUE(inPlace);
+  EXPECT_EQ(roomy.size(), fitted.size());
+  EXPECT_EQ("a longer title", Get(fitted, "INAM_v2"));
+
+  const Bytes tight = FileWithTag(Tag(3, Frame(3, "TIT2", Latin1Text("a")), 0));
+  const Bytes grown = SaveBytes(tight, {{"INAM_v2", "a longer title"}}, &inPlace);
+  EXPECT_FALSE(inPlace);
+  EXPECT_EQ(tight.size() + 13 + 1024, grown.size());
+}
+
+TEST(Id3v2, UnsynchronisedTagsAreReadAndKeptFramesMeanTheSame) {
+  // 2.3: the whole tag, frame headers included; FF 00 in the stored bytes is FF.
+  Bytes body = Frame(3, "PRIV", {'o', 0, 0xFF, 0xE0, 7});
+  Append(body, Frame(3, "TIT2", Latin1Text("x")));
+  Bytes stored;
+  for (size_t i = 0; i < body.size(); ++i) {
+    stored.push_back(body[i]);
+    if (body[i] == 0xFF && (i + 1 == body.size() || body[i + 1] >= 0xE0 || body[i + 1] == 0)) {
+      stored.push_back(0);
+    }
+  }
+  const Bytes v23 = FileWithTag(Tag(3, stored, 10, 0x80));
+  auto frames = FramesOf(v23);
+  ASSERT_EQ(2u, frames.size());
+  EXPECT_EQ((Bytes{'o', 0, 0xFF, 0xE0, 7}), frames[0].payload);
+  Bytes saved = SaveBytes(v23, {{"IART_v2", "A"}});
+  EXPECT_EQ(0, saved[5]);  // written without unsynchronisation
+  EXPECT_EQ((Bytes{'o', 0, 0xFF, 0xE0, 7}), Find(FramesOf(saved), "PRIV")->payload);
+
+  // 2.4: per frame, with the unsynchronisation and data length flags.
+  // UTF-16 "表" after its byte order mark FF FE, stored as FF 00 FE, behind a data length.
+  Bytes v24body = Frame(4, "TIT2", {0, 0, 0, 5, 1, 0xFF, 0x00, 0xFE, 0x68, 0x88}, 0x0003);
+  Append(v24body, Frame(4, "PRIV", {'p', 0, 0xFF, 0x00, 0xF0}, 0x0002));
+  const Bytes v24 = FileWithTag(Tag(4, v24body, 10));
+  EXPECT_EQ("表", Get(v24, "INAM_v2"));
+  saved = SaveBytes(v24, {{"IART_v2", "A"}});
+  frames = FramesOf(saved);
+  EXPECT_EQ(0x0002, Find(frames, "PRIV")->flags);
+  EXPECT_EQ((Bytes{'p', 0, 0xFF, 0x00, 0xF0}), Find(frames, "PRIV")->payload);
+
+  // 2.4 with the flag in the tag header only: kept frames carry it themselves afterwards.
+  const Bytes v24tag = FileWithTag(Tag(4, Frame(4, "PRIV", {'q', 0, 0xFF, 0x00, 0xF0}), 10, 0x80));
+  saved = SaveBytes(v24tag, {{"IART_v2", "A"}});
+  EXPECT_EQ(0, saved[5]);
+  EXPECT_EQ(0x0002, Find(FramesOf(saved), "PRIV")->flags);
+}
+
+TEST(Id3v2, ExtendedHeadersRealAndClaimed) {
+  Bytes ext23;
+  AppendBE32(ext23, 6);
+  ext23.insert(ext23.end(), {0, 0, 0, 0, 0, 0});
+  Append(ext23, Frame(3, "TIT2", Latin1Text("t3")));
+  EXPECT_EQ("t3", Get(FileWithTag(Tag(3, ext23, 10, 0x40)), "INAM_v2"));
+
+  Bytes ext24;
+  AppendSyncSafe(ext24, 6);
+  ext24.insert(ext24.end(), {1, 0});
+  Append(ext24, Frame(4, "TIT2", Latin1Text("t4")));
+  const Bytes file24 = FileWithTag(Tag(4, ext24, 10, 0x40));
+  EXPECT_EQ("t4", Get(file24, "INAM_v2"));
+  const Bytes saved = SaveBytes(file24, {{"IART_v2", "A"}});
+  EXPECT_EQ(0, saved[5]);  // the extended header (a CRC of old frames) is not written back
+  EXPECT_EQ("t4", Get(saved, "INAM_v2"));
+
+  // The flag is set but frames follow at once.
+  const Bytes claimed = FileWithTag(Tag(3, Frame(3, "TIT2", Latin1Text("c")), 10, 0x40));
+  EXPECT_EQ("c", Get(claimed, "INAM_v2"));
+  EXPECT_FALSE(SaveBytes(claimed, {{"IART_v2", "A"}}).empty());
+}
+
+TEST(Id3v2, Version24WithPlainFrameSizes) {
+  // 200 bytes: as a synchsafe number 0x000000C8 would be invalid (top bit set).
+  Bytes body = Frame(4, "PRIV", Bytes(200, 'x'), 0, true);
+  Append(body, Frame(4, "TIT2", Latin1Text("after"), 0, true));
+  const Bytes file = FileWithTag(Tag(4, body, 20));
+  EXPECT_EQ("after", Get(file, "INAM_v2"));
+  const Bytes saved = SaveBytes(file, {{"IART_v2", "A"}});
+  ASSERT_FALSE(saved.empty());
+  const auto frames = FramesOf(saved);
+  EXPECT_EQ(Bytes(200, 'x'), Find(frames, "PRIV")->payload);
+  EXPECT_EQ("after", Get(saved, "INAM_v2"));
+}
+
+TEST(Id3v2, BrokenTagsAreReadAsFarAsSoundButNeverWritten) {
+  const Bytes title = Frame(3, "TIT2", Latin1Text("ok"));
+  // A frame claiming more than the tag holds.
+  Bytes overrun = title;
+  Append(overrun, Frame(3, "TPE1", Latin1Text("artist")));
+  overrun[overrun.size() - 17 + 6] = 0x40;  // TPE1's size grows by 16 KiB
+  Bytes file = FileWithTag(Tag(3, overrun, 0));
+  EXPECT_EQ("ok", Get(file, "INAM_v2"));
+  EXPECT_TRUE(SaveBytes(file, {{"IART_v2", "A"}}).empty());
+
+  // A tag claiming more than the file holds, and a file cut in the middle of a frame.
+  Bytes big = Tag(3, title, 0);
+  big[8] = 0x7F;
+  EXPECT_EQ("ok", Get(big, "INAM_v2"));
+  EXPECT_TRUE(SaveBytes(big, {{"IART_v2", "A"}}).empty());
+  Bytes cut = Tag(3, Frame(3, "APIC", Bytes(100, 1)), 0);
+  cut.resize(50);
+  EXPECT_TRUE(SaveBytes(cut, {{"IART_v2", "A"}}).empty());
+
+  // An invalid frame id after a good frame.
+  Bytes invalid = title;
+  Append(invalid, Frame(3, "t!2x", Latin1Text("bad")));
+  EXPECT_TRUE(SaveBytes(FileWithTag(Tag(3, invalid, 0)), {{"IART_v2", "A"}}).empty());
+
+  // 2.2 marked compressed.
+  EXPECT_TRUE(SaveBytes(FileWithTag(Tag(2, {}, 10, 0x40)), {{"IART_v2", "A"}}).empty());
+}
+
+TEST(Id3v2, ZeroSizeFramesAreKept) {
+  Bytes body = Frame(3, "TIT2", {});
+  Append(body, Frame(3, "TPE1", Latin1Text("a")));
+  const Bytes saved = SaveBytes(FileWithTag(Tag(3, body, 10)), {{"IPRD_v2", "B"}});
+  const auto frames = FramesOf(saved);
+  ASSERT_TRUE(Find(frames, "TIT2"));
+  EXPECT_TRUE(Find(frames, "TIT2")->payload.empty());
+  EXPECT_EQ("a", Get(saved, "IART_v2"));
+}
+
+TEST(Id3v2, TwoStackedTagsOnlyTheFirstIsOurs) {
+  Bytes file = Tag(3, Frame(3, "TIT2", Latin1Text("first")), 0);
+  const Bytes second = Tag(3, Frame(3, "TIT2", Latin1Text("second")), 0);
+  Append(file, second);
+  Append(file, MpegAudio(2));
+  const Bytes saved = SaveBytes(file, {{"INAM_v2", "new"}});
+  EXPECT_EQ("new", Get(saved, "INAM_v2"));
+  const auto total = *Id3v2Tag::TotalSize(saved.data());
+  EXPECT_TRUE(std::equal(second.begin(), second.end(), saved.begin() + total));
+}
+
+TEST(Id3v2, ManyFramesAreCapped) {
+  Bytes body;
+  for (size_t i = 0; i < Id3v2Tag::kMaxFrames + 1; ++i) Append(body, Frame(3, "PRIV", {}));
+  const Bytes file = FileWithTag(Tag(3, body, 0));
+  EXPECT_FALSE(Id3v2Tag::Parse(file).sound());
+  EXPECT_TRUE(SaveBytes(file, {{"IART_v2", "A"}}).empty());
+}
+
+}  // namespace

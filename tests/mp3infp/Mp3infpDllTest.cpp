@@ -1,0 +1,352 @@
+// mp3infp.dll driven as the program drives it: loaded by name, one current file, tags created
+// in the entry's file, values set, saved in place or into a copy; then read back and compared.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <thread>
+
+#include "mp3infp/Session.h"
+#include "tags/TagLibrary.h"
+#include "tests/mp3infp/WinTestSupport.h"
+
+namespace {
+
+using namespace samples;
+
+constexpr const char* kKeys[] = {"IART", "IPRD", "INAM", "TRACK", "IGNR", "ICRD", "ICMT"};
+
+// Values with the characters that differ between code page tables (～ －), and 0x5C as a
+// second byte (表, ソ).
+const std::vector<std::string> kValues = {"表示アーティスト", "アルバム～ソ", "題名－テスト",
+                                          "7", "ジャンル", "2024", "コメント表"};
+
+class Mp3infpDll : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(library.Open("mp3infp")); }
+  void TearDown() override { library.Close(); }
+
+  // What the program does for one field of an entry (setting a tag field).
+  void SetField(const std::string& path, const std::string& key, const std::string& value) {
+    if (library.GetType() == 1) {
+      DWORD flags = library.GetTagType();
+      if (!(flags & 3)) {
+        EXPECT_EQ(0u, library.MakeId3v1(path.c_str()));
+        EXPECT_EQ(0u, library.MakeId3v2(path.c_str()));
+        flags = library.GetTagType();
+      }
+      if (flags & 1) library.SetValue((key + "_v1").c_str(), value.c_str());
+      if (flags & 2) library.SetValue((key + "_v2").c_str(), value.c_str());
+      if (flags & 4) library.SetValue((key + "_rmp").c_str(), value.c_str());
+    } else {
+      library.SetValue(key.c_str(), value.c_str());
+    }
+  }
+
+  // The program's save of one entry: load, set every field, copy when a target is given, save.
+  DWORD SaveEntry(const std::string& path, const std::string& copy = "") {
+    library.Load(nullptr, path.c_str());
+    for (size_t i = 0; i < 7; ++i) SetField(path, kKeys[i], kValues[i]);
+    std::string target = path;
+    if (!copy.empty()) {
+      EXPECT_TRUE(CopyFileA(path.c_str(), copy.c_str(), TRUE));
+      target = copy;
+    }
+    return library.Save(target.c_str());
+  }
+
+  std::string Value(const std::string& name) {
+    char buffer[256];
+    if (library.GetValue(name.c_str(), buffer, sizeof buffer) == DWORD(-1)) return "<none>";
+    return buffer;
+  }
+
+  TagLibrary library;
+};
+
+TEST_F(Mp3infpDll, SavingAnUntaggedMp3CreatesBothTagsWithEveryField) {
+  const std::string folder = ScratchFolder("untagged表");
+  const std::string path = folder + "\\曲ソ.mp3";
+  const Bytes audio = MpegAudio(20);
+  ASSERT_TRUE(WriteBytes(path, audio));
+
+  library.Load(nullptr, path.c_str());
+  EXPECT_EQ(1u, library.GetType());
+  EXPECT_EQ(0u, library.GetTagType());
+  ASSERT_EQ(0u, SaveEntry(path));
+
+  library.Load(nullptr, path.c_str());
+  EXPECT_EQ(3u, library.GetTagType());
+  for (size_t i = 0; i < 7; ++i) {
+    EXPECT_EQ(kValues[i], Value(std::string(kKeys[i]) + "_v2")) << kKeys[i];
+  }
+  EXPECT_EQ(kValues[0], Value("IART_v1"));
+  EXPECT_EQ("7", Value("TRACK_v1"));
+  EXPECT_EQ("", Value("IGNR_v1"));  // not a genre of the list: 255
+
+  const Bytes saved = ReadBytes(path);
+  const size_t tagSize = (saved[6] << 21 | saved[7] << 14 | saved[8] << 7 | saved[9]) + 10;
+  EXPECT_EQ(Hash(audio, 0, audio.size()), Hash(saved, tagSize, saved.size() - 128));
+  EXPECT_EQ(audio.size() + tagSize + 128, saved.size());
+}
+
+TEST_F(Mp3infpDll, SavingIntoACopyLeavesTheEntrysFileWithItsEmptyTags) {
+  const std::string folder = ScratchFolder("copy");
+  const std::string path = folder + "\\source.mp3";
+  ASSERT_TRUE(WriteBytes(path, MpegAudio(5)));
+  ASSERT_EQ(0u, SaveEntry(path, folder + "\\コピー.mp3"));
+
+  library.Load(nullptr, (folder + "\\コピー.mp3").c_str());
+  EXPECT_EQ(kValues[2], Value("INAM_v2"));
+  library.Load(nullptr, path.c_str());
+  EXPECT_EQ(3u, library.GetTagType());
+  EXPECT_EQ("", Value("INAM_v2"));
+}
+
+TEST_F(Mp3infpDll, RoomInThePaddingIsUsedInPlaceOtherwiseTheFileIsReplaced) {
+  const std::string folder = ScratchFolder("inplace");
+  const std::string roomy = folder + "\\roomy.mp3";
+  Bytes file = Tag(3, Frame(3, "TIT2", Latin1Text("old")), 2000);
+  Append(file, MpegAudio(5));
+  ASSERT_TRUE(WriteBytes(roomy, file));
+  const DWORD index = FileIndex(roomy);
+  library.Load(nullptr, roomy.c_str());
+  ASSERT_EQ(2u, library.GetTagType());
+  library.SetValue("INAM_v2", "新しい題名");
+  ASSERT_EQ(0u, library.Save(roomy.c_str()));
+  EXPECT_EQ(file.size(), ReadBytes(roomy).size());
+  EXPECT_EQ(index, FileIndex(roomy));
+
+  const std::string tight = folder + "\\tight.mp3";
+  file = Tag(3, Frame(3, "TIT2", Latin1Text("old")), 0);
+  Append(file, MpegAudio(5));
+  ASSERT_TRUE(WriteBytes(tight, file));
+  library.Load(nullptr, tight.c_str());
+  library.SetValue("INAM_v2", "新しい題名");
+  ASSERT_EQ(0u, library.Save(tight.c_str()));
+  library.Load(nullptr, tight.c_str());
+  EXPECT_EQ("新しい題名", Value("INAM_v2"));
+  // Only the file itself is left: no temporary file, no backup.
+  EXPECT_EQ(2, CountFiles(folder));
+}
+
+TEST_F(Mp3infpDll, ReadOnlyOrLockedFilesFailAndStayAsTheyWere) {
+  const std::string folder = ScratchFolder("locked");
+  const std::string path = folder + "\\song.mp3";
+  Bytes file = Tag(3, Frame(3, "TIT2", Latin1Text("old")), 0);
+  Append(file, MpegAudio(5));
+  ASSERT_TRUE(WriteBytes(path, file));
+
+  ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+  library.Load(nullptr, path.c_str());
+  library.SetValue("INAM_v2", "new");
+  EXPECT_NE(0u, library.Save(path.c_str()));
+  EXPECT_EQ(file, ReadBytes(path));
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+
+  // Another handle that does not share writing.
+  HANDLE holder = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, holder);
+  library.Load(nullptr, path.c_str());  // reading still works
+  EXPECT_EQ("old", Value("INAM_v2"));
+  library.SetValue("INAM_v2", "new");
+  EXPECT_NE(0u, library.Save(path.c_str()));
+  EXPECT_NE(0u, library.MakeId3v1(path.c_str()));
+  CloseHandle(holder);
+  EXPECT_EQ(file, ReadBytes(path));
+  EXPECT_EQ(1, CountFiles(folder));
+}
+
+TEST_F(Mp3infpDll, NothingSetMeansNothingWritten) {
+  const std::string folder = ScratchFolder("nothing");
+  const std::string path = folder + "\\notes.txt";
+  ASSERT_TRUE(WriteBytes(path, Of("not audio")));
+  library.Load(nullptr, path.c_str());
+  EXPECT_NE(1u, library.GetType());
+  EXPECT_EQ(0u, library.Save(path.c_str()));
+  // A value for a file it cannot tag makes the save fail, and the file is untouched.
+  library.SetValue("INAM", "title");
+  EXPECT_NE(0u, library.Save(path.c_str()));
+  EXPECT_NE(0u, library.MakeId3v2(path.c_str()));
+  EXPECT_EQ(Of("not audio"), ReadBytes(path));
+  // A missing file: Load says so, Save with nothing set does not invent one.
+  EXPECT_NE(0u, library.Load(nullptr, (folder + "\\missing.mp3").c_str()));
+  EXPECT_EQ(0u, library.GetType());
+}
+
+TEST_F(Mp3infpDll, WaveGetsThePlainNamesInItsInfoList) {
+  const std::string folder = ScratchFolder("wave");
+  const std::string path = folder + "\\sound.wav";
+  const Bytes pcm(4000, 0x42);
+  ASSERT_TRUE(WriteBytes(path, Riff("WAVE", {Chunk("fmt ", WaveFormat()), Chunk("data", pcm)})));
+  library.Load(nullptr, path.c_str());
+  EXPECT_EQ(kMp3infpTypeWave, library.GetType());
+  ASSERT_EQ(0u, SaveEntry(path));
+  library.Load(nullptr, path.c_str());
+  EXPECT_EQ(kValues[2], Value("INAM"));
+  EXPECT_EQ("7", Value("TRACK"));
+  const Bytes saved = ReadBytes(path);
+  const Bytes data = Chunk("data", pcm);
+  EXPECT_TRUE(std::search(saved.begin(), saved.end(), data.begin(), data.end()) != saved.end());
+}
+
+TEST_F(Mp3infpDll, RiffMp3TakesInfoValuesAndGetsId3TagsWhenItHasNone) {
+  const std::string folder = ScratchFolder("rmp3");
+  const std::string withInfo = folder + "\\info.rmp";
+  ASSERT_TRUE(WriteBytes(withInfo, Riff("RMP3", {Chunk("data", MpegAudio(4)),
+                                                 InfoList({{"INAM", "old"}})})));
+  library.Load(nullptr, withInfo.c_str());
+  EXPECT_EQ(1u, library.GetType());
+  EXPECT_EQ(4u, library.GetTagType());
+  // Without ID3 tags the program creates both, also beside LIST/INFO.
+  ASSERT_EQ(0u, SaveEntry(withInfo));
+  library.Load(nullptr, withInfo.c_str());
+  EXPECT_EQ(7u, library.GetTagType());
+  EXPECT_EQ(kValues[2], Value("INAM_v2"));
+  EXPECT_EQ(kValues[2], Value("INAM_rmp"));
+  EXPECT_EQ("7", Value("TRACK_rmp"));
+
+  const std::string bare = folder + "\\bare.rmp";
+  ASSERT_TRUE(WriteBytes(bare, Riff("RMP3", {Chunk("data", MpegAudio(4))})));
+  ASSERT_EQ(0u, SaveEntry(bare));
+  library.Load(nullptr, bare.c_str());
+  EXPECT_EQ(3u, library.GetTagType());
+  EXPECT_EQ(kValues[0], Value("IART_v2"));
+  EXPECT_EQ(kValues[0], Value("IART_v1"));
+}
+
+TEST_F(Mp3infpDll, BrokenTagsAreNotWritten) {
+  const std::string folder = ScratchFolder("broken");
+  const std::string path = folder + "\\cut.mp3";
+  Bytes file = Tag(3, Frame(3, "APIC", Bytes(3000, 7)), 0);
+  file.resize(1000);  // cut in the middle of the picture
+  ASSERT_TRUE(WriteBytes(path, file));
+  library.Load(nullptr, path.c_str());
+  EXPECT_EQ(2u, library.GetTagType());
+  library.SetValue("INAM_v2", "x");
+  EXPECT_NE(0u, library.Save(path.c_str()));
+  EXPECT_NE(0u, library.MakeId3v1(path.c_str()));
+  EXPECT_EQ(file, ReadBytes(path));
+}
+
+TEST_F(Mp3infpDll, LongPathsGoThroughTheWideApi) {
+  const auto longForm = [](const std::string& path) {
+    wchar_t full[1024];
+    GetFullPathNameW(Wide(path).c_str(), 1024, full, nullptr);
+    return L"\\\\?\\" + std::wstring(full);
+  };
+  std::string folder = ScratchFolder("long");
+  for (int i = 0; i < 6; ++i) {
+    folder += "\\" + std::string(40, char('a' + i));
+    ASSERT_TRUE(CreateDirectoryW(longForm(folder).c_str(), nullptr) ||
+                GetLastError() == ERROR_ALREADY_EXISTS);
+  }
+  const std::string path = folder + "\\長い名前.mp3";
+  ASSERT_GT(path.size(), 260u);
+  HANDLE file =
+      CreateFileW(longForm(path).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  ASSERT_NE(INVALID_HANDLE_VALUE, file);
+  const Bytes audio = MpegAudio(3);
+  DWORD written = 0;
+  WriteFile(file, audio.data(), DWORD(audio.size()), &written, nullptr);
+  CloseHandle(file);
+
+  ASSERT_EQ(0u, SaveEntry(path));
+  library.Load(nullptr, path.c_str());
+  EXPECT_EQ(3u, library.GetTagType());
+  EXPECT_EQ(kValues[1], Value("IPRD_v2"));
+}
+
+// A writer that fails after a number of bytes, as a full disk does.
+class FullDisk : public mp3infp::Writer {
+ public:
+  explicit FullDisk(size_t room) : room_(room) {}
+  bool Write(HANDLE file, uint64_t offset, const void* data, size_t length) override {
+    if (length > room_) {
+      mp3infp::Writer::Write(file, offset, data, room_);
+      room_ = 0;
+      return false;
+    }
+    room_ -= length;
+    return mp3infp::Writer::Write(file, offset, data, length);
+  }
+
+ private:
+  size_t room_;
+};
+
+TEST(Mp3infpFullDisk, AFailedWriteLeavesTheOriginalByteIdentical) {
+  const std::string folder = ScratchFolder("full");
+  const std::string path = folder + "\\song.mp3";
+  Bytes file = Tag(3, Frame(3, "TIT2", Latin1Text("old")), 0);
+  Append(file, MpegAudio(40));
+  ASSERT_TRUE(WriteBytes(path, file));
+  for (size_t room : {size_t(0), size_t(100), size_t(5000)}) {
+    mp3infp::Session session;
+    ASSERT_EQ(0u, session.Load(path.c_str()));
+    session.SetValue("INAM_v2", "a title that does not fit into the old tag");
+    FullDisk disk(room);
+    EXPECT_NE(0u, session.Save(path.c_str(), disk)) << room;
+    EXPECT_EQ(file, ReadBytes(path)) << room;
+    EXPECT_EQ(1, CountFiles(folder)) << room;
+  }
+
+  // In place: the ID3v2 region is overwritten, then the ID3v1 tag cannot be appended.
+  Bytes roomy = Tag(3, Frame(3, "TIT2", Latin1Text("old")), 500);
+  Append(roomy, MpegAudio(5));
+  ASSERT_TRUE(WriteBytes(path, roomy));
+  mp3infp::Session session;
+  session.Load(path.c_str());
+  session.SetValue("INAM_v2", "new");
+  session.SetValue("INAM_v1", "new");
+  const size_t region = 10 + 14 + 500;  // header, TIT2 "old", padding
+  FullDisk disk(region + 46);
+  EXPECT_NE(0u, session.Save(path.c_str(), disk));
+  EXPECT_EQ(roomy, ReadBytes(path));
+}
+
+// Finds the property dialog of this process, reads it and closes it with Esc.
+struct DialogWatcher {
+  std::wstring kind, heading1, heading2, heading3, title2;
+  bool seen = false;
+  void Watch() {
+    for (int i = 0; i < 200 && !seen; ++i) {
+      Sleep(50);
+      HWND dialog = FindWindowW(L"#32770", L"タグ情報");
+      if (!dialog) continue;
+      auto text = [&](int id) {
+        wchar_t buffer[256] = {};
+        GetDlgItemTextW(dialog, id, buffer, 256);
+        return std::wstring(buffer);
+      };
+      kind = text(1002);
+      heading1 = text(1010), heading2 = text(1011), heading3 = text(1012);
+      title2 = text(1110);
+      seen = true;
+      PostMessageW(dialog, WM_KEYDOWN, VK_ESCAPE, 0);
+      PostMessageW(dialog, WM_COMMAND, IDCANCEL, 0);
+    }
+  }
+};
+
+TEST_F(Mp3infpDll, PropertyViewShowsTheTagsAndClosesWithEsc) {
+  const std::string folder = ScratchFolder("view");
+  const std::string path = folder + "\\view.mp3";
+  Bytes file = Tag(4, Frame(4, "TIT2", {3, 0xE8, 0xA1, 0xA8}), 100);
+  Append(file, MpegAudio(2));
+  ASSERT_TRUE(WriteBytes(path, file));
+  DialogWatcher watcher;
+  std::thread thread([&] { watcher.Watch(); });
+  EXPECT_EQ(0u, library.ViewPropEx(nullptr, path.c_str()));
+  thread.join();
+  ASSERT_TRUE(watcher.seen);
+  EXPECT_EQ(L"MP3", watcher.kind);
+  EXPECT_EQ(L"（タグなし）", watcher.heading1);
+  EXPECT_EQ(L"ID3v2.4", watcher.heading2);
+  EXPECT_EQ(L"表", watcher.title2);
+  EXPECT_NE(0u, library.ViewPropEx(nullptr, (folder + "\\missing.mp3").c_str()));
+}
+
+}  // namespace

@@ -1,0 +1,130 @@
+// Writes files through mp3infp.dll, as the program saves them, for the independent readers of
+// the Linux side (check_readers.py): the files go into mp3infp-readers/ with expected.tsv, one
+// line per value: file, tag (v1, v2, info), field key, the value's code-page bytes in hex.
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "tags/TagLibrary.h"
+#include "tests/mp3infp/WinTestSupport.h"
+
+namespace {
+
+using namespace samples;
+
+constexpr const char* kFolder = "mp3infp-readers";
+constexpr const char* kKeys[] = {"IART", "IPRD", "INAM", "TRACK", "IGNR", "ICRD", "ICMT"};
+
+std::string Hex(const std::string& bytes) {
+  std::string out;
+  char digits[3];
+  for (unsigned char c : bytes) {
+    std::snprintf(digits, sizeof digits, "%02x", c);
+    out += digits;
+  }
+  return out;
+}
+
+class ReaderSamples : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    CreateDirectoryA(kFolder, nullptr);
+    expected_ = std::fopen((std::string(kFolder) + "\\expected.tsv").c_str(), "wb");
+  }
+  static void TearDownTestSuite() { std::fclose(expected_); }
+  void SetUp() override { ASSERT_TRUE(library.Open("mp3infp")); }
+
+  static std::string PathOf(const std::string& name) { return std::string(kFolder) + "\\" + name; }
+
+  // The program's save of one entry, then a line per value and tag the file now has.
+  void Save(const std::string& name, const Bytes& content, const std::vector<std::string>& values) {
+    const std::string path = PathOf(name);
+    ASSERT_TRUE(WriteBytes(path, content));
+    library.Load(nullptr, path.c_str());
+    const bool mp3 = library.GetType() == 1;
+    if (mp3 && !(library.GetTagType() & 3)) {
+      ASSERT_EQ(0u, library.MakeId3v1(path.c_str()));
+      ASSERT_EQ(0u, library.MakeId3v2(path.c_str()));
+    }
+    const DWORD flags = mp3 ? library.GetTagType() : 0;
+    for (size_t i = 0; i < 7; ++i) {
+      const std::string key = kKeys[i];
+      if (values[i].empty()) continue;
+      if (!mp3) library.SetValue(key.c_str(), values[i].c_str());
+      if (flags & 1) library.SetValue((key + "_v1").c_str(), values[i].c_str());
+      if (flags & 2) library.SetValue((key + "_v2").c_str(), values[i].c_str());
+      if (flags & 4) library.SetValue((key + "_rmp").c_str(), values[i].c_str());
+    }
+    ASSERT_EQ(0u, library.Save(path.c_str()));
+
+    // The values as they went in; the readers must give their Unicode back.
+    library.Load(nullptr, path.c_str());
+    const DWORD saved = mp3 ? library.GetTagType() : 4;
+    const std::pair<DWORD, const char*> tags[] = {{1, "v1"}, {2, "v2"}, {4, "info"}};
+    for (size_t i = 0; i < 7; ++i) {
+      for (const auto& [flag, tag] : tags) {
+        if (!(saved & flag) || values[i].empty()) continue;
+        std::string value = values[i];
+        if (flag == 1 && std::string(kKeys[i]) == "IGNR") {
+          // ID3v1 holds a genre of the standard list, or none.
+          char name[64];
+          library.GetValue("IGNR_v1", name, sizeof name);
+          if (!*name) continue;
+          value = name;
+        }
+        std::fprintf(expected_, "%s\t%s\t%s\t%s\n", name.c_str(), tag, kKeys[i], Hex(value).c_str());
+      }
+    }
+  }
+
+  TagLibrary library;
+  static std::FILE* expected_;
+};
+
+std::FILE* ReaderSamples::expected_ = nullptr;
+
+const std::vector<std::string> kJapanese = {"表示アーティスト～", "アルバム－ソ", "題名テスト",
+                                            "12", "J-POP", "2023", "コメント表示"};
+const std::vector<std::string> kAscii = {"Artist", "Album", "Title", "3", "Rock", "1999",
+                                         "Plain comment"};
+
+Bytes Audio() { return MpegAudio(30); }
+
+TEST_F(ReaderSamples, CreatedTagsVersion23) {
+  Save("created23.mp3", Audio(), kJapanese);
+  Save("ascii23.mp3", Audio(), kAscii);
+}
+
+TEST_F(ReaderSamples, ExistingVersion24WithOtherFrames) {
+  Bytes body = Frame(4, "TIT2", {3, 'o', 'l', 'd'});
+  Bytes picture{0, 'i', 'm', 'a', 'g', 'e', '/', 'p', 'n', 'g', 0, 3, 'c', 'o', 'v', 'e', 'r', 0};
+  picture.resize(picture.size() + 500, 0x89);
+  Append(body, Frame(4, "APIC", picture));
+  Append(body, Frame(4, "USLT", {3, 'j', 'p', 'n', 0, 'l', 'y', 'r', 'i', 'c', 's'}));
+  Append(body, Frame(4, "TXXX", {3, 'K', 'E', 'Y', 0, 'v', 'a', 'l'}));
+  Append(body, Frame(4, "PRIV", {'o', 'w', 'n', 'e', 'r', 0, 1, 2, 3}));
+  Append(body, Frame(4, "COMM", {3, 'e', 'n', 'g', 'd', 'e', 's', 'c', 0, 'k', 'e', 'p', 't'}));
+  Bytes file = Tag(4, body, 64);
+  Append(file, Audio());
+  ASSERT_TRUE(WriteBytes(PathOf("existing24.orig.mp3"), file));
+  Save("existing24.mp3", file, kJapanese);
+}
+
+TEST_F(ReaderSamples, ExistingVersion22) {
+  Bytes file = Tag(2, Frame(2, "TT2", Latin1Text("old")), 32);
+  Append(file, Audio());
+  Save("existing22.mp3", file, kJapanese);
+}
+
+TEST_F(ReaderSamples, RiffInfo) {
+  Save("info.wav",
+       Riff("WAVE", {Chunk("fmt ", WaveFormat()), Chunk("data", Bytes(8000, 0)),
+                     InfoList({{"ISFT", "tool"}})}),
+       kJapanese);
+  Save("info.rmp", Riff("RMP3", {Chunk("data", Audio()), InfoList({{"INAM", "old"}})}), kJapanese);
+}
+
+}  // namespace
