@@ -6,6 +6,9 @@
 //                                            every control text, one per line, in UTF-8
 //   WindowProbe exists <class>               exit code 0 when a top-level window of <class> exists
 //   WindowProbe close <class>                posts WM_CLOSE to the first window of <class>
+//   WindowProbe rect <class> <child>         prints the centre of a descendant of the first
+//                                            window of <class> in screen coordinates; <child> is
+//                                            "id:N", "class:NAME" or "text:TEXT"
 //
 // Arguments arrive in the ANSI code page; output is UTF-8 so that the shell can compare it.
 #include <windows.h>
@@ -90,6 +93,39 @@ int Wait(const char* text, int milliseconds) {
   return 1;
 }
 
+struct ChildSpec {
+  std::string kind, value;
+  HWND found = nullptr;
+};
+
+BOOL CALLBACK MatchChild(HWND child, LPARAM context) {
+  auto* spec = reinterpret_cast<ChildSpec*>(context);
+  char className[256] = "";
+  GetClassNameA(child, className, sizeof className);
+  const bool match = (spec->kind == "id" && GetDlgCtrlID(child) == std::atoi(spec->value.c_str())) ||
+                     (spec->kind == "class" && spec->value == className) ||
+                     (spec->kind == "text" && spec->value == TextOf(child));
+  if (match && IsWindowVisible(child)) {
+    spec->found = child;
+    return FALSE;
+  }
+  return TRUE;
+}
+
+int Rect(const char* topClass, const std::string& child) {
+  HWND top = FindWindowA(topClass, nullptr);
+  if (!top) return 1;
+  const size_t colon = child.find(':');
+  if (colon == std::string::npos) return 2;
+  ChildSpec spec{child.substr(0, colon), child.substr(colon + 1)};
+  EnumChildWindows(top, MatchChild, reinterpret_cast<LPARAM>(&spec));
+  if (!spec.found) return 1;
+  RECT rect;
+  GetWindowRect(spec.found, &rect);
+  std::printf("%ld %ld\n", (rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -99,6 +135,7 @@ int main(int argc, char** argv) {
     HWND hwnd = FindWindowA(argv[2], nullptr);
     return hwnd && PostMessageA(hwnd, WM_CLOSE, 0, 0) ? 0 : 1;
   }
+  if (argc >= 4 && std::strcmp(argv[1], "rect") == 0) return Rect(argv[2], argv[3]);
   std::fprintf(stderr, "usage: WindowProbe wait <text> <ms> | exists <class> | close <class>\n");
   return 2;
 }

@@ -1,0 +1,167 @@
+#!/usr/bin/python3
+"""The whole program as a person uses it, under Wine and X with real keyboard and mouse input.
+
+tagwhirl starts with a folder of MP3 files on its command line; the rows are selected with the
+keyboard, a rule is typed into the rule box and confirmed with Enter, "出力先を指定(&D)" is chosen,
+the output folder typed in, and "保存(&S)" pressed. Then an independent reader (mutagen) reads the
+copies' tags back, and the source files must be byte for byte as before.
+
+Usage: EndToEndTest.py <bin folder>   (DISPLAY must name a running X server)
+"""
+import hashlib
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import time
+
+from mutagen.id3 import ID3
+
+BIN = os.path.abspath(sys.argv[1])
+ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
+ENV = dict(os.environ)
+ENV.update(WINEPREFIX=os.environ.get("WINEPREFIX", os.path.join(ROOT, "build", "wine")),
+           WINEARCH="win32", WINEDEBUG="-all", LANG="ja_JP.UTF-8",
+           WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
+failures = []
+
+
+def check(condition, what):
+    print(("ok   " if condition else "FAIL ") + what)
+    if not condition:
+        failures.append(what)
+
+
+def wine(*args, **kwargs):
+    return subprocess.run(["wine", *args], env=ENV, capture_output=True, text=True, **kwargs)
+
+
+def probe(*args):
+    return wine(os.path.join(BIN, "WindowProbe.exe"), *args).stdout.replace("\r", "").strip()
+
+
+def xdotool(*args):
+    return subprocess.run(["xdotool", *args], env=ENV, capture_output=True, text=True).stdout.strip()
+
+
+def click(spec):
+    for _ in range(50):
+        at = probe("rect", "tagwhirl.MainWindow", spec)
+        if at:
+            x, y = at.split()
+            xdotool("mousemove", "--sync", x, y, "click", "1")
+            time.sleep(0.3)
+            return
+        time.sleep(0.2)
+    check(False, "found " + spec)
+
+
+def windows_path(path):
+    return subprocess.run(["winepath", "-w", path], env=ENV, capture_output=True,
+                          text=True).stdout.strip()
+
+
+def mp3(id3=b""):
+    frame = b"\xff\xfb\x90\x64" + bytes((i * 37) & 0xFF for i in range(413))
+    return id3 + frame * 40
+
+
+def syncsafe(n):
+    return bytes([(n >> 21) & 0x7F, (n >> 14) & 0x7F, (n >> 7) & 0x7F, n & 0x7F])
+
+
+def id3v23_with_picture():
+    picture = b"\0image/png\0\3\0" + bytes(range(256)) * 4
+    body = b"APIC" + struct.pack(">I", len(picture)) + b"\0\0" + picture
+    return b"ID3\3\0\0" + syncsafe(len(body) + 64) + body + bytes(64)
+
+
+def sha(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def main():
+    work = tempfile.mkdtemp(prefix="e2e.", dir=os.path.join(BIN, ".."))
+    try:
+        app, music, out = (os.path.join(work, d) for d in ("app", "music", "out"))
+        for d in (app, music, out):
+            os.makedirs(d)
+        # The program alone with its library: no rules file, so only the typed rule acts.
+        for name in ("tagwhirl.exe", "mp3infp.dll"):
+            shutil.copy(os.path.join(BIN, name), app)
+        files = {
+            "Artist One - First Song.mp3": ("Artist One", "First Song", b""),
+            "アーティスト - 曲名.mp3": ("アーティスト", "曲名", b""),
+            "Cover Band - With Art.mp3": ("Cover Band", "With Art", id3v23_with_picture()),
+        }
+        for name, (_, _, tag) in files.items():
+            with open(os.path.join(music, name), "wb") as f:
+                f.write(mp3(tag))
+        before = {name: sha(os.path.join(music, name)) for name in files}
+
+        program = subprocess.Popen(["wine", os.path.join(app, "tagwhirl.exe"), windows_path(music)],
+                                   cwd=app, env=ENV, stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL)
+        window = subprocess.run(["timeout", "40", "xdotool", "search", "--sync", "--name",
+                                 "^tagwhirl$"], env=ENV, capture_output=True,
+                                text=True).stdout.split()
+        check(bool(window), "the main window appears")
+        if not window:
+            program.kill()
+            return
+        time.sleep(1)
+
+        # Select every row from the keyboard: into the list, then Home and Shift+End.
+        click("class:tagwhirl.TargetListView")
+        xdotool("key", "--delay", "80", "Home", "shift+End")
+        # Type the rule into the rule box and confirm it.
+        click("class:ComboBoxEx32")
+        xdotool("type", "--delay", "40", "$A - $T.mp3")
+        xdotool("key", "Return")
+        time.sleep(0.5)
+        # Copies into a folder: choose it, type the folder, save.
+        click("text:出力先を指定(&D)")
+        click("id:1004")
+        xdotool("type", "--delay", "20", windows_path(out))
+        click("text:保存(&S)")
+
+        deadline = time.time() + 30
+        while time.time() < deadline and len(os.listdir(out)) < len(files):
+            time.sleep(0.3)
+        time.sleep(1)
+        xdotool("windowfocus", "--sync", window[0])
+        xdotool("key", "alt+F4")
+        try:
+            code = program.wait(30)
+        except subprocess.TimeoutExpired:
+            program.kill()
+            code = "timeout"
+        check(code == 1, "the program ends with exit code 1 (got %s)" % code)
+
+        for name, (artist, title, tag) in files.items():
+            copy = os.path.join(out, name)
+            check(os.path.exists(copy), "copy of %s exists" % name)
+            if not os.path.exists(copy):
+                continue
+            tags = ID3(copy)
+            check(str(tags.get("TPE1")) == artist, "%s: artist %r" % (name, str(tags.get("TPE1"))))
+            check(str(tags.get("TIT2")) == title, "%s: title %r" % (name, str(tags.get("TIT2"))))
+            check(tags.version[:2] == (2, 3), "%s: ID3v2.3 (%s)" % (name, tags.version))
+            if tag:
+                check(tags.getall("APIC") and len(tags.getall("APIC")[0].data) == 1024,
+                      "%s: picture kept" % name)
+            with open(copy, "rb") as f:
+                data = f.read()
+            check(data.find(mp3()) >= 0 or data.find(mp3()[-417 * 40:]) >= 0,
+                  "%s: audio frames unchanged" % name)
+            check(sha(os.path.join(music, name)) == before[name], "%s: source untouched" % name)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+main()
+print("EndToEndTest: %d failures" % len(failures))
+sys.exit(1 if failures else 0)
