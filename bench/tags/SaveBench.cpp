@@ -1,0 +1,139 @@
+// Saving every row through the program's own path (the panel's save, SaveEntry, the tag library)
+// in place and into an output folder, against plain copying of the same files.
+//
+//   SaveBench [files] [megabytes per file]     (defaults: 1000 files of 4 MB)
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/Controls.h"
+#include "app/MainWindow.h"
+#include "app/ShellModule.h"
+#include "resources/resource.h"
+#include "tags/TagLibrary.h"
+
+std::vector<std::string> CommandLinePaths;
+
+namespace {
+
+double Now() {
+  LARGE_INTEGER frequency, now;
+  QueryPerformanceFrequency(&frequency);
+  QueryPerformanceCounter(&now);
+  return static_cast<double>(now.QuadPart) / frequency.QuadPart;
+}
+
+void PumpWaiting() {
+  MSG message;
+  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+}
+
+std::string Folder(const std::string& root, const char* name) {
+  const std::string folder = root + "\\" + name;
+  CreateDirectoryA(folder.c_str(), nullptr);
+  return folder;
+}
+
+// An ID3v2.3 tag with a title and 2 KiB of padding, then MPEG frames up to `bytes`.
+void WriteMp3(const std::string& path, size_t bytes, int number) {
+  std::string data = "ID3";
+  data += std::string("\x03\x00\x00", 3);
+  const std::string title = "\0Old title " + std::to_string(number);
+  const std::string frame = std::string("TIT2") + std::string(3, '\0') +
+                            static_cast<char>(title.size() + 1) + std::string(2, '\0') +
+                            std::string(1, '\0') + title.substr(1);
+  const size_t tagSize = frame.size() + 2048;
+  data += static_cast<char>((tagSize >> 21) & 0x7F);
+  data += static_cast<char>((tagSize >> 14) & 0x7F);
+  data += static_cast<char>((tagSize >> 7) & 0x7F);
+  data += static_cast<char>(tagSize & 0x7F);
+  data += frame + std::string(2048, '\0');
+  std::string mpeg("\xFF\xFB\x90\x64", 4);
+  mpeg += std::string(413, '\x55');
+  while (data.size() + mpeg.size() <= bytes) data += mpeg;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+void Empty(const std::string& folder) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*.mp3").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do DeleteFileA((folder + "\\" + found.cFileName).c_str());
+  while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  const int files = argc > 1 ? std::atoi(argv[1]) : 1000;
+  const double megabytes = argc > 2 ? std::atof(argv[2]) : 4.0;
+  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_BAR_CLASSES | ICC_COOL_CLASSES |
+                                                        ICC_LISTVIEW_CLASSES | ICC_USEREX_CLASSES};
+  InitCommonControlsEx(&controls);
+  theModule.Init(GetModuleHandleA(nullptr));
+  if (!theTagLibrary.Open("mp3infp")) {
+    std::printf("mp3infp.dll not found\n");
+    return 1;
+  }
+
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  const std::string root = std::string(temp) + "tagwhirl-save-bench";
+  CreateDirectoryA(root.c_str(), nullptr);
+  const std::string source = Folder(root, "source"), out = Folder(root, "out"),
+                    copies = Folder(root, "copies");
+  Empty(source);
+  Empty(out);
+  Empty(copies);
+  for (int i = 0; i < files; ++i)
+    WriteMp3(source + "\\Artist " + std::to_string(i) + " - Title " + std::to_string(i) + ".mp3",
+             static_cast<size_t>(megabytes * 1048576), i);
+
+  // Plain copying of the same files, the yardstick.
+  double start = Now();
+  for (int i = 0; i < files; ++i) {
+    const std::string name = "\\Artist " + std::to_string(i) + " - Title " + std::to_string(i) + ".mp3";
+    CopyFileA((source + name).c_str(), (copies + name).c_str(), FALSE);
+  }
+  const double copying = Now() - start;
+
+  MainWindow window;
+  if (!window.Create()) return 1;
+  window.list().rules = {"$A - $T.mp3"};
+  window.TakeIn(std::vector<std::string>{source});
+  const int rows = window.list().RowCount();
+  HWND panel = window.panel().hwnd();
+
+  // In place: the new tag fits in the old one's padding.
+  start = Now();
+  SendMessageA(panel, WM_COMMAND, IDOK, 0);
+  const double inPlace = Now() - start;
+
+  CheckRadioButton(panel, IDC_SAVE_IN_PLACE, IDC_SAVE_TO_FOLDER, IDC_SAVE_TO_FOLDER);
+  SetDlgItemTextA(panel, IDC_FOLDER, out.c_str());
+  start = Now();
+  SendMessageA(panel, WM_COMMAND, IDOK, 0);
+  const double intoFolder = Now() - start;
+  DestroyWindow(window.hwnd());
+  PumpWaiting();
+
+  std::printf("rows saved:              %d files of %.2f MiB\n", rows, megabytes);
+  std::printf("plain copying:           %8.2f ms per file\n", copying / files * 1000);
+  std::printf("save in place:           %8.2f ms per file\n", inPlace / rows * 1000);
+  std::printf("save into a folder:      %8.2f ms per file  (%.2f x plain copying)\n",
+              intoFolder / rows * 1000, intoFolder / copying);
+  Empty(source);
+  Empty(out);
+  Empty(copies);
+  return rows == files ? 0 : 1;
+}
