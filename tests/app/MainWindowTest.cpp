@@ -298,4 +298,23 @@ TEST_F(MainWindowTest, AcceleratorKeysActOnTheListEvenFromTheRuleBox) {
   EXPECT_EQ("abcdef", GetWindowString(edit));
 }
 
+TEST_F(MainWindowTest, ThePanelHasDialogKeys) {
+  HWND hwnd = Create();
+  ShowWindow(hwnd, SW_SHOWNORMAL);
+  SetForegroundWindow(hwnd);
+  HWND panel = window.panel().hwnd();
+  HWND folder = GetDlgItem(panel, 1004);
+  SetFocus(folder);
+  RunPumpFor(150);
+  ASSERT_EQ(folder, GetFocus());
+  // Tab goes on to "参照(&B)..." as in a dialog.
+  Press({VK_TAB});
+  RunPumpFor(200);
+  EXPECT_EQ(GetDlgItem(panel, 1005), GetFocus());
+  // The access key of "出力先を指定(&D)" chooses it.
+  Press({VK_MENU, 'D'});
+  RunPumpFor(200);
+  EXPECT_TRUE(window.panel().SaveToFolder());
+}
+
 }  // namespace

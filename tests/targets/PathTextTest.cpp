@@ -36,6 +36,8 @@ TEST(PathText, EndsWithSeparatorOnlyForARealSeparator) {
 TEST(PathText, JoinPathAddsOneSeparator) {
   EXPECT_EQ("C:\\a\\b", JoinPath("C:\\a", "b"));
   EXPECT_EQ("C:\\b", JoinPath("C:\\", "b"));
+  // A search in a drive's root has the root "C:" (the pattern "C:\*.*" cut at its separator).
+  EXPECT_EQ("C:\\b", JoinPath(CutAtLastSeparator("C:\\*.*"), "b"));
   EXPECT_EQ("C:\\" + kSo + "\\b", JoinPath("C:\\" + kSo, "b"));
 }
 
