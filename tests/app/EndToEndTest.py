@@ -46,16 +46,16 @@ def xdotool(*args):
     return subprocess.run(["xdotool", *args], env=ENV, capture_output=True, text=True).stdout.strip()
 
 
-def click(spec):
+def click(control):
     for _ in range(50):
-        at = probe("rect", "tagwhirl.MainWindow", spec)
+        at = probe("rect", "tagwhirl.MainWindow", control)
         if at:
             x, y = at.split()
             xdotool("mousemove", "--sync", x, y, "click", "1")
             time.sleep(0.3)
             return
         time.sleep(0.2)
-    check(False, "found " + spec)
+    check(False, "found " + control)
 
 
 def windows_path(path):

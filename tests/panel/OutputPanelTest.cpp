@@ -3,13 +3,12 @@
 
 #include <gmock/gmock.h>
 
-#include <sstream>
-
 #include "app/Controls.h"
 #include "app/MainWindow.h"
 #include "app/Program.h"
 #include "resources/resource.h"
 #include "tags/TagLibrary.h"
+#include "tests/support/RecordingLibrary.h"
 #include "tests/support/WinTestSupport.h"
 
 using ::testing::ElementsAre;
@@ -17,19 +16,12 @@ using ::testing::IsEmpty;
 
 namespace {
 
-typedef void(WINAPI* ConfigureFn)(DWORD, DWORD, DWORD, DWORD, DWORD);
-typedef DWORD(WINAPI* LogFn)(char*, DWORD);
-
 class OutputPanelTest : public ::testing::Test {
  protected:
   void SetUp() override {
     InitTestModule();
-    ASSERT_TRUE(theTagLibrary.Open("fake_mp3infp"));
-    HMODULE fake = GetModuleHandleA("fake_mp3infp");
-    configure = reinterpret_cast<ConfigureFn>(
-        reinterpret_cast<void*>(GetProcAddress(fake, "fake_Configure")));
-    readLog = reinterpret_cast<LogFn>(reinterpret_cast<void*>(GetProcAddress(fake, "fake_Log")));
-    configure(2, 0, 0, 0, 0);
+    ASSERT_TRUE(library.Open());
+    library.Configure(2, 0);
     GetCurrentDirectoryA(MAX_PATH, previousDirectory);
     SetCurrentDirectoryA(scratch.path().c_str());
     for (const char* name : {"a.mp3", "b.mp3", "c.mp3"})
@@ -38,7 +30,7 @@ class OutputPanelTest : public ::testing::Test {
     panel = window.panel().hwnd();
     // The sample rules beside the test program filled some cells at intake; start empty.
     for (int row = 0; row < window.list().RowCount(); ++row) window.list().ClearTagColumns(row);
-    configure(2, 0, 0, 0, 0);
+    library.Configure(2, 0);
   }
   void TearDown() override {
     DestroyWindow(window.hwnd());
@@ -47,21 +39,13 @@ class OutputPanelTest : public ::testing::Test {
     }
     CommandLinePaths.clear();
     SetCurrentDirectoryA(previousDirectory);
-    theTagLibrary.Close();
+    library.Close();
   }
 
-  std::vector<std::string> Log() {
-    char text[8192];
-    readLog(text, sizeof text);
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
+  std::vector<std::string> Log() { return library.Calls(); }
   void PressSave() { SendMessageA(panel, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), 0); }
 
-  ConfigureFn configure = nullptr;
-  LogFn readLog = nullptr;
+  RecordingLibrary library;
   char previousDirectory[MAX_PATH] = "";
   ScratchFolder scratch;
   MainWindow window;

@@ -6,11 +6,10 @@
 #include <commctrl.h>
 #include <gmock/gmock.h>
 
-#include <sstream>
-
 #include "app/Controls.h"
 #include "tags/TagLibrary.h"
 #include "targets/TargetListView.h"
+#include "tests/support/RecordingLibrary.h"
 #include "tests/support/WinTestSupport.h"
 
 using ::testing::ElementsAre;
@@ -18,19 +17,11 @@ using ::testing::IsEmpty;
 
 namespace {
 
-typedef void(WINAPI* ConfigureFn)(DWORD, DWORD, DWORD, DWORD, DWORD);
-typedef DWORD(WINAPI* LogFn)(char*, DWORD);
-
 class SaveEntryTest : public ::testing::Test {
  protected:
   void SetUp() override {
     InitTestModule();
-    ASSERT_TRUE(theTagLibrary.Open("fake_mp3infp"));
-    HMODULE fake = GetModuleHandleA("fake_mp3infp");
-    configure = reinterpret_cast<ConfigureFn>(
-        reinterpret_cast<void*>(GetProcAddress(fake, "fake_Configure")));
-    readLog = reinterpret_cast<LogFn>(reinterpret_cast<void*>(GetProcAddress(fake, "fake_Log")));
-    ASSERT_TRUE(configure && readLog);
+    ASSERT_TRUE(library.Open());
     Configure(1, 2);
     parent = CreateWindowA("STATIC", "", WS_OVERLAPPEDWINDOW, 0, 0, 600, 400, nullptr, nullptr,
                            GetModuleHandleA(nullptr), nullptr);
@@ -40,27 +31,19 @@ class SaveEntryTest : public ::testing::Test {
   }
   void TearDown() override {
     DestroyWindow(parent);
-    theTagLibrary.Close();
+    library.Close();
   }
 
   void Configure(DWORD type, DWORD flags, DWORD makeV1 = 0, DWORD makeV2 = 0, DWORD save = 0) {
-    configure(type, flags, makeV1, makeV2, save);
+    library.Configure(type, flags, makeV1, makeV2, save);
   }
-  std::vector<std::string> Log() {
-    char text[8192];
-    readLog(text, sizeof text);
-    std::vector<std::string> lines;
-    std::istringstream in(text);
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
-    return lines;
-  }
+  std::vector<std::string> Log() { return library.Calls(); }
   int AddRow(const std::string& name) {
     list.AddPath(scratch.AddFile(name, "audio bytes"));
     return list.RowCount() - 1;
   }
 
-  ConfigureFn configure = nullptr;
-  LogFn readLog = nullptr;
+  RecordingLibrary library;
   HWND parent = nullptr;
   TargetListView list;
   ScratchFolder scratch;

@@ -93,20 +93,20 @@ int Wait(const char* text, int milliseconds) {
   return 1;
 }
 
-struct ChildSpec {
+struct WantedChild {
   std::string kind, value;
   HWND found = nullptr;
 };
 
 BOOL CALLBACK MatchChild(HWND child, LPARAM context) {
-  auto* spec = reinterpret_cast<ChildSpec*>(context);
+  auto* wanted = reinterpret_cast<WantedChild*>(context);
   char className[256] = "";
   GetClassNameA(child, className, sizeof className);
-  const bool match = (spec->kind == "id" && GetDlgCtrlID(child) == std::atoi(spec->value.c_str())) ||
-                     (spec->kind == "class" && spec->value == className) ||
-                     (spec->kind == "text" && spec->value == TextOf(child));
+  const bool match = (wanted->kind == "id" && GetDlgCtrlID(child) == std::atoi(wanted->value.c_str())) ||
+                     (wanted->kind == "class" && wanted->value == className) ||
+                     (wanted->kind == "text" && wanted->value == TextOf(child));
   if (match && IsWindowVisible(child)) {
-    spec->found = child;
+    wanted->found = child;
     return FALSE;
   }
   return TRUE;
@@ -117,11 +117,11 @@ int Rect(const char* topClass, const std::string& child) {
   if (!top) return 1;
   const size_t colon = child.find(':');
   if (colon == std::string::npos) return 2;
-  ChildSpec spec{child.substr(0, colon), child.substr(colon + 1)};
-  EnumChildWindows(top, MatchChild, reinterpret_cast<LPARAM>(&spec));
-  if (!spec.found) return 1;
+  WantedChild wanted{child.substr(0, colon), child.substr(colon + 1)};
+  EnumChildWindows(top, MatchChild, reinterpret_cast<LPARAM>(&wanted));
+  if (!wanted.found) return 1;
   RECT rect;
-  GetWindowRect(spec.found, &rect);
+  GetWindowRect(wanted.found, &rect);
   std::printf("%ld %ld\n", (rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
   return 0;
 }
