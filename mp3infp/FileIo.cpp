@@ -58,7 +58,8 @@ bool WriteInPlace(HANDLE file, const SavePlan& plan, Writer& writer) {
       return false;
     }
   }
-  return FlushFileBuffers(file) != FALSE;
+  // No flush: it would not make the write any more atomic, and the system writes it out soon.
+  return true;
 }
 
 std::wstring UniqueSibling(const std::wstring& path, const wchar_t* kind) {
@@ -83,6 +84,8 @@ bool WriteCopy(HANDLE source, HANDLE target, const SavePlan& plan, Writer& write
       done += length, position += length;
     }
   }
+  // On disk before it takes the original's place, so that a crash cannot leave an empty file
+  // under the original's name.
   return FlushFileBuffers(target) != FALSE;
 }
 
