@@ -16,15 +16,17 @@ namespace {
 using Bytes = std::vector<unsigned char>;
 
 void AppendSyncSafe(Bytes& out, unsigned v) {
-  out.insert(out.end(), {static_cast<unsigned char>((v >> 21) & 0x7f),
-                         static_cast<unsigned char>((v >> 14) & 0x7f),
-                         static_cast<unsigned char>((v >> 7) & 0x7f),
-                         static_cast<unsigned char>(v & 0x7f)});
+  out.insert(
+      out.end(),
+      {static_cast<unsigned char>((v >> 21) & 0x7f), static_cast<unsigned char>((v >> 14) & 0x7f),
+       static_cast<unsigned char>((v >> 7) & 0x7f), static_cast<unsigned char>(v & 0x7f)});
 }
 
 // An ID3v2.3 tag with a title and `padding` bytes of room, then MPEG frames up to `size`.
 Bytes MakeFile(size_t size, size_t padding) {
-  const std::string title = "\x01\xFF\xFE" "a\0b\0c\0";
+  const std::string title =
+      "\x01\xFF\xFE"
+      "a\0b\0c\0";
   Bytes frame = {'T', 'I', 'T', '2', 0, 0, 0, static_cast<unsigned char>(title.size()), 0, 0};
   frame.insert(frame.end(), title.begin(), title.end());
   Bytes file = {'I', 'D', '3', 3, 0, 0};
@@ -34,7 +36,8 @@ Bytes MakeFile(size_t size, size_t padding) {
   unsigned seed = 7;
   while (file.size() < size) {
     file.insert(file.end(), {0xFF, 0xFB, 0x90, 0x64});
-    for (int i = 4; i < 417; ++i) file.push_back(static_cast<unsigned char>((seed = seed * 1103515245u + 12345u) >> 16));
+    for (int i = 4; i < 417; ++i)
+      file.push_back(static_cast<unsigned char>((seed = seed * 1103515245u + 12345u) >> 16));
   }
   file.resize(size);
   return file;
@@ -85,7 +88,8 @@ int main(int argc, char** argv) {
   const size_t kib = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 4096;
   TagLibrary library;
   if (count <= 0 || kib == 0 || !library.Open("mp3infp")) {
-    std::fprintf(stderr, "usage: Mp3infpBench [files] [KiB per file]; mp3infp.dll must be beside it\n");
+    std::fprintf(stderr,
+                 "usage: Mp3infpBench [files] [KiB per file]; mp3infp.dll must be beside it\n");
     return 2;
   }
   CreateDirectoryA("mp3infp-bench", nullptr);
@@ -99,7 +103,8 @@ int main(int argc, char** argv) {
   }
 
   double start = Now();
-  for (int i = 0; i < count; ++i) CopyFileA(PathOf("tight", i).c_str(), PathOf("copy", i).c_str(), FALSE);
+  for (int i = 0; i < count; ++i)
+    CopyFileA(PathOf("tight", i).c_str(), PathOf("copy", i).c_str(), FALSE);
   const double copying = Now() - start;
 
   int failures = 0;
@@ -116,8 +121,9 @@ int main(int argc, char** argv) {
   std::printf("copying (CopyFile):             %8.3f ms per file\n", perFile(copying));
   std::printf("saving, room in the padding:    %8.3f ms per file (%.2f x copying; target < 2 ms)\n",
               perFile(inPlace), inPlace / copying);
-  std::printf("saving, no room (file rewritten): %6.3f ms per file (%.2f x copying; target <= 1.2 x)\n",
-              perFile(rewriting), rewriting / copying);
+  std::printf(
+      "saving, no room (file rewritten): %6.3f ms per file (%.2f x copying; target <= 1.2 x)\n",
+      perFile(rewriting), rewriting / copying);
   std::printf("failed saves: %d\n", failures);
   return failures ? 1 : 0;
 }

@@ -19,8 +19,8 @@ constexpr const char* kKeys[] = {"IART", "IPRD", "INAM", "TRACK", "IGNR", "ICRD"
 
 // Values with the characters that differ between code page tables (～ －), and 0x5C as a
 // second byte (表, ソ).
-const std::vector<std::string> kValues = {"表示アーティスト", "アルバム～ソ", "題名－テスト",
-                                          "7", "ジャンル", "2024", "コメント表"};
+const std::vector<std::string> kValues = {"表示アーティスト", "アルバム～ソ", "題名－テスト", "7",
+                                          "ジャンル",         "2024",         "コメント表"};
 
 class Mp3infpDll : public ::testing::Test {
  protected:
@@ -195,8 +195,8 @@ TEST_F(Mp3infpDll, WaveGetsThePlainNamesInItsInfoList) {
 TEST_F(Mp3infpDll, RiffMp3TakesInfoValuesAndGetsId3TagsWhenItHasNone) {
   const std::string folder = ScratchFolder("rmp3");
   const std::string withInfo = folder + "\\info.rmp";
-  ASSERT_TRUE(WriteBytes(withInfo, Riff("RMP3", {Chunk("data", MpegAudio(4)),
-                                                 InfoList({{"INAM", "old"}})})));
+  ASSERT_TRUE(WriteBytes(withInfo,
+                         Riff("RMP3", {Chunk("data", MpegAudio(4)), InfoList({{"INAM", "old"}})})));
   library.Load(nullptr, withInfo.c_str());
   EXPECT_EQ(1u, library.GetType());
   EXPECT_EQ(4u, library.GetTagType());
