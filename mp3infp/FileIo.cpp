@@ -58,7 +58,8 @@ bool WriteInPlace(HANDLE file, const SavePlan& plan, Writer& writer) {
       return false;
     }
   }
-  return FlushFileBuffers(file) != FALSE;
+  // No flush: it would not make the write any more atomic, and the system writes it out soon.
+  return true;
 }
 
 std::wstring UniqueSibling(const std::wstring& path, const wchar_t* kind) {
@@ -77,12 +78,15 @@ bool WriteCopy(HANDLE source, HANDLE target, const SavePlan& plan, Writer& write
     }
     buffer.resize(static_cast<size_t>(std::min<uint64_t>(piece.length, kCopyBlock)));
     for (uint64_t done = 0; done < piece.length;) {
-      const size_t length = static_cast<size_t>(std::min<uint64_t>(piece.length - done, kCopyBlock));
+      const size_t length =
+          static_cast<size_t>(std::min<uint64_t>(piece.length - done, kCopyBlock));
       if (!ReadAt(source, piece.offset + done, buffer.data(), length)) return false;
       if (!writer.Write(target, position, buffer.data(), length)) return false;
       done += length, position += length;
     }
   }
+  // On disk before it takes the original's place, so that a crash cannot leave an empty file
+  // under the original's name.
   return FlushFileBuffers(target) != FALSE;
 }
 
@@ -101,8 +105,8 @@ bool Replace(FileHandle& file, const std::wstring& path, const SavePlan& plan, W
   // The original moves to the backup name and the new file takes its place; ReplaceFile keeps
   // the original's attributes, times of creation and security.
   const std::wstring backup = UniqueSibling(path, L"tagwhirl-old-");
-  if (ReplaceFileW(path.c_str(), temporary.c_str(), backup.c_str(),
-                   REPLACEFILE_IGNORE_MERGE_ERRORS, nullptr, nullptr)) {
+  if (ReplaceFileW(path.c_str(), temporary.c_str(), backup.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS,
+                   nullptr, nullptr)) {
     DeleteFileW(backup.c_str());
     return true;
   }
@@ -162,8 +166,9 @@ void FileHandle::Close() {
 }
 
 HANDLE OpenForReading(const std::wstring& path) {
-  return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                     nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  return CreateFileW(path.c_str(), GENERIC_READ,
+                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
 }
 
 HANDLE OpenForWriting(const std::wstring& path) {

@@ -110,7 +110,8 @@ std::u16string DecodeText(uint8_t encoding, std::span<const uint8_t> data, size_
     size_t end = i;
     while (end + 1 < data.size() && (data[end] | data[end + 1]) != 0) end += 2;
     for (size_t k = i; k + 1 < data.size() && k < end; k += 2) {
-      out += bigEndian ? char16_t(data[k] << 8 | data[k + 1]) : char16_t(data[k + 1] << 8 | data[k]);
+      out +=
+          bigEndian ? char16_t(data[k] << 8 | data[k + 1]) : char16_t(data[k + 1] << 8 | data[k]);
     }
     *consumed = std::min(data.size(), end + 2);
     return out;

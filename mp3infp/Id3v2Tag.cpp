@@ -121,12 +121,11 @@ Id3v2Tag Id3v2Tag::Parse(std::span<const uint8_t> data) {
       sound = false;
       break;
     }
-    const uint16_t frameFlags =
-        version == 2 ? 0 : uint16_t(body[pos + 8] << 8 | body[pos + 9]);
+    const uint16_t frameFlags = version == 2 ? 0 : uint16_t(body[pos + 8] << 8 | body[pos + 9]);
     const auto begin = body.begin() + pos + layout.headerSize;
-    tag.frames_.push_back(MakeFrame(std::string(reinterpret_cast<const char*>(&body[pos]),
-                                                 layout.idLength),
-                                     frameFlags, Bytes(begin, begin + size)));
+    tag.frames_.push_back(
+        MakeFrame(std::string(reinterpret_cast<const char*>(&body[pos]), layout.idLength),
+                  frameFlags, Bytes(begin, begin + size)));
     pos += layout.headerSize + size;
   }
   tag.sound_ = sound;

@@ -23,10 +23,14 @@ std::wstring FromAnsi(std::string_view text) { return Wide(SystemCodec().ToUnico
 
 const wchar_t* KindText(FileKind kind) {
   switch (kind) {
-    case FileKind::kMp3: return L"MP3";
-    case FileKind::kRiffMp3: return L"RIFF MP3 (RMP3)";
-    case FileKind::kWave: return L"WAVE";
-    case FileKind::kUnknown: break;
+    case FileKind::kMp3:
+      return L"MP3";
+    case FileKind::kRiffMp3:
+      return L"RIFF MP3 (RMP3)";
+    case FileKind::kWave:
+      return L"WAVE";
+    case FileKind::kUnknown:
+      break;
   }
   return L"タグを扱えない形式";
 }

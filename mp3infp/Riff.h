@@ -22,7 +22,7 @@ struct Chunk {
 struct RiffLayout {
   static constexpr size_t kMaxChunks = 4096;
 
-  std::string form;         // "RMP3", "WAVE", ...
+  std::string form;          // "RMP3", "WAVE", ...
   uint64_t declaredEnd = 0;  // end of the RIFF chunk by its header
   uint64_t end = 0;          // end of the last chunk read
   std::vector<Chunk> chunks;

@@ -13,7 +13,7 @@ struct FieldNames {
   std::string_view key, frame, info;
 };
 constexpr FieldNames kFieldNames[] = {
-    {"IART", "TPE1", "IART"}, {"IPRD", "TALB", "IPRD"}, {"INAM", "TIT2", "INAM"},
+    {"IART", "TPE1", "IART"},  {"IPRD", "TALB", "IPRD"}, {"INAM", "TIT2", "INAM"},
     {"TRACK", "TRCK", "ITRK"}, {"IGNR", "TCON", "IGNR"}, {"ICRD", "TYER", "ICRD"},
     {"ICMT", "COMM", "ICMT"},
 };
@@ -113,8 +113,8 @@ void TagFile::ParseMp3(ByteSource& source, std::string_view extension) {
     probe += std::min(*total, size_ - probe);
   }
   uint8_t frame[4];
-  const bool mpeg =
-      size_ - probe >= sizeof frame && source.Read(probe, frame, sizeof frame) && IsMpegFrameHeader(frame);
+  const bool mpeg = size_ - probe >= sizeof frame && source.Read(probe, frame, sizeof frame) &&
+                    IsMpegFrameHeader(frame);
   if (id3v2_ || mpeg || (id3v1_ && IsMpegExtension(extension))) kind_ = FileKind::kMp3;
 }
 
@@ -247,13 +247,27 @@ bool TagFile::SetId3v1(Field field, std::string_view value, const TextCodec& cod
   if (!AddId3v1()) return false;
   Id3v1Tag& tag = *id3v1_;
   switch (field) {
-    case Field::kArtist: tag.SetArtist(value, codec); break;
-    case Field::kAlbum: tag.SetAlbum(value, codec); break;
-    case Field::kTitle: tag.SetTitle(value, codec); break;
-    case Field::kTrack: tag.SetTrack(value, codec); break;
-    case Field::kGenre: tag.SetGenre(value); break;
-    case Field::kYear: tag.SetYear(value, codec); break;
-    case Field::kComment: tag.SetComment(value, codec); break;
+    case Field::kArtist:
+      tag.SetArtist(value, codec);
+      break;
+    case Field::kAlbum:
+      tag.SetAlbum(value, codec);
+      break;
+    case Field::kTitle:
+      tag.SetTitle(value, codec);
+      break;
+    case Field::kTrack:
+      tag.SetTrack(value, codec);
+      break;
+    case Field::kGenre:
+      tag.SetGenre(value);
+      break;
+    case Field::kYear:
+      tag.SetYear(value, codec);
+      break;
+    case Field::kComment:
+      tag.SetComment(value, codec);
+      break;
   }
   id3v1Changed_ = true;
   return true;
@@ -302,13 +316,20 @@ std::optional<std::string> TagFile::Get(ValueName name, const TextCodec& codec) 
   if ((any || name.tag == TagKind::kId3v1) && id3v1_ && IsMp3()) {
     const Id3v1Tag& tag = *id3v1_;
     switch (name.field) {
-      case Field::kArtist: return tag.artist();
-      case Field::kAlbum: return tag.album();
-      case Field::kTitle: return tag.title();
-      case Field::kYear: return tag.year();
-      case Field::kComment: return tag.comment();
-      case Field::kTrack: return tag.track() ? std::to_string(tag.track()) : std::string();
-      case Field::kGenre: return std::string(GenreName(tag.genre()).value_or(""));
+      case Field::kArtist:
+        return tag.artist();
+      case Field::kAlbum:
+        return tag.album();
+      case Field::kTitle:
+        return tag.title();
+      case Field::kYear:
+        return tag.year();
+      case Field::kComment:
+        return tag.comment();
+      case Field::kTrack:
+        return tag.track() ? std::to_string(tag.track()) : std::string();
+      case Field::kGenre:
+        return std::string(GenreName(tag.genre()).value_or(""));
     }
   }
   if ((any || name.tag == TagKind::kRiffInfo) && !infos_.empty()) {
@@ -369,7 +390,8 @@ std::optional<SavePlan> TagFile::Plan() const {
       // An odd last chunk that lacks its pad byte gets it first, so that a reader finds the new
       // chunk where the standard puts it. (Offsets need not be even: an earlier chunk may lack
       // its pad byte too.)
-      if (!riff_->chunks.empty() && (riff_->chunks.back().size & 1) && !riff_->chunks.back().padded) {
+      if (!riff_->chunks.empty() && (riff_->chunks.back().size & 1) &&
+          !riff_->chunks.back().padded) {
         insertion.bytes.push_back(0);
       }
       for (const Bytes& chunk : appended) {
@@ -378,7 +400,8 @@ std::optional<SavePlan> TagFile::Plan() const {
       chunkEdits.push_back(std::move(insertion));
     }
     int64_t growth = 0;
-    for (const Edit& edit : chunkEdits) growth += int64_t(edit.bytes.size()) - int64_t(edit.oldLength);
+    for (const Edit& edit : chunkEdits)
+      growth += int64_t(edit.bytes.size()) - int64_t(edit.oldLength);
     if (growth != 0) {
       const int64_t riffSize = int64_t(riff_->declaredEnd) - 8 + growth;
       if (riffSize < 4 || riffSize > int64_t(UINT32_MAX)) return std::nullopt;
@@ -397,8 +420,8 @@ std::optional<SavePlan> TagFile::Plan() const {
 
   if (id3v1Changed_) {
     const auto& bytes = id3v1_->bytes();
-    edits.push_back({id3v1Offset_, id3v1Existed_ ? Id3v1Tag::kSize : 0,
-                     Bytes(bytes.begin(), bytes.end())});
+    edits.push_back(
+        {id3v1Offset_, id3v1Existed_ ? Id3v1Tag::kSize : 0, Bytes(bytes.begin(), bytes.end())});
   }
 
   SavePlan plan;

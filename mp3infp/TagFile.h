@@ -37,7 +37,7 @@ struct SavePlan {
   struct Piece {
     uint64_t offset = 0;  // in the old file, for a kept range
     uint64_t length = 0;
-    Bytes bytes;          // new bytes, when `kept` is false
+    Bytes bytes;  // new bytes, when `kept` is false
     bool kept = false;
   };
   std::vector<Piece> pieces;

@@ -16,7 +16,8 @@ class IconvCodec : public TextCodec {
     std::u16string out;
     size_t i = 0;
     while (i < ansi.size()) {
-      const size_t length = IsLeadByte(static_cast<uint8_t>(ansi[i])) && i + 1 < ansi.size() ? 2 : 1;
+      const size_t length =
+          IsLeadByte(static_cast<uint8_t>(ansi[i])) && i + 1 < ansi.size() ? 2 : 1;
       char16_t unit[2];
       const size_t produced = Convert(to_, ansi.substr(i, length), unit, sizeof unit);
       if (produced == 0) {
@@ -37,9 +38,8 @@ class IconvCodec : public TextCodec {
       if (text[i] >= 0xD800 && text[i] <= 0xDBFF && i + 1 < text.size()) length = 2;
       char bytes[8];
       const size_t produced = Convert(
-          from_,
-          std::string_view(reinterpret_cast<const char*>(text.data() + i), length * 2), bytes,
-          sizeof bytes);
+          from_, std::string_view(reinterpret_cast<const char*>(text.data() + i), length * 2),
+          bytes, sizeof bytes);
       if (produced == 0) {
         out += '?';
       } else {

@@ -35,11 +35,15 @@ typedef DWORD(WINAPI* Mp3infpLoadFn)(HWND owner, const char* path);
 // name is unknown or the current file has no such tag; a result >= bufferSize means cut short.
 typedef DWORD(WINAPI* Mp3infpGetValueFn)(const char* name, char* buffer, DWORD bufferSize);
 
-// Sets the value `name` of the current file in memory. Returns 0 when the name is known.
+// Sets the value `name` of the current file in memory: a field key (IART, IPRD, INAM, TRACK,
+// IGNR, ICRD, ICMT) alone or with "_v1", "_v2" or "_rmp". Returns 0 when the name is known and
+// the current file has a place for it; a value it has no place for makes the next Save fail.
 typedef DWORD(WINAPI* Mp3infpSetValueFn)(const char* name, const char* value);
 
-// Writes the current file's values into the file at `path` (the loaded file, or a copy of it).
-// Returns 0 on success; on failure that file is left as it was.
+// Writes the values set since the last Load into the file at `path` (the loaded file, or a copy
+// of it), which is read anew. Returns 0 on success, also when nothing was set (the file is then
+// not touched); on failure (a file it cannot tag or cannot parse safely, read-only, locked, a
+// full disk) that file is left byte for byte as it was.
 typedef DWORD(WINAPI* Mp3infpSaveFn)(const char* path);
 
 // The kind of the current file (kMp3infpType...).

@@ -79,6 +79,18 @@ TEST(Layout, ApeTagBeforeId3v1IsKept) {
   EXPECT_EQ("new2", Get(saved, "INAM_v2"));
 }
 
+TEST(Layout, Lyrics3BeforeId3v1IsKept) {
+  Bytes old = MpegAudio(2);
+  const Bytes lyrics = Of("LYRICSBEGININD00003110LYR00005hello000027LYRICS200");
+  Append(old, lyrics);
+  Append(old, Id3v1("v1", "a"));
+  bool inPlace = false;
+  const Bytes saved = SaveBytes(old, {{"IART_v1", "new"}}, &inPlace);
+  EXPECT_TRUE(inPlace);
+  EXPECT_TRUE(std::equal(lyrics.begin(), lyrics.end(), saved.end() - 128 - lyrics.size()));
+  EXPECT_EQ("new", Get(saved, "IART_v1"));
+}
+
 TEST(Layout, ShortAndUnknownFiles) {
   // Shorter than an ID3v1 tag, yet MPEG audio: a tag is appended.
   const Bytes tiny{0xFF, 0xFB, 0x90, 0x64, 1, 2, 3};

@@ -21,7 +21,8 @@ struct FrameBytes {
 std::vector<FrameBytes> FramesOf(const Bytes& file) {
   std::vector<FrameBytes> out;
   const auto tag = Id3v2Tag::Parse(file);
-  for (const auto& frame : tag.frames()) out.push_back({frame->id(), frame->flags(), frame->payload()});
+  for (const auto& frame : tag.frames())
+    out.push_back({frame->id(), frame->flags(), frame->payload()});
   return out;
 }
 const FrameBytes* Find(const std::vector<FrameBytes>& frames, std::string_view id) {
@@ -57,7 +58,8 @@ TEST(Id3v2, NewTagIsVersion23WithAsciiAsLatin1AndJapaneseAsUtf16) {
 
 TEST(Id3v2, KeepsVersionAndUsesEachVersionsFramesAndEncoding) {
   // 2.4: UTF-8, year in TDRC.
-  const Bytes v24 = SaveBytes(FileWithTag(Tag(4, {}, 100)), {{"INAM_v2", "表"}, {"ICRD_v2", "2024"}});
+  const Bytes v24 =
+      SaveBytes(FileWithTag(Tag(4, {}, 100)), {{"INAM_v2", "表"}, {"ICRD_v2", "2024"}});
   EXPECT_EQ(4, v24[3]);
   auto frames = FramesOf(v24);
   EXPECT_EQ((Bytes{3, 0xE8, 0xA1, 0xA8}), Find(frames, "TIT2")->payload);
@@ -87,7 +89,8 @@ TEST(Id3v2, FramesNotSetAreKeptByteForByte) {
   Append(body, Frame(3, "TALB", {0, 0, 0, 0x10, 0x78, 0x9C, 1, 2}, 0x00A0));
   // A title in UTF-16 that we do not set keeps its encoding.
   Append(body, Frame(3, "TIT2", {1, 0xFE, 0xFF, 0x30, 0x42}));
-  Append(body, Frame(3, "COMM", {0, 'e', 'n', 'g', 'i', 'T', 'u', 'n', 'N', 'O', 'R', 'M', 0, '1'}));
+  Append(body,
+         Frame(3, "COMM", {0, 'e', 'n', 'g', 'i', 'T', 'u', 'n', 'N', 'O', 'R', 'M', 0, '1'}));
   const Bytes old = FileWithTag(Tag(3, body, 0));
   const auto before = FramesOf(old);
 

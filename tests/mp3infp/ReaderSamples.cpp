@@ -75,7 +75,8 @@ class ReaderSamples : public ::testing::Test {
           if (!*name) continue;
           value = name;
         }
-        std::fprintf(expected_, "%s\t%s\t%s\t%s\n", name.c_str(), tag, kKeys[i], Hex(value).c_str());
+        std::fprintf(expected_, "%s\t%s\t%s\t%s\n", name.c_str(), tag, kKeys[i],
+                     Hex(value).c_str());
       }
     }
   }
@@ -86,10 +87,10 @@ class ReaderSamples : public ::testing::Test {
 
 std::FILE* ReaderSamples::expected_ = nullptr;
 
-const std::vector<std::string> kJapanese = {"表示アーティスト～", "アルバム－ソ", "題名テスト",
-                                            "12", "J-POP", "2023", "コメント表示"};
-const std::vector<std::string> kAscii = {"Artist", "Album", "Title", "3", "Rock", "1999",
-                                         "Plain comment"};
+const std::vector<std::string> kJapanese = {
+    "表示アーティスト～", "アルバム－ソ", "題名テスト", "12", "J-POP", "2023", "コメント表示"};
+const std::vector<std::string> kAscii = {"Artist", "Album", "Title",        "3",
+                                         "Rock",   "1999",  "Plain comment"};
 
 Bytes Audio() { return MpegAudio(30); }
 

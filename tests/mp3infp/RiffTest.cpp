@@ -25,9 +25,8 @@ TEST(Riff, Rmp3InfoIsReadAndWrittenInCodePageBytes) {
   EXPECT_EQ(4u, file.TagFlags());
   EXPECT_EQ("old", Get(old, "INAM_rmp", ".rmp"));
 
-  const Bytes saved =
-      SaveBytes(old, {{"INAM_rmp", "新しい題名"}, {"TRACK_rmp", "3"}, {"IART_rmp", "表"}}, nullptr,
-                ".rmp");
+  const Bytes saved = SaveBytes(
+      old, {{"INAM_rmp", "新しい題名"}, {"TRACK_rmp", "3"}, {"IART_rmp", "表"}}, nullptr, ".rmp");
   ASSERT_FALSE(saved.empty());
   EXPECT_EQ("新しい題名", Get(saved, "INAM_rmp", ".rmp"));
   EXPECT_EQ("3", Get(saved, "TRACK_rmp", ".rmp"));

@@ -14,7 +14,9 @@ using Bytes = std::vector<uint8_t>;
 
 inline Bytes Of(std::string_view text) { return Bytes(text.begin(), text.end()); }
 
-inline void Append(Bytes& out, const Bytes& more) { out.insert(out.end(), more.begin(), more.end()); }
+inline void Append(Bytes& out, const Bytes& more) {
+  out.insert(out.end(), more.begin(), more.end());
+}
 
 inline void AppendBE32(Bytes& out, uint32_t v) {
   out.insert(out.end(), {uint8_t(v >> 24), uint8_t(v >> 16), uint8_t(v >> 8), uint8_t(v)});
@@ -142,7 +144,7 @@ inline Bytes Riff(std::string_view form, const std::vector<Bytes>& chunks, int d
 
 inline Bytes WaveFormat() {
   Bytes fmt;
-  fmt.insert(fmt.end(), {1, 0, 2, 0});       // PCM, stereo
+  fmt.insert(fmt.end(), {1, 0, 2, 0});  // PCM, stereo
   AppendLE32(fmt, 44100);
   AppendLE32(fmt, 44100 * 4);
   fmt.insert(fmt.end(), {4, 0, 16, 0});

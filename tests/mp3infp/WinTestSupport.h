@@ -22,8 +22,8 @@ inline bool WriteBytes(const std::string& path, const Bytes& bytes) {
 }
 
 inline Bytes ReadBytes(const std::wstring& path) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return {};
   LARGE_INTEGER size;
   GetFileSizeEx(file, &size);
@@ -45,7 +45,8 @@ inline Bytes ReadBytes(const std::string& path) { return ReadBytes(Wide(path)); 
 // FNV-1a, to compare audio without printing it.
 inline uint64_t Hash(const Bytes& bytes, size_t begin, size_t end) {
   uint64_t hash = 1469598103934665603ull;
-  for (size_t i = begin; i < end && i < bytes.size(); ++i) hash = (hash ^ bytes[i]) * 1099511628211ull;
+  for (size_t i = begin; i < end && i < bytes.size(); ++i)
+    hash = (hash ^ bytes[i]) * 1099511628211ull;
   return hash;
 }
 
