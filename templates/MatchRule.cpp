@@ -11,25 +11,47 @@
 
 namespace {
 
-// One pattern built from a template: compiled, or the library's reason why not.
+constexpr int kCheck = -1;
+
+// One pattern built from a template: compiled, or the reason why not.
 struct CompiledPattern {
+  bool built = false;
   std::string text;
   std::shared_ptr<const boost::regex> regex;
   std::string error;
 };
 
-// Compile and search errors are reported, not thrown: Boost.Regex throws regex_error for a
-// pattern it cannot compile and std::runtime_error when a search exceeds its matching limits.
-CompiledPattern Compile(const std::string& text) {
+// The text of the check pattern (kCheck) or of the field pattern of a CodeTable row. Errors are
+// kept, not thrown: building fails on a template whose pattern would be too long.
+CompiledPattern BuildText(const std::string& templateText, int which) {
   CompiledPattern pattern;
-  pattern.text = text;
   try {
-    pattern.regex = std::make_shared<const boost::regex>(text, boost::regex::perl);
+    pattern.text =
+        which == kCheck ? BuildCheckPattern(templateText) : BuildFieldPattern(templateText, which);
+    pattern.built = true;
+  } catch (const std::exception& failure) {
+    pattern.error = failure.what();
+  } catch (...) {
+    pattern.error = "unknown error while building the pattern";
+  }
+  return pattern;
+}
+
+// Boost.Regex throws regex_error for a pattern it cannot compile; the text is kept as the error.
+void Compile(CompiledPattern& pattern) {
+  if (!pattern.built) return;
+  try {
+    pattern.regex = std::make_shared<const boost::regex>(pattern.text, boost::regex::perl);
   } catch (const std::exception& failure) {
     pattern.error = failure.what();
   } catch (...) {
     pattern.error = "unknown error while compiling the pattern";
   }
+}
+
+CompiledPattern Build(const std::string& templateText, int which) {
+  CompiledPattern pattern = BuildText(templateText, which);
+  Compile(pattern);
   return pattern;
 }
 
@@ -70,8 +92,6 @@ RuleMatch Error(const std::string& text) {
   return match;
 }
 
-constexpr int kCheck = -1;
-
 // The steps of applying a template, given what each pattern (kCheck or a CodeTable row) gives on
 // the path: the check pattern first, then, if it was found, the field pattern of every row.
 template <class SearchPattern>
@@ -97,12 +117,18 @@ struct CompiledTemplate {
   std::array<int, kCodeCount> fieldPattern{};
 
   explicit CompiledTemplate(const std::string& templateText) {
-    patterns.push_back(Compile(BuildCheckPattern(templateText)));
+    patterns.push_back(Build(templateText, kCheck));
     for (int row = 0; row < kCodeCount; ++row) {
-      const std::string text = BuildFieldPattern(templateText, row);
+      CompiledPattern field = BuildText(templateText, row);
       int index = 0;
-      while (index < static_cast<int>(patterns.size()) && patterns[index].text != text) ++index;
-      if (index == static_cast<int>(patterns.size())) patterns.push_back(Compile(text));
+      while (index < static_cast<int>(patterns.size()) &&
+             !(field.built && patterns[index].built && patterns[index].text == field.text)) {
+        ++index;
+      }
+      if (index == static_cast<int>(patterns.size())) {
+        Compile(field);
+        patterns.push_back(std::move(field));
+      }
       fieldPattern[row] = index;
     }
   }
@@ -151,11 +177,7 @@ RuleMatch MatchRule(const std::string& path, const std::string& templateText) {
 
 RuleMatch MatchRuleUncached(const std::string& path, const std::string& templateText) {
   try {
-    return MatchSteps([&](int which) {
-      const std::string text = which == kCheck ? BuildCheckPattern(templateText)
-                                               : BuildFieldPattern(templateText, which);
-      return Search(Compile(text), path);
-    });
+    return MatchSteps([&](int which) { return Search(Build(templateText, which), path); });
   } catch (const std::exception& failure) {
     return Error(failure.what());
   } catch (...) {

@@ -9,7 +9,8 @@
 
 struct RuleMatch {
   enum Outcome { kFits, kNoFit, kError } outcome = kNoFit;
-  // The regular-expression library's own text when outcome is kError.
+  // When outcome is kError: the regular-expression library's own text, or, for a template whose
+  // pattern would grow past kMaxPatternLength (see Patterns.h), a text that says so.
   std::string error;
   // Indexed by CodeTable row. Set, when the template fits, for each row with a field key whose
   // field pattern matched and has at least one capture group: the text of group 1 (empty when
@@ -18,9 +19,9 @@ struct RuleMatch {
 };
 
 // Searches the template's check pattern in the whole path; when it is found, searches each
-// row's field pattern and collects the values. Never throws: a pattern that does not compile, and
-// a search that the library gives up (a pattern too complex for its matching limits), give
-// kError with the library's text, at every call. Compiled patterns are kept per template text,
+// row's field pattern and collects the values. Never throws: a pattern that does not compile, a
+// search that the library gives up (a pattern too complex for its matching limits) and a pattern
+// too long to build give kError, at every call. Compiled patterns are kept per template text,
 // which changes nothing that a caller can see.
 RuleMatch MatchRule(const std::string& path, const std::string& templateText);
 

@@ -1,6 +1,8 @@
 #include "templates/Patterns.h"
 
 #include <array>
+#include <iterator>
+#include <stdexcept>
 #include <vector>
 
 #include <boost/format.hpp>
@@ -36,6 +38,42 @@ struct FixedPatterns {
 const FixedPatterns& Fixed() {
   static const FixedPatterns patterns;
   return patterns;
+}
+
+// An output iterator that appends to a text and refuses to let it grow past kMaxPatternLength.
+// Replacement formats copy text ($' the rest of the text, $& and $0 the match, $` what went
+// before), so a short template can otherwise multiply its size at every code row.
+class BoundedAppender {
+ public:
+  using iterator_category = std::output_iterator_tag;
+  using value_type = void;
+  using difference_type = std::ptrdiff_t;
+  using pointer = void;
+  using reference = void;
+
+  explicit BoundedAppender(std::string& text) : text_(&text) {}
+  BoundedAppender& operator=(char c) {
+    if (text_->size() >= kMaxPatternLength) {
+      throw std::length_error("The pattern built from the template is longer than " +
+                              std::to_string(kMaxPatternLength) + " characters.");
+    }
+    text_->push_back(c);
+    return *this;
+  }
+  BoundedAppender& operator*() { return *this; }
+  BoundedAppender& operator++() { return *this; }
+  BoundedAppender operator++(int) { return *this; }
+
+ private:
+  std::string* text_;
+};
+
+// Replaces every match of `pattern` in `text` by `format`, a Perl-style replacement format.
+std::string Replace(const std::string& text, const boost::regex& pattern,
+                    const std::string& format) {
+  std::string result;
+  boost::regex_replace(BoundedAppender(result), text.begin(), text.end(), pattern, format);
+  return result;
 }
 
 constexpr const char* kPunctuationReplacement = R"(\\$1)";
@@ -74,7 +112,7 @@ std::string EscapeTemplate(const std::string& templateText) {
     if (boost::regex_match(piece, match, Fixed().slashPiece)) {
       result += match.str(1);
     } else {
-      result += boost::regex_replace(piece, Fixed().punctuation, kPunctuationReplacement);
+      result += Replace(piece, Fixed().punctuation, kPunctuationReplacement);
     }
   }
   return result;
@@ -84,10 +122,9 @@ std::string StripCodes(const std::string& patternText) {
   std::string text = patternText;
   for (int row = 0; row < kCodeCount; ++row) {
     const std::string argument = FirstArgument(text, row);
-    const std::string replacement = argument.empty()
-                                        ? std::string(CodeTable[row].defaultCapture)
-                                        : boost::regex_replace(argument, Fixed().unwrap, "$1");
-    text = boost::regex_replace(text, Fixed().findCode[row], replacement);
+    const std::string replacement = argument.empty() ? std::string(CodeTable[row].defaultCapture)
+                                                     : Replace(argument, Fixed().unwrap, "$1");
+    text = Replace(text, Fixed().findCode[row], replacement);
   }
   return text;
 }
@@ -103,7 +140,7 @@ std::string BuildFieldPattern(const std::string& templateText, int row) {
   const std::string group = argument.empty()
                                 ? boost::str(boost::format("(%1%)") % CodeTable[row].defaultCapture)
                                 : argument;
-  text = boost::regex_replace(text, Fixed().findCode[row], group);
+  text = Replace(text, Fixed().findCode[row], group);
   text = StripCodes(text);
-  return boost::regex_replace(text, Fixed().escapedPercent, "%");
+  return Replace(text, Fixed().escapedPercent, "%");
 }

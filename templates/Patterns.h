@@ -6,11 +6,18 @@
 // pattern as a raw regular expression. Every pattern ends with a tail that lets the match run on
 // to the end of the last path component, so a template is matched against the end of a path.
 //
-// All four are pure functions and never fail; a result may still be a pattern that does not
-// compile, which the caller reports (see MatchRule).
+// All four are pure functions. A result may be a pattern that does not compile, which the caller
+// reports (see MatchRule). They fail, with std::length_error, only when a text would grow past
+// kMaxPatternLength. That takes arguments that copy text through the replacement format ($0, $&,
+// $' or $`, each copy formatted again at the next code row): unbounded, the 17-byte template
+// `$T($A($0$0$0$K()` builds a field pattern of 240 MB. Ordinary templates give patterns of a few
+// hundred bytes.
 #pragma once
 
+#include <cstddef>
 #include <string>
+
+constexpr std::size_t kMaxPatternLength = 65536;
 
 // The template with its literal text escaped, its slash pieces inserted raw and its codes (with
 // their arguments, escaped too) left in place. `$A - $T.mp3` gives `$A \- $T\.mp3`.

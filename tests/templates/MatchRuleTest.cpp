@@ -212,6 +212,14 @@ TEST(MatchRuleErrors, DeepNestingIsAnErrorNotACrash) {
   EXPECT_THAT(match.error, Not(IsEmpty()));
 }
 
+TEST(MatchRuleErrors, PatternTooLongToBuildIsAnError) {
+  const RuleMatch match = Apply(R"(C:\x.mp3)", "$A($0$A($T($B($0$K()");
+  EXPECT_EQ(match.outcome, RuleMatch::kError);
+  EXPECT_THAT(match.error, HasSubstr("longer than 65536"));
+  // Only a field pattern is too long here; the check pattern comes first and does not compile.
+  EXPECT_EQ(Apply(R"(C:\x.mp3)", "$T($A($0$0$0$K()").outcome, RuleMatch::kError);
+}
+
 TEST(MatchRuleCache, ManyTemplatesStayCorrectPastTheBound) {
   for (int round = 0; round < 2; ++round) {
     for (int i = 0; i < 600; ++i) {

@@ -2,6 +2,7 @@
 // expected pattern is written as a raw string: each backslash shown is one character.
 #include "templates/Patterns.h"
 
+#include <stdexcept>
 #include <string>
 
 #include <gmock/gmock.h>
@@ -188,6 +189,17 @@ TEST(ReplacementFormat, DollarReferencesOfArgumentsAreFilledIn) {
   EXPECT_EQ(BuildCheckPattern("$T(a$`)"), R"(a$`[^\\]*$)");
   // The library's format writes one dollar sign for two.
   EXPECT_EQ(BuildFieldPattern("$T(x$$)", 2), R"((x$)[^\\]*$)");
+}
+
+TEST(ReplacementFormat, TextCopiedByReferencesIsBounded) {
+  // $0 copies the whole match of a code, its argument included, and every code row formats the
+  // copies again: unbounded, this 17-byte template builds a field pattern of some 240 MB, and one
+  // more $0 exhausts the memory.
+  EXPECT_THROW(BuildFieldPattern("$T($A($0$0$0$K()", 0), std::length_error);
+  EXPECT_LT(BuildCheckPattern("$T($A($0$0$0$K()").size(), kMaxPatternLength);
+  EXPECT_THROW(BuildCheckPattern("$A($0$A($T($B($0$K()"), std::length_error);
+  // Copies that stay small are built as usual.
+  EXPECT_EQ(BuildFieldPattern("$A($0)", 0), R"(($A\($0\))[^\\]*$)");
 }
 
 TEST(DoubleByte, SecondByteBackslashSplitsLikeASeparator) {
