@@ -1,0 +1,25 @@
+// The rules file: templates kept by hand, one per line, beside the executable.
+#pragma once
+
+#include <string>
+#include <vector>
+
+// Appends the rules of a rules file's bytes to `rules`, in file order. The bytes are read the way
+// the C runtime's text mode reads them on Windows, done here by hand so that every build agrees:
+// CR LF counts as LF (a lone CR stays in its line), the byte 0x1A ends the file, and a line's
+// text ends at its first NUL. Empty lines and lines in which "^\s*//" is found are skipped;
+// every other line is kept byte for byte, however long it is.
+void ParseRules(const std::string& fileBytes, std::vector<std::string>& rules);
+
+#ifdef _WIN32
+// Appends the rules of "rules.txt" beside the executable, or of "_rules.txt" there when no file
+// or folder named "rules.txt" exists. A file that cannot be opened gives no rules and no message.
+void LoadRules(std::vector<std::string>& rules);
+
+// The same lookup in `folder` (with or without a trailing separator).
+void LoadRulesFromFolder(const std::string& folder, std::vector<std::string>& rules);
+
+// `path` up to and including its last separator, found character by character in the ANSI code
+// page (the second byte of a double-byte character may be 0x5C); empty when it has none.
+std::string FolderOfPath(const std::string& path);
+#endif

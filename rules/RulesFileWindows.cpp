@@ -1,0 +1,60 @@
+// Finding and reading the rules file beside the executable.
+#include "rules/RulesFile.h"
+
+#include <windows.h>
+
+namespace {
+
+bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+
+// The file name joined to the folder with one separator. The folder's last character is found by
+// character, not by byte: a folder name ending in a double-byte character whose second byte is
+// 0x5C already looks as if it ended in a separator.
+std::string JoinPath(const std::string& folder, const char* name) {
+  bool endsWithSeparator = false;
+  for (const char* c = folder.c_str(); *c != '\0'; c = CharNextA(c))
+    endsWithSeparator = IsSeparator(*c);
+  if (folder.empty() || endsWithSeparator) return folder + name;
+  return folder + '\\' + name;
+}
+
+// The whole file, or as much as could be read before an error; false when it cannot be opened.
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+  const HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  char buffer[65536];
+  DWORD read = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0)
+    bytes.append(buffer, read);
+  CloseHandle(file);
+  return true;
+}
+
+}  // namespace
+
+std::string FolderOfPath(const std::string& path) {
+  size_t folderLength = 0;
+  for (const char* c = path.c_str(); *c != '\0'; c = CharNextA(c)) {
+    if (IsSeparator(*c)) folderLength = c - path.c_str() + 1;
+  }
+  return path.substr(0, folderLength);
+}
+
+void LoadRulesFromFolder(const std::string& folder, std::vector<std::string>& rules) {
+  std::string path = JoinPath(folder, "rules.txt");
+  // A folder of that name counts too: then opening fails and no rules are loaded.
+  if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
+    path = JoinPath(folder, "_rules.txt");
+  }
+  std::string bytes;
+  if (ReadWholeFile(path, bytes)) ParseRules(bytes, rules);
+}
+
+void LoadRules(std::vector<std::string>& rules) {
+  char executable[MAX_PATH];
+  const DWORD length = GetModuleFileNameA(nullptr, executable, MAX_PATH);
+  // A truncated name (length == MAX_PATH) names no folder we could trust.
+  if (length == 0 || length >= MAX_PATH) return;
+  LoadRulesFromFolder(FolderOfPath(std::string(executable, length)), rules);
+}

@@ -1,0 +1,34 @@
+// Reading tag values out of a path with a template: the window-free core of applying a rule.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+
+#include "templates/CodeTable.h"
+
+struct RuleMatch {
+  enum Outcome { kFits, kNoFit, kError } outcome = kNoFit;
+  // When outcome is kError: the regular-expression library's own text, or, for a template whose
+  // pattern would grow past kMaxPatternLength (see Patterns.h), a text that says so.
+  std::string error;
+  // Indexed by CodeTable row. Set, when the template fits, for each row with a field key whose
+  // field pattern matched and has at least one capture group: the text of group 1 (empty when
+  // that group took part in no match). Values are taken as matched: no trimming, no conversion.
+  std::array<std::optional<std::string>, kCodeCount> values;
+};
+
+// Searches the template's check pattern in the whole path; when it is found, searches each
+// row's field pattern and collects the values. Never throws: a pattern that does not compile, a
+// search that the library gives up (a pattern too complex for its matching limits) and a pattern
+// too long to build give kError, at every call. Compiled patterns are kept per template text,
+// which changes nothing that a caller can see.
+RuleMatch MatchRule(const std::string& path, const std::string& templateText);
+
+// The same result, rebuilding and recompiling every pattern at each call (one pattern at a time,
+// and only as far as needed). Kept for the benchmark and as the reference that the fuzz target
+// compares MatchRule with.
+RuleMatch MatchRuleUncached(const std::string& path, const std::string& templateText);
+
+// Forgets every compiled template (for the benchmark's cold figures).
+void ClearRuleCache();

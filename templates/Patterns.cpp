@@ -1,0 +1,146 @@
+#include "templates/Patterns.h"
+
+#include <array>
+#include <iterator>
+#include <stdexcept>
+#include <vector>
+
+#include <boost/format.hpp>
+#include <boost/regex.hpp>
+
+#include "templates/CodeTable.h"
+
+// Every step below is a Boost.Regex search or replace with the default flags, including the
+// Perl-style replacement format: the replacement texts (default capture texts, arguments, group
+// texts) are formats, not literal text, and that is what removes one level of backslashes from
+// them. Doing the steps by hand instead would have to copy every rule of that format.
+
+namespace {
+
+// The fixed patterns, compiled once. Only texts built from a template are compiled per use.
+struct FixedPatterns {
+  // A complete slash piece, or the longest run without a slash (which may be empty).
+  boost::regex split{R"re((\/(?:[^\/\\]|\\.)*\/|[^\/]*))re", boost::regex::perl};
+  boost::regex slashPiece{R"re(\/(.*)\/)re", boost::regex::perl};
+  // ASCII punctuation except the dollar sign (codes, anchors) and the apostrophe.
+  boost::regex punctuation{R"re(([!-#%-&\(-\/:-@\[-`{-~]))re", boost::regex::perl};
+  boost::regex unwrap{R"re(^\\\((.*)\\\)$)re", boost::regex::perl};
+  boost::regex escapedPercent{R"re(\\%)re", boost::regex::perl};
+  std::array<boost::regex, kCodeCount> findCode;
+
+  FixedPatterns() {
+    for (int row = 0; row < kCodeCount; ++row) {
+      findCode[row] = boost::regex(CodeTable[row].findPattern, boost::regex::perl);
+    }
+  }
+};
+
+const FixedPatterns& Fixed() {
+  static const FixedPatterns patterns;
+  return patterns;
+}
+
+// An output iterator that appends to a text and refuses to let it grow past kMaxPatternLength.
+// Replacement formats copy text ($' the rest of the text, $& and $0 the match, $` what went
+// before), so a short template can otherwise multiply its size at every code row.
+class BoundedAppender {
+ public:
+  using iterator_category = std::output_iterator_tag;
+  using value_type = void;
+  using difference_type = std::ptrdiff_t;
+  using pointer = void;
+  using reference = void;
+
+  explicit BoundedAppender(std::string& text) : text_(&text) {}
+  BoundedAppender& operator=(char c) {
+    if (text_->size() >= kMaxPatternLength) {
+      throw std::length_error("The pattern built from the template is longer than " +
+                              std::to_string(kMaxPatternLength) + " characters.");
+    }
+    text_->push_back(c);
+    return *this;
+  }
+  BoundedAppender& operator*() { return *this; }
+  BoundedAppender& operator++() { return *this; }
+  BoundedAppender operator++(int) { return *this; }
+
+ private:
+  std::string* text_;
+};
+
+// Replaces every match of `pattern` in `text` by `format`, a Perl-style replacement format.
+std::string Replace(const std::string& text, const boost::regex& pattern,
+                    const std::string& format) {
+  std::string result;
+  boost::regex_replace(BoundedAppender(result), text.begin(), text.end(), pattern, format);
+  return result;
+}
+
+constexpr const char* kPunctuationReplacement = R"(\\$1)";
+constexpr const char* kPathTail = R"([^\\]*$)";
+
+// The pieces of a template: for each match of the split pattern, its group 1. After an empty
+// match the next search starts one character further on, so a slash that opens no complete
+// slash piece yields an empty piece and is itself dropped.
+std::vector<std::string> SplitTemplate(const std::string& templateText) {
+  std::vector<std::string> pieces;
+  const std::string::const_iterator end = templateText.end();
+  std::string::const_iterator position = templateText.begin();
+  boost::smatch match;
+  while (boost::regex_search(position, end, match, Fixed().split)) {
+    pieces.push_back(match.str(1));
+    if (match[0].second == end) break;
+    position = match[0].length() == 0 ? match[0].second + 1 : match[0].second;
+  }
+  return pieces;
+}
+
+// Group 1 of the first match of row's find pattern: the argument with its escaped parentheses,
+// or empty when the code is absent or has no argument.
+std::string FirstArgument(const std::string& text, int row) {
+  boost::smatch match;
+  if (!boost::regex_search(text, match, Fixed().findCode[row])) return std::string();
+  return match.str(1);
+}
+
+}  // namespace
+
+std::string EscapeTemplate(const std::string& templateText) {
+  std::string result;
+  for (const std::string& piece : SplitTemplate(templateText)) {
+    boost::smatch match;
+    if (boost::regex_match(piece, match, Fixed().slashPiece)) {
+      result += match.str(1);
+    } else {
+      result += Replace(piece, Fixed().punctuation, kPunctuationReplacement);
+    }
+  }
+  return result;
+}
+
+std::string StripCodes(const std::string& patternText) {
+  std::string text = patternText;
+  for (int row = 0; row < kCodeCount; ++row) {
+    const std::string argument = FirstArgument(text, row);
+    const std::string replacement = argument.empty() ? std::string(CodeTable[row].defaultCapture)
+                                                     : Replace(argument, Fixed().unwrap, "$1");
+    text = Replace(text, Fixed().findCode[row], replacement);
+  }
+  return text;
+}
+
+std::string BuildCheckPattern(const std::string& templateText) {
+  return StripCodes(EscapeTemplate(templateText) + kPathTail);
+}
+
+std::string BuildFieldPattern(const std::string& templateText, int row) {
+  std::string text = EscapeTemplate(templateText) + kPathTail;
+  const std::string argument = FirstArgument(text, row);
+  // As a format, an argument's escaped parentheses become the parentheses of a capture group.
+  const std::string group = argument.empty()
+                                ? boost::str(boost::format("(%1%)") % CodeTable[row].defaultCapture)
+                                : argument;
+  text = Replace(text, Fixed().findCode[row], group);
+  text = StripCodes(text);
+  return Replace(text, Fixed().escapedPercent, "%");
+}

@@ -1,0 +1,36 @@
+// Turning a template into regular expressions (Perl syntax, byte by byte).
+//
+// A template is literal text with codes ($A artist, $B album, $T title, $K track, $G genre,
+// $Y year, $C comment, $I text to skip), each optionally followed by an argument in parentheses
+// that replaces the code's default pattern, and slash pieces (/.../) whose inside goes into the
+// pattern as a raw regular expression. Every pattern ends with a tail that lets the match run on
+// to the end of the last path component, so a template is matched against the end of a path.
+//
+// All four are pure functions. A result may be a pattern that does not compile, which the caller
+// reports (see MatchRule). They fail, with std::length_error, only when a text would grow past
+// kMaxPatternLength. That takes arguments that copy text through the replacement format ($0, $&,
+// $' or $`, each copy formatted again at the next code row): unbounded, the 17-byte template
+// `$T($A($0$0$0$K()` builds a field pattern of 240 MB. Ordinary templates give patterns of a few
+// hundred bytes.
+#pragma once
+
+#include <cstddef>
+#include <string>
+
+constexpr std::size_t kMaxPatternLength = 65536;
+
+// The template with its literal text escaped, its slash pieces inserted raw and its codes (with
+// their arguments, escaped too) left in place. `$A - $T.mp3` gives `$A \- $T\.mp3`.
+std::string EscapeTemplate(const std::string& templateText);
+
+// `patternText` with every code and its argument replaced by a pattern without a capture group:
+// the first occurrence's argument, unwrapped, or the row's default pattern.
+std::string StripCodes(const std::string& patternText);
+
+// The pattern that tells whether a path fits the template at all.
+// `$A - $T.mp3` gives `[^\\]+ \- [^\\]+\.mp3[^\\]*$`.
+std::string BuildCheckPattern(const std::string& templateText);
+
+// The pattern in which every occurrence of the code of CodeTable row `row` is a capture group.
+// For row 0, `$A - $T.mp3` gives `([^\\]+) \- [^\\]+\.mp3[^\\]*$`.
+std::string BuildFieldPattern(const std::string& templateText, int row);
