@@ -29,6 +29,13 @@ if(TAGWHIRL_WINDOWS)
   target_link_options(tagwhirl_options INTERFACE -static -static-libgcc -static-libstdc++)
 endif()
 
+# In the fuzz build every library carries coverage instrumentation, or the fuzzer sees only its
+# entry function.
+if(TAGWHIRL_FUZZ)
+  target_compile_options(tagwhirl_options INTERFACE -fsanitize=fuzzer-no-link,address,undefined
+    -fno-omit-frame-pointer)
+endif()
+
 if(TAGWHIRL_SANITIZE)
   target_compile_options(tagwhirl_options INTERFACE -fsanitize=address,undefined -fno-omit-frame-pointer
     -fno-sanitize-recover=undefined)

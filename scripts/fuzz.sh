@@ -14,4 +14,6 @@ fi
 cmake --build build/fuzz --target "$target"
 scratch="build/fuzz/corpus-$target"
 mkdir -p "$scratch"
-exec build/fuzz/bin/"$target" -max_total_time="$seconds" "$@" "$scratch" "$corpus"
+# Crashes and slow inputs go beside the scratch corpus, not into the working folder.
+exec build/fuzz/bin/"$target" -max_total_time="$seconds" -artifact_prefix="build/fuzz/$target-" \
+  "$@" "$scratch" "$corpus"
