@@ -131,10 +131,8 @@ bool MainWindow::OnCreate(WPARAM, LPARAM, LRESULT* result) {
 
   LockBands();
 
-  if (clientView_) {
-    list_.InsertColumns();
-    TakeIn(CommandLinePaths);
-  }
+  if (clientView_) list_.InsertColumns();
+  TakeIn(CommandLinePaths);
 
   DragAcceptFiles(hwnd(), TRUE);
   *result = 0;
@@ -222,13 +220,15 @@ bool MainWindow::OnDropFiles(WPARAM wParam, LPARAM, LRESULT* result) {
     paths.push_back(name);
   }
   DragFinish(drop);
-  if (clientView_) TakeIn(paths);
+  TakeIn(paths);
   *result = 0;
   return true;
 }
 
 bool MainWindow::OnSelectAll(UINT, UINT, HWND) {
-  if (clientView_) list_.SelectAll();
+  if (!clientView_) return true;
+  RedrawFreeze freeze(clientView_);
+  list_.SelectAll();
   return true;
 }
 

@@ -12,6 +12,23 @@
 #include "panel/OutputPanel.h"
 #include "targets/TargetListView.h"
 
+// Holds back a window's painting for one scope and repaints it whole at the end: a list that
+// cannot paint while a handler runs need not invalidate itself once per row (under Wine that
+// costs more than the work itself).
+class RedrawFreeze {
+ public:
+  explicit RedrawFreeze(HWND hwnd) : hwnd_(hwnd) { SendMessageA(hwnd_, WM_SETREDRAW, FALSE, 0); }
+  ~RedrawFreeze() {
+    SendMessageA(hwnd_, WM_SETREDRAW, TRUE, 0);
+    InvalidateRect(hwnd_, nullptr, TRUE);
+  }
+  RedrawFreeze(const RedrawFreeze&) = delete;
+  RedrawFreeze& operator=(const RedrawFreeze&) = delete;
+
+ private:
+  HWND hwnd_;
+};
+
 class MainWindow : public Window, private PreDispatchHook, private IdleHook {
  public:
   // Creates the window; null when it cannot be created.
@@ -73,9 +90,7 @@ class MainWindow : public Window, private PreDispatchHook, private IdleHook {
 
 template <class Paths>
 void MainWindow::TakeIn(const Paths& paths) {
-  // A list that cannot paint while the handler runs need not invalidate itself for every row.
-  SendMessageA(clientView_, WM_SETREDRAW, FALSE, 0);
+  if (!clientView_) return;
+  RedrawFreeze freeze(clientView_);
   for (const auto& path : paths) list_.AddPath(std::string(path));
-  SendMessageA(clientView_, WM_SETREDRAW, TRUE, 0);
-  InvalidateRect(clientView_, nullptr, TRUE);
 }

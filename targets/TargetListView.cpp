@@ -212,5 +212,5 @@ std::string TargetListView::CommonRule(int firstRow, int end) const {
 void TargetListView::SelectAll() {
   // One message for every row (index -1) rather than one per row: the same rows end selected,
   // rows already selected stay so and the focus does not move, at a fraction of the cost.
-  SetItemState(hwnd(), -1, LVIS_SELECTED, LVIS_SELECTED);
+  for (int row = 0; row < RowCount(); ++row) SetItemState(hwnd(), row, LVIS_SELECTED, LVIS_SELECTED);
 }
