@@ -116,7 +116,9 @@ int main(int argc, char** argv) {
     WriteMp3(source + "\\Artist " + std::to_string(i) + " - Title " + std::to_string(i) + ".mp3",
              static_cast<size_t>(megabytes * 1048576), i);
 
-  // Plain copying of the same files, the yardstick, timed before and after the saves.
+  // Plain copying of the same files is the yardstick. Copying and saving into a folder alternate
+  // over two rounds, each pass first deleting what its previous pass wrote, so that both meet
+  // the system's cache in the same state; the best pass of each counts.
   auto copyAll = [&] {
     Empty(copies);
     const double start = Now();
@@ -130,8 +132,6 @@ int main(int argc, char** argv) {
     return seconds;
   };
   Settle(source);
-  const double copyingBefore = copyAll();
-  double start = 0;
 
   MainWindow window;
   if (!window.Create()) return 1;
@@ -141,28 +141,35 @@ int main(int argc, char** argv) {
   HWND panel = window.panel().hwnd();
 
   // In place: the new tag fits in the old one's padding.
-  start = Now();
+  double start = Now();
   SendMessageA(panel, WM_COMMAND, IDOK, 0);
   const double inPlace = Now() - start;
   Settle(source);
 
   CheckRadioButton(panel, IDC_SAVE_IN_PLACE, IDC_SAVE_TO_FOLDER, IDC_SAVE_TO_FOLDER);
   SetDlgItemTextA(panel, IDC_FOLDER, out.c_str());
-  start = Now();
-  SendMessageA(panel, WM_COMMAND, IDOK, 0);
-  const double intoFolder = Now() - start;
-  Settle(out);
+  double copying[2], intoFolder[2];
+  for (int round = 0; round < 2; ++round) {
+    copying[round] = copyAll();
+    Empty(out);
+    start = Now();
+    SendMessageA(panel, WM_COMMAND, IDOK, 0);
+    intoFolder[round] = Now() - start;
+    Settle(out);
+  }
   DestroyWindow(window.hwnd());
   PumpWaiting();
-  const double copyingAfter = copyAll();
-  const double copying = std::max(copyingBefore, copyingAfter);
+  const double bestCopying = std::min(copying[0], copying[1]);
+  const double bestIntoFolder = std::min(intoFolder[0], intoFolder[1]);
 
   std::printf("rows saved:              %d files of %.2f MiB\n", rows, megabytes);
-  std::printf("plain copying:           %8.2f ms per file before the saves, %.2f after\n",
-              copyingBefore / files * 1000, copyingAfter / files * 1000);
   std::printf("save in place:           %8.2f ms per file\n", inPlace / rows * 1000);
-  std::printf("save into a folder:      %8.2f ms per file  (%.2f x the slower copying)\n",
-              intoFolder / rows * 1000, intoFolder / copying);
+  for (int round = 0; round < 2; ++round) {
+    std::printf("round %d: copying %8.2f ms per file, saving into a folder %8.2f ms per file\n",
+                round + 1, copying[round] / files * 1000, intoFolder[round] / rows * 1000);
+  }
+  std::printf("save into a folder:      %8.2f ms per file  (%.2f x plain copying, best of each)\n",
+              bestIntoFolder / rows * 1000, bestIntoFolder / bestCopying);
   Empty(source);
   Empty(out);
   Empty(copies);
