@@ -159,6 +159,37 @@ TEST_F(Mp3infpDll, ReadOnlyOrLockedFilesFailAndStayAsTheyWere) {
   EXPECT_EQ(1, CountFiles(folder));
 }
 
+TEST_F(Mp3infpDll, AFileHeldByAnotherProcessFailsAndStaysAsItWas) {
+  const std::string folder = ScratchFolder("held");
+  const std::string path = folder + "\\song.mp3";
+  Bytes file = Tag(3, Frame(3, "TIT2", Latin1Text("old")), 0);
+  Append(file, MpegAudio(5));
+  ASSERT_TRUE(WriteBytes(path, file));
+
+  HANDLE held = CreateEventA(nullptr, TRUE, FALSE, "tagwhirl-file-held");
+  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, "tagwhirl-file-release");
+  std::string command = "HoldFile.exe \"" + path + "\"";
+  STARTUPINFOA startup = {sizeof startup};
+  PROCESS_INFORMATION process = {};
+  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &process));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held, 20000));
+
+  library.Load(nullptr, path.c_str());
+  library.SetValue("INAM_v2", "a new title much longer than the room the old tag has left");
+  EXPECT_NE(0u, library.Save(path.c_str()));
+  EXPECT_NE(0u, library.MakeId3v1(path.c_str()));
+
+  SetEvent(release);
+  WaitForSingleObject(process.hProcess, 20000);
+  CloseHandle(process.hProcess);
+  CloseHandle(process.hThread);
+  CloseHandle(held);
+  CloseHandle(release);
+  EXPECT_EQ(file, ReadBytes(path));
+  EXPECT_EQ(1, CountFiles(folder));
+}
+
 TEST_F(Mp3infpDll, NothingSetMeansNothingWritten) {
   const std::string folder = ScratchFolder("nothing");
   const std::string path = folder + "\\notes.txt";
