@@ -16,8 +16,8 @@ inline int GetItemCount(HWND list) {
 
 // The next selected row after `row` (-1 to start); -1 when there is none.
 inline int GetNextSelected(HWND list, int row) {
-  return static_cast<int>(SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(row),
-                                       MAKELPARAM(LVNI_SELECTED, 0)));
+  return static_cast<int>(
+      SendMessageA(list, LVM_GETNEXTITEM, static_cast<WPARAM>(row), MAKELPARAM(LVNI_SELECTED, 0)));
 }
 
 // Inserts a row at `row` with the text of column 0; returns the row's index or -1.
@@ -46,9 +46,8 @@ inline std::string GetItemText(HWND list, int row, int column) {
     item.iSubItem = column;
     item.pszText = text.data();
     item.cchTextMax = static_cast<int>(text.size());
-    const int length = static_cast<int>(SendMessageA(list, LVM_GETITEMTEXTA,
-                                                     static_cast<WPARAM>(row),
-                                                     reinterpret_cast<LPARAM>(&item)));
+    const int length = static_cast<int>(SendMessageA(
+        list, LVM_GETITEMTEXTA, static_cast<WPARAM>(row), reinterpret_cast<LPARAM>(&item)));
     // A text that filled the buffer may have been cut: try again with more room.
     if (length < static_cast<int>(text.size()) - 1) {
       text.resize(length);

@@ -16,8 +16,8 @@ const DWORD kStyle = WS_OVERLAPPEDWINDOW | WS_CLIPCHILDREN | WS_CLIPSIBLINGS;
 const DWORD kExStyle = WS_EX_APPWINDOW | WS_EX_WINDOWEDGE;
 const DWORD kRebarStyle = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS |
                           RBS_VARHEIGHT | RBS_BANDBORDERS | RBS_AUTOSIZE | CCS_NODIVIDER;
-const DWORD kStatusStyle = WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS |
-                           SBARS_SIZEGRIP;
+const DWORD kStatusStyle =
+    WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_CLIPSIBLINGS | SBARS_SIZEGRIP;
 const DWORD kRuleComboStyle = WS_CHILD | WS_VISIBLE | WS_TABSTOP | CBS_DROPDOWN;
 
 const UINT kRebarId = 0xE800;
@@ -89,9 +89,9 @@ HWND MainWindow::Create() {
   const HINSTANCE instance = theModule.instance();
   const std::string caption = LoadText(IDR_MAINFRAME);
   if (!RegisterMainWindowClass(instance)) return nullptr;
-  HWND hwnd = CreateWindowExA(kExStyle, kClassName, caption.c_str(), kStyle, CW_USEDEFAULT,
-                              CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr,
-                              instance, this);
+  HWND hwnd =
+      CreateWindowExA(kExStyle, kClassName, caption.c_str(), kStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                      CW_USEDEFAULT, CW_USEDEFAULT, nullptr, nullptr, instance, this);
   if (!hwnd) return nullptr;
   accelerators_ = LoadAcceleratorsA(instance, MAKEINTRESOURCEA(IDR_MAINFRAME));
   return hwnd;
@@ -106,10 +106,10 @@ bool MainWindow::OnCreate(WPARAM, LPARAM, LRESULT* result) {
 
   panel_.Create(hwnd());
 
-  ruleCombo_ = CreateWindowExA(0, WC_COMBOBOXEXA, "", kRuleComboStyle, CW_USEDEFAULT,
-                               CW_USEDEFAULT, CW_USEDEFAULT, kRuleComboDropHeight, hwnd(),
-                               reinterpret_cast<HMENU>(kRuleComboId), theModule.instance(),
-                               nullptr);
+  ruleCombo_ =
+      CreateWindowExA(0, WC_COMBOBOXEXA, "", kRuleComboStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                      CW_USEDEFAULT, kRuleComboDropHeight, hwnd(),
+                      reinterpret_cast<HMENU>(kRuleComboId), theModule.instance(), nullptr);
   if (HWND edit = GetComboEdit(ruleCombo_))
     SendMessageA(edit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(5, 0));
 
@@ -119,8 +119,7 @@ bool MainWindow::OnCreate(WPARAM, LPARAM, LRESULT* result) {
     AddBand(kRuleBandId, ruleCombo_, "ルール");
   }
 
-  statusBar_ = CreateStatusWindowA(kStatusStyle, LoadText(IDS_READY).c_str(), hwnd(),
-                                   kStatusBarId);
+  statusBar_ = CreateStatusWindowA(kStatusStyle, LoadText(IDS_READY).c_str(), hwnd(), kStatusBarId);
 
   clientView_ = list_.Create(hwnd());
 

@@ -58,8 +58,7 @@ bool DispatchTable(Owner* owner, const Handler<Owner> (&table)[N], UINT message,
         }
         break;
       case Handler<Owner>::kNotify:
-        if (message == WM_NOTIFY && lParam &&
-            reinterpret_cast<NMHDR*>(lParam)->code == entry.key &&
+        if (message == WM_NOTIFY && lParam && reinterpret_cast<NMHDR*>(lParam)->code == entry.key &&
             (owner->*entry.onNotify)(reinterpret_cast<NMHDR*>(lParam), result))
           return true;
         break;

@@ -20,8 +20,7 @@ INT_PTR RuleInputDialog::DoModal(HWND owner) {
                          Dialog::DialogProc, reinterpret_cast<LPARAM>(this));
 }
 
-bool RuleInputDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam,
-                                    LRESULT* result) {
+bool RuleInputDialog::HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) {
   return DispatchTable(this, kHandlers, message, wParam, lParam, result);
 }
 

@@ -89,9 +89,7 @@ DWORD TagLibrary::SetValue(const char* name, const char* value) const {
   return setValue_ ? setValue_(name, value) : kMissingEntryPoint;
 }
 
-DWORD TagLibrary::Save(const char* path) const {
-  return save_ ? save_(path) : kMissingEntryPoint;
-}
+DWORD TagLibrary::Save(const char* path) const { return save_ ? save_(path) : kMissingEntryPoint; }
 
 DWORD TagLibrary::GetType() const { return getType_ ? getType_() : kMp3infpTypeUnknown; }
 

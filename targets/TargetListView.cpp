@@ -17,8 +17,8 @@
 namespace {
 
 const char kClassName[] = "tagwhirl.TargetListView";
-const DWORD kStyle = WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | LVS_REPORT |
-                     LVS_SHOWSELALWAYS;
+const DWORD kStyle =
+    WS_CHILD | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN | LVS_REPORT | LVS_SHOWSELALWAYS;
 // Grid lines, header drag and drop, full-row select.
 const DWORD kListExStyle = LVS_EX_GRIDLINES | LVS_EX_HEADERDRAGDROP | LVS_EX_FULLROWSELECT;
 
@@ -133,8 +133,7 @@ void TargetListView::ScanFolder(std::string folder) {
   const std::string root = CutAtLastSeparator(full);
 
   do {
-    if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0)
-      continue;
+    if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0) continue;
     // Each sub-folder is searched whole before the next entry of this one is read.
     AddPath(JoinPath(root, found.cFileName));
   } while (FindNextFileA(search.get(), &found));
@@ -212,5 +211,6 @@ std::string TargetListView::CommonRule(int firstRow, int end) const {
 void TargetListView::SelectAll() {
   // One message for every row (index -1) rather than one per row: the same rows end selected,
   // rows already selected stay so and the focus does not move, at a fraction of the cost.
-  for (int row = 0; row < RowCount(); ++row) SetItemState(hwnd(), row, LVIS_SELECTED, LVIS_SELECTED);
+  for (int row = 0; row < RowCount(); ++row)
+    SetItemState(hwnd(), row, LVIS_SELECTED, LVIS_SELECTED);
 }

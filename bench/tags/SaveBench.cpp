@@ -71,9 +71,9 @@ void Settle(const std::string& folder) {
   HANDLE search = FindFirstFileA((folder + "\\*.mp3").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
-    HANDLE file = CreateFileA((folder + "\\" + found.cFileName).c_str(), GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0,
-                              nullptr);
+    HANDLE file =
+        CreateFileA((folder + "\\" + found.cFileName).c_str(), GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
     FlushFileBuffers(file);
     CloseHandle(file);
   } while (FindNextFileA(search, &found));

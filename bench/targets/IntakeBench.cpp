@@ -110,7 +110,8 @@ double Intake(const std::string& root, bool withRules, int* rows, int* fitted,
   for (int row = 0; row < *rows; ++row) *fitted += !list.ItemOfRow(row)->rule.empty();
   if (selectAll) {
     PumpWaiting();
-    const double selecting = Seconds([&] { SendMessageA(window.hwnd(), WM_COMMAND, ID_SELECT_ALL, 0); });
+    const double selecting =
+        Seconds([&] { SendMessageA(window.hwnd(), WM_COMMAND, ID_SELECT_ALL, 0); });
     const double ruleBox = Seconds([&] { PumpWaiting(); });
     std::printf("  (selecting %.3f s, rule box %.3f s)\n", selecting, ruleBox);
     *selectAll = selecting + ruleBox;

@@ -51,7 +51,10 @@ TEST(CommandLine, DoubleByteCharactersPassUnchanged) {
   EXPECT_THAT(Tokenise("\"C:\\" + so + "ング\\a b.mp3\" " + so + ".mp3"),
               ElementsAre("C:\\" + so + "ング\\a b.mp3", so + ".mp3"));
   // A full-width blank (0x81 0x40) is not white space to the tokeniser.
-  EXPECT_THAT(Tokenise("a\x81\x40" "b"), ElementsAre("a\x81\x40" "b"));
+  EXPECT_THAT(Tokenise("a\x81\x40"
+                       "b"),
+              ElementsAre("a\x81\x40"
+                          "b"));
 }
 
 }  // namespace

@@ -167,7 +167,8 @@ TEST_F(MainWindowTest, DroppedFilesAndFoldersArrive) {
 }
 
 TEST_F(MainWindowTest, SelectionShowsTheCommonRuleInTheRuleBox) {
-  for (const char* name : {"a.mp3", "b.mp3", "c.mp3"}) CommandLinePaths.push_back(scratch.AddFile(name));
+  for (const char* name : {"a.mp3", "b.mp3", "c.mp3"})
+    CommandLinePaths.push_back(scratch.AddFile(name));
   Create();
   TargetListView& list = window.list();
   list.ItemOfRow(0)->rule = "$T.mp3";
@@ -264,7 +265,8 @@ void Press(std::initializer_list<WORD> keys) {
 }
 
 TEST_F(MainWindowTest, AcceleratorKeysActOnTheListEvenFromTheRuleBox) {
-  for (const char* name : {"a.mp3", "b.mp3", "c.mp3"}) CommandLinePaths.push_back(scratch.AddFile(name));
+  for (const char* name : {"a.mp3", "b.mp3", "c.mp3"})
+    CommandLinePaths.push_back(scratch.AddFile(name));
   HWND hwnd = Create();
   for (int row = 0; row < 3; ++row) window.list().ItemOfRow(row)->rule = "abcdef";
   ShowWindow(hwnd, SW_SHOWNORMAL);

@@ -97,8 +97,7 @@ BOOL CALLBACK FindBox(HWND hwnd, LPARAM context) {
   GetWindowThreadProcessId(hwnd, &process);
   char className[64] = "";
   GetClassNameA(hwnd, className, sizeof className);
-  if (process == found->process && IsWindowVisible(hwnd) &&
-      std::string(className) == "#32770") {
+  if (process == found->process && IsWindowVisible(hwnd) && std::string(className) == "#32770") {
     found->box = hwnd;
     return FALSE;
   }

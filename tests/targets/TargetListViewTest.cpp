@@ -83,10 +83,14 @@ TEST_F(TargetListTest, FolderIsTakenDepthFirstInPreOrderWithAbsolutePaths) {
   list.AddPath(scratch.path());
 
   const std::vector<std::string> paths = RowPaths();
-  const std::set<std::string> expected = {
-      scratch / "a.mp3",         scratch / "sub1\\b.mp3", scratch / "sub1\\deep\\c.mp3",
-      scratch / "sub1\\d.mp3",   scratch / "only folders\\inner\\e.mp3",
-      scratch / "picture.jpg",   scratch / "zero.mp3",    scratch / "hidden.mp3"};
+  const std::set<std::string> expected = {scratch / "a.mp3",
+                                          scratch / "sub1\\b.mp3",
+                                          scratch / "sub1\\deep\\c.mp3",
+                                          scratch / "sub1\\d.mp3",
+                                          scratch / "only folders\\inner\\e.mp3",
+                                          scratch / "picture.jpg",
+                                          scratch / "zero.mp3",
+                                          scratch / "hidden.mp3"};
   EXPECT_EQ(expected, std::set<std::string>(paths.begin(), paths.end()));
 
   // Pre-order: every folder's files form one unbroken run of rows.

@@ -102,9 +102,10 @@ BOOL CALLBACK MatchChild(HWND child, LPARAM context) {
   auto* wanted = reinterpret_cast<WantedChild*>(context);
   char className[256] = "";
   GetClassNameA(child, className, sizeof className);
-  const bool match = (wanted->kind == "id" && GetDlgCtrlID(child) == std::atoi(wanted->value.c_str())) ||
-                     (wanted->kind == "class" && wanted->value == className) ||
-                     (wanted->kind == "text" && wanted->value == TextOf(child));
+  const bool match =
+      (wanted->kind == "id" && GetDlgCtrlID(child) == std::atoi(wanted->value.c_str())) ||
+      (wanted->kind == "class" && wanted->value == className) ||
+      (wanted->kind == "text" && wanted->value == TextOf(child));
   if (match && IsWindowVisible(child)) {
     wanted->found = child;
     return FALSE;
@@ -130,7 +131,8 @@ int Rect(const char* topClass, const std::string& child) {
 
 int main(int argc, char** argv) {
   if (argc >= 4 && std::strcmp(argv[1], "wait") == 0) return Wait(argv[2], std::atoi(argv[3]));
-  if (argc >= 3 && std::strcmp(argv[1], "exists") == 0) return FindWindowA(argv[2], nullptr) ? 0 : 1;
+  if (argc >= 3 && std::strcmp(argv[1], "exists") == 0)
+    return FindWindowA(argv[2], nullptr) ? 0 : 1;
   if (argc >= 3 && std::strcmp(argv[1], "close") == 0) {
     HWND hwnd = FindWindowA(argv[2], nullptr);
     return hwnd && PostMessageA(hwnd, WM_CLOSE, 0, 0) ? 0 : 1;
