@@ -115,6 +115,14 @@ inline HWND GetComboEdit(HWND combo) {
   return reinterpret_cast<HWND>(SendMessageA(combo, CBEM_GETEDITCONTROL, 0, 0));
 }
 
+// A child window's rectangle in the client coordinates of `parent`.
+inline RECT RectInParent(HWND child, HWND parent) {
+  RECT rect;
+  GetWindowRect(child, &rect);
+  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
+  return rect;
+}
+
 // The whole text of a window.
 inline std::string GetWindowString(HWND hwnd) {
   const int length = GetWindowTextLengthA(hwnd);

@@ -2,16 +2,7 @@
 
 #include <climits>
 
-namespace {
-
-RECT ClientRectOf(HWND control, HWND dialog) {
-  RECT rect;
-  GetWindowRect(control, &rect);
-  MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
-  return rect;
-}
-
-}  // namespace
+#include "app/Controls.h"
 
 void DialogResize::Init(HWND dialog, const std::vector<std::pair<int, unsigned>>& controls) {
   dialog_ = dialog;
@@ -46,9 +37,9 @@ void DialogResize::Init(HWND dialog, const std::vector<std::pair<int, unsigned>>
   records_.clear();
   for (const auto& [id, follow] : controls) {
     if (HWND control = GetDlgItem(dialog, id))
-      records_.push_back({id, follow, ClientRectOf(control, dialog)});
+      records_.push_back({id, follow, RectInParent(control, dialog)});
   }
-  if (grip_) records_.push_back({kGripId, kMoveX | kMoveY, ClientRectOf(grip_, dialog)});
+  if (grip_) records_.push_back({kGripId, kMoveX | kMoveY, RectInParent(grip_, dialog)});
 }
 
 void DialogResize::LimitTracking(MINMAXINFO* limits, bool fixedHeight) const {

@@ -13,27 +13,11 @@
 #include "app/Controls.h"
 #include "app/MainWindow.h"
 #include "app/ShellModule.h"
+#include "bench/WindowBench.h"
 #include "resources/resource.h"
 #include "tags/TagLibrary.h"
 
-std::vector<std::string> CommandLinePaths;
-
 namespace {
-
-double Now() {
-  LARGE_INTEGER frequency, now;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&now);
-  return static_cast<double>(now.QuadPart) / frequency.QuadPart;
-}
-
-void PumpWaiting() {
-  MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
-}
 
 std::string Folder(const std::string& root, const char* name) {
   const std::string folder = root + "\\" + name;
@@ -94,10 +78,7 @@ void Empty(const std::string& folder) {
 int main(int argc, char** argv) {
   const int files = argc > 1 ? std::atoi(argv[1]) : 1000;
   const double megabytes = argc > 2 ? std::atof(argv[2]) : 4.0;
-  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_BAR_CLASSES | ICC_COOL_CLASSES |
-                                                        ICC_LISTVIEW_CLASSES | ICC_USEREX_CLASSES};
-  InitCommonControlsEx(&controls);
-  theModule.Init(GetModuleHandleA(nullptr));
+  InitForWindows();
   if (!theTagLibrary.Open("mp3infp")) {
     std::printf("mp3infp.dll not found\n");
     return 1;

@@ -17,10 +17,9 @@
 #include "app/Controls.h"
 #include "app/MainWindow.h"
 #include "app/ShellModule.h"
+#include "bench/WindowBench.h"
 #include "resources/resource.h"
 #include "targets/TargetListView.h"
-
-std::vector<std::string> CommandLinePaths;
 
 namespace {
 
@@ -76,22 +75,10 @@ int BareWalk(const std::string& folder) {
   return count;
 }
 
-// <chrono> cannot be used: its micro sign has no CP932 form, which the narrow literals use.
 double Seconds(const std::function<void()>& work) {
-  LARGE_INTEGER frequency, start, end;
-  QueryPerformanceFrequency(&frequency);
-  QueryPerformanceCounter(&start);
+  const double start = Now();
   work();
-  QueryPerformanceCounter(&end);
-  return static_cast<double>(end.QuadPart - start.QuadPart) / frequency.QuadPart;
-}
-
-void PumpWaiting() {
-  MSG message;
-  while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
-    TranslateMessage(&message);
-    DispatchMessageA(&message);
-  }
+  return Now() - start;
 }
 
 // One intake into a fresh hidden main window; returns seconds and the rows taken. With
@@ -128,10 +115,7 @@ double Intake(const std::string& root, bool withRules, int* rows, int* fitted,
 int main(int argc, char** argv) {
   const int files = argc > 1 ? std::atoi(argv[1]) : 10000;
   const int rounds = argc > 2 ? std::atoi(argv[2]) : 3;
-  INITCOMMONCONTROLSEX controls = {sizeof controls, ICC_BAR_CLASSES | ICC_COOL_CLASSES |
-                                                        ICC_LISTVIEW_CLASSES | ICC_USEREX_CLASSES};
-  InitCommonControlsEx(&controls);
-  theModule.Init(GetModuleHandleA(nullptr));
+  InitForWindows();
 
   const std::string root = BuildTree(files);
   double walk = 1e9, rowsOnly = 1e9, full = 1e9, selectAll = 1e9;

@@ -16,13 +16,6 @@ using ::testing::ElementsAre;
 
 namespace {
 
-RECT ClientRectOf(HWND child, HWND parent) {
-  RECT rect;
-  GetWindowRect(child, &rect);
-  MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&rect), 2);
-  return rect;
-}
-
 void CALLBACK StopPump(HWND, UINT, UINT_PTR id, DWORD) {
   KillTimer(nullptr, id);
   PostQuitMessage(0);
@@ -113,9 +106,9 @@ TEST_F(MainWindowTest, PanesFollowResizing) {
   auto check = [&] {
     RECT client;
     GetClientRect(hwnd, &client);
-    const RECT rebar = ClientRectOf(window.rebar(), hwnd);
-    const RECT status = ClientRectOf(window.statusBar(), hwnd);
-    const RECT list = ClientRectOf(window.list().hwnd(), hwnd);
+    const RECT rebar = RectInParent(window.rebar(), hwnd);
+    const RECT status = RectInParent(window.statusBar(), hwnd);
+    const RECT list = RectInParent(window.list().hwnd(), hwnd);
     EXPECT_EQ(0, rebar.top);
     EXPECT_GT(rebar.bottom, rebar.top);
     EXPECT_EQ(rebar.bottom, list.top);
@@ -124,8 +117,8 @@ TEST_F(MainWindowTest, PanesFollowResizing) {
     EXPECT_EQ(client.right, list.right);
     EXPECT_EQ(0, list.left);
     // The panel's row stands above the rule box's row.
-    EXPECT_LT(ClientRectOf(window.panel().hwnd(), hwnd).top,
-              ClientRectOf(window.ruleCombo(), hwnd).top);
+    EXPECT_LT(RectInParent(window.panel().hwnd(), hwnd).top,
+              RectInParent(window.ruleCombo(), hwnd).top);
   };
   SetWindowPos(hwnd, nullptr, 0, 0, 900, 650, SWP_NOZORDER | SWP_NOMOVE);
   PumpWaitingMessages();
@@ -133,13 +126,13 @@ TEST_F(MainWindowTest, PanesFollowResizing) {
   SetWindowPos(hwnd, nullptr, 0, 0, 500, 400, SWP_NOZORDER | SWP_NOMOVE);
   PumpWaitingMessages();
   check();
-  const RECT before = ClientRectOf(window.list().hwnd(), hwnd);
+  const RECT before = RectInParent(window.list().hwnd(), hwnd);
   ShowWindow(hwnd, SW_MINIMIZE);
   PumpWaitingMessages();
   ShowWindow(hwnd, SW_RESTORE);
   PumpWaitingMessages();
   check();
-  const RECT after = ClientRectOf(window.list().hwnd(), hwnd);
+  const RECT after = RectInParent(window.list().hwnd(), hwnd);
   EXPECT_TRUE(EqualRect(&before, &after));
   // The status bar shows "Ready" in its one part, with a sizing grip.
   EXPECT_EQ("Ready", GetWindowString(window.statusBar()));
