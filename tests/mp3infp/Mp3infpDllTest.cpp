@@ -22,6 +22,14 @@ constexpr const char* kKeys[] = {"IART", "IPRD", "INAM", "TRACK", "IGNR", "ICRD"
 const std::vector<std::string> kValues = {"表示アーティスト", "アルバム～ソ", "題名－テスト", "7",
                                           "ジャンル",         "2024",         "コメント表"};
 
+// An ID3v2.3 tag with the title "old" and no padding, then `frames` MPEG frames: any new value
+// needs the file rewritten.
+Bytes TightMp3(int frames) {
+  Bytes file = Tag(3, Frame(3, "TIT2", Latin1Text("old")), 0);
+  Append(file, MpegAudio(frames));
+  return file;
+}
+
 class Mp3infpDll : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(library.Open("mp3infp")); }
@@ -119,8 +127,7 @@ TEST_F(Mp3infpDll, RoomInThePaddingIsUsedInPlaceOtherwiseTheFileIsReplaced) {
   EXPECT_EQ(index, FileIndex(roomy));
 
   const std::string tight = folder + "\\tight.mp3";
-  file = Tag(3, Frame(3, "TIT2", Latin1Text("old")), 0);
-  Append(file, MpegAudio(5));
+  file = TightMp3(5);
   ASSERT_TRUE(WriteBytes(tight, file));
   library.Load(nullptr, tight.c_str());
   library.SetValue("INAM_v2", "新しい題名");
@@ -134,8 +141,7 @@ TEST_F(Mp3infpDll, RoomInThePaddingIsUsedInPlaceOtherwiseTheFileIsReplaced) {
 TEST_F(Mp3infpDll, ReadOnlyOrLockedFilesFailAndStayAsTheyWere) {
   const std::string folder = ScratchFolder("locked");
   const std::string path = folder + "\\song.mp3";
-  Bytes file = Tag(3, Frame(3, "TIT2", Latin1Text("old")), 0);
-  Append(file, MpegAudio(5));
+  const Bytes file = TightMp3(5);
   ASSERT_TRUE(WriteBytes(path, file));
 
   ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
@@ -162,8 +168,7 @@ TEST_F(Mp3infpDll, ReadOnlyOrLockedFilesFailAndStayAsTheyWere) {
 TEST_F(Mp3infpDll, AFileHeldByAnotherProcessFailsAndStaysAsItWas) {
   const std::string folder = ScratchFolder("held");
   const std::string path = folder + "\\song.mp3";
-  Bytes file = Tag(3, Frame(3, "TIT2", Latin1Text("old")), 0);
-  Append(file, MpegAudio(5));
+  const Bytes file = TightMp3(5);
   ASSERT_TRUE(WriteBytes(path, file));
 
   HANDLE held = CreateEventA(nullptr, TRUE, FALSE, "tagwhirl-file-held");
@@ -311,8 +316,7 @@ class FullDisk : public mp3infp::Writer {
 TEST(Mp3infpFullDisk, AFailedWriteLeavesTheOriginalByteIdentical) {
   const std::string folder = ScratchFolder("full");
   const std::string path = folder + "\\song.mp3";
-  Bytes file = Tag(3, Frame(3, "TIT2", Latin1Text("old")), 0);
-  Append(file, MpegAudio(40));
+  const Bytes file = TightMp3(40);
   ASSERT_TRUE(WriteBytes(path, file));
   for (size_t room : {size_t(0), size_t(100), size_t(5000)}) {
     mp3infp::Session session;
