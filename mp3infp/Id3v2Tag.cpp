@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "mp3infp/RecordingDate.h"
+
 namespace mp3infp {
 namespace {
 
@@ -10,8 +12,8 @@ constexpr uint8_t kExtendedHeader = 0x40;  // 2.2: compression
 constexpr uint8_t kFooter = 0x10;
 
 constexpr std::pair<std::string_view, std::string_view> kV22Ids[] = {
-    {"TPE1", "TP1"}, {"TALB", "TAL"}, {"TIT2", "TT2"}, {"TRCK", "TRK"},
-    {"TCON", "TCO"}, {"TYER", "TYE"}, {"COMM", "COM"}, {"TDRC", "TYE"},
+    {"TPE1", "TP1"}, {"TALB", "TAL"}, {"TIT2", "TT2"}, {"TRCK", "TRK"}, {"TCON", "TCO"},
+    {"TYER", "TYE"}, {"COMM", "COM"}, {"TDRC", "TYE"}, {"TDAT", "TDA"},
 };
 
 bool IsFrameIdChar(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
@@ -165,6 +167,48 @@ void Id3v2Tag::SetText(std::string_view id, std::u16string_view text) {
     frames_.push_back(std::move(made));
   }
   frame->SetText(text, version_);
+}
+
+void Id3v2Tag::Remove(std::string_view id) {
+  const std::string frameId = FrameId(id);
+  std::erase_if(frames_, [&](const auto& frame) { return frame->id() == frameId; });
+}
+
+std::optional<std::u16string> Id3v2Tag::GetRecordingDate() const {
+  const auto year = GetText("TYER");
+  if (version_ == 4 || !year) return year;
+  const auto date = ParseRecordingDate(*year);
+  if (!date || date->month) return year;
+  const auto dayMonth = GetText("TDAT");
+  const auto day = dayMonth ? ParseDayMonth(*dayMonth, date->year) : std::nullopt;
+  return day ? IsoText(*day) : year;
+}
+
+void Id3v2Tag::SetRecordingDate(std::u16string_view text) {
+  const auto date = ParseRecordingDate(text);
+  if (!date) {
+    // "1990s", "2024年": the user's own words, which readers show as they are.
+    SetText("TYER", text);
+    return;
+  }
+  if (version_ == 4) {
+    SetText("TDRC", IsoText(*date));
+    return;
+  }
+  // A day already in the tag stays only while it agrees with all the new value says: same year,
+  // and same month when one is given. Otherwise it would date the recording to a day of another
+  // year or month.
+  const std::u16string year = IsoText({date->year});
+  if (date->day) {
+    SetText("TDAT", DayMonthText(*date));
+  } else if (Find(FrameId("TDAT"))) {
+    const auto dayMonth = GetText("TDAT");
+    const auto day = dayMonth ? ParseDayMonth(*dayMonth, date->year) : std::nullopt;
+    const bool sameYear = GetText("TYER") == year;
+    const bool sameMonth = !date->month || (day && day->month == date->month);
+    if (!sameYear || !sameMonth) Remove("TDAT");
+  }
+  SetText("TYER", year);
 }
 
 std::optional<std::u16string> Id3v2Tag::GetComment() const {

@@ -41,6 +41,12 @@ class Id3v2Tag {
   // The comment: the first COMM frame with an empty description, whatever its language.
   std::optional<std::u16string> GetComment() const;
   void SetComment(std::u16string_view text);
+  // The recording date as one text: 2.4's TDRC as it is; in 2.2/2.3 "YYYY-MM-DD" when the year
+  // frame holds four digits and TDAT a day of that year, otherwise the year frame's text.
+  std::optional<std::u16string> GetRecordingDate() const;
+  // A date (RecordingDate.h) goes into 2.4's TDRC in its ISO form, or into 2.2/2.3's year and
+  // TDAT; any other text goes into the year frame as it is.
+  void SetRecordingDate(std::u16string_view text);
 
   // The whole tag with at least `minimumSize` bytes (the rest padding), or with kPadding bytes of
   // padding when `minimumSize` is 0. Empty when the tag cannot be rendered in its version.
@@ -49,6 +55,7 @@ class Id3v2Tag {
  private:
   std::string FrameId(std::string_view id) const;
   Frame* Find(std::string_view id) const;
+  void Remove(std::string_view id);
 
   int version_ = 3;
   bool sound_ = true;

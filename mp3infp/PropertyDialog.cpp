@@ -54,10 +54,7 @@ std::wstring Heading(const TagFile& file, TagKind tag) {
 std::wstring FieldText(const TagFile& file, TagKind tag, Field field) {
   if (tag == TagKind::kId3v2) {
     // Straight from the frames' Unicode, without a detour through the code page.
-    const Id3v2Tag& id3v2 = *file.id3v2();
-    constexpr const char* kFrames[] = {"TPE1", "TALB", "TIT2", "TRCK", "TCON", "TYER", ""};
-    const auto text = field == Field::kComment ? id3v2.GetComment()
-                                               : id3v2.GetText(kFrames[static_cast<int>(field)]);
+    const auto text = file.Id3v2Text(field);
     return text ? Wide(*text) : L"";
   }
   return FromAnsi(file.Get({field, tag}, SystemCodec()).value_or(""));

@@ -278,6 +278,8 @@ bool TagFile::SetId3v2(Field field, std::string_view value, const TextCodec& cod
   const std::u16string text = codec.ToUnicode(value);
   if (field == Field::kComment) {
     id3v2_->SetComment(text);
+  } else if (field == Field::kYear) {
+    id3v2_->SetRecordingDate(text);
   } else {
     id3v2_->SetText(NamesOf(field).frame, text);
   }
@@ -308,9 +310,7 @@ std::optional<std::string> TagFile::Get(ValueName name, const TextCodec& codec) 
   const FieldNames& names = NamesOf(name.field);
   const bool any = name.tag == TagKind::kDefault;
   if ((any || name.tag == TagKind::kId3v2) && id3v2_ && IsMp3()) {
-    const auto text =
-        name.field == Field::kComment ? id3v2_->GetComment() : id3v2_->GetText(names.frame);
-    if (text) return codec.FromUnicode(*text);
+    if (const auto text = Id3v2Text(name.field)) return codec.FromUnicode(*text);
     if (!any) return std::string();
   }
   if ((any || name.tag == TagKind::kId3v1) && id3v1_ && IsMp3()) {
@@ -339,6 +339,13 @@ std::optional<std::string> TagFile::Get(ValueName name, const TextCodec& codec) 
     return std::string();
   }
   return std::nullopt;
+}
+
+std::optional<std::u16string> TagFile::Id3v2Text(Field field) const {
+  if (!id3v2_) return std::nullopt;
+  if (field == Field::kComment) return id3v2_->GetComment();
+  if (field == Field::kYear) return id3v2_->GetRecordingDate();
+  return id3v2_->GetText(NamesOf(field).frame);
 }
 
 Bytes TagFile::RenderId3v2(uint64_t room) const {

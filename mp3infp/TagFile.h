@@ -78,6 +78,9 @@ class TagFile {
   // Sets a value (code-page text) in memory; false when the file has no place for it.
   bool Set(ValueName name, std::string_view value, const TextCodec& codec);
   std::optional<std::string> Get(ValueName name, const TextCodec& codec) const;
+  // The ID3v2 tag's value of `field` in Unicode, as Get reads it; nothing without the tag or
+  // the frame.
+  std::optional<std::u16string> Id3v2Text(Field field) const;
 
   // How to write the file; nothing when it cannot be written without losing data.
   std::optional<SavePlan> Plan() const;

@@ -77,6 +77,169 @@ TEST(Id3v2, KeepsVersionAndUsesEachVersionsFramesAndEncoding) {
   EXPECT_EQ("表", Get(v22, "INAM_v2"));
 }
 
+// The recording date: a tag of `version` with a year, a day (each left out when empty) and other
+// frames that a date must not touch.
+Bytes DatedTag(int version, std::string_view year, std::string_view dayMonth) {
+  const bool v22 = version == 2;
+  Bytes body = Frame(version, v22 ? "TT2" : "TIT2", Latin1Text("title"));
+  if (!year.empty()) Append(body, Frame(version, v22 ? "TYE" : "TYER", Latin1Text(year)));
+  if (!dayMonth.empty()) Append(body, Frame(version, v22 ? "TDA" : "TDAT", Latin1Text(dayMonth)));
+  Append(body, Frame(version, v22 ? "TIM" : "TIME", Latin1Text("1230")));
+  Append(body, Frame(version, v22 ? "TXX" : "TXXX", {0, 'K', 0, 'V'}));
+  return FileWithTag(Tag(version, body, 64));
+}
+
+// Every frame of `before` other than `except` is in `after` with the same bytes.
+void ExpectOthersKept(const Bytes& before, const Bytes& after,
+                      std::initializer_list<std::string_view> except) {
+  const auto old = FramesOf(before);
+  const auto now = FramesOf(after);
+  for (const auto& frame : old) {
+    if (std::find(except.begin(), except.end(), frame.id) != except.end()) continue;
+    const FrameBytes* kept = Find(now, frame.id);
+    ASSERT_TRUE(kept) << frame.id;
+    EXPECT_EQ(frame, *kept) << frame.id;
+  }
+}
+
+TEST(Id3v2RecordingDate, DateIsSplitIntoYearAndDayMonthIn23And22) {
+  for (const char* value : {"2024-05-01", "2024/05/01", "2024.05.01"}) {
+    const Bytes old = DatedTag(3, "1999", "");
+    const Bytes saved = SaveBytes(old, {{"ICRD_v2", value}});
+    const auto frames = FramesOf(saved);
+    ASSERT_TRUE(Find(frames, "TYER") && Find(frames, "TDAT")) << value;
+    EXPECT_EQ(Latin1Text("2024"), Find(frames, "TYER")->payload) << value;
+    EXPECT_EQ(Latin1Text("0105"), Find(frames, "TDAT")->payload) << value;
+    EXPECT_EQ("2024-05-01", Get(saved, "ICRD_v2")) << value;
+    EXPECT_EQ("2024-05-01", Get(saved, "ICRD"));
+    ExpectOthersKept(old, saved, {"TYER"});
+  }
+
+  // An existing day is replaced; a leap day is a day.
+  Bytes saved = SaveBytes(DatedTag(3, "2024", "0105"), {{"ICRD_v2", "2024-02-29"}});
+  EXPECT_EQ(Latin1Text("2902"), Find(FramesOf(saved), "TDAT")->payload);
+  EXPECT_EQ("2024-02-29", Get(saved, "ICRD_v2"));
+
+  // Year and month: the year only, since TDAT has no place for a month without a day.
+  saved = SaveBytes(DatedTag(3, "", ""), {{"ICRD_v2", "2024/05"}});
+  EXPECT_EQ(Latin1Text("2024"), Find(FramesOf(saved), "TYER")->payload);
+  EXPECT_FALSE(Find(FramesOf(saved), "TDAT"));
+
+  const Bytes old22 = DatedTag(2, "1999", "");
+  saved = SaveBytes(old22, {{"ICRD_v2", "2024.12.31"}});
+  const auto frames = FramesOf(saved);
+  EXPECT_EQ(2, saved[3]);
+  EXPECT_EQ(Latin1Text("2024"), Find(frames, "TYE")->payload);
+  EXPECT_EQ(Latin1Text("3112"), Find(frames, "TDA")->payload);
+  EXPECT_FALSE(Find(frames, "TDAT") || Find(frames, "TYER"));
+  EXPECT_EQ("2024-12-31", Get(saved, "ICRD_v2"));
+  ExpectOthersKept(old22, saved, {"TYE"});
+}
+
+TEST(Id3v2RecordingDate, ADayStaysOnlyWhileYearAndMonthAgree) {
+  struct Case {
+    const char *year, *value, *readBack;
+    bool dayKept;
+  };
+  const Case cases[] = {
+      {"2024", "2024", "2024-05-01", true},     // the same year says nothing against the day
+      {"2024", "2024-05", "2024-05-01", true},  // nor does the same month
+      {"2024", "2023", "2023", false},
+      {"2024", "2024-06", "2024", false},
+      {"2024", "2023-05", "2023", false},
+      {"", "2024", "2024", false},       // a day of no known year
+      {"2024", "1990s", "1990s", true},  // text is no year: nothing to compare the day with
+  };
+  for (const auto& c : cases) {
+    const Bytes old = DatedTag(3, c.year, "0105");
+    const Bytes saved = SaveBytes(old, {{"ICRD_v2", c.value}});
+    EXPECT_EQ(c.readBack, Get(saved, "ICRD_v2")) << c.value;
+    const auto frames = FramesOf(saved);
+    const auto* day = Find(frames, "TDAT");
+    EXPECT_EQ(c.dayKept, day != nullptr) << c.value;
+    if (day) {
+      EXPECT_EQ(*Find(FramesOf(old), "TDAT"), *day) << c.value;
+    }
+    ExpectOthersKept(old, saved, {"TYER", "TDAT"});
+  }
+
+  // 2.2 the same; and a day we cannot even read (compressed) goes with its year too.
+  Bytes saved = SaveBytes(DatedTag(2, "2024", "0105"), {{"ICRD_v2", "2023"}});
+  EXPECT_FALSE(Find(FramesOf(saved), "TDA"));
+  Bytes body = Frame(3, "TYER", Latin1Text("2024"));
+  Append(body, Frame(3, "TDAT", {0, 0, 0, 5, 0x78, 0x9C, 1}, 0x0080));
+  saved = SaveBytes(FileWithTag(Tag(3, body, 10)), {{"ICRD_v2", "2023"}});
+  EXPECT_FALSE(Find(FramesOf(saved), "TDAT"));
+  EXPECT_EQ("2023", Get(saved, "ICRD_v2"));
+}
+
+TEST(Id3v2RecordingDate, AnythingButAValidDateIsKeptAsText) {
+  for (const char* value : {"1990s",          "2024年",           "2024-13-01",
+                            "2024-13",        "2024-00",          "2024-00-10",
+                            "2024-05-00",     "2024-04-31",       "2023-02-29",
+                            "2024-5-1",       "2024-05/01",       "2024-05-",
+                            "2024-",          "24-05-01",         "202a-05-01",
+                            "20240501",       " 2024-05-01",      "2024-05-01 ",
+                            "２０２４-05-01", "2024-05-01T10:00", ""}) {
+    for (int version : {3, 4}) {
+      const Bytes old = DatedTag(version, "", "");
+      const Bytes saved = SaveBytes(old, {{"ICRD_v2", value}});
+      const auto frames = FramesOf(saved);
+      const auto* year = Find(frames, version == 3 ? "TYER" : "TDRC");
+      ASSERT_TRUE(year) << value;
+      EXPECT_EQ(value, Get(saved, "ICRD_v2")) << value;
+      EXPECT_FALSE(Find(frames, "TDAT")) << value;
+      ExpectOthersKept(old, saved, {});
+    }
+  }
+}
+
+TEST(Id3v2RecordingDate, Version24TakesTheIsoFormAndLeavesOldFrames) {
+  // A 2.4 tag converted from 2.3 may still hold TYER and TDAT: not ours to change there.
+  Bytes body = Frame(4, "TYER", Latin1Text("1999"));
+  Append(body, Frame(4, "TDAT", Latin1Text("0101")));
+  const Bytes old = FileWithTag(Tag(4, body, 64));
+  const std::pair<const char*, const char*> cases[] = {
+      {"2024/05/01", "2024-05-01"}, {"2024.05", "2024-05"}, {"2024", "2024"}};
+  for (const auto& [value, stored] : cases) {
+    const Bytes saved = SaveBytes(old, {{"ICRD_v2", value}});
+    const auto frames = FramesOf(saved);
+    ASSERT_TRUE(Find(frames, "TDRC")) << value;
+    Bytes utf8{3};
+    Append(utf8, Of(stored));
+    EXPECT_EQ(utf8, Find(frames, "TDRC")->payload) << value;
+    EXPECT_EQ(stored, Get(saved, "ICRD_v2"));
+    ExpectOthersKept(old, saved, {});
+  }
+}
+
+TEST(Id3v2RecordingDate, ReadingJoinsOnlyAFourDigitYearWithAValidDay) {
+  struct Case {
+    const char *year, *dayMonth, *read;
+  };
+  const Case cases[] = {
+      {"2024", "0105", "2024-05-01"},
+      {"2024", "2902", "2024-02-29"},
+      {"2023", "2902", "2023"},
+      {"2024", "3204", "2024"},
+      {"2024", "0113", "2024"},
+      {"2024", "105", "2024"},
+      {"2024", "01-05", "2024"},
+      {"24", "0105", "24"},
+      {"2024-05-01", "", "2024-05-01"},
+      {"1990s", "0105", "1990s"},
+      {"", "0105", ""},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(c.read, Get(DatedTag(3, c.year, c.dayMonth), "ICRD_v2")) << c.year << c.dayMonth;
+    EXPECT_EQ(c.read, Get(DatedTag(2, c.year, c.dayMonth), "ICRD_v2")) << c.year << c.dayMonth;
+  }
+  // The year in UTF-16 reads the same.
+  Bytes body = Frame(3, "TYER", {1, 0xFF, 0xFE, '2', 0, '0', 0, '2', 0, '4', 0});
+  Append(body, Frame(3, "TDAT", Latin1Text("0105")));
+  EXPECT_EQ("2024-05-01", Get(FileWithTag(Tag(3, body, 0)), "ICRD_v2"));
+}
+
 TEST(Id3v2, FramesNotSetAreKeptByteForByte) {
   Bytes picture{0, 'i', 'm', 'a', 'g', 'e', '/', 'p', 'n', 'g', 0, 3, 0};
   for (int i = 0; i < 300; ++i) picture.push_back(uint8_t(i * 7));

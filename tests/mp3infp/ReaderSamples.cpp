@@ -120,6 +120,29 @@ TEST_F(ReaderSamples, ExistingVersion22) {
   Save("existing22.mp3", file, kJapanese);
 }
 
+// Recording dates: split over TYER and TDAT up to 2.3, in ISO form in 2.4's TDRC.
+TEST_F(ReaderSamples, RecordingDates) {
+  std::vector<std::string> values = kAscii;
+  values[5] = "2024-05-01";
+  Save("dated23.mp3", Audio(), values);
+  Bytes file22 = Tag(2, Frame(2, "TYE", Latin1Text("1999")), 32);
+  Append(file22, Audio());
+  Save("dated22.mp3", file22, values);
+  values[5] = "2024/05/01";
+  Bytes file24 = Tag(4, Frame(4, "TDRC", {3, '1', '9', '9', '9'}), 32);
+  Append(file24, Audio());
+  Save("dated24.mp3", file24, values);
+
+  // A year of its own drops the day of the old year, and leaves the time.
+  Bytes old = Frame(3, "TYER", Latin1Text("1999"));
+  Append(old, Frame(3, "TDAT", Latin1Text("3112")));
+  Append(old, Frame(3, "TIME", Latin1Text("2359")));
+  Bytes redated = Tag(3, old, 32);
+  Append(redated, Audio());
+  values[5] = "2024";
+  Save("redated23.mp3", redated, values);
+}
+
 TEST_F(ReaderSamples, RiffInfo) {
   Save("info.wav",
        Riff("WAVE", {Chunk("fmt ", WaveFormat()), Chunk("data", Bytes(8000, 0)),

@@ -60,6 +60,21 @@ TEST(Riff, Rmp3WithoutTagsGetsInfoAndId3Tags) {
   EXPECT_TRUE(layout.sound);
 }
 
+TEST(Riff, Rmp3DateGoesIntoEachTagInItsOwnForm) {
+  const Bytes old = Rmp3({InfoList({{"ICRD", "1999"}})});
+  auto file = ParseBytes(old, ".rmp");
+  ASSERT_TRUE(file.AddId3v1() && file.AddId3v2());
+  const Bytes tagged = Apply(old, *file.Plan());
+  for (const char* date : {"2024/05/01", "2024.05.01"}) {
+    const Bytes saved = SaveBytes(tagged, {{"ICRD", date}}, nullptr, ".rmp");
+    ASSERT_EQ(7u, ParseBytes(saved).TagFlags());
+    EXPECT_EQ("2024", Get(saved, "ICRD_v1"));
+    EXPECT_EQ("2024-05-01", Get(saved, "ICRD_v2"));
+    // INFO takes the value as given: ICRD has no fixed form, and its readers show text.
+    EXPECT_EQ(date, Get(saved, "ICRD_rmp"));
+  }
+}
+
 TEST(Riff, WaveTakesThePlainNames) {
   const Bytes old = Riff("WAVE", {Chunk("fmt ", WaveFormat()), Chunk("data", Bytes(1000, 0x11))});
   EXPECT_EQ(mp3infp::FileKind::kWave, ParseBytes(old, ".wav").kind());

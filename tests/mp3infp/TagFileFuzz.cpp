@@ -19,8 +19,8 @@ using namespace mp3infp;
   ((condition) ? void() : (std::fprintf(stderr, "check failed, line %d\n", __LINE__), std::abort()))
 
 bool IsOurFrame(const std::string& id) {
-  for (const char* ours : {"TPE1", "TALB", "TIT2", "TRCK", "TCON", "TYER", "TDRC", "COMM", "TP1",
-                           "TAL", "TT2", "TRK", "TCO", "TYE", "COM"}) {
+  for (const char* ours : {"TPE1", "TALB", "TIT2", "TRCK", "TCON", "TYER", "TDAT", "TDRC", "COMM",
+                           "TP1", "TAL", "TT2", "TRK", "TCO", "TYE", "TDA", "COM"}) {
     if (id == ours) return true;
   }
   return false;
@@ -90,7 +90,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       {"IART" + suffix, "Artist"},
       {"TRACK" + suffix, "12"},
       {"ICMT" + suffix, japanese + "!"},
-      {"ICRD" + suffix, "2024"}};
+      {"ICRD" + suffix, (size / 16) % 2 ? "2024-05-01" : "2024"}};
   if ((size / 8) % 2) {
     file.AddId3v1();
     file.AddId3v2();
@@ -123,8 +123,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const auto parsed = *ParseValueName(name);
     const auto got = reread.Get(parsed, codec);
     Check(got.has_value());
-    if (parsed.tag == TagKind::kId3v2 || parsed.tag == TagKind::kRiffInfo) {
+    if (parsed.tag == TagKind::kId3v2 && parsed.field == Field::kYear && value == "2024") {
+      // A year keeps the day of that year that the tag may hold.
+      Check(*got == value || got->starts_with(value + "-"));
+    } else if (parsed.tag == TagKind::kId3v2 || parsed.tag == TagKind::kRiffInfo) {
       Check(*got == (parsed.field == Field::kTrack ? "12" : value));
+    } else if (parsed.tag == TagKind::kId3v1 && parsed.field == Field::kYear) {
+      Check(*got == "2024");
     }
   }
   // Every frame we did not set, in order, with its bytes; a 2.4 frame may now carry the

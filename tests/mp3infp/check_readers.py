@@ -6,6 +6,7 @@ must come back as the Unicode of their code-page 932 bytes, by iconv's CP932 tab
 Windows' own (0x8160 is U+FF5E there)."""
 import json
 import os
+import re
 import subprocess
 import sys
 
@@ -53,7 +54,14 @@ check(expected, "no expected values")
 
 V2_FRAMES = {"IART": "TPE1", "IPRD": "TALB", "INAM": "TIT2", "TRACK": "TRCK", "IGNR": "TCON"}
 VERSIONS = {"created23.mp3": (2, 3, 0), "ascii23.mp3": (2, 3, 0), "existing24.mp3": (2, 4, 0),
-            "existing22.mp3": (2, 2, 0)}
+            "existing22.mp3": (2, 2, 0), "dated23.mp3": (2, 3, 0), "dated22.mp3": (2, 2, 0),
+            "dated24.mp3": (2, 4, 0), "redated23.mp3": (2, 3, 0)}
+# The date frames as stored (None: the frame must be gone); mutagen names 2.2's TYE and TDA as
+# their 2.3 successors.
+DATE_FRAMES = {"dated23.mp3": {"TYER": "2024", "TDAT": "0105", "TDRC": None},
+               "dated22.mp3": {"TYER": "2024", "TDAT": "0105"},
+               "dated24.mp3": {"TDRC": "2024-05-01", "TYER": None, "TDAT": None},
+               "redated23.mp3": {"TYER": "2024", "TDAT": None, "TIME": "2359"}}
 V1_NAMES = {"IART": "Artist", "IPRD": "Album", "INAM": "Title", "TRACK": "Track",
             "IGNR": "Genre", "ICRD": "Year", "ICMT": "Comment"}
 V1_SIZES = {"IART": 30, "IPRD": 30, "INAM": 30, "ICRD": 4, "ICMT": 28}
@@ -67,11 +75,17 @@ def exiftool(path):
     return json.loads(output)[0]
 
 
-def v2_values(tags):
+def iso_date(text):
+    """A date given with "/" or "." between its parts, as it reads back: the ISO form."""
+    return re.sub(r"\A([0-9]{4})[/.]([0-9]{2})[/.]([0-9]{2})\Z", r"\1-\2-\3", text)
+
+
+def v2_values(tags, joined):
+    """The values as mutagen reads them. The date comes from `joined`, the tag as mutagen
+    upgrades it to 2.4, which joins TYER and TDAT into TDRC by itself."""
     values = {key: str(tags[frame].text[0]) for key, frame in V2_FRAMES.items() if frame in tags}
-    for year in ("TYER", "TDRC"):
-        if year in tags:
-            values["ICRD"] = str(tags[year].text[0])
+    if "TDRC" in joined:
+        values["ICRD"] = str(joined["TDRC"].text[0])
     for comment in tags.getall("COMM"):
         if comment.desc == "":
             values["ICMT"] = comment.text[0]
@@ -116,15 +130,25 @@ for (name, tag), values in sorted(expected.items()):
         tags = ID3(path, translate=False)
         if name in VERSIONS:
             check(tags.version == VERSIONS[name], f"{where}: version {tags.version}")
-        got = v2_values(tags)
+        got = v2_values(tags, ID3(path))
         listing = run("mid3v2", "--list-raw", path)
         for key, (_, text) in values.items():
+            if key == "ICRD":
+                text = iso_date(text)
             check(got.get(key) == text, f"{where} {key}: mutagen {got.get(key)!r}, expected {text!r}")
-            check(text in listing, f"{where} {key}: {text!r} not in mid3v2 --list-raw")
+            if key != "ICRD" or name not in DATE_FRAMES:  # dates: frame by frame below
+                check(text in listing, f"{where} {key}: {text!r} not in mid3v2 --list-raw")
+        for frame, text in DATE_FRAMES.get(name, {}).items():
+            stored = str(tags[frame].text[0]) if frame in tags else None
+            check(stored == text, f"{where} {frame}: mutagen {stored!r}, expected {text!r}")
         if tags.version[:2] == (2, 3):
             listing = run("id3v2", "-l", path)
             for frame in ("TPE1", "TALB", "TIT2", "TRCK", "TCON", "TYER", "COMM"):
                 check(frame in listing, f"{where}: id3v2 does not list {frame}")
+            for frame, text in DATE_FRAMES.get(name, {}).items():
+                if text is not None:
+                    check(re.search(rf"^{frame} .*: {text}$", listing, re.M),
+                          f"{where}: id3v2 does not list {frame} {text!r}")
             if name == "ascii23.mp3":
                 for key, (_, text) in values.items():
                     check(text in listing, f"{where} {key}: {text!r} not in id3v2 -l")
@@ -148,7 +172,7 @@ for (name, tag), values in sorted(expected.items()):
 # Frames that were not set, and the audio, are as they were.
 original = ID3(os.path.join(folder, "existing24.orig.mp3"), translate=False)
 saved = ID3(os.path.join(folder, "existing24.mp3"), translate=False)
-ours = set(V2_FRAMES.values()) | {"TDRC", "TYER"}
+ours = set(V2_FRAMES.values()) | {"TDRC", "TYER", "TDAT"}
 for key, frame in original.items():
     if frame.FrameID in ours or (frame.FrameID == "COMM" and frame.desc == ""):
         continue

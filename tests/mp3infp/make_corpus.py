@@ -56,6 +56,9 @@ seeds = {
     "v24-plain-sizes.mp3": tag(4, b"PRIV" + struct.pack(">I", 200) + b"\0\0" + bytes(200)
                                + b"TIT2" + struct.pack(">I", 3) + b"\0\0\0ab") + audio(1),
     "v22.mp3": tag(2, frame(2, b"TT2", b"\0old") + frame(2, b"COM", b"\0eng\0c")) + audio(1) + v1(),
+    "v23-dated.mp3": tag(3, frame(3, b"TYER", b"\x002024") + frame(3, b"TDAT", b"\x000105")
+                         + frame(3, b"TIME", b"\x001230")) + audio(1),
+    "v22-dated.mp3": tag(2, frame(2, b"TYE", b"\x002023") + frame(2, b"TDA", b"\x003112")) + audio(1),
     "v23-unsync.mp3": tag(3, frame(3, b"PRIV", b"o\0\xff\x00\xe0\x07"), 8, 0x80) + audio(1),
     "v23-ext.mp3": tag(3, struct.pack(">I", 6) + bytes(6) + frame(3, b"TIT2", b"\0e"), 8, 0x40) + audio(1),
     "stacked.mp3": tag(3, frame(3, b"TIT2", b"\0a"), 0) + tag(3, frame(3, b"TIT2", b"\0b"), 0) + audio(1),
