@@ -6,6 +6,10 @@ keyboard, a rule is typed into the rule box and confirmed with Enter, "出力先
 the output folder typed in, and "保存(&S)" pressed. Then an independent reader (mutagen) reads the
 copies' tags back, and the source files must be byte for byte as before.
 
+Then the property view of mp3infp.dll, from a list of one tagged file: a right-click on the row and
+"プロパティ(&R)" by its key open "タグ情報", which must show the file's tags and close with Esc; Shift+F10
+and the key open it again, and a click on OK closes it. The program runs on throughout.
+
 Usage: EndToEndTest.py <bin folder>   (DISPLAY must name a running X server)
 """
 import hashlib
@@ -46,9 +50,18 @@ def xdotool(*args):
     return subprocess.run(["xdotool", *args], env=ENV, capture_output=True, text=True).stdout.strip()
 
 
-def click(control):
+def wait_until(condition, seconds):
+    deadline = time.time() + seconds
+    while time.time() < deadline:
+        if condition():
+            return True
+        time.sleep(0.2)
+    return condition()
+
+
+def click(control, top="tagwhirl.MainWindow"):
     for _ in range(50):
-        at = probe("rect", "tagwhirl.MainWindow", control)
+        at = probe("rect", top, control)
         if at:
             x, y = at.split()
             xdotool("mousemove", "--sync", x, y, "click", "1")
@@ -56,6 +69,36 @@ def click(control):
             return
         time.sleep(0.2)
     check(False, "found " + control)
+
+
+def exists(top, how="exists"):
+    return wine(os.path.join(BIN, "WindowProbe.exe"), how, top).returncode == 0
+
+
+def start(app, folder):
+    """Starts the program on a folder; returns the process and the main window's X id, or None."""
+    program = subprocess.Popen(["wine", os.path.join(app, "tagwhirl.exe"), windows_path(folder)],
+                               cwd=app, env=ENV, stdout=subprocess.DEVNULL,
+                               stderr=subprocess.DEVNULL)
+    window = subprocess.run(["timeout", "40", "xdotool", "search", "--sync", "--name",
+                             "^tagwhirl$"], env=ENV, capture_output=True, text=True).stdout.split()
+    check(bool(window), "the main window appears")
+    if not window:
+        program.kill()
+        return None
+    time.sleep(1)
+    return program, window[0]
+
+
+def close(program, window):
+    xdotool("windowfocus", "--sync", window)
+    xdotool("key", "alt+F4")
+    try:
+        code = program.wait(30)
+    except subprocess.TimeoutExpired:
+        program.kill()
+        code = "timeout"
+    check(code == 1, "the program ends with exit code 1 (got %s)" % code)
 
 
 def windows_path(path):
@@ -83,83 +126,150 @@ def sha(path):
         return hashlib.sha256(f.read()).hexdigest()
 
 
+def text_frame(frame, text):
+    data = b"\1" + text.encode("utf-16")
+    return frame.encode() + struct.pack(">I", len(data)) + b"\0\0" + data
+
+
+def id3v23(*frames):
+    body = b"".join(frames)
+    return b"ID3\3\0\0" + syncsafe(len(body)) + body
+
+
+def make_app(work):
+    """The program alone with its library: no rules file, so only a typed rule acts."""
+    app = os.path.join(work, "app")
+    os.makedirs(app)
+    for name in ("tagwhirl.exe", "mp3infp.dll"):
+        shutil.copy(os.path.join(BIN, name), app)
+    return app
+
+
+def save_copies(work):
+    app = make_app(work)
+    music, out = (os.path.join(work, d) for d in ("music", "out"))
+    for d in (music, out):
+        os.makedirs(d)
+    files = {
+        "Artist One - First Song.mp3": ("Artist One", "First Song", b""),
+        "アーティスト - 曲名.mp3": ("アーティスト", "曲名", b""),
+        "Cover Band - With Art.mp3": ("Cover Band", "With Art", id3v23_with_picture()),
+    }
+    for name, (_, _, tag) in files.items():
+        with open(os.path.join(music, name), "wb") as f:
+            f.write(mp3(tag))
+    before = {name: sha(os.path.join(music, name)) for name in files}
+
+    started = start(app, music)
+    if not started:
+        return
+    program, window = started
+
+    # Select every row from the keyboard: into the list, then Home and Shift+End.
+    click("class:tagwhirl.TargetListView")
+    xdotool("key", "--delay", "80", "Home", "shift+End")
+    # Type the rule into the rule box and confirm it.
+    click("class:ComboBoxEx32")
+    xdotool("type", "--delay", "40", "$A - $T.mp3")
+    xdotool("key", "Return")
+    time.sleep(0.5)
+    # Copies into a folder: choose it, type the folder, save.
+    click("text:出力先を指定(&D)")
+    click("id:1004")
+    xdotool("type", "--delay", "20", windows_path(out))
+    click("text:保存(&S)")
+
+    deadline = time.time() + 30
+    while time.time() < deadline and len(os.listdir(out)) < len(files):
+        time.sleep(0.3)
+    time.sleep(1)
+    close(program, window)
+
+    for name, (artist, title, tag) in files.items():
+        copy = os.path.join(out, name)
+        check(os.path.exists(copy), "copy of %s exists" % name)
+        if not os.path.exists(copy):
+            continue
+        tags = ID3(copy)
+        check(str(tags.get("TPE1")) == artist, "%s: artist %r" % (name, str(tags.get("TPE1"))))
+        check(str(tags.get("TIT2")) == title, "%s: title %r" % (name, str(tags.get("TIT2"))))
+        check(tags.version[:2] == (2, 3), "%s: ID3v2.3 (%s)" % (name, tags.version))
+        if tag:
+            check(tags.getall("APIC") and len(tags.getall("APIC")[0].data) == 1024,
+                  "%s: picture kept" % name)
+        with open(copy, "rb") as f:
+            data = f.read()
+        check(data.find(mp3()) >= 0 or data.find(mp3()[-417 * 40:]) >= 0,
+              "%s: audio frames unchanged" % name)
+        check(sha(os.path.join(music, name)) == before[name], "%s: source untouched" % name)
+
+
+def property_view(work):
+    app = make_app(work)
+    music = os.path.join(work, "view")
+    os.makedirs(music)
+    name = "青空 - 表題.mp3"
+    with open(os.path.join(music, name), "wb") as f:
+        f.write(mp3(id3v23(text_frame("TIT2", "表題"), text_frame("TPE1", "青空"))))
+    started = start(app, music)
+    if not started:
+        return
+    program, window = started
+    dialog = "caption:タグ情報"
+
+    def open_view(how):
+        check(wait_until(lambda: exists("#32768", "shown"), 10), how + ": the context menu opens")
+        xdotool("key", "r")
+        check(wait_until(lambda: exists(dialog, "shown"), 15), how + ": タグ情報 opens")
+
+    def closed_by(what):
+        # Without a window manager Wine waits two seconds for the unmapped dialog's withdrawal
+        # before it destroys the window: poll for its end rather than expecting it at once.
+        check(wait_until(lambda: not exists(dialog), 15), "タグ情報 closes with " + what)
+        check(program.poll() is None and exists("tagwhirl.MainWindow"),
+              "the program runs on after " + what)
+
+    # A real right-click on the only row selects it and opens the menu; R chooses the view.
+    header = probe("box", "tagwhirl.MainWindow", "class:SysHeader32").split()
+    check(len(header) == 4, "found the list's header")
+    if len(header) != 4:
+        close(program, window)
+        return
+    left, _, _, bottom = map(int, header)
+    xdotool("mousemove", "--sync", str(left + 40), str(bottom + 6), "click", "3")
+    open_view("right-click")
+    check(probe("text", dialog, "id:1110") == "表題", "the view shows the ID3v2 title")
+    check(probe("text", dialog, "id:1111") == "青空", "the view shows the ID3v2 artist")
+    check(probe("text", dialog, "id:1011") == "ID3v2.3", "the view names the tag's version")
+    check(probe("text", dialog, "id:1001").endswith("\\" + name), "the view shows the path")
+
+    # With no window manager nothing moves the X input focus to a new window; it is given here as
+    # a window manager would, and Esc then goes to the dialog's focused control like any key.
+    found = subprocess.run(["timeout", "10", "xdotool", "search", "--sync", "--name",
+                            "^タグ情報$"], env=ENV, capture_output=True, text=True).stdout.split()
+    check(bool(found), "タグ情報 is on the X display")
+    if found:
+        xdotool("windowfocus", "--sync", found[0])
+    check(probe("focus").startswith("#32770: タグ情報\n"), "タグ情報 is the active window")
+    xdotool("key", "Escape")
+    closed_by("Esc")
+
+    # The row stays selected: Shift+F10 opens the menu for it, and OK is clicked.
+    xdotool("windowfocus", "--sync", window)
+    xdotool("key", "shift+F10")
+    open_view("Shift+F10")
+    click("id:1", top=dialog)
+    closed_by("a click on OK")
+    close(program, window)
+
+
 def main():
-    work = tempfile.mkdtemp(prefix="e2e.", dir=os.path.join(BIN, ".."))
-    try:
-        app, music, out = (os.path.join(work, d) for d in ("app", "music", "out"))
-        for d in (app, music, out):
-            os.makedirs(d)
-        # The program alone with its library: no rules file, so only the typed rule acts.
-        for name in ("tagwhirl.exe", "mp3infp.dll"):
-            shutil.copy(os.path.join(BIN, name), app)
-        files = {
-            "Artist One - First Song.mp3": ("Artist One", "First Song", b""),
-            "アーティスト - 曲名.mp3": ("アーティスト", "曲名", b""),
-            "Cover Band - With Art.mp3": ("Cover Band", "With Art", id3v23_with_picture()),
-        }
-        for name, (_, _, tag) in files.items():
-            with open(os.path.join(music, name), "wb") as f:
-                f.write(mp3(tag))
-        before = {name: sha(os.path.join(music, name)) for name in files}
-
-        program = subprocess.Popen(["wine", os.path.join(app, "tagwhirl.exe"), windows_path(music)],
-                                   cwd=app, env=ENV, stdout=subprocess.DEVNULL,
-                                   stderr=subprocess.DEVNULL)
-        window = subprocess.run(["timeout", "40", "xdotool", "search", "--sync", "--name",
-                                 "^tagwhirl$"], env=ENV, capture_output=True,
-                                text=True).stdout.split()
-        check(bool(window), "the main window appears")
-        if not window:
-            program.kill()
-            return
-        time.sleep(1)
-
-        # Select every row from the keyboard: into the list, then Home and Shift+End.
-        click("class:tagwhirl.TargetListView")
-        xdotool("key", "--delay", "80", "Home", "shift+End")
-        # Type the rule into the rule box and confirm it.
-        click("class:ComboBoxEx32")
-        xdotool("type", "--delay", "40", "$A - $T.mp3")
-        xdotool("key", "Return")
-        time.sleep(0.5)
-        # Copies into a folder: choose it, type the folder, save.
-        click("text:出力先を指定(&D)")
-        click("id:1004")
-        xdotool("type", "--delay", "20", windows_path(out))
-        click("text:保存(&S)")
-
-        deadline = time.time() + 30
-        while time.time() < deadline and len(os.listdir(out)) < len(files):
-            time.sleep(0.3)
-        time.sleep(1)
-        xdotool("windowfocus", "--sync", window[0])
-        xdotool("key", "alt+F4")
+    for scenario in (save_copies, property_view):
+        work = tempfile.mkdtemp(prefix="e2e.", dir=os.path.join(BIN, ".."))
         try:
-            code = program.wait(30)
-        except subprocess.TimeoutExpired:
-            program.kill()
-            code = "timeout"
-        check(code == 1, "the program ends with exit code 1 (got %s)" % code)
-
-        for name, (artist, title, tag) in files.items():
-            copy = os.path.join(out, name)
-            check(os.path.exists(copy), "copy of %s exists" % name)
-            if not os.path.exists(copy):
-                continue
-            tags = ID3(copy)
-            check(str(tags.get("TPE1")) == artist, "%s: artist %r" % (name, str(tags.get("TPE1"))))
-            check(str(tags.get("TIT2")) == title, "%s: title %r" % (name, str(tags.get("TIT2"))))
-            check(tags.version[:2] == (2, 3), "%s: ID3v2.3 (%s)" % (name, tags.version))
-            if tag:
-                check(tags.getall("APIC") and len(tags.getall("APIC")[0].data) == 1024,
-                      "%s: picture kept" % name)
-            with open(copy, "rb") as f:
-                data = f.read()
-            check(data.find(mp3()) >= 0 or data.find(mp3()[-417 * 40:]) >= 0,
-                  "%s: audio frames unchanged" % name)
-            check(sha(os.path.join(music, name)) == before[name], "%s: source untouched" % name)
-    finally:
-        shutil.rmtree(work, ignore_errors=True)
+            scenario(work)
+        finally:
+            shutil.rmtree(work, ignore_errors=True)
 
 
 main()

@@ -342,7 +342,7 @@ TEST(Mp3infpFullDisk, AFailedWriteLeavesTheOriginalByteIdentical) {
   EXPECT_EQ(roomy, ReadBytes(path));
 }
 
-// Finds the property dialog of this process, reads it and closes it with Esc.
+// Finds the property dialog of this process, reads it and closes it as Esc or OK would.
 struct DialogWatcher {
   std::wstring kind, heading1, heading2, heading3, title2;
   WPARAM closeCommand = IDCANCEL;
@@ -362,8 +362,9 @@ struct DialogWatcher {
       heading1 = text(1010), heading2 = text(1011), heading3 = text(1012);
       title2 = text(1110);
       seen = true;
-      // OK is clicked; Esc reaches a dialog as IDCANCEL from the dialog manager, sent the
-      // same way here (a keystroke synthesised under Xvfb does not get that far).
+      // Esc and a click on OK arrive at the dialog procedure as these commands; the dialog
+      // manager sends IDCANCEL for Esc although the dialog has no Cancel button. The real
+      // keystroke and click, through X and Wine, are driven in tests/app/EndToEndTest.py.
       // The view returns only once the dialog has closed.
       PostMessageW(dialog, WM_COMMAND, closeCommand, 0);
     }

@@ -4,11 +4,18 @@
 //   WindowProbe wait <text> <milliseconds>   waits for a top-level window whose caption or one of
 //                                            whose controls shows <text>; prints its caption and
 //                                            every control text, one per line, in UTF-8
-//   WindowProbe exists <class>               exit code 0 when a top-level window of <class> exists
-//   WindowProbe close <class>                posts WM_CLOSE to the first window of <class>
-//   WindowProbe rect <class> <child>         prints the centre of a descendant of the first
-//                                            window of <class> in screen coordinates; <child> is
-//                                            "id:N", "class:NAME" or "text:TEXT"
+//   WindowProbe exists <top>                 exit code 0 when the top-level window <top> exists
+//   WindowProbe shown <top>                  exit code 0 when it exists and is visible
+//   WindowProbe close <top>                  posts WM_CLOSE to the top-level window <top>
+//   WindowProbe rect <top> <child>           prints the centre of a descendant of <top> in screen
+//                                            coordinates
+//   WindowProbe box <top> <child>            prints its left, top, right and bottom edges
+//   WindowProbe text <top> <child>           prints the text it shows now
+//   WindowProbe focus                        prints the class and caption of the active window,
+//                                            then the class and control id of the focused one
+//
+// <top> is the first top-level window of a class, or "caption:TEXT" for the one with that caption;
+// <child> is "id:N", "class:NAME" or "text:TEXT".
 //
 // Arguments arrive in the ANSI code page; output is UTF-8 so that the shell can compare it.
 #include <windows.h>
@@ -35,6 +42,16 @@ std::string ToUtf8(const char* ansi) {
 std::string TextOf(HWND hwnd) {
   char text[1024] = "";
   GetWindowTextA(hwnd, text, sizeof text);
+  return text;
+}
+
+// For a window of another process GetWindowText answers with the text the system keeps for it,
+// which an edit control does not update; WM_GETTEXT asks the control itself.
+std::string ShownTextOf(HWND hwnd) {
+  char text[1024] = "";
+  DWORD_PTR copied = 0;
+  SendMessageTimeoutA(hwnd, WM_GETTEXT, sizeof text, reinterpret_cast<LPARAM>(text),
+                      SMTO_ABORTIFHUNG, 5000, &copied);
   return text;
 }
 
@@ -71,7 +88,7 @@ BOOL CALLBACK CheckTopLevel(HWND hwnd, LPARAM context) {
 BOOL CALLBACK PrintChild(HWND child, LPARAM) {
   char className[256] = "";
   GetClassNameA(child, className, sizeof className);
-  std::printf("%s: %s\n", className, ToUtf8(TextOf(child).c_str()).c_str());
+  std::printf("%s: %s\n", className, ToUtf8(ShownTextOf(child).c_str()).c_str());
   return TRUE;
 }
 
@@ -113,17 +130,51 @@ BOOL CALLBACK MatchChild(HWND child, LPARAM context) {
   return TRUE;
 }
 
-int Rect(const char* topClass, const std::string& child) {
-  HWND top = FindWindowA(topClass, nullptr);
-  if (!top) return 1;
+HWND FindTop(const std::string& top) {
+  const std::string byCaption = "caption:";
+  if (top.compare(0, byCaption.size(), byCaption) == 0)
+    return FindWindowA(nullptr, top.c_str() + byCaption.size());
+  return FindWindowA(top.c_str(), nullptr);
+}
+
+HWND FindChild(const std::string& top, const std::string& child) {
+  HWND topWindow = FindTop(top);
   const size_t colon = child.find(':');
-  if (colon == std::string::npos) return 2;
+  if (!topWindow || colon == std::string::npos) return nullptr;
   WantedChild wanted{child.substr(0, colon), child.substr(colon + 1)};
-  EnumChildWindows(top, MatchChild, reinterpret_cast<LPARAM>(&wanted));
-  if (!wanted.found) return 1;
+  EnumChildWindows(topWindow, MatchChild, reinterpret_cast<LPARAM>(&wanted));
+  return wanted.found;
+}
+
+int Rect(const std::string& top, const std::string& child, bool edges) {
+  HWND found = FindChild(top, child);
+  if (!found) return 1;
   RECT rect;
-  GetWindowRect(wanted.found, &rect);
-  std::printf("%ld %ld\n", (rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+  GetWindowRect(found, &rect);
+  if (edges)
+    std::printf("%ld %ld %ld %ld\n", rect.left, rect.top, rect.right, rect.bottom);
+  else
+    std::printf("%ld %ld\n", (rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2);
+  return 0;
+}
+
+int Text(const std::string& top, const std::string& child) {
+  HWND found = FindChild(top, child);
+  if (!found) return 1;
+  std::printf("%s\n", ToUtf8(ShownTextOf(found).c_str()).c_str());
+  return 0;
+}
+
+// Where keyboard input goes now: the foreground thread's active and focused windows.
+int Focus() {
+  GUITHREADINFO info = {sizeof info};
+  if (!GetGUIThreadInfo(0, &info) || !info.hwndActive) return 1;
+  char className[256] = "";
+  GetClassNameA(info.hwndActive, className, sizeof className);
+  std::printf("%s: %s\n", className, ToUtf8(TextOf(info.hwndActive).c_str()).c_str());
+  className[0] = 0;
+  if (info.hwndFocus) GetClassNameA(info.hwndFocus, className, sizeof className);
+  std::printf("%s: %d\n", className, info.hwndFocus ? GetDlgCtrlID(info.hwndFocus) : 0);
   return 0;
 }
 
@@ -131,13 +182,19 @@ int Rect(const char* topClass, const std::string& child) {
 
 int main(int argc, char** argv) {
   if (argc >= 4 && std::strcmp(argv[1], "wait") == 0) return Wait(argv[2], std::atoi(argv[3]));
-  if (argc >= 3 && std::strcmp(argv[1], "exists") == 0)
-    return FindWindowA(argv[2], nullptr) ? 0 : 1;
+  if (argc >= 3 && std::strcmp(argv[1], "exists") == 0) return FindTop(argv[2]) ? 0 : 1;
+  if (argc >= 3 && std::strcmp(argv[1], "shown") == 0)
+    return IsWindowVisible(FindTop(argv[2])) ? 0 : 1;
   if (argc >= 3 && std::strcmp(argv[1], "close") == 0) {
-    HWND hwnd = FindWindowA(argv[2], nullptr);
+    HWND hwnd = FindTop(argv[2]);
     return hwnd && PostMessageA(hwnd, WM_CLOSE, 0, 0) ? 0 : 1;
   }
-  if (argc >= 4 && std::strcmp(argv[1], "rect") == 0) return Rect(argv[2], argv[3]);
-  std::fprintf(stderr, "usage: WindowProbe wait <text> <ms> | exists <class> | close <class>\n");
+  if (argc >= 4 && std::strcmp(argv[1], "rect") == 0) return Rect(argv[2], argv[3], false);
+  if (argc >= 4 && std::strcmp(argv[1], "box") == 0) return Rect(argv[2], argv[3], true);
+  if (argc >= 4 && std::strcmp(argv[1], "text") == 0) return Text(argv[2], argv[3]);
+  if (argc >= 2 && std::strcmp(argv[1], "focus") == 0) return Focus();
+  std::fprintf(stderr,
+               "usage: WindowProbe wait <text> <ms> | exists <top> | shown <top> | close <top>"
+               " | rect <top> <child> | box <top> <child> | text <top> <child> | focus\n");
   return 2;
 }
