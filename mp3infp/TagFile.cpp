@@ -396,9 +396,13 @@ std::optional<SavePlan> TagFile::Plan() const {
       Edit insertion{riff_->end, 0, {}};
       // An odd last chunk that lacks its pad byte gets it first, so that a reader finds the new
       // chunk where the standard puts it. (Offsets need not be even: an earlier chunk may lack
-      // its pad byte too.)
+      // its pad byte too.) A last chunk written anew brings its own pad byte.
+      const auto rewritten = [&](const Chunk& chunk) {
+        return std::any_of(chunkEdits.begin(), chunkEdits.end(),
+                           [&](const Edit& edit) { return edit.offset == chunk.offset; });
+      };
       if (!riff_->chunks.empty() && (riff_->chunks.back().size & 1) &&
-          !riff_->chunks.back().padded) {
+          !riff_->chunks.back().padded && !rewritten(riff_->chunks.back())) {
         insertion.bytes.push_back(0);
       }
       for (const Bytes& chunk : appended) {

@@ -103,6 +103,25 @@ TEST(Riff, OddChunksWithAndWithoutPadByte) {
   ASSERT_EQ(0u, (endsOdd.size() + 1) % 2);
   EXPECT_EQ('L', appended[endsOdd.size() + 1]);
   EXPECT_EQ("t", Get(appended, "INAM_rmp"));
+
+  // When that odd last chunk is the LIST being rewritten, it comes back even and the new ID3
+  // chunk follows it directly: a stray pad byte would hide the ID3 chunk from readers.
+  Bytes oddList = InfoList({{"INAM", "name"}});
+  ASSERT_EQ(0u, oddList.size() % 2);
+  oddList.pop_back();  // "name" and its terminator, unpadded: the chunk's size is odd
+  oddList[4] = uint8_t(oddList.size() - 8);
+  const Bytes listLast = Rmp3({oddList});
+  auto file = ParseBytes(listLast);
+  ASSERT_TRUE(file.AddId3v2());
+  ASSERT_TRUE(file.Set(*mp3infp::ParseValueName("INAM_rmp"), "x", mp3infp::SystemCodec()));
+  const Bytes both = Apply(listLast, *file.Plan());
+  mp3infp::MemorySource source(both);
+  const auto layout = *mp3infp::RiffLayout::Parse(source);
+  EXPECT_TRUE(layout.sound);
+  ASSERT_EQ(3u, layout.chunks.size());
+  EXPECT_EQ("id3 ", layout.chunks[2].id);
+  EXPECT_EQ("x", Get(both, "INAM_rmp"));
+  EXPECT_TRUE(ParseBytes(both).writable());
 }
 
 TEST(Riff, ChunksPastTheEndAreNotWritten) {
