@@ -8,6 +8,7 @@ namespace mp3infp {
 namespace {
 
 constexpr uint8_t kUnsynchronisation = 0x80;
+constexpr uint16_t kV24FrameUnsynchronised = 0x0002;
 constexpr uint8_t kExtendedHeader = 0x40;  // 2.2: compression
 constexpr uint8_t kFooter = 0x10;
 
@@ -82,7 +83,7 @@ Id3v2Tag Id3v2Tag::Parse(std::span<const uint8_t> data) {
 
   Bytes body(data.begin() + kHeaderSize, data.begin() + kHeaderSize + bodySize);
   if (version < 4 && (flags & kUnsynchronisation)) body = RemoveUnsynchronisation(body);
-  if (version == 4 && (flags & kUnsynchronisation)) tag.allFramesUnsynchronised_ = true;
+  const bool allUnsynchronised = version == 4 && (flags & kUnsynchronisation);
 
   size_t pos = 0;
   if (version >= 3 && (flags & kExtendedHeader)) {
@@ -123,7 +124,10 @@ Id3v2Tag Id3v2Tag::Parse(std::span<const uint8_t> data) {
       sound = false;
       break;
     }
-    const uint16_t frameFlags = version == 2 ? 0 : uint16_t(body[pos + 8] << 8 | body[pos + 9]);
+    uint16_t frameFlags = version == 2 ? 0 : uint16_t(body[pos + 8] << 8 | body[pos + 9]);
+    // A 2.4 tag marked unsynchronised as a whole means each frame is: the frame says so itself,
+    // so that its content is read right and a frame we replace no longer claims it.
+    if (allUnsynchronised) frameFlags |= kV24FrameUnsynchronised;
     const auto begin = body.begin() + pos + layout.headerSize;
     tag.frames_.push_back(
         MakeFrame(std::string(reinterpret_cast<const char*>(&body[pos]), layout.idLength),
@@ -240,15 +244,8 @@ void Id3v2Tag::SetComment(std::u16string_view text) {
 Bytes Id3v2Tag::Render(size_t minimumSize) const {
   Bytes body;
   for (const auto& frame : frames_) {
-    if (allFramesUnsynchronised_ && !(frame->flags() & 0x0002)) {
-      // The tag-wide flag is not written back, so each frame says it for itself.
-      Frame copy(frame->id(), frame->flags() | 0x0002, frame->payload());
-      const Bytes rendered = copy.Render(version_);
-      body.insert(body.end(), rendered.begin(), rendered.end());
-    } else {
-      const Bytes rendered = frame->Render(version_);
-      body.insert(body.end(), rendered.begin(), rendered.end());
-    }
+    const Bytes rendered = frame->Render(version_);
+    body.insert(body.end(), rendered.begin(), rendered.end());
   }
   size_t total = kHeaderSize + body.size();
   total = minimumSize ? std::max(total, minimumSize) : total + kPadding;

@@ -59,8 +59,6 @@ class Id3v2Tag {
 
   int version_ = 3;
   bool sound_ = true;
-  // 2.4 only: the whole tag was marked unsynchronised, so every frame is.
-  bool allFramesUnsynchronised_ = false;
   std::vector<std::unique_ptr<Frame>> frames_;
 };
 

@@ -325,11 +325,26 @@ TEST(Id3v2, UnsynchronisedTagsAreReadAndKeptFramesMeanTheSame) {
   EXPECT_EQ(0x0002, Find(frames, "PRIV")->flags);
   EXPECT_EQ((Bytes{'p', 0, 0xFF, 0x00, 0xF0}), Find(frames, "PRIV")->payload);
 
-  // 2.4 with the flag in the tag header only: kept frames carry it themselves afterwards.
-  const Bytes v24tag = FileWithTag(Tag(4, Frame(4, "PRIV", {'q', 0, 0xFF, 0x00, 0xF0}), 10, 0x80));
-  saved = SaveBytes(v24tag, {{"IART_v2", "A"}});
+  // 2.4 with the flag in the tag header only: kept frames carry it themselves afterwards, and
+  // their content is read without the inserted zeros.
+  Bytes headerOnly = Frame(4, "PRIV", {'q', 0, 0xFF, 0x00, 0xF0});
+  Append(headerOnly, Frame(4, "TIT2", {1, 0xFF, 0x00, 0xFE, 0x68, 0x88}));
+  const Bytes v24tag = FileWithTag(Tag(4, headerOnly, 10, 0x80));
+  EXPECT_EQ("表", Get(v24tag, "INAM_v2"));
+  // A comment replaced there is written plainly, without the flag: its language "\xFE\xFF\xFF"
+  // followed by the empty description's zero must not read as unsynchronised bytes.
+  // Stored unsynchronised: FE FF FF 00 becomes FE FF 00 FF 00 00.
+  Append(headerOnly, Frame(4, "COMM", {0, 0xFE, 0xFF, 0, 0xFF, 0, 0, 'o', 'l', 'd'}));
+  const Bytes withComment = FileWithTag(Tag(4, headerOnly, 10, 0x80));
+  saved = SaveBytes(withComment, {{"IART_v2", "A"}, {"ICMT_v2", "new"}});
   EXPECT_EQ(0, saved[5]);
-  EXPECT_EQ(0x0002, Find(FramesOf(saved), "PRIV")->flags);
+  frames = FramesOf(saved);
+  EXPECT_EQ(0x0002, Find(frames, "PRIV")->flags);
+  ASSERT_EQ(1, std::count_if(frames.begin(), frames.end(), [](auto& f) { return f.id == "COMM"; }));
+  EXPECT_EQ(0, Find(frames, "COMM")->flags);
+  EXPECT_EQ(0, Find(frames, "TPE1")->flags);
+  EXPECT_EQ("new", Get(saved, "ICMT_v2"));
+  EXPECT_EQ("表", Get(saved, "INAM_v2"));
 }
 
 TEST(Id3v2, ExtendedHeadersRealAndClaimed) {
