@@ -68,7 +68,10 @@ std::wstring UniqueSibling(const std::wstring& path, const wchar_t* kind) {
 }
 
 bool WriteCopy(HANDLE source, HANDLE target, const SavePlan& plan, Writer& writer) {
-  std::vector<uint8_t> buffer;
+  // Kept from one save to the next: a block this large, allocated afresh, comes back from the
+  // system as new pages each time, which cost as much as writing it. Saves never overlap (the
+  // entry points hold the library's lock).
+  static std::vector<uint8_t> buffer;
   uint64_t position = 0;
   for (const auto& piece : plan.pieces) {
     if (!piece.kept) {
