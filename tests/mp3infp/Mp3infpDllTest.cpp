@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <thread>
 
@@ -136,6 +137,42 @@ TEST_F(Mp3infpDll, RoomInThePaddingIsUsedInPlaceOtherwiseTheFileIsReplaced) {
   EXPECT_EQ("新しい題名", Value("INAM_v2"));
   // Only the file itself is left: no temporary file, no backup.
   EXPECT_EQ(2, CountFiles(folder));
+}
+
+// The audio is copied in blocks through one buffer kept from save to save: a long file, then a
+// short one, then the long one again must each keep their own audio, and their ID3v1 tags after
+// it, byte for byte.
+TEST_F(Mp3infpDll, RewritingFilesOfEverySizeKeepsTheirAudioExactly) {
+  const std::string folder = ScratchFolder("blocks");
+  struct Sample {
+    std::string path;
+    Bytes audio;
+  };
+  // 2.6 MiB spans several copy blocks and ends part way into one.
+  std::vector<Sample> samples = {{folder + "\\long.mp3", MpegAudio(6600, 3)},
+                                 {folder + "\\short.mp3", MpegAudio(3, 9)}};
+  for (auto& sample : samples) {
+    Bytes file = TightMp3(0);
+    Append(file, sample.audio);
+    Append(file, Id3v1("old", "old"));
+    ASSERT_TRUE(WriteBytes(sample.path, file));
+  }
+  for (const int round : {0, 1, 0}) {
+    const Sample& sample = samples[round];
+    library.Load(nullptr, sample.path.c_str());
+    library.SetValue("INAM_v2", ("題名" + std::to_string(round)).c_str());
+    library.SetValue("INAM_v1", "v1");
+    ASSERT_EQ(0u, library.Save(sample.path.c_str())) << sample.path;
+    const Bytes after = ReadBytes(sample.path);
+    ASSERT_GT(after.size(), sample.audio.size() + 128);
+    const size_t audioEnd = after.size() - 128;
+    const size_t audioStart = audioEnd - sample.audio.size();
+    EXPECT_TRUE(std::equal(sample.audio.begin(), sample.audio.end(), after.begin() + audioStart))
+        << sample.path;
+    library.Load(nullptr, sample.path.c_str());
+    EXPECT_EQ("v1", Value("INAM_v1"));
+    EXPECT_EQ("題名" + std::to_string(round), Value("INAM_v2"));
+  }
 }
 
 TEST_F(Mp3infpDll, ReadOnlyOrLockedFilesFailAndStayAsTheyWere) {
