@@ -78,8 +78,10 @@ constexpr const char* kKinds[] = {"room", "tight", "copy"};
 
 int filesPerFolder = 12;
 
+std::string KindFolder(const char* kind) { return std::string("mp3infp-bench\\") + kind; }
+
 std::string FolderOf(const char* kind, int i) {
-  return std::string("mp3infp-bench\\") + kind + "\\" + std::to_string(i / filesPerFolder);
+  return KindFolder(kind) + "\\" + std::to_string(i / filesPerFolder);
 }
 
 // A folder per kind, each split into album folders as a user's files are. Wine scans a folder
@@ -145,7 +147,7 @@ int main(int argc, char** argv) {
   }
   CreateDirectoryA("mp3infp-bench", nullptr);
   for (const char* kind : kKinds) {
-    CreateDirectoryA(("mp3infp-bench\\" + std::string(kind)).c_str(), nullptr);
+    CreateDirectoryA(KindFolder(kind).c_str(), nullptr);
     for (int i = 0; i < count; i += filesPerFolder)
       CreateDirectoryA(FolderOf(kind, i).c_str(), nullptr);
   }
@@ -177,7 +179,7 @@ int main(int argc, char** argv) {
   for (const char* kind : kKinds) {
     for (int i = 0; i < count; ++i) DeleteFileA(PathOf(kind, i).c_str());
     for (int i = 0; i < count; i += filesPerFolder) RemoveDirectoryA(FolderOf(kind, i).c_str());
-    RemoveDirectoryA(("mp3infp-bench\\" + std::string(kind)).c_str());
+    RemoveDirectoryA(KindFolder(kind).c_str());
   }
   RemoveDirectoryA("mp3infp-bench");
 
