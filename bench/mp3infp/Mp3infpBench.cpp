@@ -114,18 +114,31 @@ double SaveAll(const TagLibrary& library, const char* kind, int first, int last,
   return seconds;
 }
 
-// Three ways of copying, timed in this order on each batch: to a name that does not exist yet;
-// over that copy, which frees the old blocks as any rewrite of a file must; and over it again
-// and then flushed, which also waits for the disk as a save does before the new file takes the
-// old one's place.
-enum class Copy { kToNew, kOver, kOverFlushed };
+// Four ways of copying: to a name that does not exist yet, with and without a flush; and over
+// the last copy, which frees the old blocks as any rewrite of a file must, with and without a
+// flush. A flushed copy waits for the disk as a save does before its new file takes the old one's
+// place.
+enum class Copy { kToNew, kToNewFlushed, kOver, kOverFlushed };
 
 // Seconds for copying files [first, last) of the files without room.
 double CopyAll(Copy how, int first, int last) {
+  const bool toNew = how == Copy::kToNew || how == Copy::kToNewFlushed;
+  const bool flushed = how == Copy::kToNewFlushed || how == Copy::kOverFlushed;
+  // Untimed: the copies are made missing, or present, and that state reaches the disk.
+  for (int i = first; i < last; ++i) {
+    if (toNew) {
+      DeleteFileA(PathOf("copy", i).c_str());
+    } else {
+      CopyFileA(PathOf("tight", i).c_str(), PathOf("copy", i).c_str(), TRUE);
+    }
+  }
+  Settle("copy", first, last);
+  Write("mp3infp-bench\\settled", Bytes(1));
+
   const double start = Now();
   for (int i = first; i < last; ++i) {
     CopyFileA(PathOf("tight", i).c_str(), PathOf("copy", i).c_str(), FALSE);
-    if (how == Copy::kOverFlushed) Flush(PathOf("copy", i));
+    if (flushed) Flush(PathOf("copy", i));
   }
   const double seconds = Now() - start;
   Settle("copy", first, last);
@@ -160,22 +173,30 @@ int main(int argc, char** argv) {
     }
   }
 
-  // The files are taken in batches, and every way of copying and saving is timed on each batch
-  // in turn: over a long run a disk can change speed several-fold (on a virtual disk, copying to
-  // a new name went from 2.3 to 15 ms per file after some 5 GB), and each way should see the
-  // same disk.
+  // The files are taken in batches, and every way of copying and saving is timed on each batch.
+  // Over a long run a disk can change speed several-fold (on a virtual disk, copying to a new
+  // name went from 2.3 to 15 ms per file after some 5 GB), and each way should see the same disk.
+  // What a way leaves behind can also slow the next one (after the saves, whatever came next was
+  // twice as slow, whichever way it was), so the order turns by one way from batch to batch.
   constexpr int kBatch = 50;
-  double copying[3] = {};
-  double inPlace = 0, rewriting = 0;
+  constexpr int kWays = 6;  // the four copies, then saving with and without room
+  double seconds[kWays] = {};
   int failures = 0;
-  for (int first = 0; first < count; first += kBatch) {
+  for (int first = 0, batch = 0; first < count; first += kBatch, ++batch) {
     const int last = std::min(count, first + kBatch);
-    for (const Copy how : {Copy::kToNew, Copy::kOver, Copy::kOverFlushed})
-      copying[static_cast<int>(how)] += CopyAll(how, first, last);
-    inPlace += SaveAll(library, "room", first, last, &failures);
-    rewriting += SaveAll(library, "tight", first, last, &failures);
+    for (int k = 0; k < kWays; ++k) {
+      const int way = (batch + k) % kWays;
+      if (way < 4) {
+        seconds[way] += CopyAll(static_cast<Copy>(way), first, last);
+      } else {
+        seconds[way] += SaveAll(library, way == 4 ? "room" : "tight", first, last, &failures);
+      }
+    }
   }
+  const double* copying = seconds;
+  const double inPlace = seconds[4], rewriting = seconds[5];
 
+  DeleteFileA("mp3infp-bench\\settled");
   for (const char* kind : kKinds) {
     for (int i = 0; i < count; ++i) DeleteFileA(PathOf(kind, i).c_str());
     for (int i = 0; i < count; i += filesPerFolder) RemoveDirectoryA(FolderOf(kind, i).c_str());
@@ -183,17 +204,19 @@ int main(int argc, char** argv) {
   }
   RemoveDirectoryA("mp3infp-bench");
 
-  const auto perFile = [&](double seconds) { return seconds * 1000.0 / count; };
+  const auto perFile = [&](double total) { return total * 1000.0 / count; };
   std::printf("%d files of %zu KiB, %d per folder\n", count, kib, filesPerFolder);
-  const char* kCopyNames[] = {"to a new file", "over the last copy", "over it, flushed"};
-  for (int i = 0; i < 3; ++i) {
-    std::printf("copying %-20s %8.3f ms per file\n", kCopyNames[i], perFile(copying[i]));
+  const char* kCopyNames[] = {"to a new file", "to a new file, flushed", "over the last copy",
+                              "over it, flushed"};
+  for (int i = 0; i < 4; ++i) {
+    std::printf("copying %-24s %8.3f ms per file\n", kCopyNames[i], perFile(copying[i]));
   }
   std::printf("saving, room in the padding: %8.3f ms per file (target < 2 ms)\n", perFile(inPlace));
   std::printf(
-      "saving, no room (rewritten): %8.3f ms per file; x copying: %.2f, %.2f, %.2f "
+      "saving, no room (rewritten): %8.3f ms per file; x copying: %.2f, %.2f, %.2f, %.2f "
       "(target <= 1.2 x)\n",
-      perFile(rewriting), rewriting / copying[0], rewriting / copying[1], rewriting / copying[2]);
+      perFile(rewriting), rewriting / copying[0], rewriting / copying[1], rewriting / copying[2],
+      rewriting / copying[3]);
   std::printf("failed saves: %d\n", failures);
   return failures ? 1 : 0;
 }
