@@ -17,6 +17,12 @@ constexpr std::pair<std::string_view, std::string_view> kV22Ids[] = {
     {"TYER", "TYE"}, {"COMM", "COM"}, {"TDRC", "TYE"}, {"TDAT", "TDA"},
 };
 
+// The tag's TDAT read as a day of `year`; nothing without one that names a day of that year.
+std::optional<RecordingDate> StoredDay(const Id3v2Tag& tag, int year) {
+  const auto dayMonth = tag.GetText("TDAT");
+  return dayMonth ? ParseDayMonth(*dayMonth, year) : std::nullopt;
+}
+
 bool IsFrameIdChar(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
 
 bool IsFrameId(const uint8_t* p, size_t length) {
@@ -183,8 +189,7 @@ std::optional<std::u16string> Id3v2Tag::GetRecordingDate() const {
   if (version_ == 4 || !year) return year;
   const auto date = ParseRecordingDate(*year);
   if (!date || date->month) return year;
-  const auto dayMonth = GetText("TDAT");
-  const auto day = dayMonth ? ParseDayMonth(*dayMonth, date->year) : std::nullopt;
+  const auto day = StoredDay(*this, date->year);
   return day ? IsoText(*day) : year;
 }
 
@@ -206,8 +211,7 @@ void Id3v2Tag::SetRecordingDate(std::u16string_view text) {
   if (date->day) {
     SetText("TDAT", DayMonthText(*date));
   } else if (Find(FrameId("TDAT"))) {
-    const auto dayMonth = GetText("TDAT");
-    const auto day = dayMonth ? ParseDayMonth(*dayMonth, date->year) : std::nullopt;
+    const auto day = StoredDay(*this, date->year);
     const bool sameYear = GetText("TYER") == year;
     const bool sameMonth = !date->month || (day && day->month == date->month);
     if (!sameYear || !sameMonth) Remove("TDAT");
