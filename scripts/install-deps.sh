@@ -13,6 +13,7 @@ packages=(
   xvfb xdotool x11-utils imagemagick fonts-ipafont-gothic
   locales
   python3-mutagen libimage-exiftool-perl id3v2
+  ffmpeg flac vorbis-tools opus-tools
 )
 
 sudo=""
