@@ -123,10 +123,8 @@ bool MainWindow::OnCreate(WPARAM, LPARAM, LRESULT* result) {
 
   clientView_ = list_.Create(hwnd());
 
-  if (MessagePump* pump = theModule.GetMessagePump(GetCurrentThreadId())) {
+  if (MessagePump* pump = theModule.GetMessagePump(GetCurrentThreadId()))
     pump->AddPreDispatchHook(this);
-    pump->AddIdleHook(this);
-  }
 
   LockBands();
 
@@ -333,5 +331,3 @@ bool MainWindow::PreDispatch(MSG* message) {
     return IsDialogMessageA(panel, message) != FALSE;
   return false;
 }
-
-bool MainWindow::IdleStep() { return false; }
