@@ -94,30 +94,28 @@ TEST(Layout, Lyrics3BeforeId3v1IsKept) {
 TEST(Layout, ShortAndUnknownFiles) {
   // Shorter than an ID3v1 tag, yet MPEG audio: a tag is appended.
   const Bytes tiny{0xFF, 0xFB, 0x90, 0x64, 1, 2, 3};
-  EXPECT_EQ(mp3infp::FileKind::kMp3, ParseBytes(tiny).kind());
+  EXPECT_EQ(mp3infp::FileKind::kMp3, KindOf(tiny));
   const Bytes saved = SaveBytes(tiny, {{"INAM_v1", "t"}});
   ASSERT_EQ(tiny.size() + 128, saved.size());
   EXPECT_TRUE(std::equal(tiny.begin(), tiny.end(), saved.begin()));
 
-  // Text, an empty file: not MP3, nothing to set.
+  // Text, an empty file: no format we know, nothing to set.
   for (const Bytes& other : {Of("just some text, not audio"), Bytes{}}) {
-    const auto file = ParseBytes(other, ".txt");
-    EXPECT_EQ(mp3infp::FileKind::kUnknown, file.kind());
-    EXPECT_EQ(0u, file.TagFlags());
+    EXPECT_EQ(nullptr, ParseBytes(other, ".txt"));
     EXPECT_TRUE(SaveBytes(other, {{"INAM", "x"}}, nullptr, ".txt").empty());
   }
   // An ID3v1 tag on something that is neither MPEG nor named .mp3.
   Bytes tagged = Of("plain");
   Append(tagged, Id3v1("t", "a"));
-  EXPECT_EQ(mp3infp::FileKind::kUnknown, ParseBytes(tagged, ".dat").kind());
-  EXPECT_EQ(mp3infp::FileKind::kMp3, ParseBytes(tagged, ".MP3").kind());
+  EXPECT_EQ(mp3infp::FileKind::kUnknown, KindOf(tagged, ".dat"));
+  EXPECT_EQ(mp3infp::FileKind::kMp3, KindOf(tagged, ".MP3"));
 }
 
 TEST(Layout, TagFlagsAndPlainNames) {
   Bytes file = Tag(3, {}, 20);
   Append(file, MpegAudio(1));
   Append(file, Id3v1("t", "a"));
-  EXPECT_EQ(3u, ParseBytes(file).TagFlags());
+  EXPECT_EQ(3u, ParseBytes(file)->TagFlags());
   // The field key alone reaches every tag the file has.
   const Bytes saved = SaveBytes(file, {{"INAM", "both"}});
   EXPECT_EQ("both", Get(saved, "INAM_v1"));
@@ -148,6 +146,52 @@ TEST(TextCodec, WindowsMappingAndBoundaries) {
   const std::u16string emoji = u"\U0001F600";
   EXPECT_EQ(emoji, mp3infp::Utf8ToUtf16(mp3infp::Utf16ToUtf8(emoji)));
   EXPECT_EQ(u"\uFFFD", mp3infp::Utf8ToUtf16("\xC0"));
+}
+
+}  // namespace
+
+namespace {
+
+TEST(Layout, StreamOfMpegAndWave) {
+  // One MPEG 2 layer III frame header, mono, 64 kbit/s at 22,050 Hz, then bytes.
+  Bytes mpeg2{0xFF, 0xF3, 0x80, 0xC0};
+  mpeg2.resize(8000, 0x11);
+  // An MPEG 1 frame whose Xing header counts 100 frames.
+  Bytes vbr = MpegAudio(1);
+  std::copy_n("Xing\0\0\0\x01\0\0\0\x64", 12, vbr.begin() + 36);
+  Append(vbr, MpegAudio(20));
+  Bytes tagged = Tag(3, Frame(3, "TIT2", Latin1Text("t")), 100);
+  Append(tagged, MpegAudio(10));
+  Append(tagged, Id3v1("t", "a"));
+  struct Case {
+    const char* what;
+    Bytes file;
+    std::string format;
+    uint32_t rate, channels, bitRate;
+    double seconds;
+  };
+  const Case cases[] = {
+      {"bare MPEG 1", MpegAudio(10), "MPEG 1 Layer 3", 44100, 2, 128000, 4170 * 8 / 128000.0},
+      {"tags around it", tagged, "MPEG 1 Layer 3", 44100, 2, 128000, 4170 * 8 / 128000.0},
+      {"MPEG 2 mono", mpeg2, "MPEG 2 Layer 3", 22050, 1, 64000, 8000 * 8 / 64000.0},
+      {"VBR", vbr, "MPEG 1 Layer 3", 44100, 2, uint32_t(21 * 417 * 8 / (100 * 1152 / 44100.0)),
+       100 * 1152 / 44100.0},
+      {"RIFF MP3", Riff("RMP3", {Chunk("data", MpegAudio(10))}), "MPEG 1 Layer 3", 44100, 2, 128000,
+       4170 * 8 / 128000.0},
+      {"WAVE", Riff("WAVE", {Chunk("fmt ", WaveFormat()), Chunk("data", Bytes(17640))}),
+       "WAVE (PCM)", 44100, 2, 44100 * 32, 0.1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto file = ParseBytes(c.file);
+    ASSERT_TRUE(file);
+    const auto stream = file->Stream();
+    EXPECT_EQ(c.format, stream.format);
+    EXPECT_EQ(c.rate, stream.sampleRate);
+    EXPECT_EQ(c.channels, stream.channels);
+    EXPECT_EQ(c.bitRate, stream.bitRate);
+    EXPECT_NEAR(c.seconds, stream.seconds, 1e-9);
+  }
 }
 
 }  // namespace
