@@ -144,7 +144,9 @@ TEST(Mp4, SavesInEveryLayoutKeepingTheAudioWhereItsOffsetsSay) {
     ASSERT_FALSE(saved.empty());
     EXPECT_EQ(c.inPlace, inPlace);
     for (const auto& [name, value] : values) {
-      if (name != "TRACK") EXPECT_EQ(value, GetMp4(saved, name.c_str()));
+      if (name != "TRACK") {
+        EXPECT_EQ(value, GetMp4(saved, name.c_str()));
+      }
     }
     // The total of a tagged sample is kept.
     EXPECT_EQ(Contains(old, kCover) ? "5/12" : "5", GetMp4(saved, "TRACK"));
@@ -218,7 +220,9 @@ TEST(Mp4, FieldsReplaceEveryItemOfTheirKind) {
     ASSERT_FALSE(saved.empty());
     EXPECT_EQ(c.expected, GetMp4(saved, c.name));
     const Bytes ilst = Slice(saved, *Find(saved, "moov/udta/meta/ilst"));
-    if (!c.set.empty() && c.set[0].first == "IGNR") EXPECT_FALSE(Contains(ilst, gnre));
+    if (!c.set.empty() && c.set[0].first == "IGNR") {
+      EXPECT_FALSE(Contains(ilst, gnre));
+    }
     if (!c.set.empty() && c.set[0].first == "IART") {
       EXPECT_FALSE(Contains(ilst, Of("one")));
       EXPECT_FALSE(Contains(ilst, Of("two")));
