@@ -400,7 +400,7 @@ bool Mp4File::Set(ValueName name, std::string_view value, const TextCodec& codec
 }
 
 Bytes Mp4File::RenderIlst() const {
-  Bytes children;
+  Bytes children, tail;
   std::vector<bool> written(changes_.size(), false);
   const auto changeOf = [&](const FourCc& type) -> std::optional<size_t> {
     for (size_t i = 0; i < changes_.size(); ++i) {
@@ -411,7 +411,7 @@ Bytes Mp4File::RenderIlst() const {
   if (const Box* ilst = Ilst()) {
     for (const Box& item : ilst->children) {
       if (item.made) {
-        children.insert(children.end(), item.made->begin(), item.made->end());
+        tail = *item.made;  // stays last, after the items added
         continue;
       }
       const auto change = changeOf(item.type);
@@ -431,6 +431,7 @@ Bytes Mp4File::RenderIlst() const {
       children.insert(children.end(), changes_[i].second->begin(), changes_[i].second->end());
     }
   }
+  children.insert(children.end(), tail.begin(), tail.end());
   return MakeBox(kIlst, children);
 }
 

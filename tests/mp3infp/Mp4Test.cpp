@@ -296,6 +296,10 @@ TEST(Mp4, MalformedBoxesAreRefusedOrHandled) {
       {"box smaller than its header", patched(moovAt, {0, 0, 0, 4}), false},
       {"ilst size 0 inside", patched(ilst->first - 8, {0, 0, 0, 0}), false},
       {"ilst past meta", patched(ilst->first - 8, {0, 0, 0x10, 0}), false},
+      {"stray bytes closing ilst",
+       Mp4File({.udta = Mp4Box("udta", {Mp4Meta({Mp4Box(
+                                            "ilst", {Mp4Text(C("ART"), "a"), Bytes{1, 2, 3}})})})}),
+       true},
       {"fragmented",
        [&] {
          Bytes b = good;
