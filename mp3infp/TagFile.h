@@ -16,7 +16,7 @@
 
 namespace mp3infp {
 
-enum class FileKind { kUnknown, kMp3, kRiffMp3, kWave };
+enum class FileKind { kUnknown, kMp3, kRiffMp3, kWave, kFlac, kOggVorbis, kOpus, kMp4 };
 enum class Field { kArtist, kAlbum, kTitle, kTrack, kGenre, kYear, kComment };
 // Which tag a value name addresses: the field key alone, or with "_v1", "_v2", "_rmp".
 enum class TagKind { kDefault, kId3v1, kId3v2, kRiffInfo };
