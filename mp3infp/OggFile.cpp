@@ -141,8 +141,8 @@ Bytes Paginate(const std::vector<const Bytes*>& packets, uint32_t serial, uint64
     const bool packetEnds = std::any_of(lacing.begin() + segment, lacing.begin() + segment + count,
                                         [](uint8_t lace) { return lace < 255; });
     out.insert(out.end(), {'O', 'g', 'g', 'S', 0});
-    out.push_back(uint8_t((continued ? kContinued : 0) |
-                          (endOfStream && page + 1 == pages ? kLastPage : 0)));
+    out.push_back(
+        uint8_t((continued ? kContinued : 0) | (endOfStream && page + 1 == pages ? kLastPage : 0)));
     AppendLittleEndian64(out, packetEnds ? granule : kNoGranule);
     AppendLittleEndian32(out, serial);
     AppendLittleEndian32(out, uint32_t(page + 1));
@@ -238,8 +238,8 @@ bool OggFile::ParseHeaders(ByteSource& source) {
     }
     Bytes body;
     read += page.length();
-    if (read > kMaxHeaderBytes || !source.ReadBytes(pageOffset + page.headerLength(),
-                                                    page.bodyLength, body)) {
+    if (read > kMaxHeaderBytes ||
+        !source.ReadBytes(pageOffset + page.headerLength(), page.bodyLength, body)) {
       return false;
     }
     if (!CrcMatches(page, body)) sound_ = false;
@@ -448,8 +448,7 @@ std::optional<SavePlan> OggFile::Plan() const {
       header[22 + i] = uint8_t(crc >> (8 * i));
     }
     plan.pieces.push_back({page.offset, kPageHeaderSize, std::move(header), false});
-    plan.pieces.push_back(
-        {page.offset + kPageHeaderSize, page.length - kPageHeaderSize, {}, true});
+    plan.pieces.push_back({page.offset + kPageHeaderSize, page.length - kPageHeaderSize, {}, true});
   }
   if (streamEnd_ < size_) plan.pieces.push_back({streamEnd_, size_ - streamEnd_, {}, true});
   return plan;

@@ -35,8 +35,8 @@ int main(int argc, char** argv) {
   if (command == "info") {
     const StreamInfo info = file->Stream();
     std::printf("format=%s\nwritable=%d\nrate=%u\nchannels=%u\nseconds=%.3f\nbitrate=%u\n",
-                info.format.c_str(), file->writable(), info.sampleRate, info.channels,
-                info.seconds, info.bitRate);
+                info.format.c_str(), file->writable(), info.sampleRate, info.channels, info.seconds,
+                info.bitRate);
     for (const auto& item : file->items()) std::printf("item=%s\n", item.c_str());
     return 0;
   }
