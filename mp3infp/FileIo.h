@@ -8,7 +8,7 @@
 #include <string>
 
 #include "mp3infp/ByteSource.h"
-#include "mp3infp/TagFile.h"
+#include "mp3infp/SavePlan.h"
 
 namespace mp3infp {
 

@@ -74,14 +74,14 @@ std::optional<uint64_t> Id3v2Tag::TotalSize(const uint8_t* header) {
 
 Id3v2Tag Id3v2Tag::Parse(std::span<const uint8_t> data) {
   Id3v2Tag tag;
-  tag.sound_ = false;
+  tag.wellFormed_ = false;
   if (data.size() < kHeaderSize) return tag;
   const auto total = TotalSize(data.data());
   if (!total) return tag;
   tag.version_ = data[3];
   const uint8_t flags = data[5];
   const int version = tag.version_;
-  bool sound = *total <= data.size();
+  bool wellFormed = *total <= data.size();
   const size_t bodySize = std::min<uint64_t>(ReadSyncSafe32(&data[6]), data.size() - kHeaderSize);
 
   // A 2.2 tag marked compressed has no defined compression: nothing in it can be read safely.
@@ -108,7 +108,7 @@ Id3v2Tag Id3v2Tag::Parse(std::span<const uint8_t> data) {
         if (real) pos = size;
       }
     }
-    if (!real && !(body.size() >= 4 && IsFrameId(body.data(), 4))) sound = false;
+    if (!real && !(body.size() >= 4 && IsFrameId(body.data(), 4))) wellFormed = false;
   }
 
   bool syncSafe = version == 4;
@@ -122,12 +122,12 @@ Id3v2Tag Id3v2Tag::Parse(std::span<const uint8_t> data) {
     if (body[pos] == 0) break;  // padding
     if (tag.frames_.size() >= kMaxFrames || body.size() - pos < layout.headerSize ||
         !IsFrameId(&body[pos], layout.idLength)) {
-      sound = false;
+      wellFormed = false;
       break;
     }
     const uint32_t size = FrameSize(&body[pos], version, syncSafe);
     if (size > body.size() - pos - layout.headerSize) {
-      sound = false;
+      wellFormed = false;
       break;
     }
     uint16_t frameFlags = version == 2 ? 0 : uint16_t(body[pos + 8] << 8 | body[pos + 9]);
@@ -140,7 +140,7 @@ Id3v2Tag Id3v2Tag::Parse(std::span<const uint8_t> data) {
                   frameFlags, Bytes(begin, begin + size)));
     pos += layout.headerSize + size;
   }
-  tag.sound_ = sound;
+  tag.wellFormed_ = wellFormed;
   return tag;
 }
 

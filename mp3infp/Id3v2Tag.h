@@ -1,6 +1,6 @@
 // An ID3v2 tag (2.2, 2.3 or 2.4) at the head of a file or in a RIFF chunk. Parsing is bounded by
-// the bytes at hand; a tag that is not sound to its end is read as far as it is and marked, so
-// that it is never written back.
+// the bytes at hand; a tag that is not well-formed to its end is read as far as it is and marked,
+// so that it is never written back.
 #pragma once
 
 #include <memory>
@@ -32,7 +32,7 @@ class Id3v2Tag {
 
   int version() const { return version_; }
   // The tag can be written back without losing anything it holds.
-  bool sound() const { return sound_; }
+  bool wellFormed() const { return wellFormed_; }
   const std::vector<std::unique_ptr<Frame>>& frames() const { return frames_; }
 
   // The text of the first frame `id` (a 2.3/2.4 identifier; mapped for 2.2).
@@ -58,7 +58,7 @@ class Id3v2Tag {
   void Remove(std::string_view id);
 
   int version_ = 3;
-  bool sound_ = true;
+  bool wellFormed_ = true;
   std::vector<std::unique_ptr<Frame>> frames_;
 };
 

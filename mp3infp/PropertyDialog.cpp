@@ -3,6 +3,7 @@
 #include <string>
 
 #include "mp3infp/FileIo.h"
+#include "mp3infp/Id3File.h"
 #include "mp3infp/PropertyDialogIds.h"
 #include "mp3infp/Session.h"
 
@@ -15,7 +16,7 @@ constexpr TagKind kColumns[] = {TagKind::kId3v1, TagKind::kId3v2, TagKind::kRiff
 
 struct DialogData {
   const char* path;
-  const TagFile* file;
+  const AudioFile* file;  // null for a file of no format we know
 };
 
 std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
@@ -29,32 +30,34 @@ const wchar_t* KindText(FileKind kind) {
       return L"RIFF MP3 (RMP3)";
     case FileKind::kWave:
       return L"WAVE";
-    case FileKind::kUnknown:
+    default:
       break;
   }
   return L"タグを扱えない形式";
 }
 
 // The heading of a tag column, or nothing when the file does not have that tag.
-std::wstring Heading(const TagFile& file, TagKind tag) {
+std::wstring Heading(const AudioFile* audio, TagKind tag) {
+  const auto* file = dynamic_cast<const Id3File*>(audio);
+  if (!file) return L"";
   switch (tag) {
     case TagKind::kId3v1:
-      return file.IsMp3() && file.id3v1() ? L"ID3v1" : L"";
+      return file->IsMp3() && file->id3v1() ? L"ID3v1" : L"";
     case TagKind::kId3v2:
-      if (!file.IsMp3() || !file.id3v2()) return L"";
-      return L"ID3v2." + std::to_wstring(file.id3v2()->version());
+      if (!file->IsMp3() || !file->id3v2()) return L"";
+      return L"ID3v2." + std::to_wstring(file->id3v2()->version());
     case TagKind::kRiffInfo:
-      return file.info() ? L"RIFF INFO" : L"";
+      return file->info() ? L"RIFF INFO" : L"";
     case TagKind::kDefault:
       break;
   }
   return L"";
 }
 
-std::wstring FieldText(const TagFile& file, TagKind tag, Field field) {
-  if (tag == TagKind::kId3v2) {
+std::wstring FieldText(const AudioFile& file, TagKind tag, Field field) {
+  if (const auto* id3 = dynamic_cast<const Id3File*>(&file); id3 && tag == TagKind::kId3v2) {
     // Straight from the frames' Unicode, without a detour through the code page.
-    const auto text = file.Id3v2Text(field);
+    const auto text = id3->Id3v2Text(field);
     return text ? Wide(*text) : L"";
   }
   return FromAnsi(file.Get({field, tag}, SystemCodec()).value_or(""));
@@ -62,9 +65,10 @@ std::wstring FieldText(const TagFile& file, TagKind tag, Field field) {
 
 void Fill(HWND dialog, const DialogData& data) {
   SetDlgItemTextW(dialog, IDC_PROP_PATH, FromAnsi(data.path).c_str());
-  SetDlgItemTextW(dialog, IDC_PROP_KIND, KindText(data.file->kind()));
+  SetDlgItemTextW(dialog, IDC_PROP_KIND,
+                  KindText(data.file ? data.file->kind() : FileKind::kUnknown));
   for (int column = 0; column < 3; ++column) {
-    const std::wstring heading = Heading(*data.file, kColumns[column]);
+    const std::wstring heading = Heading(data.file, kColumns[column]);
     SetDlgItemTextW(dialog, IDC_PROP_HEADING_BASE + column,
                     heading.empty() ? L"（タグなし）" : heading.c_str());
     for (int row = 0; row < 7; ++row) {
@@ -102,9 +106,9 @@ INT_PTR CALLBACK DialogProcedure(HWND dialog, UINT message, WPARAM wParam, LPARA
 }  // namespace
 
 bool ShowPropertyDialog(HINSTANCE module, HWND owner, const char* path) {
-  const auto file = ReadTagFile(path);
-  if (!file) return false;
-  DialogData data{path, &*file};
+  std::unique_ptr<AudioFile> file;
+  if (!ReadAudioFile(path, file)) return false;
+  DialogData data{path, file.get()};
   return DialogBoxParamW(module, MAKEINTRESOURCEW(IDD_MP3INFP_PROPERTIES), owner, DialogProcedure,
                          reinterpret_cast<LPARAM>(&data)) > 0;
 }

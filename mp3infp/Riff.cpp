@@ -20,7 +20,7 @@ std::optional<RiffLayout> RiffLayout::Parse(ByteSource& source) {
   layout.form.assign(reinterpret_cast<const char*>(header + 8), 4);
   layout.declaredEnd = 8 + uint64_t(ReadLittleEndian32(header + 4));
   const uint64_t fileSize = source.Size();
-  bool sound = layout.declaredEnd <= fileSize;
+  bool wellFormed = layout.declaredEnd <= fileSize;
   const uint64_t limit = std::min(layout.declaredEnd, fileSize);
 
   uint64_t pos = 12;
@@ -28,7 +28,7 @@ std::optional<RiffLayout> RiffLayout::Parse(ByteSource& source) {
     uint8_t chunkHeader[8];
     if (limit - pos < 8 || !source.Read(pos, chunkHeader, 8) || !IsChunkId(chunkHeader) ||
         layout.chunks.size() >= kMaxChunks) {
-      sound = false;
+      wellFormed = false;
       break;
     }
     Chunk chunk;
@@ -37,7 +37,7 @@ std::optional<RiffLayout> RiffLayout::Parse(ByteSource& source) {
     chunk.size = ReadLittleEndian32(chunkHeader + 4);
     const uint64_t dataEnd = pos + 8 + chunk.size;
     if (dataEnd > limit) {
-      sound = false;
+      wellFormed = false;
       break;
     }
     if ((chunk.size & 1) && dataEnd < limit) {
@@ -54,7 +54,7 @@ std::optional<RiffLayout> RiffLayout::Parse(ByteSource& source) {
     pos = chunk.End();
   }
   layout.end = std::min(pos, limit);
-  layout.sound = sound && pos == limit;
+  layout.wellFormed = wellFormed && pos == limit;
   return layout;
 }
 

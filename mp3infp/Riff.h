@@ -27,7 +27,7 @@ struct RiffLayout {
   uint64_t end = 0;          // end of the last chunk read
   std::vector<Chunk> chunks;
   // Every chunk lies inside the file and the RIFF chunk: the file can be written back.
-  bool sound = false;
+  bool wellFormed = false;
 
   // Nothing when the file does not start with a RIFF header.
   static std::optional<RiffLayout> Parse(ByteSource& source);

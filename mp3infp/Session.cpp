@@ -2,23 +2,29 @@
 
 #include <cstring>
 
+#include "mp3infp/Id3File.h"
+
 namespace mp3infp {
 namespace {
 
-std::optional<TagFile> ParseFile(const std::wstring& path, const std::string& extension) {
+// False when the file cannot be opened; `parsed` is null for a file of no format we know.
+bool ParseFile(const std::wstring& path, const std::string& extension,
+               std::unique_ptr<AudioFile>& parsed) {
+  parsed.reset();
   FileHandle file(OpenForReading(path));
-  if (!file.valid()) return std::nullopt;
+  if (!file.valid()) return false;
   FileSource source(file.get());
-  if (!source.ok()) return std::nullopt;
-  return TagFile::Parse(source, extension);
+  if (!source.ok()) return false;
+  parsed = ParseAudioFile(source, extension);
+  return true;
 }
 
 }  // namespace
 
-std::optional<TagFile> ReadTagFile(const char* path) {
+bool ReadAudioFile(const char* path, std::unique_ptr<AudioFile>& file) {
   const std::wstring wide = WidePath(path);
-  if (wide.empty()) return std::nullopt;
-  return ParseFile(wide, ExtensionOf(path));
+  if (wide.empty()) return false;
+  return ParseFile(wide, ExtensionOf(path), file);
 }
 
 DWORD Session::Load(const char* path) {
@@ -26,13 +32,12 @@ DWORD Session::Load(const char* path) {
   extension_ = ExtensionOf(path);
   values_.clear();
   file_.reset();
-  if (path_.empty()) return kCannotOpen;
-  file_ = ParseFile(path_, extension_);
-  return file_ ? 0 : kCannotOpen;
+  loaded_ = !path_.empty() && ParseFile(path_, extension_, file_);
+  return loaded_ ? 0 : kCannotOpen;
 }
 
 void Session::Reload() {
-  file_ = ParseFile(path_, extension_);
+  loaded_ = ParseFile(path_, extension_, file_);
   if (!file_) return;
   for (const auto& [name, value] : values_) file_->Set(name, value, SystemCodec());
 }
@@ -45,7 +50,7 @@ DWORD Session::GetType() const {
       return 1;
     case FileKind::kWave:
       return 2;
-    case FileKind::kUnknown:
+    default:
       break;
   }
   return 0;
@@ -69,10 +74,10 @@ DWORD Session::GetValue(const char* name, char* buffer, DWORD bufferSize) const 
 
 DWORD Session::SetValue(const char* name, const char* value) {
   const auto parsed = ParseValueName(name ? name : "");
-  if (!parsed || !file_) return kUnknownName;
+  if (!parsed || !loaded_) return kUnknownName;
   // Kept even when the file has no place for it, so that saving reports the failure.
   values_.emplace_back(*parsed, value ? value : "");
-  return file_->Set(*parsed, values_.back().second, SystemCodec()) ? 0 : kCannotTag;
+  return file_ && file_->Set(*parsed, values_.back().second, SystemCodec()) ? 0 : kCannotTag;
 }
 
 DWORD Session::Save(const char* path, Writer& writer) {
@@ -83,11 +88,12 @@ DWORD Session::Save(const char* path, Writer& writer) {
   if (!file.valid()) return kCannotOpen;
   FileSource source(file.get());
   if (!source.ok()) return kCannotOpen;
-  TagFile tags = TagFile::Parse(source, ExtensionOf(path));
+  const auto tags = ParseAudioFile(source, ExtensionOf(path));
+  if (!tags) return kCannotTag;
   for (const auto& [name, value] : values_) {
-    if (!tags.Set(name, value, SystemCodec())) return kCannotTag;
+    if (!tags->Set(name, value, SystemCodec())) return kCannotTag;
   }
-  const auto plan = tags.Plan();
+  const auto plan = tags->Plan();
   if (!plan) return kUnsafeToWrite;
   return WritePlan(file, target, *plan, writer) ? 0 : kWriteFailed;
 }
@@ -101,16 +107,17 @@ DWORD Session::MakeTag(const char* path, bool id3v2, Writer& writer) {
     if (!file.valid()) return kCannotOpen;
     FileSource source(file.get());
     if (!source.ok()) return kCannotOpen;
-    TagFile tags = TagFile::Parse(source, ExtensionOf(path));
-    if (!tags.IsMp3()) return kCannotTag;
+    const auto parsed = ParseAudioFile(source, ExtensionOf(path));
+    auto* tags = dynamic_cast<Id3File*>(parsed.get());
+    if (!tags || !tags->IsMp3()) return kCannotTag;
     const uint32_t flag = id3v2 ? kFlagId3v2 : kFlagId3v1;
-    if (tags.TagFlags() & flag) return 0;
-    if (!(id3v2 ? tags.AddId3v2() : tags.AddId3v1())) return kCannotTag;
-    const auto plan = tags.Plan();
+    if (tags->TagFlags() & flag) return 0;
+    if (!(id3v2 ? tags->AddId3v2() : tags->AddId3v1())) return kCannotTag;
+    const auto plan = tags->Plan();
     if (!plan) return kUnsafeToWrite;
     result = WritePlan(file, target, *plan, writer) ? 0 : kWriteFailed;
   }
-  if (result == 0 && file_ && SamePath(target, path_)) Reload();
+  if (result == 0 && loaded_ && SamePath(target, path_)) Reload();
   return result;
 }
 

@@ -4,13 +4,14 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <optional>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "mp3infp/FileIo.h"
-#include "mp3infp/TagFile.h"
+#include "mp3infp/AudioFile.h"
 
 namespace mp3infp {
 
@@ -38,11 +39,14 @@ class Session {
 
   std::wstring path_;
   std::string extension_;
-  std::optional<TagFile> file_;
+  // Null before a Load, after a failed one, and for a file of no format we know.
+  std::unique_ptr<AudioFile> file_;
+  bool loaded_ = false;
   std::vector<std::pair<ValueName, std::string>> values_;
 };
 
-// Reads the file at `path` without making it current; nothing when it cannot be opened.
-std::optional<TagFile> ReadTagFile(const char* path);
+// Reads the file at `path` without making it current into `file` (null for a file of no format we
+// know); false when it cannot be opened.
+bool ReadAudioFile(const char* path, std::unique_ptr<AudioFile>& file);
 
 }  // namespace mp3infp

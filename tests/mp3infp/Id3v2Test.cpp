@@ -436,7 +436,7 @@ TEST(Id3v2, ManyFramesAreCapped) {
   Bytes body;
   for (size_t i = 0; i < Id3v2Tag::kMaxFrames + 1; ++i) Append(body, Frame(3, "PRIV", {}));
   const Bytes file = FileWithTag(Tag(3, body, 0));
-  EXPECT_FALSE(Id3v2Tag::Parse(file).sound());
+  EXPECT_FALSE(Id3v2Tag::Parse(file).wellFormed());
   EXPECT_TRUE(SaveBytes(file, {{"IART_v2", "A"}}).empty());
 }
 

@@ -21,8 +21,8 @@ uint32_t DeclaredSize(const Bytes& file) {
 TEST(Riff, Rmp3InfoIsReadAndWrittenInCodePageBytes) {
   const Bytes old = Rmp3({InfoList({{"INAM", "old"}, {"ISFT", "some tool"}})});
   const auto file = ParseBytes(old, ".rmp");
-  EXPECT_EQ(mp3infp::FileKind::kRiffMp3, file.kind());
-  EXPECT_EQ(4u, file.TagFlags());
+  EXPECT_EQ(mp3infp::FileKind::kRiffMp3, file->kind());
+  EXPECT_EQ(4u, file->TagFlags());
   EXPECT_EQ("old", Get(old, "INAM_rmp", ".rmp"));
 
   const Bytes saved = SaveBytes(
@@ -32,22 +32,22 @@ TEST(Riff, Rmp3InfoIsReadAndWrittenInCodePageBytes) {
   EXPECT_EQ("3", Get(saved, "TRACK_rmp", ".rmp"));
   EXPECT_EQ(saved.size() - 8, DeclaredSize(saved));
   // The other subchunk and the data chunk are as they were.
-  EXPECT_EQ("some tool", *ParseBytes(saved).info()->Get("ISFT"));
+  EXPECT_EQ("some tool", *ParseId3(saved)->info()->Get("ISFT"));
   const Bytes data = Chunk("data", MpegAudio(2));
   EXPECT_TRUE(std::equal(data.begin(), data.end(), saved.begin() + 12));
 }
 
 TEST(Riff, Rmp3WithoutTagsGetsInfoAndId3Tags) {
   const Bytes old = Rmp3({});
-  EXPECT_EQ(0u, ParseBytes(old).TagFlags());
-  auto file = ParseBytes(old);
-  ASSERT_TRUE(file.AddId3v1());
-  ASSERT_TRUE(file.AddId3v2());
-  const Bytes tagged = Apply(old, *file.Plan());
-  EXPECT_EQ(3u, ParseBytes(tagged).TagFlags());
+  EXPECT_EQ(0u, ParseBytes(old)->TagFlags());
+  auto file = ParseId3(old);
+  ASSERT_TRUE(file->AddId3v1());
+  ASSERT_TRUE(file->AddId3v2());
+  const Bytes tagged = Apply(old, *file->Plan());
+  EXPECT_EQ(3u, ParseBytes(tagged)->TagFlags());
   const Bytes saved = SaveBytes(tagged, {{"INAM_v1", "v1"}, {"INAM_v2", "v2"}, {"INAM_rmp", "r"}});
   ASSERT_FALSE(saved.empty());
-  EXPECT_EQ(7u, ParseBytes(saved).TagFlags());
+  EXPECT_EQ(7u, ParseBytes(saved)->TagFlags());
   EXPECT_EQ("v1", Get(saved, "INAM_v1"));
   EXPECT_EQ("v2", Get(saved, "INAM_v2"));
   EXPECT_EQ("r", Get(saved, "INAM_rmp"));
@@ -57,17 +57,17 @@ TEST(Riff, Rmp3WithoutTagsGetsInfoAndId3Tags) {
     mp3infp::MemorySource source(saved);
     return *mp3infp::RiffLayout::Parse(source);
   }();
-  EXPECT_TRUE(layout.sound);
+  EXPECT_TRUE(layout.wellFormed);
 }
 
 TEST(Riff, Rmp3DateGoesIntoEachTagInItsOwnForm) {
   const Bytes old = Rmp3({InfoList({{"ICRD", "1999"}})});
-  auto file = ParseBytes(old, ".rmp");
-  ASSERT_TRUE(file.AddId3v1() && file.AddId3v2());
-  const Bytes tagged = Apply(old, *file.Plan());
+  auto file = ParseId3(old, ".rmp");
+  ASSERT_TRUE(file->AddId3v1() && file->AddId3v2());
+  const Bytes tagged = Apply(old, *file->Plan());
   for (const char* date : {"2024/05/01", "2024.05.01"}) {
     const Bytes saved = SaveBytes(tagged, {{"ICRD", date}}, nullptr, ".rmp");
-    ASSERT_EQ(7u, ParseBytes(saved).TagFlags());
+    ASSERT_EQ(7u, ParseBytes(saved)->TagFlags());
     EXPECT_EQ("2024", Get(saved, "ICRD_v1"));
     EXPECT_EQ("2024-05-01", Get(saved, "ICRD_v2"));
     // INFO takes the value as given: ICRD has no fixed form, and its readers show text.
@@ -77,7 +77,7 @@ TEST(Riff, Rmp3DateGoesIntoEachTagInItsOwnForm) {
 
 TEST(Riff, WaveTakesThePlainNames) {
   const Bytes old = Riff("WAVE", {Chunk("fmt ", WaveFormat()), Chunk("data", Bytes(1000, 0x11))});
-  EXPECT_EQ(mp3infp::FileKind::kWave, ParseBytes(old, ".wav").kind());
+  EXPECT_EQ(mp3infp::FileKind::kWave, KindOf(old, ".wav"));
   const Bytes saved = SaveBytes(old, {{"INAM", "曲名"}, {"ICMT", "c"}}, nullptr, ".wav");
   EXPECT_EQ("曲名", Get(saved, "INAM", ".wav"));
   EXPECT_EQ("c", Get(saved, "ICMT", ".wav"));
@@ -111,17 +111,17 @@ TEST(Riff, OddChunksWithAndWithoutPadByte) {
   oddList.pop_back();  // "name" and its terminator, unpadded: the chunk's size is odd
   oddList[4] = uint8_t(oddList.size() - 8);
   const Bytes listLast = Rmp3({oddList});
-  auto file = ParseBytes(listLast);
-  ASSERT_TRUE(file.AddId3v2());
-  ASSERT_TRUE(file.Set(*mp3infp::ParseValueName("INAM_rmp"), "x", mp3infp::SystemCodec()));
-  const Bytes both = Apply(listLast, *file.Plan());
+  auto file = ParseId3(listLast);
+  ASSERT_TRUE(file->AddId3v2());
+  ASSERT_TRUE(file->Set(*mp3infp::ParseValueName("INAM_rmp"), "x", mp3infp::SystemCodec()));
+  const Bytes both = Apply(listLast, *file->Plan());
   mp3infp::MemorySource source(both);
   const auto layout = *mp3infp::RiffLayout::Parse(source);
-  EXPECT_TRUE(layout.sound);
+  EXPECT_TRUE(layout.wellFormed);
   ASSERT_EQ(3u, layout.chunks.size());
   EXPECT_EQ("id3 ", layout.chunks[2].id);
   EXPECT_EQ("x", Get(both, "INAM_rmp"));
-  EXPECT_TRUE(ParseBytes(both).writable());
+  EXPECT_TRUE(ParseBytes(both)->writable());
 }
 
 TEST(Riff, ChunksPastTheEndAreNotWritten) {

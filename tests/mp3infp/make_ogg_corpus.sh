@@ -3,7 +3,7 @@
 # comment sharing a page with the setup header, Opus with padding, a picture, a chain, two
 # streams multiplexed, one cut short). Run by hand; the fuzzer's finds are added beside them.
 set -euo pipefail
-out="${1:-$(dirname "$0")/ogg-corpus}"
+out="${1:-$(dirname "$0")/corpus-ogg}"
 mkdir -p "$out"
 tmp="$(mktemp -d)"
 trap 'rm -rf "$tmp"' EXIT

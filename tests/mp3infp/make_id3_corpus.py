@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
-"""Writes the seed corpus of TagFileFuzz: small files of each layout the tag code knows."""
+"""Writes the seed corpus of Id3FileFuzz: small files of each layout the tag code knows."""
 import os
 import struct
 import sys
 
-out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "corpus")
+out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "corpus-id3")
 os.makedirs(out, exist_ok=True)
 
 

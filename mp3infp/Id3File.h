@@ -1,0 +1,70 @@
+// What MPEG audio files share, bare (MpegFile) or wrapped in RIFF (RiffFile, which also reads
+// WAVE): ID3v1 and ID3v2 tags, the tag flags of the MP3 calls, and the empty tags those calls
+// make.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "mp3infp/AudioFile.h"
+#include "mp3infp/Id3v1Tag.h"
+#include "mp3infp/Id3v2Tag.h"
+#include "mp3infp/Riff.h"
+
+namespace mp3infp {
+
+class Id3File : public AudioFile {
+ public:
+  bool IsMp3() const { return kind() == FileKind::kMp3 || kind() == FileKind::kRiffMp3; }
+  bool writable() const override { return valid_; }
+
+  const std::optional<Id3v1Tag>& id3v1() const { return id3v1_; }
+  const std::optional<Id3v2Tag>& id3v2() const { return id3v2_; }
+  // The items of the first LIST/INFO chunk; nullptr when the file has none.
+  virtual const InfoList* info() const { return nullptr; }
+
+  // Adds an empty tag (ID3v2 as version 2.3); true when the file has it afterwards.
+  bool AddId3v1();
+  bool AddId3v2();
+  // The ID3v2 tag's value of `field` in Unicode, as Get reads it; nothing without the tag or the
+  // frame.
+  std::optional<std::u16string> Id3v2Text(Field field) const;
+
+ protected:
+  explicit Id3File(uint64_t size) : size_(size) {}
+
+  bool SetId3v1(Field field, std::string_view value, const TextCodec& codec);
+  bool SetId3v2(Field field, std::string_view value, const TextCodec& codec);
+  // The value of the ID3 tags for `name`: the ID3v2 frame first, then the ID3v1 field. Nothing
+  // when the name reaches no ID3 tag that the file has.
+  std::optional<std::string> GetId3(ValueName name, const TextCodec& codec) const;
+
+  // Reads an ID3v1 tag at the end of the file, when one is there and starts at or after
+  // `notBefore`.
+  void ReadId3v1AtEnd(ByteSource& source, uint64_t notBefore);
+  void ForgetId3v1();
+  // The ID3v2 tag rendered to fill `room` bytes exactly when it fits, else with fresh padding;
+  // empty when it cannot be rendered.
+  Bytes RenderId3v2(uint64_t room) const;
+  // The edit that writes the ID3v1 tag, when it changed.
+  void AddId3v1Edit(std::vector<Edit>& edits) const;
+
+  uint64_t size_ = 0;
+  // Everything we would rewrite was understood to its end.
+  bool valid_ = true;
+
+  std::optional<Id3v2Tag> id3v2_;
+  // Where the ID3v2 tag lies: the head of an MPEG file (with its padding) or the data of a RIFF
+  // "id3 " chunk. Length 0 when the file has none yet.
+  uint64_t id3v2Offset_ = 0;
+  uint64_t id3v2Length_ = 0;
+  bool id3v2Changed_ = false;
+
+  std::optional<Id3v1Tag> id3v1_;
+  uint64_t id3v1Offset_ = 0;
+  bool id3v1Existed_ = false;
+  bool id3v1Changed_ = false;
+};
+
+}  // namespace mp3infp

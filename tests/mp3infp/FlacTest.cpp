@@ -1,0 +1,237 @@
+// FLAC: the Vorbis comment block written into the room there is (padding at the end or between
+// blocks, the old comment's own place), or the file rewritten with fresh padding; every other
+// block, the audio and an ID3v2 tag in front kept byte for byte; malformed files refused.
+#include <gtest/gtest.h>
+
+#include "mp3infp/FlacFile.h"
+#include "tests/mp3infp/FormatTestSupport.h"
+
+namespace {
+
+using namespace samples;
+using mp3infp::FlacFile;
+
+constexpr uint8_t kInfo = FlacFile::kStreamInfo, kPad = FlacFile::kPadding,
+                  kApp = FlacFile::kApplication, kSeek = FlacFile::kSeekTable,
+                  kComment = FlacFile::kVorbisComment, kPicture = FlacFile::kPicture;
+
+// The blocks of a FLAC file as this test reads them, apart from the library: type, flag, body.
+struct BlockBytes {
+  uint8_t type;
+  bool last;
+  Bytes body;
+};
+struct Layout {
+  size_t start = 0;  // of "fLaC"
+  std::vector<BlockBytes> blocks;
+  size_t audio = 0;  // where the blocks end
+};
+Layout Walk(const Bytes& file) {
+  Layout layout;
+  while (file.size() >= layout.start + 10 && file[layout.start] == 'I' &&
+         file[layout.start + 1] == 'D' && file[layout.start + 2] == '3') {
+    layout.start += 10 + (file[layout.start + 6] << 21 | file[layout.start + 7] << 14 |
+                          file[layout.start + 8] << 7 | file[layout.start + 9]);
+  }
+  size_t pos = layout.start + 4;
+  while (pos + 4 <= file.size()) {
+    const size_t length = file[pos + 1] << 16 | file[pos + 2] << 8 | file[pos + 3];
+    if (pos + 4 + length > file.size()) break;
+    layout.blocks.push_back({uint8_t(file[pos] & 0x7F), (file[pos] & 0x80) != 0,
+                             Bytes(file.begin() + pos + 4, file.begin() + pos + 4 + length)});
+    pos += 4 + length;
+    if (layout.blocks.back().last) break;
+  }
+  layout.audio = pos;
+  return layout;
+}
+
+Bytes Body(const Layout& layout, uint8_t type) {
+  for (const auto& block : layout.blocks) {
+    if (block.type == type) return block.body;
+  }
+  return {};
+}
+
+Bytes Tail(const Bytes& file, size_t from) { return Bytes(file.begin() + from, file.end()); }
+
+const Bytes kPictureBody = [] {
+  Bytes body(600, 0x89);
+  body[0] = 0;
+  return body;
+}();
+const Bytes kOldComment =
+    VorbisCommentBody("reference libFLAC 1.4.2 20221022", {"TITLE=old", "GENRE=", "X=1"});
+
+TEST(Flac, RoomIsUsedWhereverItIsOtherwiseTheFileIsRewrittenWithPadding) {
+  const Bytes info = FlacBlock(kInfo, FlacStreamInfo());
+  const Bytes app = FlacBlock(kApp, Of("abcdsome application data"));
+  const Bytes seek = FlacBlock(kSeek, Bytes(18, 0x5E));
+  struct Case {
+    const char* what;
+    std::vector<Bytes> blocks;
+    bool inPlace;
+  };
+  const Case cases[] = {
+      {"padding at the end",
+       {info, FlacBlock(kComment, kOldComment), FlacBlock(kPad, Bytes(200), true)},
+       true},
+      {"padding between blocks",
+       {info, FlacBlock(kComment, kOldComment), FlacBlock(kPad, Bytes(200)),
+        FlacBlock(kPicture, kPictureBody, true)},
+       true},
+      {"padding before the comment",
+       {info, seek, FlacBlock(kPad, Bytes(200)), FlacBlock(kComment, kOldComment, true)},
+       true},
+      {"padding away from the comment: the old one becomes padding",
+       {info, FlacBlock(kComment, kOldComment), FlacBlock(kPicture, kPictureBody), app,
+        FlacBlock(kPad, Bytes(300), true)},
+       true},
+      {"no comment yet, padding", {info, seek, FlacBlock(kPad, Bytes(300), true)}, true},
+      {"no room at all",
+       {info, FlacBlock(kComment, kOldComment), FlacBlock(kPicture, kPictureBody, true)},
+       false},
+      {"no comment, no padding", {info, FlacBlock(kPicture, kPictureBody, true)}, false},
+      {"padding too small",
+       {info, FlacBlock(kComment, kOldComment), FlacBlock(kPad, {}, true)},
+       false},
+  };
+  const Values values = {{"INAM", "新しい題名"}, {"IART", "表示アーティスト"}, {"TRACK", "3"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const Bytes old = Flac(c.blocks);
+    const Layout before = Walk(old);
+    bool inPlace = false;
+    const Bytes saved = SaveBytes(old, values, &inPlace, ".flac");
+    ASSERT_FALSE(saved.empty());
+    EXPECT_EQ(c.inPlace, inPlace);
+    if (c.inPlace) {
+      EXPECT_EQ(old.size(), saved.size());
+    }
+    const Layout after = Walk(saved);
+    // Exactly one last-block flag, on the last block, and the audio right behind it.
+    ASSERT_FALSE(after.blocks.empty());
+    for (size_t i = 0; i < after.blocks.size(); ++i)
+      EXPECT_EQ(i + 1 == after.blocks.size(), after.blocks[i].last) << i;
+    EXPECT_EQ(Tail(old, before.audio), Tail(saved, after.audio));
+    EXPECT_EQ(kInfo, after.blocks.front().type);
+    // Every block other than comment and padding, in order, byte for byte.
+    std::vector<Bytes> kept[2];
+    for (int i = 0; i < 2; ++i) {
+      for (const auto& block : (i ? after : before).blocks)
+        if (block.type != kPad && block.type != kComment) kept[i].push_back(block.body);
+    }
+    EXPECT_EQ(kept[0], kept[1]);
+    int comments = 0;
+    for (const auto& block : after.blocks) comments += block.type == kComment;
+    EXPECT_EQ(1, comments);
+    // A rewritten file leaves room for the next save.
+    if (!c.inPlace) {
+      EXPECT_EQ(Bytes(FlacFile::kFreshPadding), after.blocks.back().body);
+    }
+    EXPECT_EQ("新しい題名", Get(saved, "INAM", ".flac"));
+    EXPECT_EQ("表示アーティスト", Get(saved, "IART", ".flac"));
+    EXPECT_EQ("3", Get(saved, "TRACK", ".flac"));
+    EXPECT_TRUE(ParseBytes(saved, ".flac")->writable());
+    // The next save of the same values fits in place.
+    bool again = false;
+    EXPECT_EQ(saved, SaveBytes(saved, values, &again, ".flac"));
+    EXPECT_TRUE(again);
+  }
+}
+
+TEST(Flac, CommentItemsOtherThanTheFieldsSetStayAsTheyWere) {
+  const Bytes old = Flac({FlacBlock(kInfo, FlacStreamInfo()),
+                          FlacBlock(kComment, VorbisCommentBody("vendor \xE2\x9C\x93",
+                                                                {
+                                                                    "title=one",
+                                                                    "GENRE=",
+                                                                    "REPLAYGAIN_TRACK_GAIN=-6.1 dB",
+                                                                    "Title=two",
+                                                                    "ARTIST=a",
+                                                                })),
+                          FlacBlock(kPad, Bytes(100), true)});
+  const Bytes saved = SaveBytes(old, {{"INAM", "三"}, {"ICMT", "c"}}, nullptr, ".flac");
+  EXPECT_EQ(VorbisCommentBody("vendor \xE2\x9C\x93",
+                              {"TITLE=\xE4\xB8\x89", "GENRE=", "REPLAYGAIN_TRACK_GAIN=-6.1 dB",
+                               "ARTIST=a", "COMMENT=c"}),
+            Body(Walk(saved), kComment));
+  EXPECT_EQ("", Get(saved, "IGNR", ".flac"));
+  EXPECT_EQ("<none>", Get(saved, "IPRD", ".flac"));
+}
+
+TEST(Flac, AnId3v2TagInFrontStays) {
+  Bytes old = Tag(3, Frame(3, "TIT2", Latin1Text("id3 title")), 50);
+  const size_t tagSize = old.size();
+  Append(old, Flac({FlacBlock(kInfo, FlacStreamInfo()), FlacBlock(kComment, kOldComment, true)}));
+  EXPECT_EQ(mp3infp::FileKind::kFlac, KindOf(old, ".flac"));
+  EXPECT_EQ(mp3infp::FileKind::kFlac, KindOf(old, ".mp3"));
+  for (const Values& values : {Values{{"INAM", "t"}}, Values{{"INAM", std::string(500, 'x')}}}) {
+    const Bytes saved = SaveBytes(old, values, nullptr, ".flac");
+    ASSERT_FALSE(saved.empty());
+    EXPECT_TRUE(std::equal(old.begin(), old.begin() + tagSize, saved.begin()));
+    EXPECT_EQ(values[0].second, Get(saved, "INAM", ".flac"));
+    EXPECT_EQ(Tail(old, Walk(old).audio), Tail(saved, Walk(saved).audio));
+  }
+}
+
+TEST(Flac, OnlyTheNamesWithoutSuffixAndTheStream) {
+  const Bytes old = Flac({FlacBlock(kInfo, FlacStreamInfo(48000, 1, 96000), true)});
+  const auto file = ParseBytes(old, ".flac");
+  ASSERT_TRUE(file);
+  const auto& codec = mp3infp::SystemCodec();
+  for (const char* name : {"INAM_v1", "INAM_v2", "INAM_rmp"})
+    EXPECT_FALSE(file->Set(*mp3infp::ParseValueName(name), "x", codec)) << name;
+  EXPECT_EQ(0u, file->TagFlags());
+  const auto stream = file->Stream();
+  EXPECT_EQ("FLAC", stream.format);
+  EXPECT_EQ(48000u, stream.sampleRate);
+  EXPECT_EQ(1u, stream.channels);
+  EXPECT_DOUBLE_EQ(2.0, stream.seconds);
+  EXPECT_EQ(uint32_t(3000 * 8 / 2), stream.bitRate);
+}
+
+Bytes Cut(Bytes bytes, size_t count) {
+  bytes.resize(bytes.size() - count);
+  return bytes;
+}
+
+TEST(Flac, MalformedFilesAreNotWritten) {
+  const Bytes info = FlacBlock(kInfo, FlacStreamInfo());
+  Bytes cutComment = FlacBlock(kComment, kOldComment, true);
+  cutComment[4] = 0xFF;  // the vendor string's length passes the block's end
+  struct Case {
+    const char* what;
+    Bytes file;
+  };
+  const Case cases[] = {
+      {"no last-block flag", Flac({info, FlacBlock(kComment, kOldComment)})},
+      {"a block past the end", Cut(Flac({info, FlacBlock(kPad, Bytes(100), true)}, {}), 10)},
+      {"cut in a block header", Cut(Flac({info, FlacBlock(kPad, Bytes(10), true)}, {}), 12)},
+      {"stream info not first", Flac({FlacBlock(kComment, kOldComment), info})},
+      {"a second stream info", Flac({info, FlacBlock(kInfo, FlacStreamInfo(), true)})},
+      {"stream info too short", Flac({FlacBlock(kInfo, Bytes(20), true)})},
+      {"an invalid block type", Flac({info, FlacBlock(127, {}, true)})},
+      {"two comment blocks",
+       Flac({info, FlacBlock(kComment, kOldComment), FlacBlock(kComment, kOldComment, true)})},
+      {"a comment whose lengths pass its end", Flac({info, cutComment})},
+      {"no frame after the metadata", Flac({info, FlacBlock(kPad, {}, true)}, Of("not audio"))},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto file = ParseBytes(c.file, ".flac");
+    ASSERT_TRUE(file);
+    EXPECT_EQ(mp3infp::FileKind::kFlac, file->kind());
+    EXPECT_FALSE(file->writable());
+    EXPECT_TRUE(SaveBytes(c.file, {{"INAM", "x"}}, nullptr, ".flac").empty());
+  }
+  // Cut anywhere before the audio: never written, never a crash.
+  const Bytes whole = Flac({info, FlacBlock(kComment, kOldComment, true)}, {});
+  for (size_t cut = 4; cut < whole.size(); ++cut) {
+    const Bytes part(whole.begin(), whole.begin() + cut);
+    EXPECT_TRUE(SaveBytes(part, {{"INAM", "x"}}, nullptr, ".flac").empty()) << cut;
+  }
+  EXPECT_EQ(mp3infp::FileKind::kUnknown, KindOf(Of("fLaX and more bytes"), ".flac"));
+}
+
+}  // namespace
