@@ -1,0 +1,310 @@
+#!/usr/bin/env python3
+"""Makes Ogg Vorbis and Opus files with the system's encoders, saves values into them through
+OggSaveTool (the library's Ogg code) and checks the result with independent readers: mutagen,
+vorbiscomment, ogginfo, opusinfo, ffprobe, the decoded audio's MD5 from ffmpeg, and a page walker
+of its own that checks every checksum, the sequence numbers, the serial and the granules.
+    check_ogg.py OggSaveTool WORK_FOLDER"""
+import base64
+import os
+import shutil
+import struct
+import subprocess
+import sys
+
+from mutagen.oggopus import OggOpus
+from mutagen.oggvorbis import OggVorbis
+
+tool, work = sys.argv[1], sys.argv[2]
+shutil.rmtree(work, ignore_errors=True)
+os.makedirs(work)
+failures = []
+
+# The seven fields as the program passes them (code page 932) and the names they are stored as.
+FIELDS = [("IART", "ARTIST", "表示アーティスト～"), ("IPRD", "ALBUM", "アルバム－ソ"),
+          ("INAM", "TITLE", "題名テスト"), ("TRACK", "TRACKNUMBER", "12"),
+          ("IGNR", "GENRE", "J-POP"), ("ICRD", "DATE", "2023"), ("ICMT", "COMMENT", "コメント表示")]
+OURS = {name for _, name, _ in FIELDS}
+
+
+def check(condition, message):
+    if not condition:
+        failures.append(message)
+    return condition
+
+
+def path(name):
+    return os.path.join(work, name)
+
+
+def run(*command, ok=True):
+    result = subprocess.run(command, capture_output=True)
+    if ok:
+        check(result.returncode == 0, f"{command[:3]} failed: {result.stderr[-300:]!r}")
+    return result
+
+
+def read(name):
+    with open(path(name), "rb") as f:
+        return f.read()
+
+
+def write(name, data):
+    with open(path(name), "wb") as f:
+        f.write(data)
+
+
+def crc_table():
+    table = []
+    for i in range(256):
+        r = i << 24
+        for _ in range(8):
+            r = ((r << 1) ^ 0x04C11DB7) if r & 0x80000000 else r << 1
+        table.append(r & 0xFFFFFFFF)
+    return table
+
+
+TABLE = crc_table()
+
+
+def ogg_crc(data):
+    crc = 0
+    for byte in data:
+        crc = ((crc << 8) & 0xFFFFFFFF) ^ TABLE[(crc >> 24) ^ byte]
+    return crc
+
+
+def pages(data):
+    """Every page, whole; raises on bytes that are not a page."""
+    out, offset = [], 0
+    while offset < len(data):
+        if data[offset:offset + 4] != b"OggS" or len(data) - offset < 27:
+            raise ValueError(f"no page at {offset}")
+        segments = data[offset + 26]
+        lacing = data[offset + 27:offset + 27 + segments]
+        length = 27 + segments + sum(lacing)
+        raw = data[offset:offset + length]
+        flags, granule, serial, sequence, crc = struct.unpack("<BqIII", raw[5:27 - 1])
+        out.append({"offset": offset, "flags": flags, "granule": granule, "serial": serial,
+                    "sequence": sequence, "crc": crc, "lacing": lacing, "raw": raw,
+                    "body": raw[27 + segments:],
+                    "crc_ok": ogg_crc(raw[:22] + b"\0\0\0\0" + raw[26:]) == crc})
+        offset += length
+    return out
+
+
+def packets(stream_pages, count):
+    """The first `count` packets of the pages, and the number of pages they take."""
+    found, packet = [], b""
+    for index, page in enumerate(stream_pages):
+        position = 0
+        for lace in page["lacing"]:
+            packet += page["body"][position:position + lace]
+            position += lace
+            if lace < 255:
+                found.append(packet)
+                packet = b""
+                if len(found) == count:
+                    return found, index + 1
+    return found, len(stream_pages)
+
+
+def comment_list(packet):
+    """Vendor, items and what follows the list, read by this script's own parser."""
+    position = 7 if packet.startswith(b"\x03vorbis") else 8
+    (length,) = struct.unpack_from("<I", packet, position)
+    vendor = packet[position + 4:position + 4 + length]
+    position += 4 + length
+    (count,) = struct.unpack_from("<I", packet, position)
+    position += 4
+    items = []
+    for _ in range(count):
+        (length,) = struct.unpack_from("<I", packet, position)
+        items.append(packet[position + 4:position + 4 + length])
+        position += 4 + length
+    return vendor, items, packet[position:]
+
+
+def md5(name):
+    return run("ffmpeg", "-v", "error", "-i", path(name), "-map", "0:a", "-f", "md5", "-").stdout
+
+
+def save(source, target, values, expect=0):
+    """Saves with OggSaveTool; the tool's word on how it would write ("in-place", "rewrite")."""
+    args = [tool, "save", path(source), path(target)]
+    for key, value in values:
+        args += [key, value.encode("cp932")]
+    result = subprocess.run(args, capture_output=True)
+    check(result.returncode == expect,
+          f"{source} -> {target}: exit {result.returncode}, expected {expect}")
+    return result.stdout.decode().strip()
+
+
+def verify(source, target, values, opus=False, same_pages=True):
+    """Everything a save must keep and give, from `source` to `target`."""
+    where = f"{source} -> {target}"
+    old, new = pages(read(source)), pages(read(target))
+    headers = 2 if opus else 3
+    old_packets, old_count = packets(old, headers)
+    new_packets, new_count = packets(new, headers)
+    check(all(p["crc_ok"] for p in new), f"{where}: a page checksum is wrong")
+    check([p["sequence"] for p in new] == list(range(len(new))), f"{where}: sequence numbers")
+    check({p["serial"] for p in new} == {old[0]["serial"]}, f"{where}: serial number")
+    check(new[0]["raw"] == old[0]["raw"], f"{where}: first page changed")
+    # The audio pages: the same granules, flags and bodies, in the same order.
+    old_audio, new_audio = old[old_count:], new[new_count:]
+    check([(p["granule"], p["flags"], p["lacing"], p["body"]) for p in old_audio]
+          == [(p["granule"], p["flags"], p["lacing"], p["body"]) for p in new_audio],
+          f"{where}: audio pages differ")
+    if same_pages:
+        check(old_count == new_count, f"{where}: header pages {old_count} -> {new_count}")
+        check(b"".join(p["raw"] for p in old_audio) == b"".join(p["raw"] for p in new_audio),
+              f"{where}: raw bytes after the headers differ")
+    check(old_packets[2:] == new_packets[2:], f"{where}: setup header changed")
+    old_vendor, old_items, old_rest = comment_list(old_packets[1])
+    new_vendor, new_items, new_rest = comment_list(new_packets[1])
+    check(old_vendor == new_vendor, f"{where}: vendor changed")
+    if not opus:
+        check(new_rest == old_rest, f"{where}: framing byte or what follows it changed")
+    elif old_rest[:1] and old_rest[0] & 1:
+        check(new_rest == old_rest, f"{where}: binary data after the list changed")
+
+    def others(items):
+        return [i for i in items if i.split(b"=")[0].upper().decode() not in OURS]
+
+    check(others(old_items) == others(new_items), f"{where}: other items changed")
+    set_names = {n for k, n, _ in FIELDS if k in dict(values)}
+    for key, name, _ in FIELDS:
+        mine = [i for i in new_items if i.split(b"=")[0].upper() == name.encode()]
+        if name in set_names:
+            value = dict(values)[key]
+            check(mine == [f"{name}={value}".encode()], f"{where}: {name} stored as {mine!r}")
+    # Readers of others.
+    tags = (OggOpus if opus else OggVorbis)(path(target)).tags
+    for key, name, _ in FIELDS:
+        if name in set_names:
+            check(tags[name] == [dict(values)[key]], f"{where}: mutagen {name} {tags.get(name)}")
+    if opus:
+        listing = run("opusinfo", path(target)).stdout.decode("utf-8", "replace")
+    else:
+        listing = run("vorbiscomment", "-l", path(target)).stdout.decode("utf-8", "replace")
+        info = run("ogginfo", path(target)).stdout.decode("utf-8", "replace")
+        check("WARNING" not in info and "ERROR" not in info, f"{where}: ogginfo: {info[-400:]}")
+    for key, name, _ in FIELDS:
+        if name in set_names:
+            check(f"{name}={dict(values)[key]}" in listing, f"{where}: {name} not listed")
+    probe = run("ffprobe", "-v", "error", "-show_entries", "stream_tags:format_tags",
+                path(target)).stdout.decode("utf-8", "replace").lower()
+    if "INAM" in dict(values):
+        check(f"title={dict(values)['INAM']}".lower() in probe, f"{where}: ffprobe has no title")
+    check(md5(source) == md5(target), f"{where}: decoded audio differs")
+
+
+def tool_info(name):
+    result = run(tool, "info", path(name))
+    return dict(line.split("=", 1) for line in result.stdout.decode().splitlines()
+                if not line.startswith("item="))
+
+
+JAPANESE = [(k, v) for k, _, v in FIELDS]
+ASCII = [("INAM", "Plain title"), ("IART", "Someone")]
+
+# Sources: two seconds of stereo, Vorbis (its comment header shares a page with the setup
+# header, as libvorbis lays it out) and Opus (with the padding opusenc leaves).
+run("ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=frequency=440:duration=2",
+    "-ac", "2", "-ar", "44100", path("tone.wav"))
+run("ffmpeg", "-v", "error", "-f", "lavfi", "-i", "color=red:s=16x16", "-frames:v", "1",
+    path("cover.png"))
+run("oggenc", "-Q", "-q", "0", "-s", "1234", "-c", "ARTIST=Old", "-c", "title=first",
+    "-c", "TITLE=second", "-c", "REPLAYGAIN_TRACK_GAIN=-3.20 dB", "-c", "LYRICS=",
+    "-o", path("vorbis.ogg"), path("tone.wav"))
+run("oggenc", "-Q", "-q", "0", "-s", "5678", "-c", "TITLE=next", "-o", path("second.ogg"),
+    path("tone.wav"))
+run("opusenc", "--quiet", "--artist", "Old", "--comment", "R128_TRACK_GAIN=12",
+    "--picture", path("cover.png"), path("tone.wav"), path("opus.opus"))
+
+# The comment and the setup header share the second page.
+first = pages(read("vorbis.ogg"))
+check(sum(1 for lace in first[1]["lacing"] if lace < 255) == 2, "vorbis.ogg: layout not shared")
+
+# Stream information.
+info = tool_info("vorbis.ogg")
+check((info["format"], info["rate"], info["channels"], info["seconds"], info["writable"])
+      == ("Ogg Vorbis", "44100", "2", "2.000", "1"), f"vorbis.ogg info {info}")
+check(int(info["bitrate"]) > 0, f"vorbis.ogg bit rate {info}")
+info = tool_info("opus.opus")
+check((info["format"], info["rate"], info["channels"], info["seconds"])
+      == ("Opus", "48000", "2", "2.000"), f"opus.opus info {info}")
+
+# Vorbis: every field, with mixed-case duplicates replaced; the pages keep their number.
+check(save("vorbis.ogg", "vorbis-saved.ogg", JAPANESE) == "rewrite", "vorbis: not rewritten")
+verify("vorbis.ogg", "vorbis-saved.ogg", JAPANESE)
+# The same length again: in place.
+check(save("vorbis-saved.ogg", "vorbis-again.ogg", JAPANESE) == "in-place", "vorbis: same length")
+check(read("vorbis-saved.ogg") == read("vorbis-again.ogg"), "vorbis: same values, other bytes")
+
+# A picture of 90 KB: the comment spans pages; a save keeps the picture and the page count.
+picture = struct.pack(">II", 3, 9) + b"image/png" + struct.pack(">I", 0) + struct.pack(">IIIII", 16, 16, 24, 0, 90000) + os.urandom(90000)
+with open(path("comments.txt"), "w") as f:
+    f.write("METADATA_BLOCK_PICTURE=" + base64.b64encode(picture).decode() + "\n")
+run("vorbiscomment", "-a", "-c", path("comments.txt"), path("vorbis.ogg"), path("picture.ogg"))
+check(packets(pages(read("picture.ogg")), 3)[1] >= 3, "picture.ogg: comment on one page")
+save("picture.ogg", "picture-saved.ogg", JAPANESE)
+verify("picture.ogg", "picture-saved.ogg", JAPANESE)
+
+# A comment too long for the header pages: more pages, every later page renumbered.
+long_comment = [("ICMT", "長い" * 20000)]
+save("vorbis.ogg", "grown.ogg", long_comment)
+verify("vorbis.ogg", "grown.ogg", long_comment, same_pages=False)
+check(packets(pages(read("grown.ogg")), 3)[1] > 2, "grown.ogg: did not grow")
+save("grown.ogg", "shrunk.ogg", ASCII + [("ICMT", "short")])
+verify("grown.ogg", "shrunk.ogg", ASCII + [("ICMT", "short")])
+
+# Opus: opusenc leaves room after the list, so saves go in place; the picture stays.
+check(save("opus.opus", "opus-saved.opus", JAPANESE) == "in-place", "opus: not in place")
+verify("opus.opus", "opus-saved.opus", JAPANESE, opus=True)
+# Without room: rewritten with room added, and the next save fits in place.
+shutil.copy(path("opus.opus"), path("tight.opus"))
+tight = OggOpus(path("tight.opus"))
+tight.save(padding=lambda info: 0)
+check(comment_list(packets(pages(read("tight.opus")), 2)[0][1])[2] == b"", "tight.opus: padded")
+check(save("tight.opus", "tight-saved.opus", JAPANESE) == "rewrite", "tight opus: in place")
+verify("tight.opus", "tight-saved.opus", JAPANESE, opus=True)
+check(save("tight-saved.opus", "tight-again.opus", ASCII) == "in-place", "opus: no room left")
+verify("tight-saved.opus", "tight-again.opus", ASCII, opus=True)
+
+# A chain of two streams: the first stream's tags; the second link stays byte for byte, also
+# when the first one's pages are renumbered.
+write("chain.ogg", read("vorbis.ogg") + read("second.ogg"))
+for target, values in (("chain-saved.ogg", ASCII), ("chain-grown.ogg", long_comment)):
+    save("chain.ogg", target, values)
+    check(read(target).endswith(read("second.ogg")), f"{target}: second link changed")
+    check(OggVorbis(path(target)).tags["TITLE" if values == ASCII else "COMMENT"]
+          == [dict(values)["INAM" if values == ASCII else "ICMT"]], f"{target}: mutagen")
+    log = run("ogginfo", path(target)).stdout.decode("utf-8", "replace")
+    check("WARNING" not in log and "ERROR" not in log and log.count("New logical stream") == 2,
+          f"{target}: ogginfo {log[-300:]}")
+    check(all(p["crc_ok"] for p in pages(read(target))), f"{target}: checksums")
+
+# Refused, and nothing written: two streams multiplexed, a broken checksum in the headers,
+# headers cut short; a file cut in its audio takes a save that keeps its pages, but not one
+# that would renumber them.
+run("ffmpeg", "-v", "error", "-i", path("vorbis.ogg"), "-i", path("second.ogg"), "-map", "0",
+    "-map", "1", "-c", "copy", path("multiplexed.ogg"))
+check(len({p["serial"] for p in pages(read("multiplexed.ogg"))}) == 2, "not multiplexed")
+damaged = bytearray(read("vorbis.ogg"))
+damaged[first[1]["offset"] + 60] ^= 0x20
+write("bad-crc.ogg", bytes(damaged))
+write("cut-headers.ogg", read("vorbis.ogg")[:first[1]["offset"] + 200])
+write("cut-audio.ogg", read("vorbis.ogg")[:-100])
+for name, values in (("multiplexed.ogg", ASCII), ("bad-crc.ogg", ASCII),
+                     ("cut-headers.ogg", ASCII), ("cut-audio.ogg", long_comment)):
+    save(name, "refused-" + name, values, expect=3)
+    check(not os.path.exists(path("refused-" + name)), f"{name}: written")
+save("cut-audio.ogg", "cut-audio-saved.ogg", ASCII)
+check(read("cut-audio-saved.ogg").endswith(read("cut-audio.ogg")[first[2]["offset"]:]),
+      "cut-audio.ogg: the audio after the headers changed")
+
+for failure in failures:
+    print("FAIL", failure)
+print(f"{len(failures)} failures")
+sys.exit(1 if failures else 0)
