@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 
 namespace mp3infp {
 namespace {
@@ -11,6 +12,15 @@ bool IsMpegFrameHeader(const uint8_t* p) {
   return p[0] == 0xFF && (p[1] & 0xE0) == 0xE0 && (p[1] & 0x18) != 0x08 && (p[1] & 0x06) != 0 &&
          (p[2] & 0xF0) != 0xF0 && (p[2] & 0x0C) != 0x0C;
 }
+
+constexpr uint16_t kBitRates[5][16] = {
+    {0, 32, 64, 96, 128, 160, 192, 224, 256, 288, 320, 352, 384, 416, 448, 0},  // 1, layer I
+    {0, 32, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 384, 0},     // 1, layer II
+    {0, 32, 40, 48, 56, 64, 80, 96, 112, 128, 160, 192, 224, 256, 320, 0},      // 1, layer III
+    {0, 32, 48, 56, 64, 80, 96, 112, 128, 144, 160, 176, 192, 224, 256, 0},     // 2, layer I
+    {0, 8, 16, 24, 32, 40, 48, 56, 64, 80, 96, 112, 128, 144, 160, 0},          // 2, II and III
+};
+constexpr uint32_t kSampleRates[3] = {44100, 48000, 32000};
 
 bool IsMpegExtension(std::string_view extension) {
   std::string lower(extension);
@@ -50,7 +60,54 @@ std::unique_ptr<MpegFile> MpegFile::Parse(ByteSource& source, std::string_view e
   const bool mpeg = size - probe >= sizeof frame && source.Read(probe, frame, sizeof frame) &&
                     IsMpegFrameHeader(frame);
   if (!file->id3v2_ && !mpeg && !(file->id3v1_ && IsMpegExtension(extension))) return nullptr;
+  const uint64_t audioEnd = file->id3v1_ ? file->id3v1Offset_ : size;
+  file->stream_ = ReadMpegStream(source, probe, std::max(probe, audioEnd));
+  if (file->stream_.format.empty()) file->stream_.format = "MPEG";
   return file;
+}
+
+StreamInfo ReadMpegStream(ByteSource& source, uint64_t begin, uint64_t end) {
+  StreamInfo stream;
+  uint8_t frame[64] = {};
+  if (end <= begin || end - begin < 4 || !source.Read(begin, frame, 4) || !IsMpegFrameHeader(frame))
+    return stream;
+  source.Read(begin, frame, size_t(std::min<uint64_t>(sizeof frame, end - begin)));
+  const int versionBits = (frame[1] >> 3) & 3;  // 3: MPEG 1, 2: MPEG 2, 0: MPEG 2.5
+  const int layer = 4 - ((frame[1] >> 1) & 3);
+  const bool mpeg1 = versionBits == 3;
+  const bool mono = (frame[3] >> 6) == 3;
+  stream.format = std::string("MPEG ") +
+                  (mpeg1              ? "1"
+                   : versionBits == 2 ? "2"
+                                      : "2.5") +
+                  " Layer " +
+                  std::string(layer == 1   ? "1"
+                              : layer == 2 ? "2"
+                                           : "3");
+  stream.sampleRate = kSampleRates[(frame[2] >> 2) & 3] >> (mpeg1 ? 0 : versionBits == 2 ? 1 : 2);
+  stream.channels = mono ? 1 : 2;
+  const int table = mpeg1 ? layer - 1 : layer == 1 ? 3 : 4;
+  const uint32_t frameBitRate = kBitRates[table][frame[2] >> 4] * 1000u;
+  const uint32_t samplesPerFrame = layer == 1 ? 384 : layer == 2 || mpeg1 ? 1152 : 576;
+
+  // A VBR file says how many frames it has; without that, the first frame's bit rate holds.
+  uint32_t frames = 0;
+  const size_t xing = 4 + (mpeg1 ? (mono ? 17 : 32) : (mono ? 9 : 17));
+  if (layer == 3 &&
+      (std::memcmp(frame + xing, "Xing", 4) == 0 || std::memcmp(frame + xing, "Info", 4) == 0)) {
+    if (frame[xing + 7] & 1) frames = ReadBigEndian32(frame + xing + 8);
+  } else if (layer == 3 && std::memcmp(frame + 36, "VBRI", 4) == 0) {
+    frames = ReadBigEndian32(frame + 36 + 14);
+  }
+  const double bytes = double(end - begin);
+  if (frames && stream.sampleRate) {
+    stream.seconds = double(frames) * samplesPerFrame / stream.sampleRate;
+    stream.bitRate = uint32_t(bytes * 8 / stream.seconds);
+  } else if (frameBitRate) {
+    stream.bitRate = frameBitRate;
+    stream.seconds = bytes * 8 / frameBitRate;
+  }
+  return stream;
 }
 
 uint32_t MpegFile::TagFlags() const {

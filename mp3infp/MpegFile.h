@@ -9,6 +9,10 @@
 
 namespace mp3infp {
 
+// The stream of the MPEG audio between `begin` and `end`, from its first frame header (and the
+// frame count of a Xing, Info or VBRI header, when the first frame holds one).
+StreamInfo ReadMpegStream(ByteSource& source, uint64_t begin, uint64_t end);
+
 class MpegFile final : public Id3File {
  public:
   // Nothing when the bytes are no MPEG audio: no ID3v2 tag and no frame header at the head, and

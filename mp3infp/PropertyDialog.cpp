@@ -1,5 +1,6 @@
 #include "mp3infp/PropertyDialog.h"
 
+#include <cwchar>
 #include <string>
 
 #include "mp3infp/FileIo.h"
@@ -30,14 +31,60 @@ const wchar_t* KindText(FileKind kind) {
       return L"RIFF MP3 (RMP3)";
     case FileKind::kWave:
       return L"WAVE";
-    default:
+    case FileKind::kFlac:
+      return L"FLAC";
+    case FileKind::kOggVorbis:
+      return L"Ogg Vorbis";
+    case FileKind::kOpus:
+      return L"Opus";
+    case FileKind::kMp4:
+      return L"MP4";
+    case FileKind::kUnknown:
       break;
   }
   return L"タグを扱えない形式";
 }
 
+// The one tag of a format that has no other, shown in the first column.
+const wchar_t* OnlyTagName(FileKind kind) {
+  switch (kind) {
+    case FileKind::kFlac:
+    case FileKind::kOggVorbis:
+    case FileKind::kOpus:
+      return L"Vorbis comment";
+    case FileKind::kMp4:
+      return L"MP4 (ilst)";
+    default:
+      return nullptr;
+  }
+}
+
+// "FLAC, 44100 Hz, ステレオ, 3:25, 987 kbps", leaving out what is not known.
+std::wstring StreamText(const StreamInfo& stream) {
+  std::wstring text(stream.format.begin(), stream.format.end());
+  const auto add = [&](const std::wstring& part) { text += (text.empty() ? L"" : L", ") + part; };
+  if (stream.sampleRate) add(std::to_wstring(stream.sampleRate) + L" Hz");
+  if (stream.channels == 1) {
+    add(L"モノラル");
+  } else if (stream.channels == 2) {
+    add(L"ステレオ");
+  } else if (stream.channels) {
+    add(std::to_wstring(stream.channels) + L" ch");
+  }
+  if (stream.seconds > 0) {
+    const auto seconds = static_cast<unsigned long long>(stream.seconds + 0.5);
+    wchar_t length[32];
+    swprintf(length, 32, L"%llu:%02llu", seconds / 60, seconds % 60);
+    add(length);
+  }
+  if (stream.bitRate >= 500) add(std::to_wstring((stream.bitRate + 500) / 1000) + L" kbps");
+  return text;
+}
+
 // The heading of a tag column, or nothing when the file does not have that tag.
 std::wstring Heading(const AudioFile* audio, TagKind tag) {
+  if (!audio) return L"";
+  if (const wchar_t* only = OnlyTagName(audio->kind())) return tag == TagKind::kId3v1 ? only : L"";
   const auto* file = dynamic_cast<const Id3File*>(audio);
   if (!file) return L"";
   switch (tag) {
@@ -60,6 +107,7 @@ std::wstring FieldText(const AudioFile& file, TagKind tag, Field field) {
     const auto text = id3->Id3v2Text(field);
     return text ? Wide(*text) : L"";
   }
+  if (OnlyTagName(file.kind())) tag = TagKind::kDefault;
   return FromAnsi(file.Get({field, tag}, SystemCodec()).value_or(""));
 }
 
@@ -67,6 +115,7 @@ void Fill(HWND dialog, const DialogData& data) {
   SetDlgItemTextW(dialog, IDC_PROP_PATH, FromAnsi(data.path).c_str());
   SetDlgItemTextW(dialog, IDC_PROP_KIND,
                   KindText(data.file ? data.file->kind() : FileKind::kUnknown));
+  if (data.file) SetDlgItemTextW(dialog, IDC_PROP_STREAM, StreamText(data.file->Stream()).c_str());
   for (int column = 0; column < 3; ++column) {
     const std::wstring heading = Heading(data.file, kColumns[column]);
     SetDlgItemTextW(dialog, IDC_PROP_HEADING_BASE + column,

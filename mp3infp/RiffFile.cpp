@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "mp3infp/MpegFile.h"
+
 namespace mp3infp {
 namespace {
 
@@ -12,6 +14,29 @@ constexpr uint64_t kMaxChunkRead = 64u << 20;
 constexpr std::string_view kInfoIds[] = {"IART", "IPRD", "INAM", "ITRK", "IGNR", "ICRD", "ICMT"};
 
 std::string_view InfoIdOf(Field field) { return kInfoIds[static_cast<int>(field)]; }
+
+// The stream of a WAVE file from its "fmt " chunk and the size of its data.
+StreamInfo WaveStream(ByteSource& source, const RiffLayout& riff) {
+  StreamInfo stream;
+  stream.format = "WAVE";
+  const Chunk* format = nullptr;
+  const Chunk* data = nullptr;
+  for (const Chunk& chunk : riff.chunks) {
+    if (chunk.id == "fmt " && !format) format = &chunk;
+    if (chunk.id == "data" && !data) data = &chunk;
+  }
+  uint8_t fmt[16];
+  if (!format || format->size < sizeof fmt || !source.Read(format->DataOffset(), fmt, sizeof fmt))
+    return stream;
+  const uint16_t tag = uint16_t(fmt[0] | fmt[1] << 8);
+  if (tag == 1 || tag == 0xFFFE) stream.format = "WAVE (PCM)";
+  stream.channels = uint32_t(fmt[2] | fmt[3] << 8);
+  stream.sampleRate = ReadLittleEndian32(fmt + 4);
+  const uint32_t bytesPerSecond = ReadLittleEndian32(fmt + 8);
+  stream.bitRate = bytesPerSecond * 8;
+  if (data && bytesPerSecond) stream.seconds = double(data->size) / bytesPerSecond;
+  return stream;
+}
 
 }  // namespace
 
@@ -57,7 +82,15 @@ std::unique_ptr<RiffFile> RiffFile::Parse(ByteSource& source) {
       file->id3v2Chunk_ = i;
     }
   }
+  if (kind == FileKind::kWave) file->stream_ = WaveStream(source, riff);
   if (kind == FileKind::kRiffMp3) {
+    for (const Chunk& chunk : riff.chunks) {
+      if (chunk.id != "data") continue;
+      file->stream_ = ReadMpegStream(source, chunk.DataOffset(),
+                                     std::min(chunk.DataOffset() + chunk.size, file->size_));
+      break;
+    }
+    if (file->stream_.format.empty()) file->stream_.format = "MPEG";
     // An ID3v1 tag at the very end: after the RIFF chunk, or ending the MPEG data. It must not
     // overlap any chunk header or chunk other than the data.
     file->ReadId3v1AtEnd(source, 12);

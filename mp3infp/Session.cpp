@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "mp3infp/Id3File.h"
+#include "mp3infp/mp3infp.h"
 
 namespace mp3infp {
 namespace {
@@ -47,13 +48,21 @@ DWORD Session::GetType() const {
   switch (file_->kind()) {
     case FileKind::kMp3:
     case FileKind::kRiffMp3:
-      return 1;
+      return kMp3infpTypeMp3;
     case FileKind::kWave:
-      return 2;
-    default:
+      return kMp3infpTypeWave;
+    case FileKind::kFlac:
+      return kMp3infpTypeFlac;
+    case FileKind::kOggVorbis:
+      return kMp3infpTypeOggVorbis;
+    case FileKind::kOpus:
+      return kMp3infpTypeOpus;
+    case FileKind::kMp4:
+      return kMp3infpTypeMp4;
+    case FileKind::kUnknown:
       break;
   }
-  return 0;
+  return kMp3infpTypeUnknown;
 }
 
 DWORD Session::GetTagType() const { return file_ ? file_->TagFlags() : 0; }

@@ -17,6 +17,10 @@ enum : DWORD {
   kMp3infpTypeUnknown = 0,  // no current file, or a file the library cannot tag
   kMp3infpTypeMp3 = 1,      // MPEG audio, bare or wrapped in RIFF (form RMP3)
   kMp3infpTypeWave = 2,     // RIFF WAVE
+  kMp3infpTypeFlac = 3,
+  kMp3infpTypeOggVorbis = 4,
+  kMp3infpTypeOpus = 5,
+  kMp3infpTypeMp4 = 6,  // MP4 audio (AAC or ALAC): .m4a, .mp4, .m4b
 };
 
 // Flags of mp3infp_mp3_GetTagType.
@@ -36,7 +40,8 @@ typedef DWORD(WINAPI* Mp3infpLoadFn)(HWND owner, const char* path);
 typedef DWORD(WINAPI* Mp3infpGetValueFn)(const char* name, char* buffer, DWORD bufferSize);
 
 // Sets the value `name` of the current file in memory: a field key (IART, IPRD, INAM, TRACK,
-// IGNR, ICRD, ICMT) alone or with "_v1", "_v2" or "_rmp". Returns 0 when the name is known and
+// IGNR, ICRD, ICMT) alone or, for an MP3 file, with "_v1", "_v2" or "_rmp"; FLAC, Ogg Vorbis,
+// Opus and MP4 files take the key alone. Returns 0 when the name is known and
 // the current file has a place for it; a value it has no place for makes the next Save fail.
 typedef DWORD(WINAPI* Mp3infpSetValueFn)(const char* name, const char* value);
 

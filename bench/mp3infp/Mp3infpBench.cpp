@@ -1,8 +1,8 @@
-// Saving new values into many MP3 files through mp3infp.dll: with room in the ID3v2 padding (the
-// tag is rewritten in place) and without (the file is written anew beside the old one), against
-// copying the same files.
-//   Mp3infpBench [files] [KiB per file] [files per folder]
-// (default 1000 files of 4096 KiB, in album folders of 12)
+// Saving new values into many audio files through mp3infp.dll: with room for the new tag (the
+// ID3v2 padding, FLAC's PADDING block: the tag is rewritten in place) and without (the file is
+// written anew beside the old one), against copying the same files.
+//   Mp3infpBench [files] [KiB per file] [files per folder] [mp3|flac]
+// (default 1000 MP3 files of 4096 KiB, in album folders of 12)
 #include <windows.h>
 
 #include <cstdio>
@@ -25,7 +25,7 @@ void AppendSyncSafe(Bytes& out, unsigned v) {
 }
 
 // An ID3v2.3 tag with a title and `padding` bytes of room, then MPEG frames up to `size`.
-Bytes MakeFile(size_t size, size_t padding) {
+Bytes MakeMp3(size_t size, size_t padding) {
   const std::string title =
       "\x01\xFF\xFE"
       "a\0b\0c\0";
@@ -39,6 +39,41 @@ Bytes MakeFile(size_t size, size_t padding) {
   while (file.size() < size) {
     file.insert(file.end(), {0xFF, 0xFB, 0x90, 0x64});
     for (int i = 4; i < 417; ++i)
+      file.push_back(static_cast<unsigned char>((seed = seed * 1103515245u + 12345u) >> 16));
+  }
+  file.resize(size);
+  return file;
+}
+
+void AppendBlock(Bytes& out, unsigned char type, const Bytes& body) {
+  out.push_back(type);
+  out.insert(out.end(), {static_cast<unsigned char>(body.size() >> 16),
+                         static_cast<unsigned char>(body.size() >> 8),
+                         static_cast<unsigned char>(body.size())});
+  out.insert(out.end(), body.begin(), body.end());
+}
+
+// A FLAC file as the reference encoder writes it: stream info, seek table, a comment with a
+// title, `padding` bytes of PADDING (none: the comment is the last block), then audio frames up
+// to `size`.
+Bytes MakeFlac(size_t size, size_t padding) {
+  Bytes file = {'f', 'L', 'a', 'C'};
+  Bytes info = {0x10, 0x00, 0x10, 0x00, 0,    0, 0,    0,    0,
+                0,    0x0A, 0xC4, 0x42, 0xF0, 0, 0x2B, 0x11, 0x00};
+  info.resize(34, 0x5A);
+  AppendBlock(file, 0, info);
+  AppendBlock(file, 3, Bytes(18 * 10, 0));
+  const std::string vendor = "reference libFLAC 1.4.2 20221022", title = "TITLE=abc";
+  Bytes comment = {static_cast<unsigned char>(vendor.size()), 0, 0, 0};
+  comment.insert(comment.end(), vendor.begin(), vendor.end());
+  comment.insert(comment.end(), {1, 0, 0, 0, static_cast<unsigned char>(title.size()), 0, 0, 0});
+  comment.insert(comment.end(), title.begin(), title.end());
+  AppendBlock(file, padding ? 4 : 4 | 0x80, comment);
+  if (padding) AppendBlock(file, 1 | 0x80, Bytes(padding, 0));
+  unsigned seed = 7;
+  while (file.size() < size) {
+    file.insert(file.end(), {0xFF, 0xF8, 0x69, 0x08});
+    for (int i = 4; i < 4096; ++i)
       file.push_back(static_cast<unsigned char>((seed = seed * 1103515245u + 12345u) >> 16));
   }
   file.resize(size);
@@ -77,6 +112,7 @@ double Now() {
 constexpr const char* kKinds[] = {"room", "tight", "copy"};
 
 int filesPerFolder = 12;
+std::string format = "mp3";
 
 std::string KindFolder(const char* kind) { return std::string("mp3infp-bench\\") + kind; }
 
@@ -88,7 +124,7 @@ std::string FolderOf(const char* kind, int i) {
 // for every name that does not exist yet (a save creates and renames two), at a cost that grows
 // with the folder: in one folder of 1,000 files the scans alone cost more than a tenth of a save.
 std::string PathOf(const char* kind, int i) {
-  return FolderOf(kind, i) + "\\" + std::to_string(i % filesPerFolder) + ".mp3";
+  return FolderOf(kind, i) + "\\" + std::to_string(i % filesPerFolder) + "." + format;
 }
 
 // What a timed pass wrote goes to disk before the next pass starts, untimed, so that no pass
@@ -103,10 +139,12 @@ double SaveAll(const TagLibrary& library, const char* kind, int first, int last,
   const double start = Now();
   for (int i = first; i < last; ++i) {
     const std::string path = PathOf(kind, i);
+    // Only MP3 files take the names of one tag; the others have one tag.
+    const std::string suffix = format == "mp3" ? "_v2" : "";
     library.Load(nullptr, path.c_str());
-    library.SetValue("INAM_v2", "新しい題名");
-    library.SetValue("IART_v2", "アーティスト");
-    library.SetValue("TRACK_v2", std::to_string(i + 1).c_str());
+    library.SetValue(("INAM" + suffix).c_str(), "新しい題名");
+    library.SetValue(("IART" + suffix).c_str(), "アーティスト");
+    library.SetValue(("TRACK" + suffix).c_str(), std::to_string(i + 1).c_str());
     if (library.Save(path.c_str()) != 0) ++*failures;
   }
   const double seconds = Now() - start;
@@ -151,11 +189,13 @@ int main(int argc, char** argv) {
   const int count = argc > 1 ? std::atoi(argv[1]) : 1000;
   const size_t kib = argc > 2 ? std::strtoul(argv[2], nullptr, 10) : 4096;
   if (argc > 3) filesPerFolder = std::atoi(argv[3]);
+  if (argc > 4) format = argv[4];
   TagLibrary library;
-  if (count <= 0 || kib == 0 || filesPerFolder <= 0 || !library.Open("mp3infp")) {
+  if (count <= 0 || kib == 0 || filesPerFolder <= 0 || (format != "mp3" && format != "flac") ||
+      !library.Open("mp3infp")) {
     std::fprintf(stderr,
-                 "usage: Mp3infpBench [files] [KiB per file] [files per folder]; mp3infp.dll must "
-                 "be beside it\n");
+                 "usage: Mp3infpBench [files] [KiB per file] [files per folder] [mp3|flac]; "
+                 "mp3infp.dll must be beside it\n");
     return 2;
   }
   CreateDirectoryA("mp3infp-bench", nullptr);
@@ -164,8 +204,9 @@ int main(int argc, char** argv) {
     for (int i = 0; i < count; i += filesPerFolder)
       CreateDirectoryA(FolderOf(kind, i).c_str(), nullptr);
   }
-  const Bytes roomy = MakeFile(kib * 1024, 4096);
-  const Bytes tight = MakeFile(kib * 1024, 0);
+  const auto make = format == "flac" ? MakeFlac : MakeMp3;
+  const Bytes roomy = make(kib * 1024, 4096);
+  const Bytes tight = make(kib * 1024, 0);
   for (int i = 0; i < count; ++i) {
     if (!Write(PathOf("room", i), roomy) || !Write(PathOf("tight", i), tight)) {
       std::fprintf(stderr, "cannot write the sample files\n");
@@ -205,7 +246,8 @@ int main(int argc, char** argv) {
   RemoveDirectoryA("mp3infp-bench");
 
   const auto perFile = [&](double total) { return total * 1000.0 / count; };
-  std::printf("%d files of %zu KiB, %d per folder\n", count, kib, filesPerFolder);
+  std::printf("%d %s files of %zu KiB, %d per folder\n", count, format.c_str(), kib,
+              filesPerFolder);
   const char* kCopyNames[] = {"to a new file", "to a new file, flushed", "over the last copy",
                               "over it, flushed"};
   for (int i = 0; i < 4; ++i) {

@@ -149,3 +149,49 @@ TEST(TextCodec, WindowsMappingAndBoundaries) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(Layout, StreamOfMpegAndWave) {
+  // One MPEG 2 layer III frame header, mono, 64 kbit/s at 22,050 Hz, then bytes.
+  Bytes mpeg2{0xFF, 0xF3, 0x80, 0xC0};
+  mpeg2.resize(8000, 0x11);
+  // An MPEG 1 frame whose Xing header counts 100 frames.
+  Bytes vbr = MpegAudio(1);
+  std::copy_n("Xing\0\0\0\x01\0\0\0\x64", 12, vbr.begin() + 36);
+  Append(vbr, MpegAudio(20));
+  Bytes tagged = Tag(3, Frame(3, "TIT2", Latin1Text("t")), 100);
+  Append(tagged, MpegAudio(10));
+  Append(tagged, Id3v1("t", "a"));
+  struct Case {
+    const char* what;
+    Bytes file;
+    std::string format;
+    uint32_t rate, channels, bitRate;
+    double seconds;
+  };
+  const Case cases[] = {
+      {"bare MPEG 1", MpegAudio(10), "MPEG 1 Layer 3", 44100, 2, 128000, 4170 * 8 / 128000.0},
+      {"tags around it", tagged, "MPEG 1 Layer 3", 44100, 2, 128000, 4170 * 8 / 128000.0},
+      {"MPEG 2 mono", mpeg2, "MPEG 2 Layer 3", 22050, 1, 64000, 8000 * 8 / 64000.0},
+      {"VBR", vbr, "MPEG 1 Layer 3", 44100, 2, uint32_t(21 * 417 * 8 / (100 * 1152 / 44100.0)),
+       100 * 1152 / 44100.0},
+      {"RIFF MP3", Riff("RMP3", {Chunk("data", MpegAudio(10))}), "MPEG 1 Layer 3", 44100, 2, 128000,
+       4170 * 8 / 128000.0},
+      {"WAVE", Riff("WAVE", {Chunk("fmt ", WaveFormat()), Chunk("data", Bytes(17640))}),
+       "WAVE (PCM)", 44100, 2, 44100 * 32, 0.1},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    const auto file = ParseBytes(c.file);
+    ASSERT_TRUE(file);
+    const auto stream = file->Stream();
+    EXPECT_EQ(c.format, stream.format);
+    EXPECT_EQ(c.rate, stream.sampleRate);
+    EXPECT_EQ(c.channels, stream.channels);
+    EXPECT_EQ(c.bitRate, stream.bitRate);
+    EXPECT_NEAR(c.seconds, stream.seconds, 1e-9);
+  }
+}
+
+}  // namespace

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "mp3infp/FlacFile.h"
 #include "mp3infp/Session.h"
 #include "tags/TagLibrary.h"
 #include "tests/mp3infp/WinTestSupport.h"
@@ -265,6 +266,47 @@ TEST_F(Mp3infpDll, WaveGetsThePlainNamesInItsInfoList) {
   EXPECT_TRUE(std::search(saved.begin(), saved.end(), data.begin(), data.end()) != saved.end());
 }
 
+TEST_F(Mp3infpDll, FlacTakesThePlainNamesInItsVorbisComment) {
+  using mp3infp::FlacFile;
+  const std::string folder = ScratchFolder("flac");
+  const Bytes audio = FlacAudio(20000);
+  const Bytes comment = FlacBlock(FlacFile::kVorbisComment, VorbisCommentBody("v", {"GENRE="}));
+  struct Case {
+    const char* name;
+    Bytes file;
+    bool grows;
+  };
+  const Case cases[] = {
+      {"roomy.flac",
+       Flac({FlacBlock(FlacFile::kStreamInfo, FlacStreamInfo()), comment,
+             FlacBlock(FlacFile::kPadding, Bytes(1000), true)},
+            audio),
+       false},
+      {"tight.flac", Flac({FlacBlock(FlacFile::kStreamInfo, FlacStreamInfo(), true)}, audio), true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const std::string path = folder + "\\" + c.name;
+    ASSERT_TRUE(WriteBytes(path, c.file));
+    library.Load(nullptr, path.c_str());
+    EXPECT_EQ(kMp3infpTypeFlac, library.GetType());
+    EXPECT_EQ(0u, library.GetTagType());
+    // The program's save: no ID3 tags made, the plain names set.
+    ASSERT_EQ(0u, SaveEntry(path));
+    EXPECT_NE(0u, library.MakeId3v2(path.c_str()));
+    library.Load(nullptr, path.c_str());
+    for (size_t i = 0; i < 7; ++i) EXPECT_EQ(kValues[i], Value(kKeys[i])) << kKeys[i];
+    EXPECT_EQ("<none>", Value("INAM_v2"));
+    const Bytes saved = ReadBytes(path);
+    EXPECT_EQ(c.grows, saved.size() > c.file.size());
+    EXPECT_EQ(Hash(audio, 0, audio.size()), Hash(saved, saved.size() - audio.size(), saved.size()));
+    // A suffix is an MP3 matter: the save fails and the file stays as it was.
+    library.SetValue("INAM_v2", "x");
+    EXPECT_NE(0u, library.Save(path.c_str()));
+    EXPECT_EQ(saved, ReadBytes(path));
+  }
+}
+
 TEST_F(Mp3infpDll, RiffMp3TakesInfoValuesAndGetsId3TagsWhenItHasNone) {
   const std::string folder = ScratchFolder("rmp3");
   const std::string withInfo = folder + "\\info.rmp";
@@ -381,11 +423,12 @@ TEST(Mp3infpFullDisk, AFailedWriteLeavesTheOriginalByteIdentical) {
 
 // Finds the property dialog of this process, reads it and closes it as Esc or OK would.
 struct DialogWatcher {
-  std::wstring kind, heading1, heading2, heading3, title2;
+  std::wstring kind, stream, heading1, heading2, heading3, title1, title2;
   WPARAM closeCommand = IDCANCEL;
   bool seen = false;
   void Watch() {
-    for (int i = 0; i < 200 && !seen; ++i) {
+    // Up to a minute: under a loaded machine Wine can take many seconds to show the first one.
+    for (int i = 0; i < 1200 && !seen; ++i) {
       Sleep(50);
       HWND dialog = FindWindowW(L"#32770", L"タグ情報");
       // Found once it is shown, after it has been filled.
@@ -395,9 +438,9 @@ struct DialogWatcher {
         GetDlgItemTextW(dialog, id, buffer, 256);
         return std::wstring(buffer);
       };
-      kind = text(1002);
+      kind = text(1002), stream = text(1003);
       heading1 = text(1010), heading2 = text(1011), heading3 = text(1012);
-      title2 = text(1110);
+      title1 = text(1100), title2 = text(1110);
       seen = true;
       // Esc and a click on OK arrive at the dialog procedure as these commands; the dialog
       // manager sends IDCANCEL for Esc although the dialog has no Cancel button. The real
@@ -420,10 +463,27 @@ TEST_F(Mp3infpDll, PropertyViewShowsTheTagsAndClosesWithOkOrCancel) {
   thread.join();
   ASSERT_TRUE(watcher.seen);
   EXPECT_EQ(L"MP3", watcher.kind);
+  EXPECT_EQ(L"MPEG 1 Layer 3, 44100 Hz, ステレオ, 0:00, 128 kbps", watcher.stream);
   EXPECT_EQ(L"（タグなし）", watcher.heading1);
   EXPECT_EQ(L"ID3v2.4", watcher.heading2);
   EXPECT_EQ(L"表", watcher.title2);
   EXPECT_NE(0u, library.ViewPropEx(nullptr, (folder + "\\missing.mp3").c_str()));
+
+  // A format with one tag shows it in the first column, with the stream.
+  const std::string flac = folder + "\\view.flac";
+  ASSERT_TRUE(WriteBytes(
+      flac, Flac({FlacBlock(mp3infp::FlacFile::kStreamInfo, FlacStreamInfo(48000, 1, 48000 * 125)),
+                  FlacBlock(mp3infp::FlacFile::kVorbisComment,
+                            VorbisCommentBody("v", {"TITLE=\xE8\xA1\xA8"}), true)})));
+  DialogWatcher flacWatcher;
+  std::thread flacThread([&] { flacWatcher.Watch(); });
+  EXPECT_EQ(0u, library.ViewPropEx(nullptr, flac.c_str()));
+  flacThread.join();
+  EXPECT_EQ(L"FLAC", flacWatcher.kind);
+  EXPECT_EQ(L"FLAC, 48000 Hz, モノラル, 2:05", flacWatcher.stream);
+  EXPECT_EQ(L"Vorbis comment", flacWatcher.heading1);
+  EXPECT_EQ(L"表", flacWatcher.title1);
+  EXPECT_EQ(L"（タグなし）", flacWatcher.heading2);
 
   DialogWatcher okWatcher;
   okWatcher.closeCommand = IDOK;

@@ -1,0 +1,41 @@
+#!/usr/bin/env python3
+"""Writes the seed corpus of FlacFileFuzz: small FLAC files of each layout the FLAC code knows."""
+import os
+import struct
+import sys
+
+out = sys.argv[1] if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "corpus-flac")
+os.makedirs(out, exist_ok=True)
+
+
+def block(kind, body, last=False):
+    return bytes([kind | (0x80 if last else 0)]) + len(body).to_bytes(3, "big") + body
+
+
+def blocks(*items):
+    return b"".join(block(kind, body, i == len(items) - 1) for i, (kind, body) in enumerate(items))
+
+
+def comment(vendor, *items):
+    out = struct.pack("<I", len(vendor)) + vendor + struct.pack("<I", len(items))
+    return out + b"".join(struct.pack("<I", len(i)) + i for i in items)
+
+
+info = (0, bytes.fromhex("1000100000000000000ac44f0000000158") + bytes(17))
+audio = b"\xff\xf8\x69\x08\x00\x00" + bytes(range(200))
+tags = (4, comment(b"reference libFLAC 1.4.2", b"TITLE=old", b"GENRE=", b"title=dup"))
+picture = (6, struct.pack(">II", 3, 9) + b"image/png" + struct.pack(">I", 0) + bytes(16) +
+           struct.pack(">I", 8) + b"\x89PNG\r\n\x1a\n")
+id3 = b"ID3\x03\x00\x00\x00\x00\x00\x14" + b"TIT2\x00\x00\x00\x03\x00\x00\x00ab" + bytes(7)
+seeds = {
+    "padded.flac": b"fLaC" + blocks(info, tags, (1, bytes(64))) + audio,
+    "tight.flac": b"fLaC" + blocks(info, tags) + audio,
+    "between.flac": b"fLaC" + blocks(info, tags, (1, bytes(40)), picture, (2, b"tgwhdata")) + audio,
+    "bare.flac": b"fLaC" + blocks(info) + audio,
+    "seek.flac": b"fLaC" + blocks(info, (3, bytes(18)), (1, bytes(8)), tags) + audio,
+    "id3.flac": id3 + b"fLaC" + blocks(info, tags, (1, bytes(16))) + audio,
+    "empty-audio.flac": b"fLaC" + blocks(info, tags),
+}
+for name, data in seeds.items():
+    with open(os.path.join(out, name), "wb") as f:
+        f.write(data)
