@@ -44,11 +44,8 @@ std::unique_ptr<AudioFile> ParseAudioFile(ByteSource& source, std::string_view e
   // The containers with a magic of their own come before MPEG audio, which is recognised by a
   // frame header alone (or a tag): an ID3v2 tag may stand in front of a FLAC file too.
   if (auto flac = FlacFile::Parse(source)) return flac;
-<<<<<<< HEAD
   if (auto ogg = OggFile::Parse(source)) return ogg;
-=======
   if (auto mp4 = Mp4File::Parse(source)) return mp4;
->>>>>>> main
   return MpegFile::Parse(source, extension);
 }
 
