@@ -25,16 +25,11 @@ DWORD Session::Load(const char* path) {
   path_ = WidePath(path);
   extension_ = ExtensionOf(path);
   values_.clear();
+  madeTags_ = 0;
   file_.reset();
   if (path_.empty()) return kCannotOpen;
   file_ = ParseFile(path_, extension_);
   return file_ ? 0 : kCannotOpen;
-}
-
-void Session::Reload() {
-  file_ = ParseFile(path_, extension_);
-  if (!file_) return;
-  for (const auto& [name, value] : values_) file_->Set(name, value, SystemCodec());
 }
 
 DWORD Session::GetType() const {
@@ -76,7 +71,7 @@ DWORD Session::SetValue(const char* name, const char* value) {
 }
 
 DWORD Session::Save(const char* path, Writer& writer) {
-  if (values_.empty()) return 0;
+  if (values_.empty() && !madeTags_) return 0;
   const std::wstring target = WidePath(path);
   if (target.empty()) return kCannotOpen;
   FileHandle file(OpenForWriting(target));
@@ -84,6 +79,8 @@ DWORD Session::Save(const char* path, Writer& writer) {
   FileSource source(file.get());
   if (!source.ok()) return kCannotOpen;
   TagFile tags = TagFile::Parse(source, ExtensionOf(path));
+  if ((madeTags_ & kFlagId3v1) && !tags.AddId3v1()) return kCannotTag;
+  if ((madeTags_ & kFlagId3v2) && !tags.AddId3v2()) return kCannotTag;
   for (const auto& [name, value] : values_) {
     if (!tags.Set(name, value, SystemCodec())) return kCannotTag;
   }
@@ -95,23 +92,30 @@ DWORD Session::Save(const char* path, Writer& writer) {
 DWORD Session::MakeTag(const char* path, bool id3v2, Writer& writer) {
   const std::wstring target = WidePath(path);
   if (target.empty()) return kCannotOpen;
-  DWORD result = 0;
-  {
-    FileHandle file(OpenForWriting(target));
-    if (!file.valid()) return kCannotOpen;
-    FileSource source(file.get());
-    if (!source.ok()) return kCannotOpen;
-    TagFile tags = TagFile::Parse(source, ExtensionOf(path));
-    if (!tags.IsMp3()) return kCannotTag;
-    const uint32_t flag = id3v2 ? kFlagId3v2 : kFlagId3v1;
-    if (tags.TagFlags() & flag) return 0;
-    if (!(id3v2 ? tags.AddId3v2() : tags.AddId3v1())) return kCannotTag;
-    const auto plan = tags.Plan();
-    if (!plan) return kUnsafeToWrite;
-    result = WritePlan(file, target, *plan, writer) ? 0 : kWriteFailed;
+  const uint32_t flag = id3v2 ? kFlagId3v2 : kFlagId3v1;
+  if (file_ && SamePath(target, path_)) {
+    // The loaded file: an untagged file is then rewritten once, at the save, instead of once for
+    // each tag and again for the values. What would refuse the write refuses the tag now, as it
+    // did when the tag was written at once.
+    if (!file_->IsMp3()) return kCannotTag;
+    if (file_->TagFlags() & flag) return 0;
+    if (!file_->writable()) return kUnsafeToWrite;
+    if (!FileHandle(OpenForWriting(target)).valid()) return kCannotOpen;
+    if (!(id3v2 ? file_->AddId3v2() : file_->AddId3v1())) return kCannotTag;
+    madeTags_ |= flag;
+    return 0;
   }
-  if (result == 0 && file_ && SamePath(target, path_)) Reload();
-  return result;
+  FileHandle file(OpenForWriting(target));
+  if (!file.valid()) return kCannotOpen;
+  FileSource source(file.get());
+  if (!source.ok()) return kCannotOpen;
+  TagFile tags = TagFile::Parse(source, ExtensionOf(path));
+  if (!tags.IsMp3()) return kCannotTag;
+  if (tags.TagFlags() & flag) return 0;
+  if (!(id3v2 ? tags.AddId3v2() : tags.AddId3v1())) return kCannotTag;
+  const auto plan = tags.Plan();
+  if (!plan) return kUnsafeToWrite;
+  return WritePlan(file, target, *plan, writer) ? 0 : kWriteFailed;
 }
 
 }  // namespace mp3infp
