@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "app/Window.h"
+#include "targets/Progress.h"
 #include "targets/TargetItem.h"
 
 class TargetListView : public Window {
@@ -54,6 +55,8 @@ class TargetListView : public Window {
   std::vector<boost::shared_ptr<TargetItem>> items;
   // The rules file's templates, in file order.
   std::vector<std::string> rules;
+  // Told of every file taken in and every row the update command saves; may be null.
+  Progress* progress = nullptr;
 
   static const int kColumnCount = 8;
 
