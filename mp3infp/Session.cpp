@@ -5,12 +5,16 @@
 namespace mp3infp {
 namespace {
 
+std::optional<TagFile> ParseOpen(HANDLE file, const std::string& extension) {
+  FileSource source(file);
+  if (!source.ok()) return std::nullopt;
+  return TagFile::Parse(source, extension);
+}
+
 std::optional<TagFile> ParseFile(const std::wstring& path, const std::string& extension) {
   FileHandle file(OpenForReading(path));
   if (!file.valid()) return std::nullopt;
-  FileSource source(file.get());
-  if (!source.ok()) return std::nullopt;
-  return TagFile::Parse(source, extension);
+  return ParseOpen(file.get(), extension);
 }
 
 }  // namespace
@@ -27,8 +31,18 @@ DWORD Session::Load(const char* path) {
   values_.clear();
   madeTags_ = 0;
   file_.reset();
+  open_.Close();
   if (path_.empty()) return kCannotOpen;
-  file_ = ParseFile(path_, extension_);
+  // Kept open for the save that usually follows: nothing else writes the file in between, and
+  // the save does not open it again (under Wine, opening and closing are round trips to the
+  // server that cost more than reading the tags). A file we may not write is only read.
+  open_.Reset(OpenForWriting(path_));
+  if (!open_.valid()) {
+    file_ = ParseFile(path_, extension_);
+  } else {
+    file_ = ParseOpen(open_.get(), extension_);
+    if (!file_) open_.Close();
+  }
   return file_ ? 0 : kCannotOpen;
 }
 
@@ -71,10 +85,18 @@ DWORD Session::SetValue(const char* name, const char* value) {
 }
 
 DWORD Session::Save(const char* path, Writer& writer) {
+  // The save ends what Load began: the loaded file's handle is used, or let go.
+  FileHandle loaded(open_.Release());
   if (values_.empty() && !madeTags_) return 0;
   const std::wstring target = WidePath(path);
   if (target.empty()) return kCannotOpen;
-  FileHandle file(OpenForWriting(target));
+  FileHandle file;
+  if (loaded.valid() && SamePath(target, path_)) {
+    file.Reset(loaded.Release());
+  } else {
+    loaded.Close();
+    file.Reset(OpenForWriting(target));
+  }
   if (!file.valid()) return kCannotOpen;
   FileSource source(file.get());
   if (!source.ok()) return kCannotOpen;
@@ -100,7 +122,7 @@ DWORD Session::MakeTag(const char* path, bool id3v2, Writer& writer) {
     if (!file_->IsMp3()) return kCannotTag;
     if (file_->TagFlags() & flag) return 0;
     if (!file_->writable()) return kUnsafeToWrite;
-    if (!FileHandle(OpenForWriting(target)).valid()) return kCannotOpen;
+    if (!open_.valid() && !FileHandle(OpenForWriting(target)).valid()) return kCannotOpen;
     if (!(id3v2 ? file_->AddId3v2() : file_->AddId3v1())) return kCannotTag;
     madeTags_ |= flag;
     return 0;

@@ -41,6 +41,9 @@ class Session {
   std::string extension_;
   std::optional<TagFile> file_;
   std::vector<std::pair<ValueName, std::string>> values_;
+  // The loaded file, open for reading and writing from Load to the next Save, when it may be
+  // written.
+  FileHandle open_;
   // Flags of the tags MakeTag made for the loaded file since Load.
   uint32_t madeTags_ = 0;
 };

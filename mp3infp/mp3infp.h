@@ -27,7 +27,9 @@ enum : DWORD {
 };
 
 // Makes `path` the current file and reads its tags. Returns 0 on success, non-zero when the file
-// cannot be read (the current file is then empty: type unknown, no tags).
+// cannot be read (the current file is then empty: type unknown, no tags). Until the next Save or
+// Load the library keeps a file it may write open, sharing it for reading only: nothing else
+// writes it between the reading and the save.
 typedef DWORD(WINAPI* Mp3infpLoadFn)(HWND owner, const char* path);
 
 // Copies the value `name` of the current file into `buffer` (always NUL-terminated when

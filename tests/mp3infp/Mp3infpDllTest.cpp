@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -482,6 +483,54 @@ TEST(Mp3infpMadeTags, ForAnotherFileAreWrittenAtOnce) {
   mp3infp::Session reader;
   reader.Load(other.c_str());
   EXPECT_EQ(2u, reader.GetTagType());
+}
+
+// From Load to the save that follows, the loaded file is held: others may read it but not write
+// it, so that the values go into the file that was read. Whatever ends that pair lets it go.
+TEST(Mp3infpHeldFile, FromLoadToTheNextSaveOrLoad) {
+  const std::string folder = ScratchFolder("held-by-us");
+  const std::string path = folder + "\\song.mp3", other = folder + "\\other.mp3";
+  const auto writable = [](const std::string& file) {
+    HANDLE handle = CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(handle);
+    return true;
+  };
+  const auto readable = [](const std::string& file) { return !ReadBytes(file).empty(); };
+  struct Case {
+    const char* name;
+    std::function<void(mp3infp::Session&)> end;
+  };
+  const Case cases[] = {
+      {"a save in place", [&](mp3infp::Session& s) { s.Save(path.c_str()); }},
+      {"a save with nothing set", [&](mp3infp::Session& s) { s.Save(path.c_str()); }},
+      {"a save into a copy", [&](mp3infp::Session& s) { s.Save(other.c_str()); }},
+      {"loading another file", [&](mp3infp::Session& s) { s.Load(other.c_str()); }},
+  };
+  bool first = true;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(WriteBytes(path, MpegAudio(4)));
+    ASSERT_TRUE(WriteBytes(other, MpegAudio(4)));
+    mp3infp::Session session;
+    ASSERT_EQ(0u, session.Load(path.c_str()));
+    if (first) session.SetValue("INAM_v2", "題名");
+    first = false;
+    EXPECT_FALSE(writable(path));
+    EXPECT_TRUE(readable(path));
+    c.end(session);
+    EXPECT_TRUE(writable(path));
+    // The other file was never held after its own save or load ended.
+    if (std::string(c.name) != "loading another file") EXPECT_TRUE(writable(other));
+  }
+  // A file it may not write is only read, and saving it fails as before.
+  ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+  mp3infp::Session session;
+  EXPECT_EQ(0u, session.Load(path.c_str()));
+  session.SetValue("INAM_v2", "題名");
+  EXPECT_NE(0u, session.Save(path.c_str()));
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 // Finds the property dialog of this process, reads it and closes it as Esc or OK would.
