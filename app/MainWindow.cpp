@@ -27,9 +27,6 @@ const UINT kRuleBandId = 0xEB01;
 const UINT kRuleComboId = 0;
 // Posted to itself when the list's selection has changed; handled after the batch of changes.
 const UINT kSelectionSettled = WM_APP + 2;
-// Height of the rule box's drop-down list; it stays empty, but a zero height would leave the box
-// without room to open at all.
-const int kRuleComboDropHeight = 200;
 
 bool RegisterMainWindowClass(HINSTANCE instance) {
   WNDCLASSEXA existing = {sizeof existing};
@@ -106,10 +103,11 @@ bool MainWindow::OnCreate(WPARAM, LPARAM, LRESULT* result) {
 
   panel_.Create(hwnd());
 
-  ruleCombo_ =
-      CreateWindowExA(0, WC_COMBOBOXEXA, "", kRuleComboStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                      CW_USEDEFAULT, kRuleComboDropHeight, hwnd(),
-                      reinterpret_cast<HMENU>(kRuleComboId), theModule.instance(), nullptr);
+  // Created without a height: the rebar sizes the box to its edit field, whatever height it is
+  // created with, so its drop-down list (which stays empty) never has room to open.
+  ruleCombo_ = CreateWindowExA(0, WC_COMBOBOXEXA, "", kRuleComboStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                               CW_USEDEFAULT, 0, hwnd(), reinterpret_cast<HMENU>(kRuleComboId),
+                               theModule.instance(), nullptr);
   if (HWND edit = GetComboEdit(ruleCombo_))
     SendMessageA(edit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(5, 0));
 
@@ -125,10 +123,8 @@ bool MainWindow::OnCreate(WPARAM, LPARAM, LRESULT* result) {
   clientView_ = list_.Create(hwnd());
   list_.progress = &progress_;
 
-  if (MessagePump* pump = theModule.GetMessagePump(GetCurrentThreadId())) {
+  if (MessagePump* pump = theModule.GetMessagePump(GetCurrentThreadId()))
     pump->AddPreDispatchHook(this);
-    pump->AddIdleHook(this);
-  }
 
   LockBands();
 
@@ -334,13 +330,22 @@ bool MainWindow::OnDestroy(WPARAM, LPARAM, LRESULT* result) {
 
 bool MainWindow::PreDispatch(MSG* message) {
   if (accelerators_ && TranslateAcceleratorA(hwnd(), accelerators_, message)) return true;
-  // Keyboard input inside the output panel gets the dialog keys: Tab between its controls, the
-  // access keys of its texts, Enter for its default button "保存(&S)".
   HWND panel = panel_.hwnd();
-  if (panel && message->hwnd && (message->hwnd == panel || IsChild(panel, message->hwnd)) &&
-      message->message >= WM_KEYFIRST && message->message <= WM_KEYLAST)
-    return IsDialogMessageA(panel, message) != FALSE;
-  return false;
+  if (!panel || !message->hwnd || (message->hwnd != panel && !IsChild(panel, message->hwnd)) ||
+      message->message < WM_KEYFIRST || message->message > WM_KEYLAST)
+    return false;
+  // Keyboard input inside the output panel gets the dialog keys Tab and the access keys of its
+  // texts with Alt (Alt+S saves, as the button says). Enter presses only the push button that
+  // has the focus, never the default button "保存(&S)" from elsewhere: a user who types a folder
+  // and presses Enter to confirm it, with "上書き(&W)" still chosen, would otherwise overwrite
+  // every file in place. Nor is a letter without Alt an access key: on a radio button, S alone
+  // would save too.
+  if (message->message == WM_CHAR) return false;
+  if ((message->message == WM_KEYDOWN || message->message == WM_KEYUP) &&
+      message->wParam == VK_RETURN) {
+    HWND focus = GetFocus();
+    const LRESULT code = focus ? SendMessageA(focus, WM_GETDLGCODE, 0, 0) : 0;
+    if (!(code & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON))) return true;
+  }
+  return IsDialogMessageA(panel, message) != FALSE;
 }
-
-bool MainWindow::IdleStep() { return false; }

@@ -30,7 +30,7 @@ class RedrawFreeze {
   HWND hwnd_;
 };
 
-class MainWindow : public Window, private PreDispatchHook, private IdleHook {
+class MainWindow : public Window, private PreDispatchHook {
  public:
   // Creates the window; null when it cannot be created.
   HWND Create();
@@ -45,7 +45,8 @@ class MainWindow : public Window, private PreDispatchHook, private IdleHook {
   // Places the panes: rebar on top, status bar at the bottom, the list in between.
   void PlacePanes(bool resizeBars);
 
-  // Takes every path into the list with the list's painting held back until the end.
+  // Takes every path into the list, as one intake (TargetListView::Intake), with the list's
+  // painting held back until the end.
   template <class Paths>
   void TakeIn(const Paths& paths);
 
@@ -53,7 +54,6 @@ class MainWindow : public Window, private PreDispatchHook, private IdleHook {
   bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
   bool PreDispatch(MSG* message) override;
-  bool IdleStep() override;
 
   bool OnCreate(WPARAM wParam, LPARAM lParam, LRESULT* result);
   bool OnSaveRequest(WPARAM wParam, LPARAM lParam, LRESULT* result);
@@ -94,6 +94,8 @@ class MainWindow : public Window, private PreDispatchHook, private IdleHook {
 template <class Paths>
 void MainWindow::TakeIn(const Paths& paths) {
   if (!clientView_) return;
+  // The intake's closing box comes after the list has been painted again.
+  TargetListView::Intake intake(list_);
   RedrawFreeze freeze(clientView_);
   ProgressScope progress(&progress_, "読み込み中", 0);
   for (const auto& path : paths) list_.AddPath(std::string(path));

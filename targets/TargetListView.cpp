@@ -5,6 +5,8 @@
 
 #include <boost/make_shared.hpp>
 #include <cstring>
+#include <set>
+#include <tuple>
 
 #include "app/Controls.h"
 #include "app/ShellModule.h"
@@ -48,6 +50,57 @@ WNDPROC RegisterSuperclass(HINSTANCE instance) {
   return listProc;
 }
 
+// The box after an intake that left out names the ANSI code page cannot hold.
+const char kUnwritableNamesCaption[] = "エラー";
+const char kUnwritableNamesText[] =
+    "%d 個のファイルまたはフォルダーは、名前をシステムのコード ページで表せないため、"
+    "取り込めませんでした。";
+const char kMoreNamesText[] = "ほか %d 個";
+// The names a box lists at most.
+const size_t kListedNames = 5;
+
+// A folder's identity: its volume's serial number and its file index. A link (a junction, a
+// symbolic link) to a folder has the identity of the folder it leads to.
+typedef std::tuple<DWORD, DWORD, DWORD> FolderId;
+
+bool IdentityOf(const std::string& folder, FolderId* id) {
+  HANDLE handle =
+      CreateFileA(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info = {};
+  const bool known = GetFileInformationByHandle(handle, &info) != FALSE;
+  CloseHandle(handle);
+  if (known) *id = FolderId(info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow);
+  return known;
+}
+
+// `name` in the ANSI code page, when the code page holds every one of its characters: converted
+// back, it gives the same name.
+bool ToAnsi(const wchar_t* name, std::string* ansi) {
+  const int size = WideCharToMultiByte(CP_ACP, 0, name, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return false;
+  std::string text(size, '\0');
+  WideCharToMultiByte(CP_ACP, 0, name, -1, &text[0], size, nullptr, nullptr);
+  text.resize(size - 1);
+  *ansi = text;
+  const int wideSize = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+  if (wideSize <= 0) return false;
+  std::wstring back(wideSize, L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &back[0], wideSize);
+  back.resize(wideSize - 1);
+  return back == name;
+}
+
+std::wstring ToWide(const std::string& text) {
+  const int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+  if (size <= 0) return std::wstring();
+  std::wstring wide(size, L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], size);
+  wide.resize(size - 1);
+  return wide;
+}
+
 class FindHandle {
  public:
   explicit FindHandle(HANDLE handle) : handle_(handle) {}
@@ -63,6 +116,39 @@ class FindHandle {
 };
 
 }  // namespace
+
+struct TargetListView::IntakeState {
+  std::set<FolderId> folders;
+  std::set<std::string> brokenRules;
+  int unwritableNames = 0;
+  // As the code page shows them (characters it lacks as question marks); at most kListedNames.
+  std::vector<std::string> listedNames;
+};
+
+TargetListView::TargetListView() = default;
+TargetListView::~TargetListView() = default;
+
+TargetListView::Intake::Intake(TargetListView& list) : list_(list), outermost_(!list.intake_) {
+  if (outermost_) list_.intake_ = std::make_unique<IntakeState>();
+}
+
+TargetListView::Intake::~Intake() {
+  if (!outermost_) return;
+  const std::unique_ptr<IntakeState> state = std::move(list_.intake_);
+  if (state->unwritableNames == 0) return;
+  char count[256];
+  wsprintfA(count, kUnwritableNamesText, state->unwritableNames);
+  std::string text = count;
+  for (const std::string& name : state->listedNames) text += "\n" + name;
+  if (state->unwritableNames > static_cast<int>(state->listedNames.size())) {
+    wsprintfA(count, kMoreNamesText,
+              state->unwritableNames - static_cast<int>(state->listedNames.size()));
+    text += "\n";
+    text += count;
+  }
+  // No owner, but task-modal: nothing else of the program takes input while it is up.
+  MessageBoxA(nullptr, text.c_str(), kUnwritableNamesCaption, MB_OK | MB_TASKMODAL);
+}
 
 const Handler<TargetListView> TargetListView::kHandlers[] = {
     OnMessage<TargetListView>(WM_CREATE, &TargetListView::OnCreate),
@@ -100,6 +186,7 @@ void TargetListView::InsertColumns() {
 }
 
 void TargetListView::AddPath(std::string path) {
+  Intake intake(*this);
   // Paths live in 260-byte buffers: a longer one cannot name anything the program can open.
   if (path.empty() || path.size() >= MAX_PATH || !PathFileExistsA(path.c_str())) return;
   if (PathIsDirectoryA(path.c_str())) {
@@ -116,13 +203,24 @@ void TargetListView::AddPath(std::string path) {
   if (row < 0) return;
   if (progress) progress->Advance();
   for (const std::string& rule : rules) {
-    if (ApplyRule(row, path, rule)) break;
+    if (intake_->brokenRules.count(rule)) continue;
+    const int outcome = ApplyRuleOutcome(row, path, rule);
+    if (outcome == RuleMatch::kFits) break;
+    // Reported once: for the rest of this intake the rule does not fit.
+    if (outcome == RuleMatch::kError) intake_->brokenRules.insert(rule);
   }
 }
 
 void TargetListView::ScanFolder(std::string folder) {
+  Intake intake(*this);
+  // A folder whose identity cannot be read is searched all the same; the path limit still ends
+  // any loop through it.
+  FolderId id;
+  if (IdentityOf(folder, &id) && !intake_->folders.insert(id).second) return;
+
   char pattern[MAX_PATH];
   if (!PathCombineA(pattern, folder.c_str(), "*.*")) return;
+  CountUnwritableNames(pattern);
 
   WIN32_FIND_DATAA found;
   FindHandle search(FindFirstFileA(pattern, &found));
@@ -140,19 +238,40 @@ void TargetListView::ScanFolder(std::string folder) {
   } while (FindNextFileA(search.get(), &found));
 }
 
+void TargetListView::CountUnwritableNames(const std::string& pattern) {
+  // The narrow search shows such a name with question marks or similar characters, and the
+  // path made of it names nothing (or another file): the wide search sees the real names.
+  const std::wstring widePattern = ToWide(pattern);
+  if (widePattern.empty()) return;
+  WIN32_FIND_DATAW found;
+  FindHandle search(FindFirstFileW(widePattern.c_str(), &found));
+  if (search.get() == INVALID_HANDLE_VALUE) return;
+  do {
+    std::string shown;
+    if (ToAnsi(found.cFileName, &shown)) continue;
+    ++intake_->unwritableNames;
+    if (intake_->listedNames.size() < kListedNames) intake_->listedNames.push_back(shown);
+  } while (FindNextFileW(search.get(), &found));
+}
+
 bool TargetListView::ApplyRule(int row, std::string path, std::string templateText) {
-  const RuleMatch match = MatchRule(path, templateText);
+  return ApplyRuleOutcome(row, path, templateText) == RuleMatch::kFits;
+}
+
+int TargetListView::ApplyRuleOutcome(int row, const std::string& path,
+                                     const std::string& templateText) {
+  const RuleMatch match = MatchRule(path, templateText, AnsiLeadBytes());
   if (match.outcome == RuleMatch::kError) {
     MessageBoxA(hwnd(), match.error.c_str(), templateText.c_str(), MB_OK);
-    return false;
+    return match.outcome;
   }
-  if (match.outcome != RuleMatch::kFits) return false;
+  if (match.outcome != RuleMatch::kFits) return match.outcome;
   for (int code = 0; code < kCodeCount; ++code) {
     if (CodeTable[code].fieldKey && match.values[code])
       SetCellText(row, code + 1, *match.values[code]);
   }
   if (TargetItem* item = ItemOfRow(row)) item->rule = templateText;
-  return true;
+  return match.outcome;
 }
 
 void TargetListView::ClearTagColumns(int row) {
@@ -210,8 +329,9 @@ std::string TargetListView::CommonRule(int firstRow, int end) const {
 }
 
 void TargetListView::SelectAll() {
-  // One message for every row (index -1) rather than one per row: the same rows end selected,
-  // rows already selected stay so and the focus does not move, at a fraction of the cost.
+  // One message per row. Rows already selected stay so and the focus does not move. What costs
+  // is the list repainting itself after each row, which the caller holds back
+  // (MainWindow::OnSelectAll).
   for (int row = 0; row < RowCount(); ++row)
     SetItemState(hwnd(), row, LVIS_SELECTED, LVIS_SELECTED);
 }
