@@ -119,7 +119,9 @@ bool MainWindow::OnCreate(WPARAM, LPARAM, LRESULT* result) {
 
   statusBar_ = CreateStatusWindowA(kStatusStyle, LoadText(IDS_READY).c_str(), hwnd(), kStatusBarId);
 
+  progress_.Attach(statusBar_, LoadText(IDS_READY));
   clientView_ = list_.Create(hwnd());
+  list_.progress = &progress_;
 
   if (MessagePump* pump = theModule.GetMessagePump(GetCurrentThreadId()))
     pump->AddPreDispatchHook(this);
@@ -197,11 +199,18 @@ bool MainWindow::OnSaveRequest(WPARAM, LPARAM, LRESULT* result) {
 
 void MainWindow::SaveAllRows() {
   if (!clientView_) return;
+  ProgressScope progress(&progress_, "保存中", list_.RowCount());
   if (panel_.SaveToFolder()) {
     const std::string folder = panel_.FolderText();
-    for (int row = 0; row < list_.RowCount(); ++row) SaveEntry(list_, row, folder.c_str());
+    for (int row = 0; row < list_.RowCount(); ++row) {
+      progress.Advance();
+      SaveEntry(list_, row, folder.c_str());
+    }
   } else {
-    for (int row = 0; row < list_.RowCount(); ++row) SaveEntry(list_, row, nullptr);
+    for (int row = 0; row < list_.RowCount(); ++row) {
+      progress.Advance();
+      SaveEntry(list_, row, nullptr);
+    }
   }
 }
 

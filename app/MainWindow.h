@@ -8,6 +8,7 @@
 #include <string>
 
 #include "app/MessagePump.h"
+#include "app/StatusProgress.h"
 #include "app/Window.h"
 #include "panel/OutputPanel.h"
 #include "targets/TargetListView.h"
@@ -39,6 +40,7 @@ class MainWindow : public Window, private PreDispatchHook {
   HWND rebar() const { return rebar_; }
   HWND statusBar() const { return statusBar_; }
   HWND ruleCombo() const { return ruleCombo_; }
+  StatusProgress& progress() { return progress_; }
 
   // Places the panes: rebar on top, status bar at the bottom, the list in between.
   void PlacePanes(bool resizeBars);
@@ -83,6 +85,7 @@ class MainWindow : public Window, private PreDispatchHook {
   TargetListView list_;
   OutputPanel panel_;
   HWND ruleCombo_ = nullptr;
+  StatusProgress progress_;
   // A selection change of many rows notifies once per row; the rule box is brought up to date once,
   // when the batch is over, instead of walking the whole selection for every row.
   bool selectionUpdatePosted_ = false;
@@ -94,5 +97,6 @@ void MainWindow::TakeIn(const Paths& paths) {
   // The intake's closing box comes after the list has been painted again.
   TargetListView::Intake intake(list_);
   RedrawFreeze freeze(clientView_);
+  ProgressScope progress(&progress_, "読み込み中", 0);
   for (const auto& path : paths) list_.AddPath(std::string(path));
 }

@@ -8,21 +8,24 @@ namespace {
 
 constexpr size_t kCopyBlock = 1 << 20;
 
-OVERLAPPED At(uint64_t offset) {
-  OVERLAPPED overlapped{};
-  overlapped.Offset = static_cast<DWORD>(offset);
-  overlapped.OffsetHigh = static_cast<DWORD>(offset >> 32);
-  return overlapped;
+// Positioned by moving the file pointer rather than through an OVERLAPPED structure: under Wine
+// every read or write given one reports a completion to the server, a round trip that cost more
+// than the rest of a save with room in the padding (16 of the 22 round trips of loading and
+// saving such a file). The handles are never shared between threads.
+bool Seek(HANDLE file, uint64_t offset) {
+  LARGE_INTEGER position;
+  position.QuadPart = static_cast<LONGLONG>(offset);
+  return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) != FALSE;
 }
 
 bool ReadAt(HANDLE file, uint64_t offset, void* buffer, size_t length) {
+  if (!Seek(file, offset)) return false;
   auto* bytes = static_cast<uint8_t*>(buffer);
   while (length) {
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(length, kCopyBlock));
-    OVERLAPPED overlapped = At(offset);
     DWORD done = 0;
-    if (!ReadFile(file, bytes, chunk, &done, &overlapped) || done == 0) return false;
-    bytes += done, offset += done, length -= done;
+    if (!ReadFile(file, bytes, chunk, &done, nullptr) || done == 0) return false;
+    bytes += done, length -= done;
   }
   return true;
 }
@@ -198,13 +201,13 @@ bool FileSource::Read(uint64_t offset, void* buffer, size_t length) {
 }
 
 bool Writer::Write(HANDLE file, uint64_t offset, const void* data, size_t length) {
+  if (!Seek(file, offset)) return false;
   const auto* bytes = static_cast<const uint8_t*>(data);
   while (length) {
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(length, kCopyBlock));
-    OVERLAPPED overlapped = At(offset);
     DWORD done = 0;
-    if (!WriteFile(file, bytes, chunk, &done, &overlapped) || done == 0) return false;
-    bytes += done, offset += done, length -= done;
+    if (!WriteFile(file, bytes, chunk, &done, nullptr) || done == 0) return false;
+    bytes += done, length -= done;
   }
   return true;
 }

@@ -30,6 +30,17 @@ class FileHandle {
   bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
   HANDLE get() const { return handle_; }
   void Close();
+  // Closes the handle held and takes `handle` instead.
+  void Reset(HANDLE handle) {
+    Close();
+    handle_ = handle;
+  }
+  // Gives the handle up to the caller.
+  HANDLE Release() {
+    const HANDLE handle = handle_;
+    handle_ = INVALID_HANDLE_VALUE;
+    return handle;
+  }
 
  private:
   HANDLE handle_ = INVALID_HANDLE_VALUE;

@@ -8,16 +8,22 @@
 namespace mp3infp {
 namespace {
 
+// False when the file cannot be read; `parsed` is null for a file of no format we know.
+bool ParseOpen(HANDLE file, const std::string& extension, std::unique_ptr<AudioFile>& parsed) {
+  parsed.reset();
+  FileSource source(file);
+  if (!source.ok()) return false;
+  parsed = ParseAudioFile(source, extension);
+  return true;
+}
+
 // False when the file cannot be opened; `parsed` is null for a file of no format we know.
 bool ParseFile(const std::wstring& path, const std::string& extension,
                std::unique_ptr<AudioFile>& parsed) {
   parsed.reset();
   FileHandle file(OpenForReading(path));
   if (!file.valid()) return false;
-  FileSource source(file.get());
-  if (!source.ok()) return false;
-  parsed = ParseAudioFile(source, extension);
-  return true;
+  return ParseOpen(file.get(), extension, parsed);
 }
 
 }  // namespace
@@ -32,15 +38,22 @@ DWORD Session::Load(const char* path) {
   path_ = WidePath(path);
   extension_ = ExtensionOf(path);
   values_.clear();
+  madeTags_ = 0;
   file_.reset();
-  loaded_ = !path_.empty() && ParseFile(path_, extension_, file_);
+  open_.Close();
+  loaded_ = false;
+  if (path_.empty()) return kCannotOpen;
+  // Kept open for the save that usually follows: nothing else writes the file in between, and
+  // the save does not open it again (under Wine, opening and closing are round trips to the
+  // server that cost more than reading the tags). A file we may not write is only read.
+  open_.Reset(OpenForWriting(path_));
+  if (open_.valid()) {
+    loaded_ = ParseOpen(open_.get(), extension_, file_);
+    if (!file_) open_.Close();
+  } else {
+    loaded_ = ParseFile(path_, extension_, file_);
+  }
   return loaded_ ? 0 : kCannotOpen;
-}
-
-void Session::Reload() {
-  loaded_ = ParseFile(path_, extension_, file_);
-  if (!file_) return;
-  for (const auto& [name, value] : values_) file_->Set(name, value, SystemCodec());
 }
 
 DWORD Session::GetType() const {
@@ -90,15 +103,29 @@ DWORD Session::SetValue(const char* name, const char* value) {
 }
 
 DWORD Session::Save(const char* path, Writer& writer) {
-  if (values_.empty()) return 0;
+  // The save ends what Load began: the loaded file's handle is used, or let go.
+  FileHandle loaded(open_.Release());
+  if (values_.empty() && !madeTags_) return 0;
   const std::wstring target = WidePath(path);
   if (target.empty()) return kCannotOpen;
-  FileHandle file(OpenForWriting(target));
+  FileHandle file;
+  if (loaded.valid() && SamePath(target, path_)) {
+    file.Reset(loaded.Release());
+  } else {
+    loaded.Close();
+    file.Reset(OpenForWriting(target));
+  }
   if (!file.valid()) return kCannotOpen;
   FileSource source(file.get());
   if (!source.ok()) return kCannotOpen;
   const auto tags = ParseAudioFile(source, ExtensionOf(path));
   if (!tags) return kCannotTag;
+  if (madeTags_) {
+    auto* id3 = dynamic_cast<Id3File*>(tags.get());
+    if (!id3) return kCannotTag;
+    if ((madeTags_ & kFlagId3v1) && !id3->AddId3v1()) return kCannotTag;
+    if ((madeTags_ & kFlagId3v2) && !id3->AddId3v2()) return kCannotTag;
+  }
   for (const auto& [name, value] : values_) {
     if (!tags->Set(name, value, SystemCodec())) return kCannotTag;
   }
@@ -110,24 +137,32 @@ DWORD Session::Save(const char* path, Writer& writer) {
 DWORD Session::MakeTag(const char* path, bool id3v2, Writer& writer) {
   const std::wstring target = WidePath(path);
   if (target.empty()) return kCannotOpen;
-  DWORD result = 0;
-  {
-    FileHandle file(OpenForWriting(target));
-    if (!file.valid()) return kCannotOpen;
-    FileSource source(file.get());
-    if (!source.ok()) return kCannotOpen;
-    const auto parsed = ParseAudioFile(source, ExtensionOf(path));
-    auto* tags = dynamic_cast<Id3File*>(parsed.get());
-    if (!tags || !tags->IsMp3()) return kCannotTag;
-    const uint32_t flag = id3v2 ? kFlagId3v2 : kFlagId3v1;
-    if (tags->TagFlags() & flag) return 0;
-    if (!(id3v2 ? tags->AddId3v2() : tags->AddId3v1())) return kCannotTag;
-    const auto plan = tags->Plan();
-    if (!plan) return kUnsafeToWrite;
-    result = WritePlan(file, target, *plan, writer) ? 0 : kWriteFailed;
+  const uint32_t flag = id3v2 ? kFlagId3v2 : kFlagId3v1;
+  if (loaded_ && SamePath(target, path_)) {
+    // The loaded file: an untagged file is then rewritten once, at the save, instead of once for
+    // each tag and again for the values. What would refuse the write refuses the tag now, as it
+    // did when the tag was written at once.
+    auto* loaded = dynamic_cast<Id3File*>(file_.get());
+    if (!loaded || !loaded->IsMp3()) return kCannotTag;
+    if (loaded->TagFlags() & flag) return 0;
+    if (!loaded->writable()) return kUnsafeToWrite;
+    if (!open_.valid() && !FileHandle(OpenForWriting(target)).valid()) return kCannotOpen;
+    if (!(id3v2 ? loaded->AddId3v2() : loaded->AddId3v1())) return kCannotTag;
+    madeTags_ |= flag;
+    return 0;
   }
-  if (result == 0 && loaded_ && SamePath(target, path_)) Reload();
-  return result;
+  FileHandle file(OpenForWriting(target));
+  if (!file.valid()) return kCannotOpen;
+  FileSource source(file.get());
+  if (!source.ok()) return kCannotOpen;
+  const auto parsed = ParseAudioFile(source, ExtensionOf(path));
+  auto* tags = dynamic_cast<Id3File*>(parsed.get());
+  if (!tags || !tags->IsMp3()) return kCannotTag;
+  if (tags->TagFlags() & flag) return 0;
+  if (!(id3v2 ? tags->AddId3v2() : tags->AddId3v1())) return kCannotTag;
+  const auto plan = tags->Plan();
+  if (!plan) return kUnsafeToWrite;
+  return WritePlan(file, target, *plan, writer) ? 0 : kWriteFailed;
 }
 
 }  // namespace mp3infp

@@ -31,7 +31,9 @@ enum : DWORD {
 };
 
 // Makes `path` the current file and reads its tags. Returns 0 on success, non-zero when the file
-// cannot be read (the current file is then empty: type unknown, no tags).
+// cannot be read (the current file is then empty: type unknown, no tags). Until the next Save or
+// Load the library keeps a file it may write open, sharing it for reading only: nothing else
+// writes it between the reading and the save.
 typedef DWORD(WINAPI* Mp3infpLoadFn)(HWND owner, const char* path);
 
 // Copies the value `name` of the current file into `buffer` (always NUL-terminated when
@@ -45,10 +47,11 @@ typedef DWORD(WINAPI* Mp3infpGetValueFn)(const char* name, char* buffer, DWORD b
 // the current file has a place for it; a value it has no place for makes the next Save fail.
 typedef DWORD(WINAPI* Mp3infpSetValueFn)(const char* name, const char* value);
 
-// Writes the values set since the last Load into the file at `path` (the loaded file, or a copy
-// of it), which is read anew. Returns 0 on success, also when nothing was set (the file is then
-// not touched); on failure (a file it cannot tag or cannot parse safely, read-only, locked, a
-// full disk) that file is left byte for byte as it was.
+// Writes the tags made for the current file (MakeId3v1/MakeId3v2) and the values set since the
+// last Load into the file at `path` (the loaded file, or a copy of it), which is read anew, in
+// one write. Returns 0 on success, also when nothing was made or set (the file is then not
+// touched); on failure (a file it cannot tag or cannot parse safely, read-only, locked, a full
+// disk) that file is left byte for byte as it was.
 typedef DWORD(WINAPI* Mp3infpSaveFn)(const char* path);
 
 // The kind of the current file (kMp3infpType...).
@@ -57,8 +60,12 @@ typedef DWORD(WINAPI* Mp3infpGetTypeFn)();
 // The tags the current MP3 file has (kMp3infpTag... flags).
 typedef DWORD(WINAPI* Mp3infpGetTagTypeFn)();
 
-// Creates an empty ID3v1 or ID3v2 tag in the file at `path`; when it is the current file, the
-// current tag flags follow at once. Returns 0 on success (also when the tag exists already).
+// Creates an empty ID3v1 or ID3v2 tag. For the current file the tag is made in memory: the tag
+// flags show it at once, and the next Save writes it together with the values, into the file that
+// Save names (so saving into a copy leaves the loaded file untouched); a Load before any Save
+// drops it. A file that could not be written (read-only, locked, not understood) is refused here
+// already. Any other file gets the tag written at once. Returns 0 on success (also when the tag
+// exists already).
 typedef DWORD(WINAPI* Mp3infpMakeTagFn)(const char* path);
 
 // Shows the property view of the file at `path`, modal to `owner`. The four trailing arguments

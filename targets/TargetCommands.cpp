@@ -68,7 +68,12 @@ void TargetListView::RemoveSelected() {
 }
 
 void TargetListView::UpdateTags() {
-  for (int row : SelectedRows()) SaveEntry(*this, row, nullptr);
+  const std::vector<int> rows = SelectedRows();
+  ProgressScope scope(progress, "タグ情報を更新", static_cast<int>(rows.size()));
+  for (int row : rows) {
+    scope.Advance();
+    SaveEntry(*this, row, nullptr);
+  }
 }
 
 void TargetListView::ShowProperties() {

@@ -201,6 +201,7 @@ void TargetListView::AddPath(std::string path) {
   const int row = InsertItem(hwnd(), RowCount(), LastComponent(path).c_str(),
                              reinterpret_cast<LPARAM>(item.get()));
   if (row < 0) return;
+  if (progress) progress->Advance();
   for (const std::string& rule : rules) {
     if (intake_->brokenRules.count(rule)) continue;
     const int outcome = ApplyRuleOutcome(row, path, rule);

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "app/Window.h"
+#include "targets/Progress.h"
 #include "targets/TargetItem.h"
 
 class TargetListView : public Window {
@@ -75,6 +76,8 @@ class TargetListView : public Window {
   std::vector<boost::shared_ptr<TargetItem>> items;
   // The rules file's templates, in file order.
   std::vector<std::string> rules;
+  // Told of every file taken in and every row the update command saves; may be null.
+  Progress* progress = nullptr;
 
   static const int kColumnCount = 8;
 

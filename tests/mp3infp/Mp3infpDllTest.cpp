@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <thread>
 
@@ -101,17 +102,19 @@ TEST_F(Mp3infpDll, SavingAnUntaggedMp3CreatesBothTagsWithEveryField) {
   EXPECT_EQ(audio.size() + tagSize + 128, saved.size());
 }
 
-TEST_F(Mp3infpDll, SavingIntoACopyLeavesTheEntrysFileWithItsEmptyTags) {
+TEST_F(Mp3infpDll, SavingIntoACopyLeavesTheEntrysFileAsItWas) {
   const std::string folder = ScratchFolder("copy");
   const std::string path = folder + "\\source.mp3";
-  ASSERT_TRUE(WriteBytes(path, MpegAudio(5)));
+  const Bytes audio = MpegAudio(5);
+  ASSERT_TRUE(WriteBytes(path, audio));
   ASSERT_EQ(0u, SaveEntry(path, folder + "\\コピー.mp3"));
 
   library.Load(nullptr, (folder + "\\コピー.mp3").c_str());
-  EXPECT_EQ(kValues[2], Value("INAM_v2"));
-  library.Load(nullptr, path.c_str());
   EXPECT_EQ(3u, library.GetTagType());
-  EXPECT_EQ("", Value("INAM_v2"));
+  EXPECT_EQ(kValues[2], Value("INAM_v2"));
+  EXPECT_EQ(kValues[2], Value("INAM_v1"));
+  // The tags made for the loaded file went into the copy with the values.
+  EXPECT_EQ(audio, ReadBytes(path));
 }
 
 TEST_F(Mp3infpDll, RoomInThePaddingIsUsedInPlaceOtherwiseTheFileIsReplaced) {
@@ -419,6 +422,157 @@ TEST(Mp3infpFullDisk, AFailedWriteLeavesTheOriginalByteIdentical) {
   FullDisk disk(region + 46);
   EXPECT_NE(0u, session.Save(path.c_str(), disk));
   EXPECT_EQ(roomy, ReadBytes(path));
+}
+
+// Counts the writes that start a file (offset 0): one for each time a file is written anew or its
+// ID3v2 region rewritten.
+class CountingDisk : public FullDisk {
+ public:
+  using FullDisk::FullDisk;
+  bool Write(HANDLE file, uint64_t offset, const void* data, size_t length) override {
+    starts += offset == 0;
+    return FullDisk::Write(file, offset, data, length);
+  }
+  int starts = 0;
+};
+
+// Tags made for the loaded file wait in memory and are written with the values, once, into the
+// file the save names; nothing reaches a disk before that save, and a failed save leaves the file
+// as it was.
+TEST(Mp3infpMadeTags, AreWrittenOnceWithTheValuesIntoTheFileSaved) {
+  enum Target { kInPlace, kIntoCopy, kReloadedFirst };
+  struct Case {
+    const char* name;
+    bool v1, v2;
+    const char* title;  // empty: no value set
+    Target target;
+    size_t room;  // of the disk
+    bool readOnly;
+    DWORD flagsMade;    // GetTagType right after making them
+    bool saved;         // Save's result is 0
+    DWORD flagsOnDisk;  // of the file saved
+    int starts;         // files written anew
+  };
+  constexpr size_t kRoomy = 1 << 30;
+  const Case cases[] = {
+      {"both, then a value", true, true, "題名", kInPlace, kRoomy, false, 3, true, 3, 1},
+      {"ID3v2 only, then a value", false, true, "題名", kInPlace, kRoomy, false, 2, true, 2, 1},
+      {"ID3v1 only, no value", true, false, "", kInPlace, kRoomy, false, 1, true, 1, 0},
+      {"both, no value", true, true, "", kInPlace, kRoomy, false, 3, true, 3, 1},
+      {"both, saved into a copy", true, true, "題名", kIntoCopy, kRoomy, false, 3, true, 3, 1},
+      {"both, dropped by a new load", true, true, "", kReloadedFirst, kRoomy, false, 0, true, 0, 0},
+      {"both, the disk full", true, true, "題名", kInPlace, 100, false, 3, false, 0, 1},
+      {"both, a read-only file", true, true, "題名", kInPlace, kRoomy, true, 0, true, 0, 0},
+  };
+  const std::string folder = ScratchFolder("made");
+  const std::string path = folder + "\\曲.mp3", copy = folder + "\\copy.mp3";
+  const Bytes audio = MpegAudio(30);
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    DeleteFileA(copy.c_str());
+    ASSERT_TRUE(WriteBytes(path, audio));
+    if (c.readOnly) SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+
+    mp3infp::Session session;
+    ASSERT_EQ(0u, session.Load(path.c_str()));
+    // A file that cannot be written refuses the tag at once, as it did when the tag was written.
+    if (c.v1) EXPECT_EQ(c.readOnly, session.MakeTag(path.c_str(), false) != 0);
+    if (c.v2) EXPECT_EQ(c.readOnly, session.MakeTag(path.c_str(), true) != 0);
+    if (c.target != kReloadedFirst) EXPECT_EQ(c.flagsMade, session.GetTagType());
+    if (*c.title) {
+      if (c.flagsMade & 1) session.SetValue("INAM_v1", c.title);
+      if (c.flagsMade & 2) session.SetValue("INAM_v2", c.title);
+    }
+    EXPECT_EQ(audio, ReadBytes(path));  // nothing written yet
+
+    std::string target = path;
+    if (c.target == kIntoCopy) {
+      ASSERT_TRUE(CopyFileA(path.c_str(), copy.c_str(), TRUE));
+      target = copy;
+    }
+    if (c.target == kReloadedFirst) session.Load(path.c_str());
+    CountingDisk disk(c.room);
+    EXPECT_EQ(c.saved, session.Save(target.c_str(), disk) == 0);
+    EXPECT_EQ(c.starts, disk.starts);
+
+    if (c.target == kIntoCopy || !c.saved) EXPECT_EQ(audio, ReadBytes(path));
+    mp3infp::Session reader;
+    reader.Load(target.c_str());
+    EXPECT_EQ(c.flagsOnDisk, reader.GetTagType());
+    char title[64] = "";
+    if (*c.title && c.flagsOnDisk) {
+      reader.GetValue((c.flagsOnDisk & 2) ? "INAM_v2" : "INAM_v1", title, sizeof title);
+      EXPECT_STREQ(c.title, title);
+    }
+    EXPECT_EQ(c.target == kIntoCopy ? 2 : 1, CountFiles(folder));
+  }
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A file other than the loaded one gets its tag at once, and the loaded file is left alone.
+TEST(Mp3infpMadeTags, ForAnotherFileAreWrittenAtOnce) {
+  const std::string folder = ScratchFolder("other");
+  const std::string loaded = folder + "\\loaded.mp3", other = folder + "\\other.mp3";
+  ASSERT_TRUE(WriteBytes(loaded, MpegAudio(3)));
+  ASSERT_TRUE(WriteBytes(other, MpegAudio(3)));
+  mp3infp::Session session;
+  ASSERT_EQ(0u, session.Load(loaded.c_str()));
+  EXPECT_EQ(0u, session.MakeTag(other.c_str(), true));
+  EXPECT_EQ(0u, session.GetTagType());
+  EXPECT_EQ(0u, session.Save(loaded.c_str()));
+  EXPECT_EQ(MpegAudio(3), ReadBytes(loaded));
+  mp3infp::Session reader;
+  reader.Load(other.c_str());
+  EXPECT_EQ(2u, reader.GetTagType());
+}
+
+// From Load to the save that follows, the loaded file is held: others may read it but not write
+// it, so that the values go into the file that was read. Whatever ends that pair lets it go.
+TEST(Mp3infpHeldFile, FromLoadToTheNextSaveOrLoad) {
+  const std::string folder = ScratchFolder("held-by-us");
+  const std::string path = folder + "\\song.mp3", other = folder + "\\other.mp3";
+  const auto writable = [](const std::string& file) {
+    HANDLE handle = CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(handle);
+    return true;
+  };
+  const auto readable = [](const std::string& file) { return !ReadBytes(file).empty(); };
+  struct Case {
+    const char* name;
+    std::function<void(mp3infp::Session&)> end;
+  };
+  const Case cases[] = {
+      {"a save in place", [&](mp3infp::Session& s) { s.Save(path.c_str()); }},
+      {"a save with nothing set", [&](mp3infp::Session& s) { s.Save(path.c_str()); }},
+      {"a save into a copy", [&](mp3infp::Session& s) { s.Save(other.c_str()); }},
+      {"loading another file", [&](mp3infp::Session& s) { s.Load(other.c_str()); }},
+  };
+  bool first = true;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_TRUE(WriteBytes(path, MpegAudio(4)));
+    ASSERT_TRUE(WriteBytes(other, MpegAudio(4)));
+    mp3infp::Session session;
+    ASSERT_EQ(0u, session.Load(path.c_str()));
+    if (first) session.SetValue("INAM_v2", "題名");
+    first = false;
+    EXPECT_FALSE(writable(path));
+    EXPECT_TRUE(readable(path));
+    c.end(session);
+    EXPECT_TRUE(writable(path));
+    // The other file was never held after its own save or load ended.
+    if (std::string(c.name) != "loading another file") EXPECT_TRUE(writable(other));
+  }
+  // A file it may not write is only read, and saving it fails as before.
+  ASSERT_TRUE(SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY));
+  mp3infp::Session session;
+  EXPECT_EQ(0u, session.Load(path.c_str()));
+  session.SetValue("INAM_v2", "題名");
+  EXPECT_NE(0u, session.Save(path.c_str()));
+  SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 // Finds the property dialog of this process, reads it and closes it as Esc or OK would.

@@ -11,6 +11,9 @@
 //                                            coordinates
 //   WindowProbe box <top> <child>            prints its left, top, right and bottom edges
 //   WindowProbe text <top> <child>           prints the text it shows now
+//   WindowProbe caption <top> <child> <text> exit code 0 when the text the system keeps for it is
+//                                            <text>; asks the window nothing, so it answers also
+//                                            while the window's thread is busy
 //   WindowProbe focus                        prints the class and caption of the active window,
 //                                            then the class and control id of the focused one
 //
@@ -193,8 +196,13 @@ int main(int argc, char** argv) {
   if (argc >= 4 && std::strcmp(argv[1], "box") == 0) return Rect(argv[2], argv[3], true);
   if (argc >= 4 && std::strcmp(argv[1], "text") == 0) return Text(argv[2], argv[3]);
   if (argc >= 2 && std::strcmp(argv[1], "focus") == 0) return Focus();
+  if (argc >= 5 && std::strcmp(argv[1], "caption") == 0) {
+    HWND found = FindChild(argv[2], argv[3]);
+    return found && TextOf(found) == argv[4] ? 0 : 1;
+  }
   std::fprintf(stderr,
                "usage: WindowProbe wait <text> <ms> | exists <top> | shown <top> | close <top>"
-               " | rect <top> <child> | box <top> <child> | text <top> <child> | focus\n");
+               " | rect <top> <child> | box <top> <child> | text <top> <child> | focus"
+               " | caption <top> <child> <text>\n");
   return 2;
 }

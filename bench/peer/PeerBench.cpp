@@ -1,0 +1,184 @@
+// tagwhirl's part of the comparison with another tagger on the same files (peer-bench.sh): tags
+// from file names, saved in place, timed as the window handles it (intake, then the save loop,
+// with the status bar's progress shown); and the floor any rewrite of those files has, a flushed
+// copy of each to a new file.
+//
+//   PeerBench save <folder> <rule>     intake of the folder with the rule, then "保存(&S)" in place
+//   PeerBench copy <from> <to>         every file of <from> copied into <to> and flushed
+//   PeerBench steps <folder> <rule>    the save loop taken apart: each step of saving a row
+//                                      (reading the cells, Load, setting fields, Save) timed
+//   PeerBench demo [files] [KiB]       all three on files it makes itself (the test run's size)
+//
+// Each prints one line: what was timed, the seconds, the files.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/MainWindow.h"
+#include "app/ShellModule.h"
+#include "bench/WindowBench.h"
+#include "resources/resource.h"
+#include "tags/SaveEntry.h"
+#include "tags/TagLibrary.h"
+#include "templates/CodeTable.h"
+
+namespace {
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\*.mp3").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do names.push_back(found.cFileName);
+  while (FindNextFileA(search, &found));
+  FindClose(search);
+  return names;
+}
+
+bool Flush(const std::string& path) {
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool ok = FlushFileBuffers(file) != FALSE;
+  CloseHandle(file);
+  return ok;
+}
+
+// Intake and the save of every row in place, as a user's click on "保存(&S)" runs it, in a shown
+// main window so that the status bar really paints its progress.
+int Save(const std::string& folder, const std::string& rule) {
+  MainWindow window;
+  if (!window.Create()) return 1;
+  ShowWindow(window.hwnd(), SW_SHOWNOACTIVATE);
+  PumpWaiting();
+  window.list().rules = {rule};
+  const double start = Now();
+  window.TakeIn(std::vector<std::string>{folder});
+  const double taken = Now();
+  SendMessageA(window.panel().hwnd(), WM_COMMAND, IDOK, 0);
+  const double saved = Now();
+  const int rows = window.list().RowCount();
+  DestroyWindow(window.hwnd());
+  PumpWaiting();
+  std::printf("save %.4f s (intake %.4f s, saving %.4f s), %d files\n", saved - start,
+              taken - start, saved - taken, rows);
+  return rows > 0 ? 0 : 1;
+}
+
+// The steps SaveEntry takes for a row saved in place, each timed on its own, summed over the rows.
+int Steps(const std::string& folder, const std::string& rule) {
+  MainWindow window;
+  if (!window.Create()) return 1;
+  TargetListView& list = window.list();
+  list.rules = {rule};
+  window.TakeIn(std::vector<std::string>{folder});
+  const int rows = list.RowCount();
+  double cells = 0, load = 0, fields = 0, save = 0;
+  int failures = 0;
+  for (int row = 0; row < rows; ++row) {
+    double start = Now();
+    const std::string path = list.ItemOfRow(row)->path;
+    std::vector<std::string> values;
+    for (int code = 0; code < kCodeCount; ++code) {
+      if (CodeTable[code].fieldKey) values.push_back(list.CellText(row, code + 1));
+    }
+    double next = Now();
+    cells += next - start, start = next;
+    theTagLibrary.Load(list.hwnd(), path.c_str());
+    next = Now();
+    load += next - start, start = next;
+    for (int code = 0, value = 0; code < kCodeCount; ++code) {
+      if (CodeTable[code].fieldKey) SetTagField(path, CodeTable[code].fieldKey, values[value++]);
+    }
+    next = Now();
+    fields += next - start, start = next;
+    failures += theTagLibrary.Save(path.c_str()) != 0;
+    save += Now() - start;
+  }
+  DestroyWindow(window.hwnd());
+  PumpWaiting();
+  const auto ms = [&](double seconds) { return seconds * 1000 / (rows ? rows : 1); };
+  std::printf(
+      "steps per row: cells %.3f ms, Load %.3f ms, fields %.3f ms, Save %.3f ms; "
+      "total %.3f ms, %d files\n",
+      ms(cells), ms(load), ms(fields), ms(save), ms(cells + load + fields + save), rows);
+  return failures ? 1 : 0;
+}
+
+int Copy(const std::string& from, const std::string& to) {
+  CreateDirectoryA(to.c_str(), nullptr);
+  const std::vector<std::string> names = FilesIn(from);
+  int failures = 0;
+  const double start = Now();
+  for (const std::string& name : names) {
+    const std::string target = to + "\\" + name;
+    if (!CopyFileA((from + "\\" + name).c_str(), target.c_str(), TRUE) || !Flush(target))
+      ++failures;
+  }
+  const double seconds = Now() - start;
+  std::printf("copy %.4f s, %d files\n", seconds, static_cast<int>(names.size()));
+  return failures ? 1 : 0;
+}
+
+// MPEG frames without any tag, up to `bytes`.
+void WriteUntagged(const std::string& path, size_t bytes) {
+  std::string frame("\xFF\xFB\x90\x64", 4);
+  frame += std::string(413, '\x55');
+  std::string data;
+  while (data.size() + frame.size() <= bytes) data += frame;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+  DWORD written = 0;
+  WriteFile(file, data.data(), static_cast<DWORD>(data.size()), &written, nullptr);
+  CloseHandle(file);
+}
+
+void Empty(const std::string& folder) {
+  for (const std::string& name : FilesIn(folder)) DeleteFileA((folder + "\\" + name).c_str());
+  RemoveDirectoryA(folder.c_str());
+}
+
+int Demo(int files, size_t kib) {
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  const std::string root = std::string(temp) + "tagwhirl-peer-demo";
+  const std::string work = root + "\\work", copies = root + "\\copies";
+  Empty(work);
+  Empty(copies);
+  CreateDirectoryA(root.c_str(), nullptr);
+  CreateDirectoryA(work.c_str(), nullptr);
+  for (int i = 0; i < files; ++i) {
+    WriteUntagged(work + "\\Artist " + std::to_string(i) + " - Title " + std::to_string(i) + ".mp3",
+                  kib * 1024);
+  }
+  int status = Copy(work, copies);
+  status |= Save(work, "$A - $T.mp3");
+  status |= Save(work, "$T - $A.mp3");
+  status |= Steps(work, "$A - $T.mp3");
+  Empty(work);
+  Empty(copies);
+  RemoveDirectoryA(root.c_str());
+  return status;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  InitForWindows();
+  if (!theTagLibrary.Open("mp3infp")) {
+    std::printf("mp3infp.dll not found\n");
+    return 2;
+  }
+  const std::string mode = argc > 1 ? argv[1] : "";
+  if (mode == "save" && argc > 3) return Save(argv[2], argv[3]);
+  if (mode == "copy" && argc > 3) return Copy(argv[2], argv[3]);
+  if (mode == "steps" && argc > 3) return Steps(argv[2], argv[3]);
+  if (mode == "demo")
+    return Demo(argc > 2 ? std::atoi(argv[2]) : 20, argc > 3 ? std::atoi(argv[3]) : 64);
+  std::fprintf(stderr,
+               "usage: PeerBench save <folder> <rule> | copy <from> <to> | steps <folder> <rule> | "
+               "demo [files] [KiB]\n");
+  return 2;
+}

@@ -1,0 +1,133 @@
+#!/usr/bin/python3
+"""tagwhirl against kid3-cli on the same files, in one folder, tags from file names, in place.
+
+Run A: files without tags (both tools must rewrite every file), rule "$A - $T.mp3".
+Run B: the same files again with new values (artist and title swapped), rule "$T - $A.mp3";
+both tools' tags now have room.
+
+kid3-cli's time is its run less its start-up on an empty folder (best of three). tagwhirl's time
+is intake plus the save loop as its window handles it, timed inside PeerBench, which leaves
+start-up out by itself. The floor of run A is a flushed copy of the same files to new files
+(CopyFile and FlushFileBuffers under Wine), as a save that keeps its flush before the swap cannot
+beat it. Every tool works on its own copy of the files; what a timed step wrote is synced to disk,
+untimed, before the next starts, and the order of the tools turns from round to round.
+
+Usage: peer_bench.py <bin folder> [files] [KiB per file] [rounds]
+"""
+import os
+import random
+import shutil
+import subprocess
+import sys
+import time
+
+from mutagen.id3 import ID3
+
+BIN = os.path.abspath(sys.argv[1])
+FILES = int(sys.argv[2]) if len(sys.argv) > 2 else 1000
+KIB = int(sys.argv[3]) if len(sys.argv) > 3 else 1024
+ROUNDS = int(sys.argv[4]) if len(sys.argv) > 4 else 2
+WORK = os.environ.get("TAGWHIRL_PEER_DIR", "/tmp/tagwhirl-peer")
+RULES = {"A": ("$A - $T.mp3", "%{artist} - %{title}"), "B": ("$T - $A.mp3", "%{title} - %{artist}")}
+
+
+def make_master(folder):
+    os.makedirs(folder)
+    rng = random.Random(7)
+    payload = bytes(rng.getrandbits(8) for _ in range(413 * 64))
+    frames = b"".join(b"\xff\xfb\x90\x64" + payload[i * 413:(i + 1) * 413] for i in range(64))
+    data = (frames * (KIB * 1024 // len(frames) + 1))[:KIB * 1024]
+    for i in range(FILES):
+        with open(os.path.join(folder, f"Artist {i:04d} - Title {i:04d}.mp3"), "wb") as f:
+            f.write(data)
+
+
+def sync():
+    subprocess.run(["sync"], check=True)
+
+
+def fresh_copy(source, target):
+    shutil.rmtree(target, ignore_errors=True)
+    shutil.copytree(source, target)
+
+
+def kid3(folder, fmt):
+    start = time.perf_counter()
+    # Without "timeout off" kid3-cli gives up on a long save and ends with status 1.
+    subprocess.run(["kid3-cli", "-c", "timeout off", "-c", "select all", "-c", f"totag '{fmt}' 12",
+                    "-c", "save", folder], check=True, stdout=subprocess.DEVNULL,
+                   stderr=subprocess.DEVNULL)
+    return time.perf_counter() - start
+
+
+def peer(*args):
+    out = subprocess.run(["wine", os.path.join(BIN, "PeerBench.exe"), *args], check=True,
+                         capture_output=True, text=True).stdout
+    line = out.strip().splitlines()[-1]
+    return float(line.split()[1]), line
+
+
+def winpath(path):
+    return subprocess.run(["winepath", "-w", path], check=True, capture_output=True,
+                          text=True).stdout.strip()
+
+
+def title_of(folder, i):
+    return str(ID3(os.path.join(folder, f"Artist {i:04d} - Title {i:04d}.mp3")).get("TIT2"))
+
+
+def main():
+    shutil.rmtree(WORK, ignore_errors=True)
+    master, empty = os.path.join(WORK, "master"), os.path.join(WORK, "empty")
+    make_master(master)
+    os.makedirs(empty)
+    sync()
+    kid3_start = min(kid3(empty, RULES["A"][1]) for _ in range(3))
+    print(f"{FILES} files of {KIB} KiB in one folder; kid3-cli start-up {kid3_start:.3f} s")
+
+    results = {k: [] for k in ("kid3 A", "tagwhirl A", "floor A", "kid3 B", "tagwhirl B")}
+    for round_ in range(ROUNDS):
+        dirs = {t: os.path.join(WORK, t) for t in ("kid3", "tagwhirl")}
+        for folder in dirs.values():
+            fresh_copy(master, folder)
+        shutil.rmtree(os.path.join(WORK, "copy"), ignore_errors=True)
+        sync()
+        order = ["kid3", "tagwhirl"] if round_ % 2 == 0 else ["tagwhirl", "kid3"]
+        for run in ("A", "B"):
+            for tool in order:
+                if tool == "kid3":
+                    seconds = kid3(dirs["kid3"], RULES[run][1]) - kid3_start
+                    line = f"kid3-cli {seconds:.3f} s (less start-up)"
+                else:
+                    seconds, line = peer("save", winpath(dirs["tagwhirl"]), RULES[run][0])
+                results[f"{tool} {run}"].append(seconds)
+                print(f"round {round_ + 1} run {run}: {line}")
+                sync()
+            if run == "A":
+                seconds, line = peer("copy", winpath(master), winpath(os.path.join(WORK, "copy")))
+                results["floor A"].append(seconds)
+                print(f"round {round_ + 1} floor: flushed {line}")
+                sync()
+        for tool, folder in dirs.items():
+            if title_of(folder, 1) != "Artist 0001":
+                print(f"FAIL: {tool} did not write the values of run B")
+                return 1
+
+    def best(key):
+        return min(results[key])
+
+    print()
+    print("| run | tagwhirl | kid3-cli | tagwhirl / kid3-cli | target |")
+    print("|---|---|---|---|---|")
+    print(f"| A | {best('tagwhirl A'):.3f} s | {best('kid3 A'):.3f} s | "
+          f"{best('tagwhirl A') / best('kid3 A'):.2f} | ≤ 1.2 × flushed copy "
+          f"({best('floor A'):.3f} s): {best('tagwhirl A') / best('floor A'):.2f} |")
+    print(f"| B | {best('tagwhirl B'):.3f} s | {best('kid3 B'):.3f} s | "
+          f"{best('tagwhirl B') / best('kid3 B'):.2f} | ≤ 1.0 × kid3-cli |")
+    print("(best of the rounds; every round's figures above)")
+    shutil.rmtree(WORK, ignore_errors=True)
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
