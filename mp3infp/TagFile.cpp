@@ -220,7 +220,7 @@ bool TagFile::Set(ValueName name, std::string_view value, const TextCodec& codec
       return false;
     case FileKind::kWave:
       return (name.tag == TagKind::kDefault || name.tag == TagKind::kRiffInfo) &&
-             SetInfo(name.field, value);
+             SetInfo(name.field, value, codec);
     case FileKind::kMp3:
     case FileKind::kRiffMp3:
       break;
@@ -231,7 +231,7 @@ bool TagFile::Set(ValueName name, std::string_view value, const TextCodec& codec
     case TagKind::kId3v2:
       return SetId3v2(name.field, value, codec);
     case TagKind::kRiffInfo:
-      return kind_ == FileKind::kRiffMp3 && SetInfo(name.field, value);
+      return kind_ == FileKind::kRiffMp3 && SetInfo(name.field, value, codec);
     case TagKind::kDefault:
       break;
   }
@@ -239,7 +239,7 @@ bool TagFile::Set(ValueName name, std::string_view value, const TextCodec& codec
   bool done = false;
   if (id3v1_) done = SetId3v1(name.field, value, codec) || done;
   if (id3v2_) done = SetId3v2(name.field, value, codec) || done;
-  if (!infos_.empty()) done = SetInfo(name.field, value) || done;
+  if (!infos_.empty()) done = SetInfo(name.field, value, codec) || done;
   return done || SetId3v2(name.field, value, codec);
 }
 
@@ -287,7 +287,9 @@ bool TagFile::SetId3v2(Field field, std::string_view value, const TextCodec& cod
   return true;
 }
 
-bool TagFile::SetInfo(Field field, std::string_view value) {
+bool TagFile::SetInfo(Field field, std::string_view text, const TextCodec& codec) {
+  // RIFF INFO text is read in the system's legacy code page, as ID3v1 text is.
+  const std::string value = Recode(text, codec, codec.Legacy());
   const std::string_view id = NamesOf(field).info;
   bool done = false;
   // Every LIST/INFO chunk that holds the field gets it, so that no reader finds a stale copy.
@@ -315,17 +317,20 @@ std::optional<std::string> TagFile::Get(ValueName name, const TextCodec& codec) 
   }
   if ((any || name.tag == TagKind::kId3v1) && id3v1_ && IsMp3()) {
     const Id3v1Tag& tag = *id3v1_;
+    const auto text = [&](const std::string& legacy) {
+      return Recode(legacy, codec.Legacy(), codec);
+    };
     switch (name.field) {
       case Field::kArtist:
-        return tag.artist();
+        return text(tag.artist());
       case Field::kAlbum:
-        return tag.album();
+        return text(tag.album());
       case Field::kTitle:
-        return tag.title();
+        return text(tag.title());
       case Field::kYear:
-        return tag.year();
+        return text(tag.year());
       case Field::kComment:
-        return tag.comment();
+        return text(tag.comment());
       case Field::kTrack:
         return tag.track() ? std::to_string(tag.track()) : std::string();
       case Field::kGenre:
@@ -334,7 +339,7 @@ std::optional<std::string> TagFile::Get(ValueName name, const TextCodec& codec) 
   }
   if ((any || name.tag == TagKind::kRiffInfo) && !infos_.empty()) {
     for (const auto& located : infos_) {
-      if (auto value = located.list.Get(names.info)) return value;
+      if (auto value = located.list.Get(names.info)) return Recode(*value, codec.Legacy(), codec);
     }
     return std::string();
   }

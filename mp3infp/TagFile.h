@@ -97,7 +97,7 @@ class TagFile {
   void ParseTail(ByteSource& source, uint64_t notBefore);
   bool SetId3v1(Field field, std::string_view value, const TextCodec& codec);
   bool SetId3v2(Field field, std::string_view value, const TextCodec& codec);
-  bool SetInfo(Field field, std::string_view value);
+  bool SetInfo(Field field, std::string_view text, const TextCodec& codec);
   Bytes RenderId3v2(uint64_t room) const;
 
   uint64_t size_ = 0;

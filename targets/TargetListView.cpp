@@ -5,9 +5,11 @@
 
 #include <boost/make_shared.hpp>
 #include <cstring>
+#include <iterator>
 
 #include "app/Controls.h"
 #include "app/ShellModule.h"
+#include "resources/Texts.h"
 #include "resources/resource.h"
 #include "rules/RulesFile.h"
 #include "targets/PathText.h"
@@ -22,15 +24,8 @@ const DWORD kStyle =
 // Grid lines, header drag and drop, full-row select.
 const DWORD kListExStyle = LVS_EX_GRIDLINES | LVS_EX_HEADERDRAGDROP | LVS_EX_FULLROWSELECT;
 
-struct Column {
-  const char* title;
-  int width;
-};
-
-const Column kColumns[TargetListView::kColumnCount] = {
-    {"ファイル名", 190}, {"アーティスト", 100}, {"アルバム", 100}, {"タイトル", 100},
-    {"トラック", 100},   {"ジャンル", 100},     {"作成日", 100},   {"コメント", 150},
-};
+const int kColumnWidths[TargetListView::kColumnCount] = {190, 100, 100, 100, 100, 100, 100, 150};
+static_assert(std::size(texts::kColumnTitles) == TargetListView::kColumnCount);
 
 // The system list view's own procedure, which the superclass passes everything on to.
 WNDPROC RegisterSuperclass(HINSTANCE instance) {
@@ -96,12 +91,12 @@ bool TargetListView::OnCreate(WPARAM wParam, LPARAM lParam, LRESULT* result) {
 
 void TargetListView::InsertColumns() {
   for (int column = 0; column < kColumnCount; ++column)
-    InsertColumn(hwnd(), column, kColumns[column].title, kColumns[column].width);
+    InsertColumn(hwnd(), column, texts::kColumnTitles[column], kColumnWidths[column]);
 }
 
 void TargetListView::AddPath(std::string path) {
-  // Paths live in 260-byte buffers: a longer one cannot name anything the program can open.
-  if (path.empty() || path.size() >= MAX_PATH || !PathFileExistsA(path.c_str())) return;
+  // The system's path limit counts characters: in UTF-8 a path may take more bytes than that.
+  if (path.empty() || PathLength(path) >= MAX_PATH || !PathFileExistsA(path.c_str())) return;
   if (PathIsDirectoryA(path.c_str())) {
     ScanFolder(path);
     return;
@@ -142,7 +137,8 @@ void TargetListView::ScanFolder(std::string folder) {
 bool TargetListView::ApplyRule(int row, std::string path, std::string templateText) {
   const RuleMatch match = MatchRule(path, templateText);
   if (match.outcome == RuleMatch::kError) {
-    MessageBoxA(hwnd(), match.error.c_str(), templateText.c_str(), MB_OK);
+    MessageBoxW(hwnd(), WideFromActive(match.error).c_str(), WideFromActive(templateText).c_str(),
+                MB_OK);
     return false;
   }
   if (match.outcome != RuleMatch::kFits) return false;
