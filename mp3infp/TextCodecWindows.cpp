@@ -55,13 +55,13 @@ class CodePageCodec : public TextCodec {
 
 // The system's legacy ANSI code page, which a program running in UTF-8 does not change.
 UINT SystemLegacyCodePage() {
+  const LCTYPE type = LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER;
+  const int size = sizeof(DWORD) / sizeof(wchar_t);
   DWORD codePage = 0;
-  if (!GetLocaleInfoEx(LOCALE_NAME_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
-                       reinterpret_cast<LPWSTR>(&codePage), sizeof codePage / sizeof(wchar_t)) ||
-      codePage == 0) {
-    return GetACP();
-  }
-  return codePage;
+  // Wine knows the system locale only by its number.
+  if (!GetLocaleInfoEx(LOCALE_NAME_SYSTEM_DEFAULT, type, reinterpret_cast<LPWSTR>(&codePage), size))
+    GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, type, reinterpret_cast<LPWSTR>(&codePage), size);
+  return codePage ? codePage : GetACP();
 }
 
 }  // namespace

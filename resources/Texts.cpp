@@ -25,13 +25,13 @@ std::string ActiveFromWide(std::wstring_view text) {
 }
 
 UINT SystemLegacyCodePage() {
+  const LCTYPE type = LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER;
+  const int size = sizeof(DWORD) / sizeof(wchar_t);
   DWORD codePage = 0;
-  if (!GetLocaleInfoEx(LOCALE_NAME_SYSTEM_DEFAULT, LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER,
-                       reinterpret_cast<LPWSTR>(&codePage), sizeof codePage / sizeof(wchar_t)) ||
-      codePage == 0) {
-    return GetACP();
-  }
-  return codePage;
+  // Wine knows the system locale only by its number.
+  if (!GetLocaleInfoEx(LOCALE_NAME_SYSTEM_DEFAULT, type, reinterpret_cast<LPWSTR>(&codePage), size))
+    GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, type, reinterpret_cast<LPWSTR>(&codePage), size);
+  return codePage ? codePage : GetACP();
 }
 
 size_t PathLength(std::string_view text) {

@@ -25,6 +25,7 @@ import subprocess
 import sys
 import tempfile
 import time
+import unicodedata
 
 from mutagen.id3 import ID3
 
@@ -128,6 +129,19 @@ def id3v23_with_picture():
     return b"ID3\3\0\0" + syncsafe(len(body) + 64) + body + bytes(64)
 
 
+def in_cp932(text):
+    """The text as Windows writes it in code page 932: a character 932 lacks becomes its best fit
+    (an accented Latin letter its base letter) or '?'."""
+    out = b""
+    for ch in text:
+        try:
+            out += ch.encode("cp932")
+        except UnicodeEncodeError:
+            base = unicodedata.normalize("NFKD", ch)[0]
+            out += base.encode("ascii") if base.isascii() else b"?"
+    return out
+
+
 def sha(path):
     with open(path, "rb") as f:
         return hashlib.sha256(f.read()).hexdigest()
@@ -214,7 +228,7 @@ def save_copies(work):
         # ID3v1 in code page 932, whatever code page the program runs in; '?' for what it lacks.
         if "🎵" not in artist:
             stored = v1[33:63].rstrip(b"\0")
-            check(v1[:3] == b"TAG" and stored == artist.encode("cp932", "replace"),
+            check(v1[:3] == b"TAG" and stored == in_cp932(artist),
                   "%s: ID3v1 artist %r" % (name, stored))
         if tag:
             check(tags.getall("APIC") and len(tags.getall("APIC")[0].data) == 1024,

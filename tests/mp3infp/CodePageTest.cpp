@@ -9,6 +9,14 @@ namespace {
 
 using namespace samples;
 
+// Windows writes a character that the code page lacks as its best fit where it has one, as it
+// always has for this library; iconv has no best fit.
+#ifdef _WIN32
+const std::string kBeyonce = "Beyonce", kSigurRos = "Sigur Ros";
+#else
+const std::string kBeyonce = "Beyonc?", kSigurRos = "Sigur R?s";
+#endif
+
 std::string U8(const char8_t* text) { return reinterpret_cast<const char*>(text); }
 
 std::string Repeat(const std::string& text, int times) {
@@ -44,7 +52,7 @@ TEST_F(Utf8Caller, Id3v1InTheLegacyCodePageId3v2Whole) {
     std::string v1Read;   // what a UTF-8 caller reads back
   } cases[] = {
       {U8(u8"表示ソ十"), "表示ソ十", U8(u8"表示ソ十")},
-      {U8(u8"Beyoncé"), "Beyonc?", "Beyonc?"},
+      {U8(u8"Beyoncé"), kBeyonce, kBeyonce},
       {U8(u8"방탄소년단"), "?????", "?????"},
       {"ASCII only", "ASCII only", "ASCII only"},
       // 16 kanji take 48 bytes in UTF-8 and 32 in 932: the field keeps 15 whole ones.
@@ -75,7 +83,7 @@ TEST_F(Utf8Caller, RiffInfoInTheLegacyCodePage) {
   const std::string bytes(saved.begin(), saved.end());
   EXPECT_NE(std::string::npos, bytes.find(std::string("IART\x05\0\0\0表示", 12)));
   EXPECT_EQ(U8(u8"表示"), Read(saved, "IART", ".wav"));
-  EXPECT_EQ("Sigur R?s", Read(saved, "INAM", ".wav"));
+  EXPECT_EQ(kSigurRos, Read(saved, "INAM", ".wav"));
 }
 
 TEST(Utf8Codec, PrefixesEndWhereACharacterEnds) {

@@ -164,7 +164,8 @@ TEST_F(Utf8Names, SavedInPlaceAndIntoAFolderWithId3v1InCodePage932) {
   const struct {
     std::string name, artist, title, v1Artist;  // v1Artist: the ID3v1 bytes, in code page 932
   } cases[] = {
-      {U8(u8"Beyoncé - Halo.mp3"), U8(u8"Beyoncé"), "Halo", "Beyonc?"},
+      // Windows writes a character that 932 lacks as its best fit, where it has one.
+      {U8(u8"Beyoncé - Halo.mp3"), U8(u8"Beyoncé"), "Halo", "Beyonce"},
       {U8(u8"방탄소년단 - Dynamite 😀.mp3"), U8(u8"방탄소년단"), U8(u8"Dynamite 😀"), "?????"},
       {U8(u8"ソロ - 表示.mp3"), U8(u8"ソロ"), U8(u8"表示"), "\x83\x5C\x83\x8D"},
   };
