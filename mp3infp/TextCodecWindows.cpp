@@ -13,8 +13,7 @@ class CodePageCodec : public TextCodec {
 
   std::u16string ToUnicode(std::string_view ansi) const override {
     if (ansi.empty()) return {};
-    const int length =
-        MultiByteToWideChar(codePage_, 0, ansi.data(), int(ansi.size()), nullptr, 0);
+    const int length = MultiByteToWideChar(codePage_, 0, ansi.data(), int(ansi.size()), nullptr, 0);
     std::u16string out(length > 0 ? length : 0, u'\0');
     if (length > 0) {
       MultiByteToWideChar(codePage_, 0, ansi.data(), int(ansi.size()),
@@ -28,8 +27,8 @@ class CodePageCodec : public TextCodec {
     const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
     // The system takes no default character for UTF-8, which has one for everything anyway.
     const char* fallback = IsUtf8() ? nullptr : "?";
-    const int length = WideCharToMultiByte(codePage_, 0, wide, int(text.size()), nullptr, 0,
-                                           fallback, nullptr);
+    const int length =
+        WideCharToMultiByte(codePage_, 0, wide, int(text.size()), nullptr, 0, fallback, nullptr);
     std::string out(length > 0 ? length : 0, '\0');
     if (length > 0) {
       WideCharToMultiByte(codePage_, 0, wide, int(text.size()), out.data(), length, fallback,
@@ -48,7 +47,6 @@ class CodePageCodec : public TextCodec {
   const TextCodec& Legacy() const override { return legacy_ ? *legacy_ : *this; }
 
  private:
-
   UINT codePage_;
   const TextCodec* legacy_;
 };

@@ -2,7 +2,7 @@
 
 #include <shlobj.h>
 
-#include "app/Controls.h"
+#include "resources/Texts.h"
 #include "app/ShellModule.h"
 #include "resources/resource.h"
 
@@ -72,5 +72,8 @@ bool OutputPanel::SaveToFolder() const {
 }
 
 std::string OutputPanel::FolderText() const {
-  return GetWindowString(GetDlgItem(hwnd(), IDC_FOLDER));
+  // At most the path limit, counted in characters: in UTF-8 they may take up to three bytes each.
+  wchar_t folder[MAX_PATH] = L"";
+  GetDlgItemTextW(hwnd(), IDC_FOLDER, folder, MAX_PATH);
+  return ActiveFromWide(folder);
 }

@@ -14,8 +14,8 @@ std::string ActiveFromWide(std::wstring_view text) {
   // No default character for UTF-8: the system refuses one there, and UTF-8 holds every
   // character anyway (a lone surrogate becomes U+FFFD).
   const char* fallback = GetACP() == CP_UTF8 ? nullptr : "?";
-  const int length = WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0,
-                                         fallback, nullptr);
+  const int length =
+      WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0, fallback, nullptr);
   std::string narrow(length > 0 ? length : 0, '\0');
   if (length > 0) {
     WideCharToMultiByte(CP_ACP, 0, text.data(), int(text.size()), narrow.data(), length, fallback,

@@ -226,7 +226,7 @@ def save_copies(work):
         with open(copy, "rb") as f:
             v1 = f.read()[-128:]
         # ID3v1 in code page 932, whatever code page the program runs in; '?' for what it lacks.
-        if "🎵" not in artist:
+        if not tag and "🎵" not in artist:
             stored = v1[33:63].rstrip(b"\0")
             check(v1[:3] == b"TAG" and stored == in_cp932(artist),
                   "%s: ID3v1 artist %r" % (name, stored))

@@ -92,14 +92,8 @@ TEST(Utf8Codec, PrefixesEndWhereACharacterEnds) {
     std::string text;
     size_t limit, kept;
   } cases[] = {
-      {"abc", 10, 3},
-      {"abc", 2, 2},
-      {U8(u8"aé"), 2, 1},
-      {U8(u8"aé"), 3, 3},
-      {U8(u8"表示"), 5, 3},
-      {U8(u8"😀x"), 3, 0},
-      {U8(u8"😀x"), 4, 4},
-      {"", 0, 0},
+      {"abc", 10, 3},       {"abc", 2, 2},      {U8(u8"aé"), 2, 1}, {U8(u8"aé"), 3, 3},
+      {U8(u8"表示"), 5, 3}, {U8(u8"😀x"), 3, 0}, {U8(u8"😀x"), 4, 4}, {"", 0, 0},
   };
   for (const auto& c : cases)
     EXPECT_EQ(c.kept, mp3infp::PrefixAtCharBoundary(c.text, c.limit, codec)) << c.text;

@@ -164,12 +164,14 @@ TEST_F(RulesFolder, LoadFromFolderWithOrWithoutSeparator) {
 TEST_F(RulesFolder, Utf8FileGivesTheRulesOfA932File) {
   const std::string stored = "$A\\" + kSo + "\\$T.mp3\r\n" + kHyou + "\x8E\xA6 - $T.mp3\r\n";
   const std::string utf8 =
-      "$A\\\xE3\x82\xBD\\$T.mp3\r\n\xE8\xA1\xA8\xE7\xA4\xBA - $T.mp3\r\nBeyonc\xC3\xA9 - $T.mp3\r\n";
+      "$A\\\xE3\x82\xBD\\$T.mp3\r\n\xE8\xA1\xA8\xE7\xA4\xBA - $T.mp3\r\nBeyonc\xC3\xA9 - "
+      "$T.mp3\r\n";
   for (const std::string& bytes : {stored, utf8, "\xEF\xBB\xBF" + utf8}) {
     PutFile("rules.txt", bytes);
     std::vector<std::string> rules;
     LoadRulesFromFolder(folder_, rules);
-    EXPECT_THAT(rules, ElementsAre("$A\\" + kSo + "\\$T.mp3", kHyou + "\x8E\xA6 - $T.mp3")) << bytes;
+    EXPECT_THAT(rules, ElementsAre("$A\\" + kSo + "\\$T.mp3", kHyou + "\x8E\xA6 - $T.mp3"))
+        << bytes;
   }
 }
 

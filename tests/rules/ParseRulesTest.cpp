@@ -109,7 +109,6 @@ TEST(ParseRules, WhiteSpaceBeforeSlashesIsTheCLocales) {
   }
 }
 
-
 // The rules file's code page: UTF-8 when the bytes are valid UTF-8, the system's legacy code page
 // (932) otherwise; a UTF-8 byte-order mark is removed, any other first bytes stay.
 TEST(RulesEncoding, Utf8OnlyWhenValidAndTheMarkRemoved) {
@@ -145,17 +144,17 @@ TEST(RulesEncoding, Utf8OnlyWhenValidAndTheMarkRemoved) {
 TEST(RulesEncoding, WellFormedUtf8Only) {
   const std::pair<const char*, bool> cases[] = {
       {"plain", true},
-      {"\xC3\xA9", true},              // é
-      {"\xED\x95\x9C", true},          // 한
-      {"\xF0\x9F\x98\x80", true},      // an emoji
-      {"\xC3", false},                 // cut short
-      {"\xA9", false},                 // a continuation byte alone
-      {"\xC0\xAF", false},             // overlong '/'
-      {"\xE0\x80\xAF", false},         // overlong '/'
-      {"\xED\xA0\x80", false},         // a surrogate
-      {"\xF4\x90\x80\x80", false},     // past U+10FFFF
+      {"\xC3\xA9", true},           // é
+      {"\xED\x95\x9C", true},       // 한
+      {"\xF0\x9F\x98\x80", true},   // an emoji
+      {"\xC3", false},              // cut short
+      {"\xA9", false},              // a continuation byte alone
+      {"\xC0\xAF", false},          // overlong '/'
+      {"\xE0\x80\xAF", false},      // overlong '/'
+      {"\xED\xA0\x80", false},      // a surrogate
+      {"\xF4\x90\x80\x80", false},  // past U+10FFFF
       {"\xF5\x80\x80\x80", false},
-      {"\x83\x5C", false},             // ソ in 932
+      {"\x83\x5C", false},  // ソ in 932
       {"\xE3\x81", false},
   };
   for (const auto& [bytes, valid] : cases) EXPECT_EQ(valid, IsUtf8(bytes)) << bytes;

@@ -117,8 +117,11 @@ TEST_F(Utf8Names, FoldersAboveAreReadByCharacter) {
     std::string rule, path;
     std::vector<std::string> values;  // artist, album, title, track
   } cases[] = {
-      {"$A\\$B\\$K $T.mp3", U8(u8"表示\\Album\\01 Song.mp3"), {U8(u8"表示"), "Album", "Song", "01"}},
-      {"$A\\$B\\$K $T.mp3", U8(u8"Artist\\Álbum\\07 三十の歌.mp3"),
+      {"$A\\$B\\$K $T.mp3",
+       U8(u8"表示\\Album\\01 Song.mp3"),
+       {U8(u8"表示"), "Album", "Song", "01"}},
+      {"$A\\$B\\$K $T.mp3",
+       U8(u8"Artist\\Álbum\\07 三十の歌.mp3"),
        {"Artist", U8(u8"Álbum"), U8(u8"三十の歌"), "07"}},
       {"$A\\$T.mp3", U8(u8"방탄소년단\\Dynamite.mp3"), {U8(u8"방탄소년단"), "", "Dynamite", ""}},
       {U8(u8"$A - ソ$T.mp3"), U8(u8"x\\Beyoncé - ソHalo.mp3"), {U8(u8"Beyoncé"), "", "Halo", ""}},
@@ -235,8 +238,8 @@ TEST_F(Utf8Names, RulesFileIn932OrUtf8GivesTheSameRules) {
   const std::vector<std::string> expected = {U8(u8"$A\\ソ\\$T.mp3"), U8(u8"表示 - $T.mp3"),
                                              U8(u8"Beyoncé - $T.mp3")};
   const std::string cp932 = "// comment\r\n$A\\\x83\x5C\\$T.mp3\r\n\x95\x5C\x8E\xA6 - $T.mp3\r\n";
-  const std::string utf8 = "// comment\r\n" + expected[0] + "\r\n" + expected[1] + "\r\n" +
-                           expected[2] + "\r\n";
+  const std::string utf8 =
+      "// comment\r\n" + expected[0] + "\r\n" + expected[1] + "\r\n" + expected[2] + "\r\n";
   for (const std::string& bytes : {cp932, utf8, "\xEF\xBB\xBF" + utf8}) {
     ScratchFolder folder;
     folder.AddFile("rules.txt", bytes);
