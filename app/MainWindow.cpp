@@ -327,13 +327,24 @@ bool MainWindow::OnDestroy(WPARAM, LPARAM, LRESULT* result) {
 
 bool MainWindow::PreDispatch(MSG* message) {
   if (accelerators_ && TranslateAcceleratorA(hwnd(), accelerators_, message)) return true;
-  // Keyboard input inside the output panel gets the dialog keys: Tab between its controls, the
-  // access keys of its texts, Enter for its default button "保存(&S)".
   HWND panel = panel_.hwnd();
-  if (panel && message->hwnd && (message->hwnd == panel || IsChild(panel, message->hwnd)) &&
-      message->message >= WM_KEYFIRST && message->message <= WM_KEYLAST)
-    return IsDialogMessageA(panel, message) != FALSE;
-  return false;
+  if (!panel || !message->hwnd || (message->hwnd != panel && !IsChild(panel, message->hwnd)) ||
+      message->message < WM_KEYFIRST || message->message > WM_KEYLAST)
+    return false;
+  // Keyboard input inside the output panel gets the dialog keys Tab and the access keys of its
+  // texts with Alt (Alt+S saves, as the button says). Enter presses only the push button that
+  // has the focus, never the default button "保存(&S)" from elsewhere: a user who types a folder
+  // and presses Enter to confirm it, with "上書き(&W)" still chosen, would otherwise overwrite
+  // every file in place. Nor is a letter without Alt an access key: on a radio button, S alone
+  // would save too.
+  if (message->message == WM_CHAR) return false;
+  if ((message->message == WM_KEYDOWN || message->message == WM_KEYUP) &&
+      message->wParam == VK_RETURN) {
+    HWND focus = GetFocus();
+    const LRESULT code = focus ? SendMessageA(focus, WM_GETDLGCODE, 0, 0) : 0;
+    if (!(code & (DLGC_DEFPUSHBUTTON | DLGC_UNDEFPUSHBUTTON))) return true;
+  }
+  return IsDialogMessageA(panel, message) != FALSE;
 }
 
 bool MainWindow::IdleStep() { return false; }

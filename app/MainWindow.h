@@ -43,7 +43,8 @@ class MainWindow : public Window, private PreDispatchHook, private IdleHook {
   // Places the panes: rebar on top, status bar at the bottom, the list in between.
   void PlacePanes(bool resizeBars);
 
-  // Takes every path into the list with the list's painting held back until the end.
+  // Takes every path into the list, as one intake (TargetListView::Intake), with the list's
+  // painting held back until the end.
   template <class Paths>
   void TakeIn(const Paths& paths);
 
@@ -91,6 +92,8 @@ class MainWindow : public Window, private PreDispatchHook, private IdleHook {
 template <class Paths>
 void MainWindow::TakeIn(const Paths& paths) {
   if (!clientView_) return;
+  // The intake's closing box comes after the list has been painted again.
+  TargetListView::Intake intake(list_);
   RedrawFreeze freeze(clientView_);
   for (const auto& path : paths) list_.AddPath(std::string(path));
 }

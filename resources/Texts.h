@@ -17,6 +17,16 @@ inline constexpr wchar_t kTagLibraryMissing[] = L"mp3infp.dll が見つかりま
 inline constexpr wchar_t kSaveFailed[] = L"保存に失敗";
 inline constexpr wchar_t kMakeId3v1Failed[] = L"mp3v1タグの作成に失敗";
 inline constexpr wchar_t kMakeId3v2Failed[] = L"mp3v2タグの作成に失敗";
+inline constexpr wchar_t kErrorCaption[] = L"エラー";
+// After an intake that left out names the ANSI code page cannot hold: their count (a wsprintfW
+// format), then up to five of the names, then how many more.
+inline constexpr wchar_t kUnwritableNames[] =
+    L"%d 個のファイルまたはフォルダーは、名前をシステムのコード ページで表せないため、"
+    L"取り込めませんでした。";
+inline constexpr wchar_t kMoreNames[] = L"ほか %d 個";
+// A window procedure stopped by a failure: this, then the reason.
+inline constexpr wchar_t kStoppedByFailure[] = L"処理の途中でエラーが起きたため、中断しました。";
+inline constexpr wchar_t kUnknownReason[] = L"原因は不明です。";
 inline constexpr wchar_t kRuleBand[] = L"ルール";
 inline constexpr wchar_t kRulePrompt[] = L"ルールを入力してください";
 // The list's columns, in order: the file name, then the tag columns in code-table order.

@@ -13,8 +13,21 @@
 
 namespace {
 
+// The boxes of saving have no owner, but are task-modal: while one is up, nothing else in the
+// program takes input, so that no second save, removal or new rule runs inside the loop of rows
+// that waits for it and changes the list under it.
+const UINT kSaveBoxStyle = MB_OK | MB_TASKMODAL;
+
 void ReportSaveFailure(const std::string& target) {
-  ShowMessage(nullptr, target, texts::kSaveFailed, MB_OK);
+  ShowMessage(nullptr, target, texts::kSaveFailed, kSaveBoxStyle);
+}
+
+// A copy of a read-only file (from a CD, a share, a file marked so) is read-only too, and the
+// library could not tag it; it is our own new file, so it may be written.
+void MakeWritable(const std::string& copy) {
+  const DWORD attributes = GetFileAttributesA(copy.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY))
+    SetFileAttributesA(copy.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
 }
 
 }  // namespace
@@ -30,9 +43,9 @@ void SetTagField(const std::string& path, const char* fieldKey, const std::strin
   DWORD tags = library.GetTagType();
   if (!(tags & (kMp3infpTagId3v1 | kMp3infpTagId3v2))) {
     if (library.MakeId3v1(path.c_str()) != 0)
-      ShowMessage(nullptr, texts::kMakeId3v1Failed, nullptr, MB_OK);
+      ShowMessage(nullptr, texts::kMakeId3v1Failed, nullptr, kSaveBoxStyle);
     if (library.MakeId3v2(path.c_str()) != 0)
-      ShowMessage(nullptr, texts::kMakeId3v2Failed, nullptr, MB_OK);
+      ShowMessage(nullptr, texts::kMakeId3v2Failed, nullptr, kSaveBoxStyle);
     tags = library.GetTagType();
   }
   if (tags & kMp3infpTagId3v1) library.SetValue((key + "_v1").c_str(), value.c_str());
@@ -66,9 +79,15 @@ bool SaveEntry(TargetListView& list, int row, const char* folder) {
       ReportSaveFailure(target);
       return false;
     }
+    MakeWritable(target);
   }
 
-  library.Load(list.hwnd(), target.c_str());
+  // A file that cannot be loaded (deleted, renamed or locked since it entered the list) has no
+  // values to set, and the library would then answer a save with success, writing nothing.
+  if (library.Load(list.hwnd(), target.c_str()) != 0) {
+    ReportSaveFailure(target);
+    return false;
+  }
   for (int code = 0; code < kCodeCount; ++code) {
     if (!CodeTable[code].fieldKey) continue;
     SetTagField(target, CodeTable[code].fieldKey, list.CellText(row, code + 1));

@@ -4,14 +4,29 @@
 #include <windows.h>
 #endif
 
-bool IsLeadByte(unsigned char byte) {
+namespace {
+
+LeadBytes ReadAnsiLeadBytes() {
 #ifdef _WIN32
-  return IsDBCSLeadByte(byte) != FALSE;
+  CPINFO info = {};
+  if (!GetCPInfo(CP_ACP, &info)) return LeadBytes();
+  std::vector<std::pair<unsigned char, unsigned char>> ranges;
+  for (int i = 0; i + 1 < MAX_LEADBYTES && info.LeadByte[i] != 0; i += 2)
+    ranges.emplace_back(info.LeadByte[i], info.LeadByte[i + 1]);
+  return LeadBytes(ranges);
 #else
-  // Code page 932, the one the program is written for.
-  return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+  return LeadBytes::CodePage932();
 #endif
 }
+
+}  // namespace
+
+const LeadBytes& AnsiLeadBytes() {
+  static const LeadBytes leadBytes = ReadAnsiLeadBytes();
+  return leadBytes;
+}
+
+bool IsLeadByte(unsigned char byte) { return AnsiLeadBytes()[byte]; }
 
 namespace {
 

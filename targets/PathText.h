@@ -5,7 +5,14 @@
 
 #include <string>
 
-// Whether `byte` starts a double-byte character of the ANSI code page (932 natively).
+#include "templates/LeadBytes.h"
+
+// The lead bytes of the system's ANSI code page, read from the system once (natively, those of
+// code page 932, the one the program is written for). None in a code page without double-byte
+// characters, such as UTF-8.
+const LeadBytes& AnsiLeadBytes();
+
+// Whether `byte` starts a double-byte character of the ANSI code page.
 bool IsLeadByte(unsigned char byte);
 
 // The offset just past the last separator ('\\', '/', or the colon of a drive) that stands as a

@@ -4,8 +4,10 @@
 #include <shlwapi.h>
 
 #include <boost/make_shared.hpp>
-#include <cstring>
+#include <cwchar>
 #include <iterator>
+#include <set>
+#include <tuple>
 
 #include "app/Controls.h"
 #include "app/ShellModule.h"
@@ -43,6 +45,42 @@ WNDPROC RegisterSuperclass(HINSTANCE instance) {
   return listProc;
 }
 
+// The names the box after an intake that left some out lists at most.
+const size_t kListedNames = 5;
+
+// A folder's identity: its volume's serial number and its file index. A link (a junction, a
+// symbolic link) to a folder has the identity of the folder it leads to.
+typedef std::tuple<DWORD, DWORD, DWORD> FolderId;
+
+bool IdentityOf(const std::string& folder, FolderId* id) {
+  HANDLE handle =
+      CreateFileA(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (handle == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION info = {};
+  const bool known = GetFileInformationByHandle(handle, &info) != FALSE;
+  CloseHandle(handle);
+  if (known) *id = FolderId(info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow);
+  return known;
+}
+
+// `name` in the ANSI code page, when the code page holds every one of its characters: converted
+// back, it gives the same name.
+bool ToAnsi(const wchar_t* name, std::string* ansi) {
+  const int size = WideCharToMultiByte(CP_ACP, 0, name, -1, nullptr, 0, nullptr, nullptr);
+  if (size <= 0) return false;
+  std::string text(size, '\0');
+  WideCharToMultiByte(CP_ACP, 0, name, -1, &text[0], size, nullptr, nullptr);
+  text.resize(size - 1);
+  *ansi = text;
+  const int wideSize = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
+  if (wideSize <= 0) return false;
+  std::wstring back(wideSize, L'\0');
+  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &back[0], wideSize);
+  back.resize(wideSize - 1);
+  return back == name;
+}
+
 class FindHandle {
  public:
   explicit FindHandle(HANDLE handle) : handle_(handle) {}
@@ -58,6 +96,39 @@ class FindHandle {
 };
 
 }  // namespace
+
+struct TargetListView::IntakeState {
+  std::set<FolderId> folders;
+  std::set<std::string> brokenRules;
+  int unwritableNames = 0;
+  // As the code page shows them (characters it lacks as question marks); at most kListedNames.
+  std::vector<std::string> listedNames;
+};
+
+TargetListView::TargetListView() = default;
+TargetListView::~TargetListView() = default;
+
+TargetListView::Intake::Intake(TargetListView& list) : list_(list), outermost_(!list.intake_) {
+  if (outermost_) list_.intake_ = std::make_unique<IntakeState>();
+}
+
+TargetListView::Intake::~Intake() {
+  if (!outermost_) return;
+  const std::unique_ptr<IntakeState> state = std::move(list_.intake_);
+  if (state->unwritableNames == 0) return;
+  wchar_t count[256];
+  wsprintfW(count, texts::kUnwritableNames, state->unwritableNames);
+  std::wstring text = count;
+  for (const std::string& name : state->listedNames) text += L"\n" + WideFromActive(name);
+  if (state->unwritableNames > static_cast<int>(state->listedNames.size())) {
+    wsprintfW(count, texts::kMoreNames,
+              state->unwritableNames - static_cast<int>(state->listedNames.size()));
+    text += L"\n";
+    text += count;
+  }
+  // No owner, but task-modal: nothing else of the program takes input while it is up.
+  MessageBoxW(nullptr, text.c_str(), texts::kErrorCaption, MB_OK | MB_TASKMODAL);
+}
 
 const Handler<TargetListView> TargetListView::kHandlers[] = {
     OnMessage<TargetListView>(WM_CREATE, &TargetListView::OnCreate),
@@ -95,6 +166,7 @@ void TargetListView::InsertColumns() {
 }
 
 void TargetListView::AddPath(std::string path) {
+  Intake intake(*this);
   // The system's path limit counts characters: in UTF-8 a path may take more bytes than that.
   if (path.empty() || PathLength(path) >= MAX_PATH || !PathFileExistsA(path.c_str())) return;
   if (PathIsDirectoryA(path.c_str())) {
@@ -110,44 +182,68 @@ void TargetListView::AddPath(std::string path) {
                              reinterpret_cast<LPARAM>(item.get()));
   if (row < 0) return;
   for (const std::string& rule : rules) {
-    if (ApplyRule(row, path, rule)) break;
+    if (intake_->brokenRules.count(rule)) continue;
+    const int outcome = ApplyRuleOutcome(row, path, rule);
+    if (outcome == RuleMatch::kFits) break;
+    // Reported once: for the rest of this intake the rule does not fit.
+    if (outcome == RuleMatch::kError) intake_->brokenRules.insert(rule);
   }
 }
 
 void TargetListView::ScanFolder(std::string folder) {
-  char pattern[MAX_PATH];
-  if (!PathCombineA(pattern, folder.c_str(), "*.*")) return;
+  Intake intake(*this);
+  // A folder whose identity cannot be read is searched all the same; the path limit still ends
+  // any loop through it.
+  FolderId id;
+  if (IdentityOf(folder, &id) && !intake_->folders.insert(id).second) return;
 
-  WIN32_FIND_DATAA found;
-  FindHandle search(FindFirstFileA(pattern, &found));
+  // The wide search, in buffers of the path limit in characters: the narrow one holds a name
+  // in 260 bytes, which a name in UTF-8 may exceed, and shows a name the ANSI code page cannot
+  // write with stand-ins, so that the path made of it names nothing (or another file).
+  wchar_t pattern[MAX_PATH];
+  if (!PathCombineW(pattern, WideFromActive(folder).c_str(), L"*.*")) return;
+  WIN32_FIND_DATAW found;
+  FindHandle search(FindFirstFileW(pattern, &found));
   if (search.get() == INVALID_HANDLE_VALUE) return;
 
-  char full[MAX_PATH];
-  const DWORD length = GetFullPathNameA(pattern, MAX_PATH, full, nullptr);
+  wchar_t full[MAX_PATH];
+  const DWORD length = GetFullPathNameW(pattern, MAX_PATH, full, nullptr);
   if (length == 0 || length >= MAX_PATH) return;
-  const std::string root = CutAtLastSeparator(full);
+  const std::string root = CutAtLastSeparator(ActiveFromWide(full));
 
   do {
-    if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0) continue;
+    if (std::wcscmp(found.cFileName, L".") == 0 || std::wcscmp(found.cFileName, L"..") == 0)
+      continue;
+    std::string name;
+    if (!ToAnsi(found.cFileName, &name)) {
+      ++intake_->unwritableNames;
+      if (intake_->listedNames.size() < kListedNames) intake_->listedNames.push_back(name);
+      continue;
+    }
     // Each sub-folder is searched whole before the next entry of this one is read.
-    AddPath(JoinPath(root, found.cFileName));
-  } while (FindNextFileA(search.get(), &found));
+    AddPath(JoinPath(root, name));
+  } while (FindNextFileW(search.get(), &found));
 }
 
 bool TargetListView::ApplyRule(int row, std::string path, std::string templateText) {
-  const RuleMatch match = MatchRule(path, templateText);
+  return ApplyRuleOutcome(row, path, templateText) == RuleMatch::kFits;
+}
+
+int TargetListView::ApplyRuleOutcome(int row, const std::string& path,
+                                     const std::string& templateText) {
+  const RuleMatch match = MatchRule(path, templateText, AnsiLeadBytes());
   if (match.outcome == RuleMatch::kError) {
     MessageBoxW(hwnd(), WideFromActive(match.error).c_str(), WideFromActive(templateText).c_str(),
                 MB_OK);
-    return false;
+    return match.outcome;
   }
-  if (match.outcome != RuleMatch::kFits) return false;
+  if (match.outcome != RuleMatch::kFits) return match.outcome;
   for (int code = 0; code < kCodeCount; ++code) {
     if (CodeTable[code].fieldKey && match.values[code])
       SetCellText(row, code + 1, *match.values[code]);
   }
   if (TargetItem* item = ItemOfRow(row)) item->rule = templateText;
-  return true;
+  return match.outcome;
 }
 
 void TargetListView::ClearTagColumns(int row) {

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <boost/shared_ptr.hpp>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -13,12 +14,32 @@
 
 class TargetListView : public Window {
  public:
+  TargetListView();
+  ~TargetListView() override;
+
   // Creates the list control as a child of `parent`; null on failure. Its creation sets the
   // extended style and loads the rules file.
   HWND Create(HWND parent);
 
   // Inserts the eight columns, "ファイル名" to "コメント".
   void InsertColumns();
+
+  // One intake: the paths of one drop, or of the command line. While the outermost Intake of a
+  // list lasts, no folder is entered twice (a link back to a folder already searched would make
+  // the search endless), a stored rule that does not compile is reported once and then counts as
+  // not fitting, and the names that the ANSI code page cannot hold are counted. When it ends, one
+  // box reports those names. AddPath outside an Intake is an intake of its own.
+  class Intake {
+   public:
+    explicit Intake(TargetListView& list);
+    ~Intake();
+    Intake(const Intake&) = delete;
+    Intake& operator=(const Intake&) = delete;
+
+   private:
+    TargetListView& list_;
+    bool outermost_;
+  };
 
   // Takes a file or folder into the list; folders are searched depth-first.
   void AddPath(std::string path);
@@ -66,5 +87,11 @@ class TargetListView : public Window {
   bool OnUpdateTags(UINT notifyCode, UINT id, HWND control);
   bool OnProperties(UINT notifyCode, UINT id, HWND control);
 
+  // ApplyRule's work; RuleMatch::kError after the box that reports it.
+  int ApplyRuleOutcome(int row, const std::string& path, const std::string& templateText);
+
   static const Handler<TargetListView> kHandlers[];
+
+  struct IntakeState;
+  std::unique_ptr<IntakeState> intake_;
 };

@@ -7,11 +7,21 @@
 
 #include <boost/regex.hpp>
 
+#include "templates/ActiveText.h"
 #include "templates/Patterns.h"
 
 namespace {
 
 constexpr int kCheck = -1;
+
+// The texts of failures that the regular-expression library does not describe itself.
+constexpr const char16_t* kUnknownBuildError = u"パターンを作る途中で不明なエラーが起きました。";
+constexpr const char16_t* kUnknownCompileError =
+    u"パターンを解釈する途中で不明なエラーが起きました。";
+constexpr const char16_t* kUnknownSearchError =
+    u"パターンを照合する途中で不明なエラーが起きました。";
+constexpr const char16_t* kUnknownApplyError =
+    u"テンプレートを適用する途中で不明なエラーが起きました。";
 
 // One pattern built from a template: compiled, or the reason why not.
 struct CompiledPattern {
@@ -23,16 +33,16 @@ struct CompiledPattern {
 
 // The text of the check pattern (kCheck) or of the field pattern of a CodeTable row. Errors are
 // kept, not thrown: building fails on a template whose pattern would be too long.
-CompiledPattern BuildText(const std::string& templateText, int which) {
+CompiledPattern BuildText(const std::string& templateText, int which, const LeadBytes& leadBytes) {
   CompiledPattern pattern;
   try {
-    pattern.text =
-        which == kCheck ? BuildCheckPattern(templateText) : BuildFieldPattern(templateText, which);
+    pattern.text = which == kCheck ? BuildCheckPattern(templateText, leadBytes)
+                                   : BuildFieldPattern(templateText, which, leadBytes);
     pattern.built = true;
   } catch (const std::exception& failure) {
     pattern.error = failure.what();
   } catch (...) {
-    pattern.error = "unknown error while building the pattern";
+    pattern.error = ActiveText(kUnknownBuildError);
   }
   return pattern;
 }
@@ -45,12 +55,12 @@ void Compile(CompiledPattern& pattern) {
   } catch (const std::exception& failure) {
     pattern.error = failure.what();
   } catch (...) {
-    pattern.error = "unknown error while compiling the pattern";
+    pattern.error = ActiveText(kUnknownCompileError);
   }
 }
 
-CompiledPattern Build(const std::string& templateText, int which) {
-  CompiledPattern pattern = BuildText(templateText, which);
+CompiledPattern Build(const std::string& templateText, int which, const LeadBytes& leadBytes) {
+  CompiledPattern pattern = BuildText(templateText, which, leadBytes);
   Compile(pattern);
   return pattern;
 }
@@ -64,7 +74,27 @@ struct SearchResult {
   std::optional<std::string> group1;
 };
 
-SearchResult Search(const CompiledPattern& pattern, const std::string& path) {
+// The leftmost match that starts where a character starts. A search may find its leftmost match
+// at a second byte: paired with the byte after it, such a byte could take a real separator as
+// part of a character (東 ends in 0x9E, a lead byte in 932) and a value would run across it. The
+// search then goes on from the next character; no match starts between.
+bool SearchByCharacter(const std::string& path, boost::smatch& match, const boost::regex& regex,
+                       const std::vector<bool>& characterStarts) {
+  const auto begin = path.begin();
+  auto from = begin;
+  for (;;) {
+    const boost::match_flag_type flags =
+        from == begin ? boost::match_default : boost::match_default | boost::match_prev_avail;
+    if (!boost::regex_search(from, path.end(), match, regex, flags, begin)) return false;
+    size_t start = match[0].first - begin;
+    if (characterStarts.empty() || characterStarts[start]) return true;
+    while (!characterStarts[start]) ++start;  // the end always starts a character
+    from = begin + start;
+  }
+}
+
+SearchResult Search(const CompiledPattern& pattern, const std::string& path,
+                    const std::vector<bool>& characterStarts) {
   SearchResult result;
   if (!pattern.regex) {
     result.failed = true;
@@ -73,16 +103,21 @@ SearchResult Search(const CompiledPattern& pattern, const std::string& path) {
   }
   try {
     boost::smatch match;
-    result.found = boost::regex_search(path, match, *pattern.regex);
+    result.found = SearchByCharacter(path, match, *pattern.regex, characterStarts);
     if (result.found && match.size() > 1) result.group1 = match.str(1);
   } catch (const std::exception& failure) {
     result.failed = true;
     result.error = failure.what();
   } catch (...) {
     result.failed = true;
-    result.error = "unknown error while searching the pattern";
+    result.error = ActiveText(kUnknownSearchError);
   }
   return result;
+}
+
+// Where characters start in `path`; empty when every byte is a character.
+std::vector<bool> CharacterStarts(const std::string& path, const LeadBytes& leadBytes) {
+  return leadBytes.none() ? std::vector<bool>() : leadBytes.CharacterStarts(path);
 }
 
 RuleMatch Error(const std::string& text) {
@@ -116,10 +151,13 @@ struct CompiledTemplate {
   std::vector<CompiledPattern> patterns;  // patterns[0] is the check pattern
   std::array<int, kCodeCount> fieldPattern{};
 
-  explicit CompiledTemplate(const std::string& templateText) {
-    patterns.push_back(Build(templateText, kCheck));
+  LeadBytes leadBytes;
+
+  CompiledTemplate(const std::string& templateText, const LeadBytes& leadBytes)
+      : leadBytes(leadBytes) {
+    patterns.push_back(Build(templateText, kCheck, leadBytes));
     for (int row = 0; row < kCodeCount; ++row) {
-      CompiledPattern field = BuildText(templateText, row);
+      CompiledPattern field = BuildText(templateText, row, leadBytes);
       int index = 0;
       while (index < static_cast<int>(patterns.size()) &&
              !(field.built && patterns[index].built && patterns[index].text == field.text)) {
@@ -135,9 +173,10 @@ struct CompiledTemplate {
 
   RuleMatch Match(const std::string& path) const {
     std::vector<std::optional<SearchResult>> searched(patterns.size());
+    const std::vector<bool> characterStarts = CharacterStarts(path, leadBytes);
     return MatchSteps([&](int which) {
       const int index = which == kCheck ? 0 : fieldPattern[which];
-      if (!searched[index]) searched[index] = Search(patterns[index], path);
+      if (!searched[index]) searched[index] = Search(patterns[index], path, characterStarts);
       return *searched[index];
     });
   }
@@ -150,38 +189,46 @@ constexpr size_t kMaxCachedTemplates = 256;
 std::mutex cacheMutex;
 std::unordered_map<std::string, std::shared_ptr<const CompiledTemplate>> cache;
 
-std::shared_ptr<const CompiledTemplate> CompiledFor(const std::string& templateText) {
+std::shared_ptr<const CompiledTemplate> CompiledFor(const std::string& templateText,
+                                                    const LeadBytes& leadBytes) {
+  // The program has one code page; tests try several, each under its own key.
+  const std::string key = leadBytes.SetText() + '\0' + templateText;
   {
     std::lock_guard<std::mutex> lock(cacheMutex);
-    const auto found = cache.find(templateText);
+    const auto found = cache.find(key);
     if (found != cache.end()) return found->second;
   }
-  auto compiled = std::make_shared<const CompiledTemplate>(templateText);
+  auto compiled = std::make_shared<const CompiledTemplate>(templateText, leadBytes);
   std::lock_guard<std::mutex> lock(cacheMutex);
   if (cache.size() >= kMaxCachedTemplates) cache.clear();
-  cache.emplace(templateText, compiled);
+  cache.emplace(key, compiled);
   return compiled;
 }
 
 }  // namespace
 
-RuleMatch MatchRule(const std::string& path, const std::string& templateText) {
+RuleMatch MatchRule(const std::string& path, const std::string& templateText,
+                    const LeadBytes& leadBytes) {
   try {
-    return CompiledFor(templateText)->Match(path);
+    return CompiledFor(templateText, leadBytes)->Match(path);
   } catch (const std::exception& failure) {
     return Error(failure.what());
   } catch (...) {
-    return Error("unknown error while applying the template");
+    return Error(ActiveText(kUnknownApplyError));
   }
 }
 
-RuleMatch MatchRuleUncached(const std::string& path, const std::string& templateText) {
+RuleMatch MatchRuleUncached(const std::string& path, const std::string& templateText,
+                            const LeadBytes& leadBytes) {
   try {
-    return MatchSteps([&](int which) { return Search(Build(templateText, which), path); });
+    const std::vector<bool> characterStarts = CharacterStarts(path, leadBytes);
+    return MatchSteps([&](int which) {
+      return Search(Build(templateText, which, leadBytes), path, characterStarts);
+    });
   } catch (const std::exception& failure) {
     return Error(failure.what());
   } catch (...) {
-    return Error("unknown error while applying the template");
+    return Error(ActiveText(kUnknownApplyError));
   }
 }
 

@@ -8,6 +8,7 @@
 #include <boost/format.hpp>
 #include <boost/regex.hpp>
 
+#include "templates/ActiveText.h"
 #include "templates/CodeTable.h"
 
 // Every step below is a Boost.Regex search or replace with the default flags, including the
@@ -54,8 +55,8 @@ class BoundedAppender {
   explicit BoundedAppender(std::string& text) : text_(&text) {}
   BoundedAppender& operator=(char c) {
     if (text_->size() >= kMaxPatternLength) {
-      throw std::length_error("The pattern built from the template is longer than " +
-                              std::to_string(kMaxPatternLength) + " characters.");
+      throw std::length_error(ActiveText(u"テンプレートから作るパターンが ") +
+                              std::to_string(kMaxPatternLength) + ActiveText(u" 文字を超えます。"));
     }
     text_->push_back(c);
     return *this;
@@ -78,6 +79,36 @@ std::string Replace(const std::string& text, const boost::regex& pattern,
 
 constexpr const char* kPunctuationReplacement = R"(\\$1)";
 constexpr const char* kPathTail = R"([^\\]*$)";
+// Any byte but a backslash: the unit of the path tail, and (with its backslashes doubled, as a
+// replacement format) of the default capture texts other than the digits.
+constexpr const char* kNonSeparator = R"([^\\])";
+constexpr const char* kNonSeparatorFormat = R"([^\\\\])";
+
+// One character other than a backslash: a lead byte with the byte after it (whatever that is:
+// 0x5C there is part of the character), or a byte that is neither a lead byte nor a backslash.
+// `backslash` is what stands for a backslash inside a set: two of them in a pattern, four in a
+// replacement format. The lead bytes go in raw (see LeadBytes::SetText), so that one set text
+// serves the pattern and the format alike.
+std::string CharacterUnit(const LeadBytes& leadBytes, const std::string& backslash) {
+  const std::string leads = leadBytes.SetText();
+  return "(?:[" + leads + "].|[^" + backslash + leads + "])";
+}
+
+// `text` with its leading byte-wise unit (`byteUnit`) taken by character.
+std::string ByCharacter(const std::string& text, const std::string& byteUnit,
+                        const LeadBytes& leadBytes, const std::string& backslash) {
+  if (leadBytes.none() || text.compare(0, byteUnit.size(), byteUnit) != 0) return text;
+  return CharacterUnit(leadBytes, backslash) + text.substr(byteUnit.size());
+}
+
+// The default capture text of a row; the digits are single bytes in every code page.
+std::string DefaultCapture(int row, const LeadBytes& leadBytes) {
+  return ByCharacter(CodeTable[row].defaultCapture, kNonSeparatorFormat, leadBytes, R"(\\\\)");
+}
+
+std::string PathTail(const LeadBytes& leadBytes) {
+  return ByCharacter(kPathTail, kNonSeparator, leadBytes, R"(\\)");
+}
 
 // The pieces of a template: for each match of the split pattern, its group 1. After an empty
 // match the next search starts one character further on, so a slash that opens no complete
@@ -118,29 +149,30 @@ std::string EscapeTemplate(const std::string& templateText) {
   return result;
 }
 
-std::string StripCodes(const std::string& patternText) {
+std::string StripCodes(const std::string& patternText, const LeadBytes& leadBytes) {
   std::string text = patternText;
   for (int row = 0; row < kCodeCount; ++row) {
     const std::string argument = FirstArgument(text, row);
-    const std::string replacement = argument.empty() ? std::string(CodeTable[row].defaultCapture)
-                                                     : Replace(argument, Fixed().unwrap, "$1");
+    const std::string replacement =
+        argument.empty() ? DefaultCapture(row, leadBytes) : Replace(argument, Fixed().unwrap, "$1");
     text = Replace(text, Fixed().findCode[row], replacement);
   }
   return text;
 }
 
-std::string BuildCheckPattern(const std::string& templateText) {
-  return StripCodes(EscapeTemplate(templateText) + kPathTail);
+std::string BuildCheckPattern(const std::string& templateText, const LeadBytes& leadBytes) {
+  return StripCodes(EscapeTemplate(templateText) + PathTail(leadBytes), leadBytes);
 }
 
-std::string BuildFieldPattern(const std::string& templateText, int row) {
-  std::string text = EscapeTemplate(templateText) + kPathTail;
+std::string BuildFieldPattern(const std::string& templateText, int row,
+                              const LeadBytes& leadBytes) {
+  std::string text = EscapeTemplate(templateText) + PathTail(leadBytes);
   const std::string argument = FirstArgument(text, row);
   // As a format, an argument's escaped parentheses become the parentheses of a capture group.
-  const std::string group = argument.empty()
-                                ? boost::str(boost::format("(%1%)") % CodeTable[row].defaultCapture)
-                                : argument;
+  const std::string group =
+      argument.empty() ? boost::str(boost::format("(%1%)") % DefaultCapture(row, leadBytes))
+                       : argument;
   text = Replace(text, Fixed().findCode[row], group);
-  text = StripCodes(text);
+  text = StripCodes(text, leadBytes);
   return Replace(text, Fixed().escapedPercent, "%");
 }

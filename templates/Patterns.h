@@ -17,6 +17,8 @@
 #include <cstddef>
 #include <string>
 
+#include "templates/LeadBytes.h"
+
 constexpr std::size_t kMaxPatternLength = 65536;
 
 // The template with its literal text escaped, its slash pieces inserted raw and its codes (with
@@ -25,12 +27,18 @@ std::string EscapeTemplate(const std::string& templateText);
 
 // `patternText` with every code and its argument replaced by a pattern without a capture group:
 // the first occurrence's argument, unwrapped, or the row's default pattern.
-std::string StripCodes(const std::string& patternText);
+// With lead bytes, the default patterns take a double-byte character as one unit.
+std::string StripCodes(const std::string& patternText, const LeadBytes& leadBytes = LeadBytes());
 
 // The pattern that tells whether a path fits the template at all.
-// `$A - $T.mp3` gives `[^\\]+ \- [^\\]+\.mp3[^\\]*$`.
-std::string BuildCheckPattern(const std::string& templateText);
+// `$A - $T.mp3` gives `[^\\]+ \- [^\\]+\.mp3[^\\]*$`. With lead bytes, every default pattern and
+// the tail take a lead byte and the byte after it as one unit: `[^\\]` becomes
+// `(?:[L].|[^\\L])`, L standing for the set of lead bytes. Without lead bytes, or on paths
+// without them, the results are those of the byte-wise patterns.
+std::string BuildCheckPattern(const std::string& templateText,
+                              const LeadBytes& leadBytes = LeadBytes());
 
 // The pattern in which every occurrence of the code of CodeTable row `row` is a capture group.
 // For row 0, `$A - $T.mp3` gives `([^\\]+) \- [^\\]+\.mp3[^\\]*$`.
-std::string BuildFieldPattern(const std::string& templateText, int row);
+std::string BuildFieldPattern(const std::string& templateText, int row,
+                              const LeadBytes& leadBytes = LeadBytes());

@@ -5,11 +5,13 @@
 #include <shlobj.h>
 #include <gmock/gmock.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "app/Controls.h"
 #include "app/Program.h"
 #include "app/ShellModule.h"
+#include "tests/support/RecordingLibrary.h"
 #include "tests/support/WinTestSupport.h"
 
 using ::testing::ElementsAre;
@@ -240,7 +242,7 @@ TEST_F(MainWindowTest, DestructionPostsQuitWithCodeOne) {
 }
 
 // Real keys through the system's input queue.
-void Press(std::initializer_list<WORD> keys) {
+void Press(const std::vector<WORD>& keys) {
   std::vector<INPUT> inputs;
   for (WORD key : keys) {
     INPUT input = {INPUT_KEYBOARD};
@@ -310,6 +312,45 @@ TEST_F(MainWindowTest, ThePanelHasDialogKeys) {
   Press({VK_MENU, 'D'});
   RunPumpFor(200);
   EXPECT_TRUE(window.panel().SaveToFolder());
+}
+
+// Enter saves only on "保存(&S)" itself; Alt+S saves from anywhere in the panel. Enter in the
+// folder field or on a radio button, and a letter without Alt, do nothing.
+TEST_F(MainWindowTest, OnlyTheSaveButtonOrItsAccessKeySaves) {
+  RecordingLibrary library;
+  ASSERT_TRUE(library.Open());
+  CommandLinePaths.push_back(scratch.AddFile("a.mp3"));
+  HWND hwnd = Create();
+  ShowWindow(hwnd, SW_SHOWNORMAL);
+  SetForegroundWindow(hwnd);
+  HWND panel = window.panel().hwnd();
+  struct {
+    const char* what;
+    int focus;
+    std::vector<WORD> keys;
+    bool saves;
+  } const cases[] = {
+      {"Enter in the folder field", 1004, {VK_RETURN}, false},
+      {"Enter on a radio button", 1002, {VK_RETURN}, false},
+      {"S alone on a radio button", 1002, {'S'}, false},
+      {"Enter on the save button", IDOK, {VK_RETURN}, true},
+      {"Alt+S in the folder field", 1004, {VK_MENU, 'S'}, true},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.what);
+    library.Configure(2, 0);
+    SetFocus(GetDlgItem(panel, test.focus));
+    RunPumpFor(150);
+    ASSERT_EQ(GetDlgItem(panel, test.focus), GetFocus());
+    Press(test.keys);
+    RunPumpFor(300);
+    const std::vector<std::string> calls = library.Calls();
+    EXPECT_EQ(test.saves ? 1 : 0,
+              std::count(calls.begin(), calls.end(), "Save " + scratch / "a.mp3"));
+    EXPECT_EQ("", GetWindowString(GetDlgItem(panel, 1004)));
+  }
+  DestroyWindow(hwnd);
+  library.Close();
 }
 
 }  // namespace

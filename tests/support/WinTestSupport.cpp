@@ -72,7 +72,7 @@ void PumpWaitingMessages() {
   }
 }
 
-BoxWatcher::BoxWatcher() : thread_([this] { Watch(); }) {}
+BoxWatcher::BoxWatcher(HWND probe) : probe_(probe), thread_([this] { Watch(); }) {}
 
 BoxWatcher::~BoxWatcher() {
   stop_ = true;
@@ -129,6 +129,7 @@ void BoxWatcher::Watch() {
       seen.caption = caption;
       EnumChildWindows(found.box, FindStaticText, reinterpret_cast<LPARAM>(&seen.text));
       seen.owner = GetWindow(found.box, GW_OWNER);
+      seen.probeEnabled = !probe_ || IsWindowEnabled(probe_);
       {
         std::lock_guard<std::mutex> hold(lock_);
         boxes_.push_back(seen);

@@ -43,18 +43,22 @@ struct SeenBox {
   std::string caption;
   std::string text;
   HWND owner;
+  // Whether the watcher's probe window took input while the box was up (a task-modal box
+  // without owner disables every window of its thread).
+  bool probeEnabled = true;
 };
 
 // Watches for message boxes on another thread and presses their first button (OK), recording
-// each box's caption, text and owner.
+// each box's caption, text and owner, and whether `probe` (when given) was enabled meanwhile.
 class BoxWatcher {
  public:
-  BoxWatcher();
+  explicit BoxWatcher(HWND probe = nullptr);
   ~BoxWatcher();
   std::vector<SeenBox> boxes();
 
  private:
   void Watch();
+  HWND probe_;
   std::atomic<bool> stop_{false};
   std::mutex lock_;
   std::vector<SeenBox> boxes_;

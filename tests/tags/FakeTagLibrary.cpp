@@ -32,8 +32,13 @@ EXPORT DWORD WINAPI fake_Log(char* buffer, DWORD size) {
   return static_cast<DWORD>(log.size());
 }
 
+// As the real library: a file that cannot be opened does not load.
 EXPORT DWORD WINAPI mp3infp_Load(HWND, const char* path) {
   Record(std::string("Load ") + path);
+  HANDLE file = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 1;
+  CloseHandle(file);
   return 0;
 }
 EXPORT DWORD WINAPI mp3infp_GetValue(const char*, char* buffer, DWORD size) {

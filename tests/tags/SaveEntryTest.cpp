@@ -6,6 +6,8 @@
 #include <commctrl.h>
 #include <gmock/gmock.h>
 
+#include <algorithm>
+
 #include "app/Controls.h"
 #include "tags/TagLibrary.h"
 #include "targets/TargetListView.h"
@@ -109,6 +111,74 @@ TEST_F(SaveEntryTest, FailuresAreReportedAndSavingGoesOn) {
   EXPECT_EQ("保存に失敗", boxes[2].caption);
   EXPECT_EQ(scratch / "song.mp3", boxes[2].text);
   EXPECT_EQ(nullptr, boxes[2].owner);
+}
+
+// A save counts as done only when the file was written; every failure has its box, and the
+// boxes keep the rest of the program from taking input while they are up.
+TEST_F(SaveEntryTest, ASaveSucceedsOnlyWhenTheFileWasWritten) {
+  struct {
+    const char* what;
+    bool deleteFile;
+    bool emptyRow;
+    DWORD tagFlags;
+    DWORD failures;  // the result of tag creation and of saving
+    bool saved;
+    bool asksToSave;
+    std::vector<std::string> boxCaptions;  // "" where the caption is the system's default
+  } const cases[] = {
+      {"the file is gone since it entered the list",
+       true,
+       false,
+       2,
+       0,
+       false,
+       false,
+       {"保存に失敗"}},
+      {"an all-empty row whose file loads", false, true, 0, 0, true, true, {}},
+      {"the library cannot save", false, false, 2, 7, false, true, {"保存に失敗"}},
+      {"tag creation and saving fail", false, false, 0, 7, false, true, {"", "", "保存に失敗"}},
+  };
+  int index = 0;
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.what);
+    const int row = AddRow("song" + std::to_string(index++) + ".mp3");
+    const std::string path = list.ItemOfRow(row)->path;
+    if (!test.emptyRow) list.SetCellText(row, 3, "Title");
+    if (test.deleteFile) DeleteFileA(path.c_str());
+    Configure(1, test.tagFlags, test.failures, test.failures, test.failures);
+    std::vector<SeenBox> boxes;
+    bool saved = !test.saved;
+    {
+      BoxWatcher watcher(parent);
+      saved = SaveEntry(list, row, nullptr);
+      boxes = watcher.boxes();
+    }
+    EXPECT_EQ(test.saved, saved);
+    const std::vector<std::string> calls = Log();
+    EXPECT_EQ(test.asksToSave,
+              std::find(calls.begin(), calls.end(), "Save " + path) != calls.end());
+    ASSERT_EQ(test.boxCaptions.size(), boxes.size());
+    for (size_t box = 0; box < boxes.size(); ++box) {
+      if (!test.boxCaptions[box].empty()) EXPECT_EQ(test.boxCaptions[box], boxes[box].caption);
+      EXPECT_EQ(nullptr, boxes[box].owner);
+      EXPECT_FALSE(boxes[box].probeEnabled) << "box " << box << " is not task-modal";
+    }
+    EXPECT_TRUE(IsWindowEnabled(parent));
+  }
+}
+
+TEST_F(SaveEntryTest, ACopyOfAReadOnlyFileIsWritableTheSourceStaysReadOnly) {
+  const int row = AddRow("cd track.mp3");
+  const std::string source = scratch / "cd track.mp3";
+  SetFileAttributesA(source.c_str(), FILE_ATTRIBUTE_READONLY);
+  const std::string out = scratch.AddFolder("out");
+  Configure(1, 2);
+  EXPECT_TRUE(SaveEntry(list, row, out.c_str()));
+  const DWORD copy = GetFileAttributesA((out + "\\cd track.mp3").c_str());
+  ASSERT_NE(INVALID_FILE_ATTRIBUTES, copy);
+  EXPECT_EQ(0u, copy & FILE_ATTRIBUTE_READONLY);
+  EXPECT_NE(0u, GetFileAttributesA(source.c_str()) & FILE_ATTRIBUTE_READONLY);
+  SetFileAttributesA(source.c_str(), FILE_ATTRIBUTE_NORMAL);
 }
 
 TEST_F(SaveEntryTest, IntoAFolderTheCopyIsMadeFirstAndTaggedAlone) {

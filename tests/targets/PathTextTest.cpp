@@ -8,6 +8,13 @@ namespace {
 const std::string kSo = "\x83\x5C";
 const std::string kHyo = "\x95\x5C";
 
+// Natively the table of 932; under Wine, the system's own, in the tests' Japanese locale.
+TEST(PathText, LeadBytesOfTheAnsiCodePage) {
+  EXPECT_TRUE(AnsiLeadBytes() == LeadBytes::CodePage932());
+  EXPECT_TRUE(IsLeadByte(0x83));
+  EXPECT_FALSE(IsLeadByte(0x5C));
+}
+
 TEST(PathText, LastComponentGoesByCharacter) {
   EXPECT_EQ("b.mp3", LastComponent("C:\\a\\b.mp3"));
   EXPECT_EQ("b.mp3", LastComponent("a/b.mp3"));

@@ -5,7 +5,10 @@
 #include <gmock/gmock.h>
 
 #include <algorithm>
+#include <cstring>
+#include <functional>
 #include <set>
+#include <sstream>
 
 #include "app/Controls.h"
 #include "tests/support/WinTestSupport.h"
@@ -128,9 +131,9 @@ TEST_F(TargetListTest, DoubleByteNamesWithBackslashSecondBytes) {
   EXPECT_EQ("アニメ - 表示.mp3", list.CellText(second, 0));
   EXPECT_EQ("$A - $T.mp3", list.ItemOfRow(first)->rule);
   EXPECT_THAT(TagCells(first), ElementsAre("Artist", "", "Title", "", "", "", ""));
-  // Matching goes by byte: a value cannot run across the 0x5C inside 表, so this name does not
-  // fit at all.
-  EXPECT_EQ("", list.ItemOfRow(second)->rule);
+  // Matching takes 表 whole: the title does not end at its 0x5C.
+  EXPECT_EQ("$A - $T.mp3", list.ItemOfRow(second)->rule);
+  EXPECT_THAT(TagCells(second), ElementsAre("アニメ", "", "表示", "", "", "", ""));
 }
 
 TEST_F(TargetListTest, RelativePathsDuplicatesAndMissingPaths) {
@@ -164,6 +167,47 @@ TEST_F(TargetListTest, RulesAreTriedInOrderAndTheFirstFitIsRecorded) {
   EXPECT_THAT(TagCells(0), ElementsAre("Artist", "", "Song", "07", "", "", ""));
 }
 
+// One box per broken stored rule and intake; outside an intake every AddPath is one.
+TEST_F(TargetListTest, BrokenRuleIsReportedOncePerIntakeAndTheNextRuleTried) {
+  for (const char* name : {"A - B.mp3", "C - D.mp3", "E - F.mp3"}) scratch.AddFile(name);
+  list.rules = {"$T((.mp3)", "$K.mp3x", "$A - $T((.mp3)", "$A - $T.mp3"};
+  struct {
+    const char* what;
+    std::function<void()> takeIn;
+    size_t boxes;
+  } const cases[] = {
+      {"a folder", [&] { list.AddPath(scratch.path()); }, 2},
+      {"three files in one intake",
+       [&] {
+         TargetListView::Intake intake(list);
+         for (const char* name : {"A - B.mp3", "C - D.mp3", "E - F.mp3"})
+           list.AddPath(scratch / name);
+       },
+       2},
+      {"three files, each its own intake",
+       [&] {
+         for (const char* name : {"A - B.mp3", "C - D.mp3", "E - F.mp3"})
+           list.AddPath(scratch / name);
+       },
+       6},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.what);
+    SendMessageA(list.hwnd(), LVM_DELETEALLITEMS, 0, 0);
+    std::vector<SeenBox> boxes;
+    {
+      BoxWatcher watcher;
+      test.takeIn();
+      boxes = watcher.boxes();
+    }
+    ASSERT_EQ(test.boxes, boxes.size());
+    EXPECT_EQ("$T((.mp3)", boxes[0].caption);
+    EXPECT_EQ("$A - $T((.mp3)", boxes[1].caption);
+    ASSERT_EQ(3, list.RowCount());
+    for (int row = 0; row < 3; ++row) EXPECT_EQ("$A - $T.mp3", list.ItemOfRow(row)->rule);
+  }
+}
+
 TEST_F(TargetListTest, BrokenRuleIsReportedPerFileAndTheNextRuleTried) {
   const std::string first = scratch.AddFile("A - B.mp3");
   const std::string second = scratch.AddFile("C - D.mp3");
@@ -184,6 +228,86 @@ TEST_F(TargetListTest, BrokenRuleIsReportedPerFileAndTheNextRuleTried) {
   }
   EXPECT_EQ("$A - $T.mp3", list.ItemOfRow(1)->rule);
   EXPECT_EQ("D", list.CellText(1, 3));
+}
+
+// Links made by the build (tests/targets/CMakeLists.txt): music\self and music\inner\up lead
+// back to music, music\away and music\inner\away to elsewhere, which holds c.mp3.
+TEST_F(TargetListTest, IntakeEntersEveryFolderOnceThroughLinks) {
+  char program[MAX_PATH] = "";
+  GetModuleFileNameA(nullptr, program, MAX_PATH);
+  const std::string links = std::string(program, std::strrchr(program, '\\')) + "\\intake-links";
+  if (GetFileAttributesA((links + "\\music\\self").c_str()) == INVALID_FILE_ATTRIBUTES)
+    GTEST_SKIP() << "no links at " << links;
+
+  list.AddPath(links + "\\music");
+  std::vector<std::string> paths = RowPaths();
+  std::sort(paths.begin(), paths.end());
+  ASSERT_EQ(3u, paths.size());
+  EXPECT_EQ(links + "\\music\\a.mp3", paths[0]);
+  // Only one of the two links to elsewhere is followed, in the order the search finds them.
+  EXPECT_THAT(paths[1], ::testing::AnyOf(links + "\\music\\away\\c.mp3",
+                                         links + "\\music\\inner\\away\\c.mp3"));
+  EXPECT_EQ(links + "\\music\\inner\\b.mp3", paths[2]);
+
+  // A dropped link is taken as the user gave it; each intake starts afresh.
+  list.AddPath(links + "\\music\\away");
+  EXPECT_EQ(links + "\\music\\away\\c.mp3", list.ItemOfRow(3)->path);
+  // The same folder twice in one intake is searched once.
+  SendMessageA(list.hwnd(), LVM_DELETEALLITEMS, 0, 0);
+  {
+    TargetListView::Intake intake(list);
+    list.AddPath(links + "\\elsewhere");
+    list.AddPath(links + "\\music\\away");
+  }
+  EXPECT_THAT(RowPaths(), ElementsAre(links + "\\elsewhere\\c.mp3"));
+}
+
+// Names that the ANSI code page cannot hold are left out, but never silently: one box after the
+// intake says how many, with up to five of them.
+TEST_F(TargetListTest, NamesTheCodePageCannotHoldAreReportedOnce) {
+  struct {
+    int unwritable;
+  } const cases[] = {{0}, {3}, {7}};
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.unwritable);
+    ScratchFolder folder;
+    folder.AddFile("plain.mp3");
+    for (int i = 0; i < test.unwritable; ++i) {
+      // é, 한 and ó: code page 932 has none of them.
+      const wchar_t* letters[] = {L"\u00E9", L"\uD55C", L"\u00F3"};
+      const std::wstring name = std::wstring(letters[i % 3]) + std::to_wstring(i) + L".mp3";
+      wchar_t wideFolder[MAX_PATH];
+      MultiByteToWideChar(CP_ACP, 0, folder.path().c_str(), -1, wideFolder, MAX_PATH);
+      const std::wstring path = std::wstring(wideFolder) + L"\\" + name;
+      CloseHandle(CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
+    }
+    SendMessageA(list.hwnd(), LVM_DELETEALLITEMS, 0, 0);
+    std::vector<SeenBox> boxes;
+    {
+      BoxWatcher watcher(parent);
+      list.AddPath(folder.path());
+      boxes = watcher.boxes();
+    }
+    EXPECT_THAT(RowPaths(), ElementsAre(folder / "plain.mp3"));
+    if (test.unwritable == 0) {
+      EXPECT_THAT(boxes, IsEmpty());
+      continue;
+    }
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ("エラー", boxes[0].caption);
+    EXPECT_EQ(nullptr, boxes[0].owner);
+    EXPECT_FALSE(boxes[0].probeEnabled);
+    std::vector<std::string> lines;
+    std::istringstream text(boxes[0].text);
+    for (std::string line; std::getline(text, line);) lines.push_back(line);
+    const size_t listed = std::min(test.unwritable, 5);
+    ASSERT_EQ(1 + listed + (test.unwritable > 5 ? 1 : 0), lines.size());
+    EXPECT_EQ(0u, lines[0].find(std::to_string(test.unwritable) + " 個の"));
+    // The names as the code page shows them, in the order of the file system.
+    for (size_t line = 1; line <= listed; ++line)
+      EXPECT_THAT(lines[line], ::testing::EndsWith(".mp3"));
+    if (test.unwritable > 5) EXPECT_EQ("ほか 2 個", lines.back());
+  }
 }
 
 TEST_F(TargetListTest, CommonRuleOfTheSelection) {

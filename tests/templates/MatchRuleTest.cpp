@@ -13,15 +13,13 @@ using ::testing::HasSubstr;
 using ::testing::IsEmpty;
 using ::testing::Not;
 
-const std::string kSo = "\x83\x5C";    // katakana so, CP932
-const std::string kHyou = "\x95\x5C";  // kanji hyou, CP932
-
 enum Row { kArtist, kAlbum, kTitle, kTrack, kGenre, kYear, kComment, kSkip };
 
 // Both ways of applying must agree on everything; each test sees the cached result.
-RuleMatch Apply(const std::string& path, const std::string& templateText) {
-  const RuleMatch uncached = MatchRuleUncached(path, templateText);
-  const RuleMatch cached = MatchRule(path, templateText);
+RuleMatch Apply(const std::string& path, const std::string& templateText,
+                const LeadBytes& leadBytes = LeadBytes()) {
+  const RuleMatch uncached = MatchRuleUncached(path, templateText, leadBytes);
+  const RuleMatch cached = MatchRule(path, templateText, leadBytes);
   EXPECT_EQ(cached.outcome, uncached.outcome);
   EXPECT_EQ(cached.error, uncached.error);
   EXPECT_EQ(cached.values, uncached.values);
@@ -215,7 +213,7 @@ TEST(MatchRuleErrors, DeepNestingIsAnErrorNotACrash) {
 TEST(MatchRuleErrors, PatternTooLongToBuildIsAnError) {
   const RuleMatch match = Apply(R"(C:\x.mp3)", "$A($0$A($T($B($0$K()");
   EXPECT_EQ(match.outcome, RuleMatch::kError);
-  EXPECT_THAT(match.error, HasSubstr("longer than 65536"));
+  EXPECT_EQ(match.error, "テンプレートから作るパターンが 65536 文字を超えます。");
   // Only a field pattern is too long here; the check pattern comes first and does not compile.
   EXPECT_EQ(Apply(R"(C:\x.mp3)", "$T($A($0$0$0$K()").outcome, RuleMatch::kError);
 }
@@ -233,40 +231,111 @@ TEST(MatchRuleCache, ManyTemplatesStayCorrectPastTheBound) {
   EXPECT_EQ(Apply(R"(C:\A - B.mp3)", "$A - $T.mp3").outcome, RuleMatch::kFits);
 }
 
-// Bytes 0x5C inside double-byte characters are separators to the patterns.
-TEST(DoubleByte, ValuesDoNotRunAcrossSecondByteBackslash) {
-  const std::string folder = "C:\\" + kSo + "\\";
-  // The artist cannot reach back over the so: it starts after it.
-  RuleMatch match = Apply(folder + kSo + "Artist - Title.mp3", "$A - $T.mp3");
-  ASSERT_EQ(match.outcome, RuleMatch::kFits);
-  EXPECT_EQ(*match.values[kArtist], "Artist");
-  // A template for the whole name fits only the part after the hyou.
-  match = Apply(folder + "Artist - " + kHyou + "Title.mp3", "$A - $T.mp3");
-  EXPECT_EQ(match.outcome, RuleMatch::kNoFit);
-  match = Apply(folder + "Artist " + kHyou + "Title.mp3", "$T.mp3");
-  ASSERT_EQ(match.outcome, RuleMatch::kFits);
-  EXPECT_EQ(*match.values[kTitle], "Title");
+// Code page 932 and one whose lead bytes run from 0x81 to 0xFE (936, 949 and 950 alike).
+const LeadBytes kCp932 = LeadBytes::CodePage932();
+const LeadBytes kWide = LeadBytes({{0x81, 0xFE}});
+const LeadBytes kNoLeadBytes;
+
+// CP932 texts. ソ, 表 and 十 end in 0x5C; 東京 and ぁ end in a byte that is also a lead byte.
+const std::string kSoro = "\x83\x5C\x83\x8D";                         // ソロ
+const std::string kHyouji = "\x95\x5C\x8E\xA6";                       // 表示
+const std::string kSanjuuNoUta = "\x8E\x4F\x8F\x5C\x82\xCC\x89\xCC";  // 三十の歌
+const std::string kAniso = "\x83\x41\x83\x6A\x83\x5C";                // アニソ
+const std::string kToukyou = "\x93\x8C\x8B\x9E";                      // 東京
+const std::string kSmallA = "\x82\x9F";                               // ぁ
+
+struct DoubleByteCase {
+  const char* what;
+  const LeadBytes* leadBytes;
+  std::string path;
+  std::string templateText;
+  RuleMatch::Outcome outcome;
+  std::string values;  // as Values() gives them
+};
+
+TEST(DoubleByte, ACharacterIsNeverCutByTheDefaultPatterns) {
+  const DoubleByteCase cases[] = {
+      {"artist ends in a 0x5C second byte", &kCp932, "C:\\Music\\" + kSoro + " - Title.mp3",
+       "$A - $T.mp3", RuleMatch::kFits, kSoro + "|-|Title|-|-|-|-|-"},
+      {"folder holds a 0x5C second byte", &kCp932, "C:\\Music\\" + kHyouji + "\\Album\\01 Song.mp3",
+       R"($A\$B\$K $T.mp3)", RuleMatch::kFits, kHyouji + "|Album|Song|01|-|-|-|-"},
+      {"the tail takes a name with a 0x5C second byte", &kCp932,
+       "C:\\Artist\\Album\\07 " + kSanjuuNoUta + ".mp3", R"($A\$B\$K $T.mp3)", RuleMatch::kFits,
+       "Artist|Album|" + kSanjuuNoUta + "|07|-|-|-|-"},
+      {"a template that ends with a code runs to the end", &kCp932,
+       "C:\\x\\A - " + kHyouji + ".mp3", "$A - $T", RuleMatch::kFits,
+       "A|-|" + kHyouji + ".mp3|-|-|-|-|-"},
+      {"a file-name template below a folder ending in so", &kCp932,
+       "C:\\" + kAniso + "\\Artist - Title.mp3", "$A - $T.mp3", RuleMatch::kFits,
+       "Artist|-|Title|-|-|-|-|-"},
+      {"a folder template over a folder ending in so", &kCp932,
+       "C:\\" + kAniso + "\\Artist - Title.mp3", R"($B\$A - $T.mp3)", RuleMatch::kFits,
+       "Artist|" + kAniso + "|Title|-|-|-|-|-"},
+      // Searched from its second byte, 0x9E would pair with the separator after it.
+      {"a folder ending in a lead-valued second byte", &kCp932,
+       "C:\\" + kToukyou + "\\Artist - Title.mp3", "$A - $T.mp3", RuleMatch::kFits,
+       "Artist|-|Title|-|-|-|-|-"},
+      // From its second byte, ぁ would pair with the lead byte of ソ and leave its 0x5C alone.
+      {"no match starts at a second byte", &kCp932, kSmallA + "\x83\x5C" + "01 Song.mp3",
+       R"($A\$K $T.mp3)", RuleMatch::kNoFit, "-|-|-|-|-|-|-|-"},
+      // The user's own regular expressions stay byte-wise: this argument stops at the 0x5C of ソ.
+      {"an argument is the user's, byte for byte", &kCp932, "C:\\x\\" + kSoro + " - T.mp3",
+       R"($A([^\\]+) - $T.mp3)", RuleMatch::kFits, "\x83\x8D|-|T|-|-|-|-|-"},
+      {"literal text matches its own bytes", &kCp932, "C:\\x\\" + kSoro + " - Title.mp3",
+       kSoro + " - $T.mp3", RuleMatch::kFits, "-|-|Title|-|-|-|-|-"},
+      {"other double-byte code pages", &kWide, "C:\\x\\\xC4\x5C - T.mp3", "$A - $T.mp3",
+       RuleMatch::kFits, "\xC4\x5C|-|T|-|-|-|-|-"},
+      // Without lead bytes (single-byte code pages, UTF-8) every byte 0x5C is a separator.
+      {"bytes: the artist after the 0x5C", &kNoLeadBytes, "C:\\Music\\" + kSoro + " - Title.mp3",
+       "$A - $T.mp3", RuleMatch::kFits, "\x83\x8D|-|Title|-|-|-|-|-"},
+      {"bytes: the folder cut at its 0x5C", &kNoLeadBytes,
+       "C:\\Music\\" + kHyouji + "\\01 Song.mp3", R"($A\$B\$K $T.mp3)", RuleMatch::kFits,
+       "\x95|\x8E\xA6|Song|01|-|-|-|-"},
+      {"bytes: no fit across the 0x5C", &kNoLeadBytes,
+       "C:\\Artist\\Album\\07 " + kSanjuuNoUta + ".mp3", R"($A\$B\$K $T.mp3)", RuleMatch::kNoFit,
+       "-|-|-|-|-|-|-|-"},
+  };
+  for (const DoubleByteCase& test : cases) {
+    SCOPED_TRACE(test.what);
+    const RuleMatch match = Apply(test.path, test.templateText, *test.leadBytes);
+    EXPECT_EQ(match.outcome, test.outcome);
+    EXPECT_EQ(Values(match), test.values);
+  }
 }
 
-TEST(DoubleByte, FolderTemplateSplitsAtSecondByte) {
-  // "hyou shi" as album folder: the byte 0x5C of hyou divides it, so the artist is the lone lead
-  // byte and the album is the rest.
-  const std::string shi = "\x8E\x86";
-  const RuleMatch match =
-      Apply("C:\\Artist\\" + kHyou + shi + "\\01 Song.mp3", R"($A\$B\$K $T.mp3)");
-  ASSERT_EQ(match.outcome, RuleMatch::kFits);
-  EXPECT_EQ(*match.values[kArtist], "\x95");
-  EXPECT_EQ(*match.values[kAlbum], shi);
-  EXPECT_EQ(*match.values[kTrack], "01");
-}
-
-TEST(DoubleByte, TemplateTextMatchesItsOwnBytes) {
-  const RuleMatch match = Apply("C:\\x\\" + kSo + "ng - Title.mp3", kSo + "ng - $T.mp3");
-  ASSERT_EQ(match.outcome, RuleMatch::kFits);
-  EXPECT_EQ(*match.values[kTitle], "Title");
-  // Other double-byte characters (no 0x5C) are ordinary bytes of a value.
-  const std::string kana = "\x82\xA0\x82\xA2";  // hiragana a, i
-  EXPECT_EQ(*Apply("C:\\" + kana + " - " + kana + ".mp3", "$A - $T.mp3").values[kTitle], kana);
+TEST(DoubleByte, NamesWithoutLeadBytesGiveTheByteWiseResults) {
+  const std::string templates[] = {"$A - $T.mp3",
+                                   "$A - $T",
+                                   R"($A\$B\$K $T.mp3)",
+                                   "$K - $T.mp3",
+                                   "$I$K $T.mp3",
+                                   "$I - $T.mp3",
+                                   R"($G\$Y\$A\$B\$K $T [$C] $I.mp3)",
+                                   "$T (live).mp3",
+                                   R"($K(\d+) $T.mp3)",
+                                   "$A()x $T.mp3",
+                                   "/(x|y)/-$K $T.mp3",
+                                   "",
+                                   "$T/(x)?/.mp3",
+                                   "$A - $A.mp3",
+                                   "$$A - $T.mp3",
+                                   "$A - $T.mp3$"};
+  const std::string paths[] = {R"(C:\Music\A - B - C.mp3)",
+                               R"(D:\mp3\Artist\Album\03 Song.mp3)",
+                               R"(E:\Rock\1987\Artist\Album\05 Title [note] x.mp3)",
+                               R"(C:\x-42 Song.mp3)",
+                               R"(Track01 - Song.mp3)",
+                               R"(C:\Song (live).mp3)",
+                               "C:\\\x7F\xA0\xFD\xFF - 12 x.mp3"};
+  for (const std::string& templateText : templates) {
+    for (const std::string& path : paths) {
+      SCOPED_TRACE(templateText + " on " + path);
+      const RuleMatch bytes = Apply(path, templateText, kNoLeadBytes);
+      const RuleMatch characters = Apply(path, templateText, kCp932);
+      EXPECT_EQ(characters.outcome, bytes.outcome);
+      EXPECT_EQ(characters.values, bytes.values);
+    }
+  }
 }
 
 // The character classes come from the library's character traits, chosen per build: the C++

@@ -4,6 +4,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <vector>
 
 #include <gmock/gmock.h>
 
@@ -202,6 +203,60 @@ TEST(ReplacementFormat, TextCopiedByReferencesIsBounded) {
   EXPECT_EQ(BuildFieldPattern("$A($0)", 0), R"(($A\($0\))[^\\]*$)");
 }
 
+TEST(LeadBytes, SetTextGivesRawBytesAndRanges) {
+  EXPECT_EQ(LeadBytes().SetText(), "");
+  EXPECT_TRUE(LeadBytes().none());
+  EXPECT_EQ(LeadBytes::CodePage932().SetText(), "\x81-\x9F\xE0-\xFC");
+  EXPECT_EQ(LeadBytes({{0x81, 0xFE}}).SetText(), "\x81-\xFE");
+  // One byte alone, and two in a row, need no hyphen.
+  EXPECT_EQ(LeadBytes({{0x90, 0x90}, {0xA0, 0xA1}}).SetText(), "\x90\xA0\xA1");
+}
+
+TEST(LeadBytes, CharacterStartsSkipSecondBytes) {
+  const LeadBytes cp932 = LeadBytes::CodePage932();
+  // ソ, a, 東 (0x93 0x8C), a lone lead byte at the end.
+  const std::string text =
+      "\x83\x5C"
+      "a"
+      "\x93\x8C"
+      "\x81";
+  EXPECT_EQ(cp932.CharacterStarts(text),
+            (std::vector<bool>{true, false, true, true, false, true, true}));
+  EXPECT_EQ(LeadBytes().CharacterStarts(text), std::vector<bool>(7, true));
+}
+
+// Code page 932: the default patterns and the tail take a lead byte and the byte after it as one
+// unit; what the user wrote (literal text, arguments, slash pieces) stays as it is.
+TEST(DoubleByte, DefaultPatternsAndTailGoByCharacter) {
+  const LeadBytes cp932 = LeadBytes::CodePage932();
+  const std::string unit = "(?:[\x81-\x9F\xE0-\xFC].|[^\\\\\x81-\x9F\xE0-\xFC])";
+  const std::string tail = unit + "*$";
+  struct {
+    std::string templateText;
+    int row;  // -1: the check pattern
+    std::string pattern;
+  } const cases[] = {
+      {"$A - $T.mp3", -1, unit + "+ \\- " + unit + "+\\.mp3" + tail},
+      {"$A - $T.mp3", 0, "(" + unit + "+) \\- " + unit + "+\\.mp3" + tail},
+      {"$A - $T.mp3", 2, unit + "+ \\- (" + unit + "+)\\.mp3" + tail},
+      {"$I$K", -1, unit + "*\\d+" + tail},
+      {"$I$K", 7, "(" + unit + "*)\\d+" + tail},
+      {"", -1, tail},
+      {R"($K(\d+) $T.mp3)", 3, R"((\d+) )" + unit + R"(+\.mp3)" + tail},
+      {R"($T([^\\]+) /[^\\]x/)", -1, R"([^\\]+ [^\\]x)" + tail},
+      {kSo + "$T", -1, kSoLead + R"(\\)" + unit + "+" + tail},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.templateText + " row " + std::to_string(test.row));
+    EXPECT_EQ(test.row < 0 ? BuildCheckPattern(test.templateText, cp932)
+                           : BuildFieldPattern(test.templateText, test.row, cp932),
+              test.pattern);
+  }
+  // Without lead bytes every pattern is the byte-wise one.
+  EXPECT_EQ(BuildCheckPattern("$A - $T.mp3", LeadBytes()), R"([^\\]+ \- [^\\]+\.mp3[^\\]*$)");
+}
+
+// Without lead bytes (a single-byte code page, or UTF-8) every byte 0x5C is a backslash.
 TEST(DoubleByte, SecondByteBackslashSplitsLikeASeparator) {
   // The template's own so is escaped as bytes, so it matches those two bytes of a path.
   EXPECT_EQ(BuildCheckPattern(kSo + " $T.mp3"), kSoLead + R"(\\ [^\\]+\.mp3[^\\]*$)");

@@ -3,7 +3,7 @@
 //
 // Nothing may throw out of the matching core, nor out of the pattern builders except their refusal
 // of a too long pattern (an escaping exception ends the run), and the cached core must give
-// exactly what rebuilding every pattern gives.
+// exactly what rebuilding every pattern gives, byte by byte and by character.
 #include <cstdint>
 #include <cstdlib>
 #include <stdexcept>
@@ -51,5 +51,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
   }
   if (cached.values[kCodeCount - 1]) std::abort();  // $I never yields a value
+
+  // Taken by character, as in code page 932: the same agreement, and the same bounds.
+  const LeadBytes cp932 = LeadBytes::CodePage932();
+  const RuleMatch cachedCp932 = MatchRule(path, templateText, cp932);
+  const RuleMatch uncachedCp932 = MatchRuleUncached(path, templateText, cp932);
+  if (cachedCp932.outcome != uncachedCp932.outcome || cachedCp932.error != uncachedCp932.error ||
+      cachedCp932.values != uncachedCp932.values) {
+    std::abort();
+  }
+  if (cachedCp932.outcome == RuleMatch::kError && cachedCp932.error.empty()) std::abort();
   return 0;
 }
