@@ -96,7 +96,12 @@ TEST_F(Utf8Names, FolderIsTakenWholeAndEachRowGetsItsValuesFromItsRule) {
       {U8(u8"07 三十の歌.mp3"), "", "", U8(u8"三十の歌"), "07"},
   };
   for (const auto& file : files) scratch.AddFile(file[0], kMp3);
-  list.AddPath(scratch.path());
+  {
+    // In code page 932 a box would count the names it cannot write; here every name is taken.
+    BoxWatcher watcher;
+    list.AddPath(scratch.path());
+    EXPECT_TRUE(watcher.boxes().empty());
+  }
 
   const auto rows = Rows();
   ASSERT_EQ(files.size(), rows.size());
