@@ -28,9 +28,6 @@ const UINT kRuleBandId = 0xEB01;
 const UINT kRuleComboId = 0;
 // Posted to itself when the list's selection has changed; handled after the batch of changes.
 const UINT kSelectionSettled = WM_APP + 2;
-// Height of the rule box's drop-down list; it stays empty, but a zero height would leave the box
-// without room to open at all.
-const int kRuleComboDropHeight = 200;
 
 bool RegisterMainWindowClass(HINSTANCE instance) {
   WNDCLASSEXA existing = {sizeof existing};
@@ -107,10 +104,11 @@ bool MainWindow::OnCreate(WPARAM, LPARAM, LRESULT* result) {
 
   panel_.Create(hwnd());
 
-  ruleCombo_ =
-      CreateWindowExA(0, WC_COMBOBOXEXA, "", kRuleComboStyle, CW_USEDEFAULT, CW_USEDEFAULT,
-                      CW_USEDEFAULT, kRuleComboDropHeight, hwnd(),
-                      reinterpret_cast<HMENU>(kRuleComboId), theModule.instance(), nullptr);
+  // Created without a height: the rebar sizes the box to its edit field, whatever height it is
+  // created with, so its drop-down list (which stays empty) never has room to open.
+  ruleCombo_ = CreateWindowExA(0, WC_COMBOBOXEXA, "", kRuleComboStyle, CW_USEDEFAULT, CW_USEDEFAULT,
+                               CW_USEDEFAULT, 0, hwnd(), reinterpret_cast<HMENU>(kRuleComboId),
+                               theModule.instance(), nullptr);
   if (HWND edit = GetComboEdit(ruleCombo_))
     SendMessageA(edit, EM_SETMARGINS, EC_LEFTMARGIN | EC_RIGHTMARGIN, MAKELONG(5, 0));
 
@@ -124,10 +122,8 @@ bool MainWindow::OnCreate(WPARAM, LPARAM, LRESULT* result) {
 
   clientView_ = list_.Create(hwnd());
 
-  if (MessagePump* pump = theModule.GetMessagePump(GetCurrentThreadId())) {
+  if (MessagePump* pump = theModule.GetMessagePump(GetCurrentThreadId()))
     pump->AddPreDispatchHook(this);
-    pump->AddIdleHook(this);
-  }
 
   LockBands();
 
@@ -346,5 +342,3 @@ bool MainWindow::PreDispatch(MSG* message) {
   }
   return IsDialogMessageA(panel, message) != FALSE;
 }
-
-bool MainWindow::IdleStep() { return false; }

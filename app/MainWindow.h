@@ -29,7 +29,7 @@ class RedrawFreeze {
   HWND hwnd_;
 };
 
-class MainWindow : public Window, private PreDispatchHook, private IdleHook {
+class MainWindow : public Window, private PreDispatchHook {
  public:
   // Creates the window; null when it cannot be created.
   HWND Create();
@@ -52,7 +52,6 @@ class MainWindow : public Window, private PreDispatchHook, private IdleHook {
   bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
   bool PreDispatch(MSG* message) override;
-  bool IdleStep() override;
 
   bool OnCreate(WPARAM wParam, LPARAM lParam, LRESULT* result);
   bool OnSaveRequest(WPARAM wParam, LPARAM lParam, LRESULT* result);

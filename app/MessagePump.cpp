@@ -30,10 +30,8 @@ bool MessagePump::ReArmsIdle(UINT message) {
          message != kCaretBlinkTimer;
 }
 
-bool MessagePump::IdlePass(int idleCount) {
+void MessagePump::IdlePass() {
   for (IdleHook* hook : idleHooks_) hook->IdleStep();
-  // Idle work runs once each time the queue runs empty, never in a loop.
-  return false;
 }
 
 bool MessagePump::OfferToHooks(MSG* message) {
@@ -45,11 +43,13 @@ bool MessagePump::OfferToHooks(MSG* message) {
 }
 
 int MessagePump::RunPump() {
+  // Idle work runs once each time the queue runs empty after a message that re-arms it, never in
+  // a loop.
   bool idleEnabled = true;
-  int idleCount = 0;
   for (;;) {
-    while (idleEnabled && !PeekMessageA(&current_, nullptr, 0, 0, PM_NOREMOVE)) {
-      if (!IdlePass(idleCount++)) idleEnabled = false;
+    if (idleEnabled && !PeekMessageA(&current_, nullptr, 0, 0, PM_NOREMOVE)) {
+      IdlePass();
+      idleEnabled = false;
     }
 
     const BOOL got = GetMessageA(&current_, nullptr, 0, 0);
@@ -61,9 +61,6 @@ int MessagePump::RunPump() {
       DispatchMessageA(&current_);
     }
 
-    if (ReArmsIdle(current_.message)) {
-      idleEnabled = true;
-      idleCount = 0;
-    }
+    if (ReArmsIdle(current_.message)) idleEnabled = true;
   }
 }

@@ -38,7 +38,7 @@ class MessagePump {
   static bool ReArmsIdle(UINT message);
 
  private:
-  bool IdlePass(int idleCount);
+  void IdlePass();
   bool OfferToHooks(MSG* message);
 
   MSG current_ = {};

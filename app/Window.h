@@ -33,8 +33,9 @@ constexpr Handler<Owner> OnCommand(UINT id, typename Handler<Owner>::CommandFn f
   return {Handler<Owner>::kCommand, id, nullptr, fn, nullptr};
 }
 
-// Notification codes are compared as UINT, the type of NMHDR::code: MinGW declares some codes
-// (LVN_*, CBEN_*) as unsigned and others as int, and the cast makes both agree.
+// The code is taken as UINT, the type of NMHDR::code. The codes are negative numbers, which a
+// header may declare as int or as unsigned; either converts here, at the call, to the value that
+// the field holds, so the table compares like with like and no caller needs a cast.
 template <class Owner>
 constexpr Handler<Owner> OnNotify(UINT code, typename Handler<Owner>::NotifyFn fn) {
   return {Handler<Owner>::kNotify, code, nullptr, nullptr, fn};

@@ -301,8 +301,9 @@ std::string TargetListView::CommonRule(int firstRow, int end) const {
 }
 
 void TargetListView::SelectAll() {
-  // One message for every row (index -1) rather than one per row: the same rows end selected,
-  // rows already selected stay so and the focus does not move, at a fraction of the cost.
+  // One message per row. Rows already selected stay so and the focus does not move. What costs
+  // is the list repainting itself after each row, which the caller holds back
+  // (MainWindow::OnSelectAll).
   for (int row = 0; row < RowCount(); ++row)
     SetItemState(hwnd(), row, LVIS_SELECTED, LVIS_SELECTED);
 }

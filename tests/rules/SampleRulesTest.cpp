@@ -41,14 +41,19 @@ std::string FirstFit(const std::vector<std::string>& rules, const std::string& p
 
 TEST(SampleRules, LoadInOrder) {
   EXPECT_THAT(SampleRules(),
-              ElementsAre("$K - $A - $T.mp3", R"($A\$B\$K - $T.mp3)", R"($A\$B\$K $T.mp3)",
-                          "$A - $T.mp3", "$K $T.mp3", "$T.mp3"));
+              ElementsAre("$K - $A - $T.mp3", R"($A\[$Y] $B\$K $T.mp3)",
+                          R"($A\$B\Disc $I\$K $T.mp3)", R"($A\$B\$K - $T.mp3)",
+                          R"($A\$B\$K $T.mp3)", "$A - $T.mp3", "$K $T.mp3", "$T.mp3"));
 }
 
 TEST(SampleRules, EachFitsItsKindOfPath) {
   const auto rules = SampleRules();
   EXPECT_EQ(FirstFit(rules, R"(C:\mp3\01 - Artist - Title.mp3)"),
             "$K - $A - $T.mp3 -> A=Artist T=Title K=01");
+  EXPECT_EQ(FirstFit(rules, R"(C:\mp3\Artist\[2004] Album\01 Title.mp3)"),
+            R"($A\[$Y] $B\$K $T.mp3 -> A=Artist B=Album T=Title K=01 Y=2004)");
+  EXPECT_EQ(FirstFit(rules, R"(C:\mp3\Artist\Album\Disc 2\01 Title.mp3)"),
+            R"($A\$B\Disc $I\$K $T.mp3 -> A=Artist B=Album T=Title K=01)");
   EXPECT_EQ(FirstFit(rules, R"(C:\mp3\Artist\Album\01 - Title.mp3)"),
             R"($A\$B\$K - $T.mp3 -> A=Artist B=Album T=Title K=01)");
   EXPECT_EQ(FirstFit(rules, R"(C:\mp3\Artist\Album\01 Title.mp3)"),
