@@ -77,14 +77,14 @@ inline bool DeleteItem(HWND list, int row) {
   return SendMessageA(list, LVM_DELETEITEM, static_cast<WPARAM>(row), 0) != 0;
 }
 
-inline int InsertColumn(HWND list, int column, const char* title, int width) {
-  LVCOLUMNA entry = {};
+inline int InsertColumn(HWND list, int column, const wchar_t* title, int width) {
+  LVCOLUMNW entry = {};
   entry.mask = LVCF_FMT | LVCF_TEXT | LVCF_WIDTH | LVCF_SUBITEM;
   entry.fmt = LVCFMT_LEFT;
   entry.cx = width;
-  entry.pszText = const_cast<char*>(title);
+  entry.pszText = const_cast<wchar_t*>(title);
   entry.iSubItem = column;
-  return static_cast<int>(SendMessageA(list, LVM_INSERTCOLUMNA, static_cast<WPARAM>(column),
+  return static_cast<int>(SendMessageW(list, LVM_INSERTCOLUMNW, static_cast<WPARAM>(column),
                                        reinterpret_cast<LPARAM>(&entry)));
 }
 
@@ -94,8 +94,8 @@ inline void SetExtendedListViewStyle(HWND list, DWORD style) {
 
 // Rebar.
 
-inline bool InsertBand(HWND rebar, REBARBANDINFOA* band) {
-  return SendMessageA(rebar, RB_INSERTBANDA, static_cast<WPARAM>(-1),
+inline bool InsertBand(HWND rebar, REBARBANDINFOW* band) {
+  return SendMessageW(rebar, RB_INSERTBANDW, static_cast<WPARAM>(-1),
                       reinterpret_cast<LPARAM>(band)) != 0;
 }
 

@@ -6,6 +6,7 @@
 #include "app/Controls.h"
 #include "app/Program.h"
 #include "app/ShellModule.h"
+#include "resources/Texts.h"
 #include "resources/resource.h"
 #include "tags/SaveEntry.h"
 
@@ -114,7 +115,7 @@ bool MainWindow::OnCreate(WPARAM, LPARAM, LRESULT* result) {
   CreateRebar();
   if (rebar_) {
     AddBand(kPanelBandId, panel_.hwnd(), nullptr);
-    AddBand(kRuleBandId, ruleCombo_, "ルール");
+    AddBand(kRuleBandId, ruleCombo_, texts::kRuleBand);
   }
 
   statusBar_ = CreateStatusWindowA(kStatusStyle, LoadText(IDS_READY).c_str(), hwnd(), kStatusBarId);
@@ -147,9 +148,9 @@ void MainWindow::CreateRebar() {
   }
 }
 
-void MainWindow::AddBand(UINT id, HWND child, const char* title) {
+void MainWindow::AddBand(UINT id, HWND child, const wchar_t* title) {
   if (!child) return;
-  REBARBANDINFOA band = {sizeof band};
+  REBARBANDINFOW band = {sizeof band};
   band.fMask = RBBIM_STYLE | RBBIM_CHILD | RBBIM_CHILDSIZE | RBBIM_SIZE | RBBIM_ID |
                RBBIM_IDEALSIZE | (title ? RBBIM_TEXT : 0);
   band.fStyle = RBBS_CHILDEDGE | RBBS_BREAK;
@@ -158,7 +159,7 @@ void MainWindow::AddBand(UINT id, HWND child, const char* title) {
   band.cx = band.cxIdeal = WindowWidth(child);
   band.cxMinChild = 0;
   band.cyMinChild = WindowHeight(child);
-  band.lpText = const_cast<char*>(title);
+  band.lpText = const_cast<wchar_t*>(title);
   InsertBand(rebar_, &band);
 }
 
@@ -166,7 +167,7 @@ void MainWindow::LockBands() {
   if (!rebar_) return;
   const int count = GetBandCount(rebar_);
   for (int index = 0; index < count; ++index) {
-    REBARBANDINFOA band = {sizeof band};
+    REBARBANDINFOW band = {sizeof band};
     band.fMask = RBBIM_STYLE;
     if (!SendMessageA(rebar_, RB_GETBANDINFOA, index, reinterpret_cast<LPARAM>(&band))) continue;
     band.fStyle |= RBBS_NOGRIPPER;
@@ -219,9 +220,10 @@ bool MainWindow::OnDropFiles(WPARAM wParam, LPARAM, LRESULT* result) {
   const UINT count = DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
   std::vector<std::string> paths;
   for (UINT index = 0; index < count; ++index) {
-    char name[MAX_PATH] = "";
-    DragQueryFileA(drop, index, name, MAX_PATH);
-    paths.push_back(name);
+    // Sized by the name's own length: in UTF-8 a path of MAX_PATH characters takes more bytes.
+    std::wstring name(DragQueryFileW(drop, index, nullptr, 0) + 1, L'\0');
+    name.resize(DragQueryFileW(drop, index, name.data(), UINT(name.size())));
+    paths.push_back(ActiveFromWide(name));
   }
   DragFinish(drop);
   TakeIn(paths);

@@ -71,7 +71,7 @@ class MainWindow : public Window, private PreDispatchHook {
   bool OnDestroy(WPARAM wParam, LPARAM lParam, LRESULT* result);
 
   void CreateRebar();
-  void AddBand(UINT id, HWND child, const char* title);
+  void AddBand(UINT id, HWND child, const wchar_t* title);
   void LockBands();
   void ShowRuleOfSelection();
   void SaveAllRows();

@@ -3,18 +3,17 @@
 #include <exception>
 #include <string>
 
-namespace {
+#include "resources/Texts.h"
 
-const char kFailureCaption[] = "エラー";
-const char kFailureText[] = "処理の途中でエラーが起きたため、中断しました。";
-const char kUnknownReason[] = "原因は不明です。";
+namespace {
 
 // A handler that throws has stopped in the middle of its work (of saving every row, say): the
 // user is told, in a box without owner that holds the rest of the program still while it is up,
 // and the message then goes on as if no handler had taken it.
-void ReportFailure(const char* reason) {
-  const std::string text = std::string(kFailureText) + "\n\n" + reason;
-  MessageBoxA(nullptr, text.c_str(), kFailureCaption, MB_OK | MB_TASKMODAL);
+// The reason is the exception's text, in the ANSI code page as every text of the program.
+void ReportFailure(const std::wstring& reason) {
+  const std::wstring text = texts::kStoppedByFailure + std::wstring(L"\n\n") + reason;
+  MessageBoxW(nullptr, text.c_str(), texts::kErrorCaption, MB_OK | MB_TASKMODAL);
 }
 
 // Called inside a catch block: reports the exception being handled, whatever it is. Throws
@@ -24,9 +23,9 @@ void ReportCurrentException() noexcept {
     try {
       throw;
     } catch (const std::exception& failure) {
-      ReportFailure(failure.what());
+      ReportFailure(WideFromActive(failure.what()));
     } catch (...) {
-      ReportFailure(kUnknownReason);
+      ReportFailure(texts::kUnknownReason);
     }
   } catch (...) {
   }

@@ -84,17 +84,20 @@ std::optional<std::string> Id3File::GetId3(ValueName name, const TextCodec& code
   }
   if ((any || name.tag == TagKind::kId3v1) && id3v1_) {
     const Id3v1Tag& tag = *id3v1_;
+    const auto text = [&](const std::string& legacy) {
+      return Recode(legacy, codec.Legacy(), codec);
+    };
     switch (name.field) {
       case Field::kArtist:
-        return tag.artist();
+        return text(tag.artist());
       case Field::kAlbum:
-        return tag.album();
+        return text(tag.album());
       case Field::kTitle:
-        return tag.title();
+        return text(tag.title());
       case Field::kYear:
-        return tag.year();
+        return text(tag.year());
       case Field::kComment:
-        return tag.comment();
+        return text(tag.comment());
       case Field::kTrack:
         return tag.track() ? std::to_string(tag.track()) : std::string();
       case Field::kGenre:

@@ -247,19 +247,20 @@ std::string Id3v1Tag::Field(size_t offset, size_t length) const {
   return text;
 }
 
-void Id3v1Tag::SetField(size_t offset, size_t length, std::string_view text,
-                        const TextCodec& codec) {
-  const size_t kept = PrefixAtCharBoundary(text, length, codec);
+void Id3v1Tag::SetText(size_t offset, size_t length, std::string_view text,
+                       const TextCodec& codec) {
+  SetField(offset, length, Recode(text, codec, codec.Legacy()), codec.Legacy());
+}
+
+void Id3v1Tag::SetField(size_t offset, size_t length, std::string_view bytes,
+                        const TextCodec& legacy) {
+  const size_t kept = PrefixAtCharBoundary(bytes, length, legacy);
   std::fill_n(&bytes_[offset], length, 0);
-  std::copy_n(text.begin(), kept, &bytes_[offset]);
+  std::copy_n(bytes.begin(), kept, &bytes_[offset]);
 }
 
 void Id3v1Tag::SetComment(std::string_view text, const TextCodec& codec) {
-  if (HasTrack()) {
-    SetField(97, 28, text, codec);
-  } else {
-    SetField(97, 30, text, codec);
-  }
+  SetText(97, HasTrack() ? 28 : 30, text, codec);
 }
 
 void Id3v1Tag::SetTrack(std::string_view text, const TextCodec& codec) {
@@ -268,7 +269,7 @@ void Id3v1Tag::SetTrack(std::string_view text, const TextCodec& codec) {
     if (!HasTrack()) {
       // The comment gives up its last two bytes; cut it where a character ends.
       const std::string kept = comment();
-      SetField(97, 28, kept, codec);
+      SetField(97, 28, kept, codec.Legacy());
     }
     bytes_[125] = 0;
     bytes_[126] = uint8_t(*number);

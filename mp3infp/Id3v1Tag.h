@@ -20,7 +20,7 @@ class Id3v1Tag {
   Id3v1Tag();
   static std::optional<Id3v1Tag> Parse(std::span<const uint8_t> bytes);
 
-  // Code-page texts without their padding.
+  // Texts in the legacy code page (codec.Legacy() of the setters), without their padding.
   std::string title() const { return Field(3, 30); }
   std::string artist() const { return Field(33, 30); }
   std::string album() const { return Field(63, 30); }
@@ -30,10 +30,12 @@ class Id3v1Tag {
   int track() const { return HasTrack() ? bytes_[126] : 0; }
   uint8_t genre() const { return bytes_[127]; }
 
-  void SetTitle(std::string_view text, const TextCodec& codec) { SetField(3, 30, text, codec); }
-  void SetArtist(std::string_view text, const TextCodec& codec) { SetField(33, 30, text, codec); }
-  void SetAlbum(std::string_view text, const TextCodec& codec) { SetField(63, 30, text, codec); }
-  void SetYear(std::string_view text, const TextCodec& codec) { SetField(93, 4, text, codec); }
+  // `text` is in `codec`'s code page; the tag holds it in codec.Legacy()'s, a character that one
+  // lacks replaced by '?', cut where a character ends.
+  void SetTitle(std::string_view text, const TextCodec& codec) { SetText(3, 30, text, codec); }
+  void SetArtist(std::string_view text, const TextCodec& codec) { SetText(33, 30, text, codec); }
+  void SetAlbum(std::string_view text, const TextCodec& codec) { SetText(63, 30, text, codec); }
+  void SetYear(std::string_view text, const TextCodec& codec) { SetText(93, 4, text, codec); }
   void SetComment(std::string_view text, const TextCodec& codec);
   // A number from 1 to 255 (optionally followed by "/total") goes into the track byte; anything
   // else leaves the tag without a track.
@@ -46,7 +48,9 @@ class Id3v1Tag {
  private:
   bool HasTrack() const { return bytes_[125] == 0 && bytes_[126] != 0; }
   std::string Field(size_t offset, size_t length) const;
-  void SetField(size_t offset, size_t length, std::string_view text, const TextCodec& codec);
+  void SetText(size_t offset, size_t length, std::string_view text, const TextCodec& codec);
+  // `bytes` are in `legacy`'s code page already.
+  void SetField(size_t offset, size_t length, std::string_view bytes, const TextCodec& legacy);
 
   std::array<uint8_t, kSize> bytes_{};
 };

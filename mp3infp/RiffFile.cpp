@@ -121,7 +121,7 @@ uint32_t RiffFile::TagFlags() const {
 bool RiffFile::Set(ValueName name, std::string_view value, const TextCodec& codec) {
   if (kind_ == FileKind::kWave) {
     return (name.tag == TagKind::kDefault || name.tag == TagKind::kRiffInfo) &&
-           SetInfo(name.field, value);
+           SetInfo(name.field, value, codec);
   }
   switch (name.tag) {
     case TagKind::kId3v1:
@@ -129,18 +129,20 @@ bool RiffFile::Set(ValueName name, std::string_view value, const TextCodec& code
     case TagKind::kId3v2:
       return SetId3v2(name.field, value, codec);
     case TagKind::kRiffInfo:
-      return SetInfo(name.field, value);
+      return SetInfo(name.field, value, codec);
     case TagKind::kDefault:
       break;
   }
   bool done = false;
   if (id3v1_) done = SetId3v1(name.field, value, codec) || done;
   if (id3v2_) done = SetId3v2(name.field, value, codec) || done;
-  if (!infos_.empty()) done = SetInfo(name.field, value) || done;
+  if (!infos_.empty()) done = SetInfo(name.field, value, codec) || done;
   return done || SetId3v2(name.field, value, codec);
 }
 
-bool RiffFile::SetInfo(Field field, std::string_view value) {
+bool RiffFile::SetInfo(Field field, std::string_view text, const TextCodec& codec) {
+  // RIFF INFO text is read in the system's legacy code page, as ID3v1 text is.
+  const std::string value = Recode(text, codec, codec.Legacy());
   const std::string_view id = InfoIdOf(field);
   bool done = false;
   // Every LIST/INFO chunk that holds the field gets it, so that no reader finds a stale copy.
@@ -162,7 +164,9 @@ std::optional<std::string> RiffFile::Get(ValueName name, const TextCodec& codec)
   if (auto value = GetId3(name, codec)) return value;
   if ((name.tag == TagKind::kDefault || name.tag == TagKind::kRiffInfo) && !infos_.empty()) {
     for (const auto& located : infos_) {
-      if (auto value = located.list.Get(InfoIdOf(name.field))) return value;
+      if (auto value = located.list.Get(InfoIdOf(name.field))) {
+        return Recode(*value, codec.Legacy(), codec);
+      }
     }
     return std::string();
   }

@@ -34,7 +34,7 @@ class RiffFile final : public Id3File {
   };
 
   RiffFile(uint64_t size, RiffLayout layout) : Id3File(size), riff_(std::move(layout)) {}
-  bool SetInfo(Field field, std::string_view value);
+  bool SetInfo(Field field, std::string_view text, const TextCodec& codec);
 
   FileKind kind_ = FileKind::kUnknown;
   RiffLayout riff_;

@@ -3,6 +3,12 @@
 namespace mp3infp {
 
 size_t PrefixAtCharBoundary(std::string_view text, size_t limit, const TextCodec& codec) {
+  if (codec.IsUtf8()) {
+    if (limit >= text.size()) return text.size();
+    size_t end = limit;
+    while (end > 0 && (static_cast<uint8_t>(text[end]) & 0xC0) == 0x80) --end;
+    return end;
+  }
   size_t end = 0;
   while (end < text.size()) {
     const size_t step =
@@ -11,6 +17,15 @@ size_t PrefixAtCharBoundary(std::string_view text, size_t limit, const TextCodec
     end += step;
   }
   return end;
+}
+
+std::u16string Utf8Codec::ToUnicode(std::string_view text) const { return Utf8ToUtf16(text); }
+
+std::string Utf8Codec::FromUnicode(std::u16string_view text) const { return Utf16ToUtf8(text); }
+
+std::string Recode(std::string_view text, const TextCodec& from, const TextCodec& to) {
+  if (&from == &to) return std::string(text);
+  return to.FromUnicode(from.ToUnicode(text));
 }
 
 std::string Utf16ToUtf8(std::u16string_view text) {

@@ -1,4 +1,4 @@
-// The Windows codec: the system's own conversion for the ANSI code page.
+// The Windows codecs: the system's own conversion for a code page.
 #include <windows.h>
 
 #include "mp3infp/TextCodec.h"
@@ -6,14 +6,17 @@
 namespace mp3infp {
 namespace {
 
-class AnsiCodePageCodec : public TextCodec {
+class CodePageCodec : public TextCodec {
  public:
+  // `legacy` is the codec of ID3v1 text; null for this codec itself.
+  CodePageCodec(UINT codePage, const TextCodec* legacy) : codePage_(codePage), legacy_(legacy) {}
+
   std::u16string ToUnicode(std::string_view ansi) const override {
     if (ansi.empty()) return {};
-    const int length = MultiByteToWideChar(CP_ACP, 0, ansi.data(), int(ansi.size()), nullptr, 0);
+    const int length = MultiByteToWideChar(codePage_, 0, ansi.data(), int(ansi.size()), nullptr, 0);
     std::u16string out(length > 0 ? length : 0, u'\0');
     if (length > 0) {
-      MultiByteToWideChar(CP_ACP, 0, ansi.data(), int(ansi.size()),
+      MultiByteToWideChar(codePage_, 0, ansi.data(), int(ansi.size()),
                           reinterpret_cast<wchar_t*>(out.data()), length);
     }
     return out;
@@ -22,22 +25,50 @@ class AnsiCodePageCodec : public TextCodec {
   std::string FromUnicode(std::u16string_view text) const override {
     if (text.empty()) return {};
     const auto* wide = reinterpret_cast<const wchar_t*>(text.data());
+    // The system takes no default character for UTF-8, which has one for everything anyway.
+    const char* fallback = IsUtf8() ? nullptr : "?";
     const int length =
-        WideCharToMultiByte(CP_ACP, 0, wide, int(text.size()), nullptr, 0, "?", nullptr);
+        WideCharToMultiByte(codePage_, 0, wide, int(text.size()), nullptr, 0, fallback, nullptr);
     std::string out(length > 0 ? length : 0, '\0');
     if (length > 0) {
-      WideCharToMultiByte(CP_ACP, 0, wide, int(text.size()), out.data(), length, "?", nullptr);
+      WideCharToMultiByte(codePage_, 0, wide, int(text.size()), out.data(), length, fallback,
+                          nullptr);
     }
     return out;
   }
 
-  bool IsLeadByte(uint8_t byte) const override { return IsDBCSLeadByte(byte) != FALSE; }
+  bool IsLeadByte(uint8_t byte) const override {
+    return !IsUtf8() && IsDBCSLeadByteEx(codePage_, byte) != FALSE;
+  }
+
+  bool IsUtf8() const override {
+    return codePage_ == CP_UTF8 || (codePage_ == CP_ACP && GetACP() == CP_UTF8);
+  }
+  const TextCodec& Legacy() const override { return legacy_ ? *legacy_ : *this; }
+
+ private:
+  UINT codePage_;
+  const TextCodec* legacy_;
 };
+
+// The system's legacy ANSI code page, which a program running in UTF-8 does not change.
+UINT SystemLegacyCodePage() {
+  const LCTYPE type = LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER;
+  const int size = sizeof(DWORD) / sizeof(wchar_t);
+  DWORD codePage = 0;
+  // Wine knows the system locale only by its number.
+  if (!GetLocaleInfoEx(LOCALE_NAME_SYSTEM_DEFAULT, type, reinterpret_cast<LPWSTR>(&codePage), size))
+    GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, type, reinterpret_cast<LPWSTR>(&codePage), size);
+  return codePage ? codePage : GetACP();
+}
 
 }  // namespace
 
 const TextCodec& SystemCodec() {
-  static const AnsiCodePageCodec codec;
+  // ID3v1 text is read by Japanese players in the system's legacy code page: when the program
+  // runs in UTF-8, its text is still written in that one.
+  static const CodePageCodec legacy(SystemLegacyCodePage(), nullptr);
+  static const CodePageCodec codec(CP_ACP, GetACP() == SystemLegacyCodePage() ? nullptr : &legacy);
   return codec;
 }
 

@@ -2,6 +2,7 @@
 
 #include <shlobj.h>
 
+#include "resources/Texts.h"
 #include "app/ShellModule.h"
 #include "resources/resource.h"
 
@@ -56,10 +57,11 @@ bool OutputPanel::OnBrowse(UINT, UINT, HWND) {
   allocator->Free(desktop);
 
   if (chosen) {
-    char path[MAX_PATH] = "";
-    if (!SHGetPathFromIDListA(chosen, path)) path[0] = 0;
+    // Wide: the narrow call fills at most MAX_PATH bytes, which a UTF-8 path may exceed.
+    wchar_t path[MAX_PATH] = L"";
+    if (!SHGetPathFromIDListW(chosen, path)) path[0] = 0;
     allocator->Free(chosen);
-    SetDlgItemTextA(hwnd(), IDC_FOLDER, path);
+    SetDlgItemTextW(hwnd(), IDC_FOLDER, path);
   }
   allocator->Release();
   return true;
@@ -70,7 +72,8 @@ bool OutputPanel::SaveToFolder() const {
 }
 
 std::string OutputPanel::FolderText() const {
-  char folder[MAX_PATH] = "";
-  GetDlgItemTextA(hwnd(), IDC_FOLDER, folder, MAX_PATH);
-  return folder;
+  // At most the path limit, counted in characters: in UTF-8 they may take up to three bytes each.
+  wchar_t folder[MAX_PATH] = L"";
+  GetDlgItemTextW(hwnd(), IDC_FOLDER, folder, MAX_PATH);
+  return ActiveFromWide(folder);
 }

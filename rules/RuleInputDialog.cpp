@@ -31,7 +31,7 @@ bool RuleInputDialog::OnInitDialog(WPARAM, LPARAM, LRESULT* result) {
     MessageBeep(MB_OK);
     if (edit_) SetFocus(edit_);
   }
-  if (!caption_.empty()) SetWindowTextA(hwnd(), caption_.c_str());
+  if (!caption_.empty()) SetWindowTextW(hwnd(), caption_.c_str());
   resize_.Init(hwnd(), {{IDC_RULE_EDIT, DialogResize::kWidth}});
   *result = TRUE;  // the default focus; the edit takes it when the dialog shows
   return true;

@@ -10,7 +10,7 @@
 
 class RuleInputDialog : public Dialog {
  public:
-  RuleInputDialog(std::string caption, std::string rule)
+  RuleInputDialog(std::wstring caption, std::string rule)
       : caption_(std::move(caption)), rule_(std::move(rule)) {}
 
   // Runs the dialog modally over `owner`; IDOK (1) or IDCANCEL (2).
@@ -34,7 +34,7 @@ class RuleInputDialog : public Dialog {
 
   static const Handler<RuleInputDialog> kHandlers[];
 
-  std::string caption_;
+  std::wstring caption_;
   std::string rule_;
   HWND edit_ = nullptr;
   DialogResize resize_;

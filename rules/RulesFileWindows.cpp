@@ -3,6 +3,10 @@
 
 #include <windows.h>
 
+#include <optional>
+
+#include "resources/Texts.h"
+
 namespace {
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
@@ -31,6 +35,24 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
   return true;
 }
 
+// `rule` from code page `from` to the active code page; nothing when the active code page cannot
+// hold one of its characters.
+std::optional<std::string> ToActiveCodePage(const std::string& rule, UINT from) {
+  if (from == GetACP() || rule.empty()) return rule;
+  const int length = MultiByteToWideChar(from, 0, rule.data(), int(rule.size()), nullptr, 0);
+  if (length <= 0) return std::nullopt;
+  std::wstring wide(length, L'\0');
+  MultiByteToWideChar(from, 0, rule.data(), int(rule.size()), wide.data(), length);
+  if (GetACP() != CP_UTF8) {
+    // A stand-in character would make another pattern of it: '?' is a regular expression.
+    BOOL lossy = FALSE;
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, wide.data(), length, nullptr, 0, nullptr,
+                        &lossy);
+    if (lossy) return std::nullopt;
+  }
+  return ActiveFromWide(wide);
+}
+
 }  // namespace
 
 std::string FolderOfPath(const std::string& path) {
@@ -48,13 +70,21 @@ void LoadRulesFromFolder(const std::string& folder, std::vector<std::string>& ru
     path = JoinPath(folder, "_rules.txt");
   }
   std::string bytes;
-  if (ReadWholeFile(path, bytes)) ParseRules(bytes, rules);
+  if (!ReadWholeFile(path, bytes)) return;
+  const UINT from =
+      TakeRulesEncoding(bytes) == RulesEncoding::kUtf8 ? CP_UTF8 : SystemLegacyCodePage();
+  std::vector<std::string> lines;
+  ParseRules(bytes, lines);
+  for (const std::string& line : lines) {
+    if (auto rule = ToActiveCodePage(line, from)) rules.push_back(std::move(*rule));
+  }
 }
 
 void LoadRules(std::vector<std::string>& rules) {
-  char executable[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, executable, MAX_PATH);
+  // Wide, so that the buffer holds the path limit in characters whatever bytes they take.
+  wchar_t executable[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, executable, MAX_PATH);
   // A truncated name (length == MAX_PATH) names no folder we could trust.
   if (length == 0 || length >= MAX_PATH) return;
-  LoadRulesFromFolder(FolderOfPath(std::string(executable, length)), rules);
+  LoadRulesFromFolder(FolderOfPath(ActiveFromWide(std::wstring_view(executable, length))), rules);
 }

@@ -6,6 +6,7 @@
 
 #include <cstring>
 
+#include "resources/Texts.h"
 #include "tags/TagLibrary.h"
 #include "targets/TargetListView.h"
 #include "templates/CodeTable.h"
@@ -18,7 +19,7 @@ namespace {
 const UINT kSaveBoxStyle = MB_OK | MB_TASKMODAL;
 
 void ReportSaveFailure(const std::string& target) {
-  MessageBoxA(nullptr, target.c_str(), "保存に失敗", kSaveBoxStyle);
+  ShowMessage(nullptr, target, texts::kSaveFailed, kSaveBoxStyle);
 }
 
 // A copy of a read-only file (from a CD, a share, a file marked so) is read-only too, and the
@@ -42,9 +43,9 @@ void SetTagField(const std::string& path, const char* fieldKey, const std::strin
   DWORD tags = library.GetTagType();
   if (!(tags & (kMp3infpTagId3v1 | kMp3infpTagId3v2))) {
     if (library.MakeId3v1(path.c_str()) != 0)
-      MessageBoxA(nullptr, "mp3v1タグの作成に失敗", nullptr, kSaveBoxStyle);
+      ShowMessage(nullptr, texts::kMakeId3v1Failed, nullptr, kSaveBoxStyle);
     if (library.MakeId3v2(path.c_str()) != 0)
-      MessageBoxA(nullptr, "mp3v2タグの作成に失敗", nullptr, kSaveBoxStyle);
+      ShowMessage(nullptr, texts::kMakeId3v2Failed, nullptr, kSaveBoxStyle);
     tags = library.GetTagType();
   }
   if (tags & kMp3infpTagId3v1) library.SetValue((key + "_v1").c_str(), value.c_str());
@@ -62,13 +63,16 @@ bool SaveEntry(TargetListView& list, int row, const char* folder) {
   std::string target = item->path;
   if (folder) {
     const std::string name = list.CellText(row, 0);
-    char destination[MAX_PATH];
-    if (std::strlen(folder) + 1 + name.size() >= MAX_PATH ||
-        !PathCombineA(destination, folder, name.c_str())) {
+    // The path limit counts characters, which in UTF-8 may take up to three bytes each: the
+    // joining is done in UTF-16, where a MAX_PATH buffer holds exactly the limit.
+    const std::wstring wideFolder = WideFromActive(folder), wideName = WideFromActive(name);
+    wchar_t destination[MAX_PATH];
+    if (wideFolder.size() + 1 + wideName.size() >= MAX_PATH ||
+        !PathCombineW(destination, wideFolder.c_str(), wideName.c_str())) {
       ReportSaveFailure(std::string(folder) + "\\" + name);
       return false;
     }
-    target = destination;
+    target = ActiveFromWide(destination);
     // A copy that fails (a file of that name exists already, no such folder, no room) must not
     // lead to saving into whatever file the destination names: that may be someone else's.
     if (!CopyFileA(item->path.c_str(), target.c_str(), TRUE)) {

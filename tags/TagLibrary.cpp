@@ -1,7 +1,9 @@
 #include "tags/TagLibrary.h"
 
 #include <cstdlib>
-#include <cstring>
+#include <string>
+
+#include "resources/Texts.h"
 
 constinit TagLibrary theTagLibrary;
 
@@ -12,22 +14,17 @@ void Resolve(HMODULE module, const char* name, Function* function) {
   *function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-// The folder of the program's own file, with a trailing separator; empty when unknown.
-bool ProgramFolderPath(const char* fileName, char* path, size_t size) {
-  char module[MAX_PATH];
-  const DWORD length = GetModuleFileNameA(nullptr, module, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return false;
-  // Cut after the last separator, found by character: a double-byte character may end in 0x5C.
-  char* cut = nullptr;
-  for (char* p = module; *p; p = CharNextA(p)) {
-    if (*p == '\\' || *p == '/') cut = p + 1;
-  }
-  if (!cut) return false;
-  *cut = 0;
-  if (std::strlen(module) + std::strlen(fileName) >= size) return false;
-  std::strcpy(path, module);
-  std::strcat(path, fileName);
-  return true;
+// `fileName` in the folder of the program's own file; empty when that is unknown. Wide, so that
+// the folder's name may be anything the file system holds, in any code page.
+std::wstring InProgramFolder(const char* fileName) {
+  wchar_t module[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, module, MAX_PATH);
+  if (length == 0 || length >= MAX_PATH) return {};
+  std::wstring path(module, length);
+  const size_t cut = path.find_last_of(L"\\/");
+  if (cut == std::wstring::npos) return {};
+  path.resize(cut + 1);
+  return path + WideFromActive(fileName);
 }
 
 void ReleaseTagLibrary() { theTagLibrary.Close(); }
@@ -38,8 +35,8 @@ bool TagLibrary::Open(const char* name) {
   Close();
   module_ = LoadLibraryA(name);
   if (!module_) {
-    char path[MAX_PATH];
-    if (ProgramFolderPath(name, path, sizeof path)) module_ = LoadLibraryA(path);
+    const std::wstring path = InProgramFolder(name);
+    if (!path.empty()) module_ = LoadLibraryW(path.c_str());
   }
   if (!module_) return false;
 
@@ -109,7 +106,7 @@ DWORD TagLibrary::ViewPropEx(HWND owner, const char* path) const {
 
 bool LoadTagLibrary() {
   if (!theTagLibrary.Open("mp3infp")) {
-    MessageBoxA(nullptr, "mp3infp.dll が見つかりません", nullptr, MB_OK);
+    ShowMessage(nullptr, texts::kTagLibraryMissing, nullptr, MB_OK);
     std::exit(0);
   }
   std::atexit(ReleaseTagLibrary);

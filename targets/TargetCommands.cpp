@@ -3,6 +3,7 @@
 
 #include "app/Controls.h"
 #include "app/ShellModule.h"
+#include "resources/Texts.h"
 #include "resources/resource.h"
 #include "rules/RuleInputDialog.h"
 #include "tags/SaveEntry.h"
@@ -56,7 +57,7 @@ bool TargetListView::OnProperties(UINT, UINT, HWND) {
 }
 
 void TargetListView::ApplyRuleCommand() {
-  RuleInputDialog dialog("ルールを入力してください", CommonRule(GetNextSelected(hwnd(), -1), -1));
+  RuleInputDialog dialog(texts::kRulePrompt, CommonRule(GetNextSelected(hwnd(), -1), -1));
   if (dialog.DoModal(GetActiveWindow()) == IDOK && !dialog.ruleText().empty())
     ApplyRuleToSelection(dialog.ruleText());
 }

@@ -4,12 +4,14 @@
 #include <shlwapi.h>
 
 #include <boost/make_shared.hpp>
-#include <cstring>
+#include <cwchar>
+#include <iterator>
 #include <set>
 #include <tuple>
 
 #include "app/Controls.h"
 #include "app/ShellModule.h"
+#include "resources/Texts.h"
 #include "resources/resource.h"
 #include "rules/RulesFile.h"
 #include "targets/PathText.h"
@@ -24,15 +26,8 @@ const DWORD kStyle =
 // Grid lines, header drag and drop, full-row select.
 const DWORD kListExStyle = LVS_EX_GRIDLINES | LVS_EX_HEADERDRAGDROP | LVS_EX_FULLROWSELECT;
 
-struct Column {
-  const char* title;
-  int width;
-};
-
-const Column kColumns[TargetListView::kColumnCount] = {
-    {"ファイル名", 190}, {"アーティスト", 100}, {"アルバム", 100}, {"タイトル", 100},
-    {"トラック", 100},   {"ジャンル", 100},     {"作成日", 100},   {"コメント", 150},
-};
+const int kColumnWidths[TargetListView::kColumnCount] = {190, 100, 100, 100, 100, 100, 100, 150};
+static_assert(std::size(texts::kColumnTitles) == TargetListView::kColumnCount);
 
 // The system list view's own procedure, which the superclass passes everything on to.
 WNDPROC RegisterSuperclass(HINSTANCE instance) {
@@ -50,13 +45,7 @@ WNDPROC RegisterSuperclass(HINSTANCE instance) {
   return listProc;
 }
 
-// The box after an intake that left out names the ANSI code page cannot hold.
-const char kUnwritableNamesCaption[] = "エラー";
-const char kUnwritableNamesText[] =
-    "%d 個のファイルまたはフォルダーは、名前をシステムのコード ページで表せないため、"
-    "取り込めませんでした。";
-const char kMoreNamesText[] = "ほか %d 個";
-// The names a box lists at most.
+// The names the box after an intake that left some out lists at most.
 const size_t kListedNames = 5;
 
 // A folder's identity: its volume's serial number and its file index. A link (a junction, a
@@ -90,15 +79,6 @@ bool ToAnsi(const wchar_t* name, std::string* ansi) {
   MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &back[0], wideSize);
   back.resize(wideSize - 1);
   return back == name;
-}
-
-std::wstring ToWide(const std::string& text) {
-  const int size = MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, nullptr, 0);
-  if (size <= 0) return std::wstring();
-  std::wstring wide(size, L'\0');
-  MultiByteToWideChar(CP_ACP, 0, text.c_str(), -1, &wide[0], size);
-  wide.resize(size - 1);
-  return wide;
 }
 
 class FindHandle {
@@ -136,18 +116,18 @@ TargetListView::Intake::~Intake() {
   if (!outermost_) return;
   const std::unique_ptr<IntakeState> state = std::move(list_.intake_);
   if (state->unwritableNames == 0) return;
-  char count[256];
-  wsprintfA(count, kUnwritableNamesText, state->unwritableNames);
-  std::string text = count;
-  for (const std::string& name : state->listedNames) text += "\n" + name;
+  wchar_t count[256];
+  wsprintfW(count, texts::kUnwritableNames, state->unwritableNames);
+  std::wstring text = count;
+  for (const std::string& name : state->listedNames) text += L"\n" + WideFromActive(name);
   if (state->unwritableNames > static_cast<int>(state->listedNames.size())) {
-    wsprintfA(count, kMoreNamesText,
+    wsprintfW(count, texts::kMoreNames,
               state->unwritableNames - static_cast<int>(state->listedNames.size()));
-    text += "\n";
+    text += L"\n";
     text += count;
   }
   // No owner, but task-modal: nothing else of the program takes input while it is up.
-  MessageBoxA(nullptr, text.c_str(), kUnwritableNamesCaption, MB_OK | MB_TASKMODAL);
+  MessageBoxW(nullptr, text.c_str(), texts::kErrorCaption, MB_OK | MB_TASKMODAL);
 }
 
 const Handler<TargetListView> TargetListView::kHandlers[] = {
@@ -182,13 +162,13 @@ bool TargetListView::OnCreate(WPARAM wParam, LPARAM lParam, LRESULT* result) {
 
 void TargetListView::InsertColumns() {
   for (int column = 0; column < kColumnCount; ++column)
-    InsertColumn(hwnd(), column, kColumns[column].title, kColumns[column].width);
+    InsertColumn(hwnd(), column, texts::kColumnTitles[column], kColumnWidths[column]);
 }
 
 void TargetListView::AddPath(std::string path) {
   Intake intake(*this);
-  // Paths live in 260-byte buffers: a longer one cannot name anything the program can open.
-  if (path.empty() || path.size() >= MAX_PATH || !PathFileExistsA(path.c_str())) return;
+  // The system's path limit counts characters: in UTF-8 a path may take more bytes than that.
+  if (path.empty() || PathLength(path) >= MAX_PATH || !PathFileExistsA(path.c_str())) return;
   if (PathIsDirectoryA(path.c_str())) {
     ScanFolder(path);
     return;
@@ -218,39 +198,31 @@ void TargetListView::ScanFolder(std::string folder) {
   FolderId id;
   if (IdentityOf(folder, &id) && !intake_->folders.insert(id).second) return;
 
-  char pattern[MAX_PATH];
-  if (!PathCombineA(pattern, folder.c_str(), "*.*")) return;
-  CountUnwritableNames(pattern);
-
-  WIN32_FIND_DATAA found;
-  FindHandle search(FindFirstFileA(pattern, &found));
-  if (search.get() == INVALID_HANDLE_VALUE) return;
-
-  char full[MAX_PATH];
-  const DWORD length = GetFullPathNameA(pattern, MAX_PATH, full, nullptr);
-  if (length == 0 || length >= MAX_PATH) return;
-  const std::string root = CutAtLastSeparator(full);
-
-  do {
-    if (std::strcmp(found.cFileName, ".") == 0 || std::strcmp(found.cFileName, "..") == 0) continue;
-    // Each sub-folder is searched whole before the next entry of this one is read.
-    AddPath(JoinPath(root, found.cFileName));
-  } while (FindNextFileA(search.get(), &found));
-}
-
-void TargetListView::CountUnwritableNames(const std::string& pattern) {
-  // The narrow search shows such a name with question marks or similar characters, and the
-  // path made of it names nothing (or another file): the wide search sees the real names.
-  const std::wstring widePattern = ToWide(pattern);
-  if (widePattern.empty()) return;
+  // The wide search, in buffers of the path limit in characters: the narrow one holds a name
+  // in 260 bytes, which a name in UTF-8 may exceed, and shows a name the ANSI code page cannot
+  // write with stand-ins, so that the path made of it names nothing (or another file).
+  wchar_t pattern[MAX_PATH];
+  if (!PathCombineW(pattern, WideFromActive(folder).c_str(), L"*.*")) return;
   WIN32_FIND_DATAW found;
-  FindHandle search(FindFirstFileW(widePattern.c_str(), &found));
+  FindHandle search(FindFirstFileW(pattern, &found));
   if (search.get() == INVALID_HANDLE_VALUE) return;
+
+  wchar_t full[MAX_PATH];
+  const DWORD length = GetFullPathNameW(pattern, MAX_PATH, full, nullptr);
+  if (length == 0 || length >= MAX_PATH) return;
+  const std::string root = CutAtLastSeparator(ActiveFromWide(full));
+
   do {
-    std::string shown;
-    if (ToAnsi(found.cFileName, &shown)) continue;
-    ++intake_->unwritableNames;
-    if (intake_->listedNames.size() < kListedNames) intake_->listedNames.push_back(shown);
+    if (std::wcscmp(found.cFileName, L".") == 0 || std::wcscmp(found.cFileName, L"..") == 0)
+      continue;
+    std::string name;
+    if (!ToAnsi(found.cFileName, &name)) {
+      ++intake_->unwritableNames;
+      if (intake_->listedNames.size() < kListedNames) intake_->listedNames.push_back(name);
+      continue;
+    }
+    // Each sub-folder is searched whole before the next entry of this one is read.
+    AddPath(JoinPath(root, name));
   } while (FindNextFileW(search.get(), &found));
 }
 
@@ -262,7 +234,8 @@ int TargetListView::ApplyRuleOutcome(int row, const std::string& path,
                                      const std::string& templateText) {
   const RuleMatch match = MatchRule(path, templateText, AnsiLeadBytes());
   if (match.outcome == RuleMatch::kError) {
-    MessageBoxA(hwnd(), match.error.c_str(), templateText.c_str(), MB_OK);
+    MessageBoxW(hwnd(), WideFromActive(match.error).c_str(), WideFromActive(templateText).c_str(),
+                MB_OK);
     return match.outcome;
   }
   if (match.outcome != RuleMatch::kFits) return match.outcome;

@@ -92,9 +92,6 @@ class TargetListView : public Window {
 
   // ApplyRule's work; RuleMatch::kError after the box that reports it.
   int ApplyRuleOutcome(int row, const std::string& path, const std::string& templateText);
-  // Counts, for the intake, the entries that `pattern` finds whose names the ANSI code page
-  // cannot hold.
-  void CountUnwritableNames(const std::string& pattern);
 
   static const Handler<TargetListView> kHandlers[];
 

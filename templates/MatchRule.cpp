@@ -7,6 +7,7 @@
 
 #include <boost/regex.hpp>
 
+#include "templates/ActiveText.h"
 #include "templates/Patterns.h"
 
 namespace {
@@ -14,10 +15,13 @@ namespace {
 constexpr int kCheck = -1;
 
 // The texts of failures that the regular-expression library does not describe itself.
-constexpr const char* kUnknownBuildError = "パターンを作る途中で不明なエラーが起きました。";
-constexpr const char* kUnknownCompileError = "パターンを解釈する途中で不明なエラーが起きました。";
-constexpr const char* kUnknownSearchError = "パターンを照合する途中で不明なエラーが起きました。";
-constexpr const char* kUnknownApplyError = "テンプレートを適用する途中で不明なエラーが起きました。";
+constexpr const char16_t* kUnknownBuildError = u"パターンを作る途中で不明なエラーが起きました。";
+constexpr const char16_t* kUnknownCompileError =
+    u"パターンを解釈する途中で不明なエラーが起きました。";
+constexpr const char16_t* kUnknownSearchError =
+    u"パターンを照合する途中で不明なエラーが起きました。";
+constexpr const char16_t* kUnknownApplyError =
+    u"テンプレートを適用する途中で不明なエラーが起きました。";
 
 // One pattern built from a template: compiled, or the reason why not.
 struct CompiledPattern {
@@ -38,7 +42,7 @@ CompiledPattern BuildText(const std::string& templateText, int which, const Lead
   } catch (const std::exception& failure) {
     pattern.error = failure.what();
   } catch (...) {
-    pattern.error = kUnknownBuildError;
+    pattern.error = ActiveText(kUnknownBuildError);
   }
   return pattern;
 }
@@ -51,7 +55,7 @@ void Compile(CompiledPattern& pattern) {
   } catch (const std::exception& failure) {
     pattern.error = failure.what();
   } catch (...) {
-    pattern.error = kUnknownCompileError;
+    pattern.error = ActiveText(kUnknownCompileError);
   }
 }
 
@@ -106,7 +110,7 @@ SearchResult Search(const CompiledPattern& pattern, const std::string& path,
     result.error = failure.what();
   } catch (...) {
     result.failed = true;
-    result.error = kUnknownSearchError;
+    result.error = ActiveText(kUnknownSearchError);
   }
   return result;
 }
@@ -210,7 +214,7 @@ RuleMatch MatchRule(const std::string& path, const std::string& templateText,
   } catch (const std::exception& failure) {
     return Error(failure.what());
   } catch (...) {
-    return Error(kUnknownApplyError);
+    return Error(ActiveText(kUnknownApplyError));
   }
 }
 
@@ -224,7 +228,7 @@ RuleMatch MatchRuleUncached(const std::string& path, const std::string& template
   } catch (const std::exception& failure) {
     return Error(failure.what());
   } catch (...) {
-    return Error(kUnknownApplyError);
+    return Error(ActiveText(kUnknownApplyError));
   }
 }
 

@@ -8,6 +8,7 @@
 #include <boost/format.hpp>
 #include <boost/regex.hpp>
 
+#include "templates/ActiveText.h"
 #include "templates/CodeTable.h"
 
 // Every step below is a Boost.Regex search or replace with the default flags, including the
@@ -54,8 +55,8 @@ class BoundedAppender {
   explicit BoundedAppender(std::string& text) : text_(&text) {}
   BoundedAppender& operator=(char c) {
     if (text_->size() >= kMaxPatternLength) {
-      throw std::length_error("テンプレートから作るパターンが " +
-                              std::to_string(kMaxPatternLength) + " 文字を超えます。");
+      throw std::length_error(ActiveText(u"テンプレートから作るパターンが ") +
+                              std::to_string(kMaxPatternLength) + ActiveText(u" 文字を超えます。"));
     }
     text_->push_back(c);
     return *this;

@@ -10,7 +10,12 @@ Then the property view of mp3infp.dll, from a list of one tagged file: a right-c
 "プロパティ(&R)" by its key open "タグ情報", which must show the file's tags and close with Esc; Shift+F10
 and the key open it again, and a click on OK closes it. The program runs on throughout.
 
-Usage: EndToEndTest.py <bin folder>   (DISPLAY must name a running X server)
+The program asks for the UTF-8 code page, so the folder also holds names that code page 932
+cannot write (Beyoncé, Sigur Rós, Hangul, emoji); their ID3v1 text is in code page 932 all the
+same. Given tagwhirl-system-code-page.exe, the program as Windows before 10 1903 runs it, the
+test takes the names of code page 932 only.
+
+Usage: EndToEndTest.py <bin folder> [program]   (DISPLAY must name a running X server)
 """
 import hashlib
 import os
@@ -20,10 +25,13 @@ import subprocess
 import sys
 import tempfile
 import time
+import unicodedata
 
 from mutagen.id3 import ID3
 
 BIN = os.path.abspath(sys.argv[1])
+PROGRAM = sys.argv[2] if len(sys.argv) > 2 else "tagwhirl.exe"
+UTF8 = PROGRAM == "tagwhirl.exe"
 ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
 ENV = dict(os.environ)
 ENV.update(WINEPREFIX=os.environ.get("WINEPREFIX", os.path.join(ROOT, "build", "wine")),
@@ -77,7 +85,7 @@ def exists(top, how="exists"):
 
 def start(app, folder):
     """Starts the program on a folder; returns the process and the main window's X id, or None."""
-    program = subprocess.Popen(["wine", os.path.join(app, "tagwhirl.exe"), windows_path(folder)],
+    program = subprocess.Popen(["wine", os.path.join(app, PROGRAM), windows_path(folder)],
                                cwd=app, env=ENV, stdout=subprocess.DEVNULL,
                                stderr=subprocess.DEVNULL)
     window = subprocess.run(["timeout", "40", "xdotool", "search", "--sync", "--name",
@@ -121,6 +129,19 @@ def id3v23_with_picture():
     return b"ID3\3\0\0" + syncsafe(len(body) + 64) + body + bytes(64)
 
 
+def in_cp932(text):
+    """The text as Windows writes it in code page 932: a character 932 lacks becomes its best fit
+    (an accented Latin letter its base letter) or '?'."""
+    out = b""
+    for ch in text:
+        try:
+            out += ch.encode("cp932")
+        except UnicodeEncodeError:
+            base = unicodedata.normalize("NFKD", ch)[0]
+            out += base.encode("ascii") if base.isascii() else b"?"
+    return out
+
+
 def sha(path):
     with open(path, "rb") as f:
         return hashlib.sha256(f.read()).hexdigest()
@@ -140,7 +161,7 @@ def make_app(work):
     """The program alone with its library: no rules file, so only a typed rule acts."""
     app = os.path.join(work, "app")
     os.makedirs(app)
-    for name in ("tagwhirl.exe", "mp3infp.dll"):
+    for name in (PROGRAM, "mp3infp.dll"):
         shutil.copy(os.path.join(BIN, name), app)
     return app
 
@@ -154,7 +175,15 @@ def save_copies(work):
         "Artist One - First Song.mp3": ("Artist One", "First Song", b""),
         "アーティスト - 曲名.mp3": ("アーティスト", "曲名", b""),
         "Cover Band - With Art.mp3": ("Cover Band", "With Art", id3v23_with_picture()),
+        "ソロ - 表示.mp3": ("ソロ", "表示", b""),
     }
+    if UTF8:
+        files.update({
+            "Beyoncé - Halo.mp3": ("Beyoncé", "Halo", b""),
+            "Sigur Rós - Hoppípolla.mp3": ("Sigur Rós", "Hoppípolla", b""),
+            "방탄소년단 - Dynamite.mp3": ("방탄소년단", "Dynamite", b""),
+            "🎵 Emoji - Song 😀.mp3": ("🎵 Emoji", "Song 😀", b""),
+        })
     for name, (_, _, tag) in files.items():
         with open(os.path.join(music, name), "wb") as f:
             f.write(mp3(tag))
@@ -194,6 +223,13 @@ def save_copies(work):
         check(str(tags.get("TPE1")) == artist, "%s: artist %r" % (name, str(tags.get("TPE1"))))
         check(str(tags.get("TIT2")) == title, "%s: title %r" % (name, str(tags.get("TIT2"))))
         check(tags.version[:2] == (2, 3), "%s: ID3v2.3 (%s)" % (name, tags.version))
+        with open(copy, "rb") as f:
+            v1 = f.read()[-128:]
+        # ID3v1 in code page 932, whatever code page the program runs in; '?' for what it lacks.
+        if not tag and "🎵" not in artist:
+            stored = v1[33:63].rstrip(b"\0")
+            check(v1[:3] == b"TAG" and stored == in_cp932(artist),
+                  "%s: ID3v1 artist %r" % (name, stored))
         if tag:
             check(tags.getall("APIC") and len(tags.getall("APIC")[0].data) == 1024,
                   "%s: picture kept" % name)
@@ -208,7 +244,7 @@ def property_view(work):
     app = make_app(work)
     music = os.path.join(work, "view")
     os.makedirs(music)
-    name = "青空 - 表題.mp3"
+    name = "青空 - 表題 방탄소년단 Beyoncé.mp3" if UTF8 else "青空 - 表題.mp3"
     with open(os.path.join(music, name), "wb") as f:
         f.write(mp3(id3v23(text_frame("TIT2", "表題"), text_frame("TPE1", "青空"))))
     started = start(app, music)

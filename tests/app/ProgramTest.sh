@@ -30,23 +30,27 @@ wait_exit() {
   code=timeout
 }
 
-echo "== missing library"
-mkdir "$work/alone"
-cp "$bin/tagwhirl.exe" "$work/alone/"
-(cd "$work/alone" && exec wine tagwhirl.exe) &
-pid=$!
-box=$(wine "$probe" wait "mp3infp.dll が見つかりません" 20000 | tr -d "\r")
-echo "$box"
-echo "$box" | grep -q '^#32770: ' || fail "the message is not a message box"
-echo "$box" | grep -q '^Button: OK$' || fail "the box has no OK button"
-[ "$(echo "$box" | grep -c '^Button:')" = 1 ] || fail "the box has more than the OK button"
-if wine "$probe" exists tagwhirl.MainWindow; then fail "a main window exists beside the box"; fi
-caption=$(echo "$box" | head -1 | sed 's/^#32770: //')
-window=$(xdotool search --name "^${caption}\$" | head -1)
-[ -n "$window" ] || fail "the box is not on the X display"
-xdotool windowfocus --sync "$window" && xdotool key Return
-wait_exit $pid 20
-[ "$code" = 0 ] || fail "exit code without the library: $code, expected 0"
+# The box's fixed text must read the same in the UTF-8 code page and in the system's (932).
+for program in tagwhirl.exe tagwhirl-system-code-page.exe; do
+  echo "== missing library: $program"
+  mkdir -p "$work/alone"
+  rm -f "$work/alone/"*.exe
+  cp "$bin/$program" "$work/alone/"
+  (cd "$work/alone" && exec wine "$program") &
+  pid=$!
+  box=$(wine "$probe" wait "mp3infp.dll が見つかりません" 20000 | tr -d "\r")
+  echo "$box"
+  echo "$box" | grep -q '^#32770: ' || fail "the message is not a message box"
+  echo "$box" | grep -q '^Button: OK$' || fail "the box has no OK button"
+  [ "$(echo "$box" | grep -c '^Button:')" = 1 ] || fail "the box has more than the OK button"
+  if wine "$probe" exists tagwhirl.MainWindow; then fail "a main window exists beside the box"; fi
+  caption=$(echo "$box" | head -1 | sed 's/^#32770: //')
+  window=$(xdotool search --name "^${caption}\$" | head -1)
+  [ -n "$window" ] || fail "the box is not on the X display"
+  xdotool windowfocus --sync "$window" && xdotool key Return
+  wait_exit $pid 20
+  [ "$code" = 0 ] || fail "exit code without the library: $code, expected 0"
+done
 
 echo "== main window closed"
 (cd "$bin" && exec wine tagwhirl.exe) &

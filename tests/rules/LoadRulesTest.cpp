@@ -158,4 +158,21 @@ TEST_F(RulesFolder, LoadFromFolderWithOrWithoutSeparator) {
   EXPECT_THAT(rules, ElementsAre("$A - $T.mp3", "$A - $T.mp3"));
 }
 
+// In code page 932 a UTF-8 rules file gives the rules a stored 932 file gives; a rule with a
+// character 932 cannot write could fit no path the program sees, and a stand-in '?' would make
+// another pattern of it: it is left out.
+TEST_F(RulesFolder, Utf8FileGivesTheRulesOfA932File) {
+  const std::string stored = "$A\\" + kSo + "\\$T.mp3\r\n" + kHyou + "\x8E\xA6 - $T.mp3\r\n";
+  const std::string utf8 =
+      "$A\\\xE3\x82\xBD\\$T.mp3\r\n\xE8\xA1\xA8\xE7\xA4\xBA - $T.mp3\r\nBeyonc\xC3\xA9 - "
+      "$T.mp3\r\n";
+  for (const std::string& bytes : {stored, utf8, "\xEF\xBB\xBF" + utf8}) {
+    PutFile("rules.txt", bytes);
+    std::vector<std::string> rules;
+    LoadRulesFromFolder(folder_, rules);
+    EXPECT_THAT(rules, ElementsAre("$A\\" + kSo + "\\$T.mp3", kHyou + "\x8E\xA6 - $T.mp3"))
+        << bytes;
+  }
+}
+
 }  // namespace

@@ -109,4 +109,55 @@ TEST(ParseRules, WhiteSpaceBeforeSlashesIsTheCLocales) {
   }
 }
 
+// The rules file's code page: UTF-8 when the bytes are valid UTF-8, the system's legacy code page
+// (932) otherwise; a UTF-8 byte-order mark is removed, any other first bytes stay.
+TEST(RulesEncoding, Utf8OnlyWhenValidAndTheMarkRemoved) {
+  using E = RulesEncoding;
+  const char8_t* utf8Rule = u8"表示\\$A - $T.mp3";
+  const std::string utf8(reinterpret_cast<const char*>(utf8Rule));
+  struct Case {
+    std::string bytes;
+    E encoding;
+    std::string left;
+  } cases[] = {
+      {"$A - $T.mp3\r\n", E::kUtf8, "$A - $T.mp3\r\n"},
+      {"", E::kUtf8, ""},
+      {utf8, E::kUtf8, utf8},
+      {"\xEF\xBB\xBF" + utf8, E::kUtf8, utf8},
+      {"\xEF\xBB\xBF", E::kUtf8, ""},
+      // Code page 932 (the literals here are in it): ソ is 83 5C, 表 is 95 5C.
+      {"ソロ\\$T.mp3", E::kSystemLegacy, "ソロ\\$T.mp3"},
+      {"// 表示\r\n$T.mp3", E::kSystemLegacy, "// 表示\r\n$T.mp3"},
+      // A mark followed by text that is not UTF-8 is not taken for one.
+      {"\xEF\xBB\xBF表", E::kSystemLegacy, "\xEF\xBB\xBF表"},
+      // Whatever follows Ctrl+Z is never read.
+      {utf8 + "\x1A\x95", E::kUtf8, utf8 + "\x1A\x95"},
+      {"\x95\x1A", E::kSystemLegacy, "\x95\x1A"},
+  };
+  for (auto& c : cases) {
+    std::string bytes = c.bytes;
+    EXPECT_EQ(c.encoding, TakeRulesEncoding(bytes)) << c.bytes;
+    EXPECT_EQ(c.left, bytes) << c.bytes;
+  }
+}
+
+TEST(RulesEncoding, WellFormedUtf8Only) {
+  const std::pair<const char*, bool> cases[] = {
+      {"plain", true},
+      {"\xC3\xA9", true},           // é
+      {"\xED\x95\x9C", true},       // 한
+      {"\xF0\x9F\x98\x80", true},   // an emoji
+      {"\xC3", false},              // cut short
+      {"\xA9", false},              // a continuation byte alone
+      {"\xC0\xAF", false},          // overlong '/'
+      {"\xE0\x80\xAF", false},      // overlong '/'
+      {"\xED\xA0\x80", false},      // a surrogate
+      {"\xF4\x90\x80\x80", false},  // past U+10FFFF
+      {"\xF5\x80\x80\x80", false},
+      {"\x83\x5C", false},  // ソ in 932
+      {"\xE3\x81", false},
+  };
+  for (const auto& [bytes, valid] : cases) EXPECT_EQ(valid, IsUtf8(bytes)) << bytes;
+}
+
 }  // namespace

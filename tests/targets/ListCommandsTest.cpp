@@ -98,7 +98,7 @@ TEST_F(ListCommandsTest, CancelOrAnEmptyTextChangesNothing) {
 }
 
 TEST_F(ListCommandsTest, RuleDialogWidensButNeverNarrowsOrGrowsTaller) {
-  RuleInputDialog dialog("ルールを入力してください", "offered");
+  RuleInputDialog dialog(L"ルールを入力してください", "offered");
   RECT start = {}, wider = {}, narrower = {}, editStart = {}, editWider = {};
   std::thread driver = DriveWindow("#32770", kDialogTitle, [&](HWND hwnd) {
     HWND edit = GetDlgItem(hwnd, IDC_RULE_EDIT);

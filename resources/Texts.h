@@ -1,0 +1,55 @@
+// The program's own fixed texts, and the one way they reach the screen.
+//
+// They are wide literals, the same characters whatever the source or execution character set,
+// and are shown through the wide API only. The program runs in code page 932 on older systems and
+// in UTF-8 where Windows lets it: a narrow literal holds the bytes of one of them and would show
+// as garbage in the other.
+#pragma once
+
+#include <windows.h>
+
+#include <string>
+#include <string_view>
+
+namespace texts {
+
+inline constexpr wchar_t kTagLibraryMissing[] = L"mp3infp.dll が見つかりません";
+inline constexpr wchar_t kSaveFailed[] = L"保存に失敗";
+inline constexpr wchar_t kMakeId3v1Failed[] = L"mp3v1タグの作成に失敗";
+inline constexpr wchar_t kMakeId3v2Failed[] = L"mp3v2タグの作成に失敗";
+inline constexpr wchar_t kErrorCaption[] = L"エラー";
+// After an intake that left out names the ANSI code page cannot hold: their count (a wsprintfW
+// format), then up to five of the names, then how many more.
+inline constexpr wchar_t kUnwritableNames[] =
+    L"%d 個のファイルまたはフォルダーは、名前をシステムのコード ページで表せないため、"
+    L"取り込めませんでした。";
+inline constexpr wchar_t kMoreNames[] = L"ほか %d 個";
+// A window procedure stopped by a failure: this, then the reason.
+inline constexpr wchar_t kStoppedByFailure[] = L"処理の途中でエラーが起きたため、中断しました。";
+inline constexpr wchar_t kUnknownReason[] = L"原因は不明です。";
+inline constexpr wchar_t kRuleBand[] = L"ルール";
+inline constexpr wchar_t kRulePrompt[] = L"ルールを入力してください";
+// The list's columns, in order: the file name, then the tag columns in code-table order.
+inline constexpr const wchar_t* kColumnTitles[] = {
+    L"ファイル名", L"アーティスト", L"アルバム", L"タイトル",
+    L"トラック",   L"ジャンル",     L"作成日",   L"コメント",
+};
+
+}  // namespace texts
+
+// A narrow text of the active code page (the program's paths, cells and rules) in UTF-16.
+std::wstring WideFromActive(std::string_view text);
+// UTF-16 in the active code page; a character it cannot hold becomes '?'.
+std::string ActiveFromWide(std::wstring_view text);
+
+// The system's legacy ANSI code page (932 on Japanese systems), which stays what it is when the
+// program runs in UTF-8: the code page of files that other programs wrote as "ANSI" text.
+UINT SystemLegacyCodePage();
+
+// The number of UTF-16 units of a narrow text of the active code page: what the system's path
+// limit counts, however many bytes the text takes.
+size_t PathLength(std::string_view text);
+
+// MessageBoxW with a narrow text of the active code page, or a fixed text.
+int ShowMessage(HWND owner, std::string_view text, const wchar_t* caption, UINT flags);
+int ShowMessage(HWND owner, const wchar_t* text, const wchar_t* caption, UINT flags);
