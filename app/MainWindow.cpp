@@ -200,7 +200,7 @@ bool MainWindow::OnSaveRequest(WPARAM, LPARAM, LRESULT* result) {
 
 void MainWindow::SaveAllRows() {
   if (!clientView_) return;
-  ProgressScope progress(&progress_, "保存中", list_.RowCount());
+  ProgressScope progress(&progress_, ActiveFromWide(texts::kSaving).c_str(), list_.RowCount());
   if (panel_.SaveToFolder()) {
     const std::string folder = panel_.FolderText();
     for (int row = 0; row < list_.RowCount(); ++row) {

@@ -11,6 +11,7 @@
 #include "app/StatusProgress.h"
 #include "app/Window.h"
 #include "panel/OutputPanel.h"
+#include "resources/Texts.h"
 #include "targets/TargetListView.h"
 
 // Holds back a window's painting for one scope and repaints it whole at the end: a list that
@@ -97,6 +98,6 @@ void MainWindow::TakeIn(const Paths& paths) {
   // The intake's closing box comes after the list has been painted again.
   TargetListView::Intake intake(list_);
   RedrawFreeze freeze(clientView_);
-  ProgressScope progress(&progress_, "読み込み中", 0);
+  ProgressScope progress(&progress_, ActiveFromWide(texts::kLoading).c_str(), 0);
   for (const auto& path : paths) list_.AddPath(std::string(path));
 }

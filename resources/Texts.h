@@ -28,6 +28,10 @@ inline constexpr wchar_t kMoreNames[] = L"ほか %d 個";
 inline constexpr wchar_t kStoppedByFailure[] = L"処理の途中でエラーが起きたため、中断しました。";
 inline constexpr wchar_t kUnknownReason[] = L"原因は不明です。";
 inline constexpr wchar_t kRuleBand[] = L"ルール";
+// Progress of long work in the status bar, followed by the step (and " / total").
+inline constexpr wchar_t kLoading[] = L"読み込み中";
+inline constexpr wchar_t kSaving[] = L"保存中";
+inline constexpr wchar_t kUpdatingTags[] = L"タグ情報を更新";
 inline constexpr wchar_t kRulePrompt[] = L"ルールを入力してください";
 // The list's columns, in order: the file name, then the tag columns in code-table order.
 inline constexpr const wchar_t* kColumnTitles[] = {

@@ -70,7 +70,8 @@ void TargetListView::RemoveSelected() {
 
 void TargetListView::UpdateTags() {
   const std::vector<int> rows = SelectedRows();
-  ProgressScope scope(progress, "タグ情報を更新", static_cast<int>(rows.size()));
+  ProgressScope scope(progress, ActiveFromWide(texts::kUpdatingTags).c_str(),
+                      static_cast<int>(rows.size()));
   for (int row : rows) {
     scope.Advance();
     SaveEntry(*this, row, nullptr);
