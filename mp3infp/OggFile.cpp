@@ -1,7 +1,6 @@
 #include "mp3infp/OggFile.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 
 namespace mp3infp {
@@ -23,9 +22,6 @@ constexpr std::string_view kVorbisId = "\x01vorbis";
 constexpr std::string_view kVorbisComment = "\x03vorbis";
 constexpr std::string_view kOpusHead = "OpusHead";
 constexpr std::string_view kOpusTags = "OpusTags";
-
-constexpr std::string_view kFieldNames[] = {"ARTIST", "ALBUM", "TITLE",  "TRACKNUMBER",
-                                            "GENRE",  "DATE",  "COMMENT"};
 
 struct CrcTable {
   uint32_t entries[256];
@@ -162,32 +158,6 @@ Bytes Paginate(const std::vector<const Bytes*>& packets, uint32_t serial, uint64
   return out;
 }
 
-bool SameName(std::string_view item, std::string_view name) {
-  if (item.size() <= name.size() || item[name.size()] != '=') return false;
-  for (size_t i = 0; i < name.size(); ++i) {
-    const auto a = static_cast<unsigned char>(item[i]);
-    const auto b = static_cast<unsigned char>(name[i]);
-    if (std::tolower(a) != std::tolower(b)) return false;
-  }
-  return true;
-}
-
-// Reads a little-endian 32-bit length and that many bytes.
-bool ReadString(const Bytes& packet, size_t& position, std::string& out) {
-  if (packet.size() - position < 4) return false;
-  const uint32_t length = ReadLittleEndian32(packet.data() + position);
-  position += 4;
-  if (packet.size() - position < length) return false;
-  out.assign(reinterpret_cast<const char*>(packet.data() + position), length);
-  position += length;
-  return true;
-}
-
-void AppendString(Bytes& out, std::string_view text) {
-  AppendLittleEndian32(out, uint32_t(text.size()));
-  out.insert(out.end(), text.begin(), text.end());
-}
-
 }  // namespace
 
 uint32_t OggCrc(std::span<const uint8_t> bytes, uint32_t crc) {
@@ -300,28 +270,20 @@ bool OggFile::ParseIdentification(const Bytes& packet) {
 bool OggFile::ParseComment(const Bytes& packet) {
   const std::string_view magic = opus_ ? kOpusTags : kVorbisComment;
   if (!StartsWith(packet, magic)) return false;
-  size_t position = magic.size();
-  if (!ReadString(packet, position, vendor_)) return false;
-  if (packet.size() - position < 4) return false;
-  const uint32_t count = ReadLittleEndian32(packet.data() + position);
-  position += 4;
-  if (count > (packet.size() - position) / 4) return false;
-  items_.resize(count);
-  for (auto& item : items_) {
-    if (!ReadString(packet, position, item)) {
-      items_.clear();
-      return false;
-    }
-  }
+  auto comment = VorbisComment::Parse(std::span(packet).subspan(magic.size()));
+  if (!comment) return false;
+  comment_ = std::move(*comment);
+  std::span<const uint8_t> trailing = comment_.tail();
   if (!opus_) {
     // The framing bit ends a Vorbis comment header; without it decoders refuse the stream.
-    if (position == packet.size() || !(packet[position] & 1)) {
+    if (trailing.empty() || !(trailing[0] & 1)) {
       sound_ = false;
     } else {
-      framing_ = packet[position++];
+      framing_ = trailing[0];
+      trailing = trailing.subspan(1);
     }
   }
-  trailing_.assign(packet.begin() + position, packet.end());
+  trailing_.assign(trailing.begin(), trailing.end());
   const bool zeros = std::all_of(trailing_.begin(), trailing_.end(), [](uint8_t b) { return !b; });
   // Opus allows padding after the list (RFC 7845, 5.2), Vorbis has no such room: there we only
   // reuse zero bytes that an earlier tagger left after the framing byte, and never add any.
@@ -358,46 +320,27 @@ void OggFile::ScanLaterPages(ByteSource& source) {
 }
 
 Bytes OggFile::RenderComment(size_t padding, bool withTrailing) const {
-  Bytes out;
+  Bytes tail;
+  if (!opus_) tail.push_back(framing_);
+  if (withTrailing) tail.insert(tail.end(), trailing_.begin(), trailing_.end());
+  tail.resize(tail.size() + padding, 0);
   const std::string_view magic = opus_ ? kOpusTags : kVorbisComment;
-  out.insert(out.end(), magic.begin(), magic.end());
-  AppendString(out, vendor_);
-  AppendLittleEndian32(out, uint32_t(items_.size()));
-  for (const auto& item : items_) AppendString(out, item);
-  if (!opus_) out.push_back(framing_);
-  if (withTrailing) out.insert(out.end(), trailing_.begin(), trailing_.end());
-  out.resize(out.size() + padding, 0);
+  Bytes out(magic.begin(), magic.end());
+  const Bytes comment = comment_.Render(tail);
+  out.insert(out.end(), comment.begin(), comment.end());
   return out;
 }
 
 bool OggFile::Set(ValueName name, std::string_view value, const TextCodec& codec) {
   if (name.tag != TagKind::kDefault || !commentRead_) return false;
-  const std::string_view field = kFieldNames[static_cast<int>(name.field)];
-  std::string item(field);
-  item += '=';
-  item += Utf16ToUtf8(codec.ToUnicode(value));
-  // The new item takes the place of the first it replaces, so that the order others chose stays.
-  auto first = std::find_if(items_.begin(), items_.end(),
-                            [&](const std::string& old) { return SameName(old, field); });
-  const auto at = first - items_.begin();
-  items_.erase(std::remove_if(items_.begin(), items_.end(),
-                              [&](const std::string& old) { return SameName(old, field); }),
-               items_.end());
-  items_.insert(items_.begin() + std::min<ptrdiff_t>(at, ptrdiff_t(items_.size())),
-                std::move(item));
+  comment_.SetField(name.field, value, codec);
   changed_ = true;
   return true;
 }
 
 std::optional<std::string> OggFile::Get(ValueName name, const TextCodec& codec) const {
   if (name.tag != TagKind::kDefault) return std::nullopt;
-  const std::string_view field = kFieldNames[static_cast<int>(name.field)];
-  for (const auto& item : items_) {
-    if (SameName(item, field)) {
-      return codec.FromUnicode(Utf8ToUtf16(std::string_view(item).substr(field.size() + 1)));
-    }
-  }
-  return std::nullopt;
+  return comment_.GetField(name.field, codec);
 }
 
 std::optional<SavePlan> OggFile::Plan() const {

@@ -1,6 +1,6 @@
 // Ogg Vorbis and Ogg Opus files (RFC 3533, the Vorbis I specification, RFC 7845). The tags are
-// the comment header packet of the first logical stream: "\x03vorbis" or "OpusTags", a vendor
-// string and "NAME=value" items in UTF-8.
+// the comment header packet of the first logical stream: "\x03vorbis" or "OpusTags" and a
+// Vorbis comment, as FLAC's.
 //
 // A save lays the header packets after the identification header out over pages again. The
 // pages that follow them are kept byte for byte as long as the header pages keep their number;
@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "mp3infp/AudioFile.h"
+#include "mp3infp/VorbisComment.h"
 
 namespace mp3infp {
 
@@ -39,8 +40,8 @@ class OggFile : public AudioFile {
   StreamInfo Stream() const override;
 
   // The comment items as stored ("NAME=value", UTF-8), in order.
-  const std::vector<std::string>& items() const { return items_; }
-  const std::string& vendor() const { return vendor_; }
+  const std::vector<std::string>& items() const { return comment_.items(); }
+  const std::string& vendor() const { return comment_.vendor(); }
 
  private:
   // A page of the stream after its header pages: what a renumbering needs.
@@ -87,8 +88,7 @@ class OggFile : public AudioFile {
   // Comment header. The bytes after the list (Vorbis: after the framing byte) are kept; when
   // they are all zero they are padding, room that a later save may take.
   bool commentRead_ = false;
-  std::string vendor_;
-  std::vector<std::string> items_;
+  VorbisComment comment_;
   uint8_t framing_ = 1;
   std::vector<uint8_t> trailing_;
   bool trailingIsPadding_ = false;

@@ -87,12 +87,12 @@ void VorbisComment::SetField(Field field, std::string_view value, const TextCode
   Set(NameOf(field), Utf16ToUtf8(codec.ToUnicode(value)));
 }
 
-Bytes VorbisComment::Render() const {
+Bytes VorbisComment::Render(std::span<const uint8_t> tail) const {
   Bytes out;
   AppendString(out, vendor_);
   AppendLittleEndian32(out, uint32_t(items_.size()));
   for (const std::string& item : items_) AppendString(out, item);
-  out.insert(out.end(), tail_.begin(), tail_.end());
+  out.insert(out.end(), tail.begin(), tail.end());
   return out;
 }
 

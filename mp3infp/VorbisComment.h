@@ -32,10 +32,14 @@ class VorbisComment {
   std::optional<std::string> GetField(Field field, const TextCodec& codec) const;
   void SetField(Field field, std::string_view value, const TextCodec& codec);
 
-  Bytes Render() const;
+  Bytes Render() const { return Render(tail_); }
+  // The same with other bytes after the last item: an Ogg comment packet grown or shrunk within
+  // its padding.
+  Bytes Render(std::span<const uint8_t> tail) const;
 
   const std::string& vendor() const { return vendor_; }
   const std::vector<std::string>& items() const { return items_; }
+  const Bytes& tail() const { return tail_; }
 
  private:
   std::string vendor_;

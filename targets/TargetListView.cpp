@@ -8,6 +8,7 @@
 #include <iterator>
 #include <set>
 #include <tuple>
+#include <vector>
 
 #include "window/Controls.h"
 #include "window/ShellModule.h"
@@ -48,22 +49,6 @@ WNDPROC RegisterSuperclass(HINSTANCE instance) {
 // The names the box after an intake that left some out lists at most.
 const size_t kListedNames = 5;
 
-// A folder's identity: its volume's serial number and its file index. A link (a junction, a
-// symbolic link) to a folder has the identity of the folder it leads to.
-typedef std::tuple<DWORD, DWORD, DWORD> FolderId;
-
-bool IdentityOf(const std::string& folder, FolderId* id) {
-  HANDLE handle =
-      CreateFileA(folder.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION info = {};
-  const bool known = GetFileInformationByHandle(handle, &info) != FALSE;
-  CloseHandle(handle);
-  if (known) *id = FolderId(info.dwVolumeSerialNumber, info.nFileIndexHigh, info.nFileIndexLow);
-  return known;
-}
-
 // `name` in the ANSI code page, when the code page holds every one of its characters: converted
 // back, it gives the same name.
 bool ToAnsi(const wchar_t* name, std::string* ansi) {
@@ -81,14 +66,17 @@ bool ToAnsi(const wchar_t* name, std::string* ansi) {
   return back == name;
 }
 
-class FindHandle {
+class FolderHandle {
  public:
-  explicit FindHandle(HANDLE handle) : handle_(handle) {}
-  ~FindHandle() {
-    if (handle_ != INVALID_HANDLE_VALUE) FindClose(handle_);
+  explicit FolderHandle(const wchar_t* folder)
+      : handle_(CreateFileW(folder, FILE_LIST_DIRECTORY,
+                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr)) {}
+  ~FolderHandle() {
+    if (handle_ != INVALID_HANDLE_VALUE) CloseHandle(handle_);
   }
-  FindHandle(const FindHandle&) = delete;
-  FindHandle& operator=(const FindHandle&) = delete;
+  FolderHandle(const FolderHandle&) = delete;
+  FolderHandle& operator=(const FolderHandle&) = delete;
   HANDLE get() const { return handle_; }
 
  private:
@@ -96,6 +84,16 @@ class FindHandle {
 };
 
 }  // namespace
+
+// A folder's identity: its volume's serial number and its file index. A link (a junction, a
+// symbolic link) to a folder has the identity of the folder it leads to.
+struct TargetListView::FolderId {
+  DWORD volume = 0;
+  ULONGLONG index = 0;
+  bool operator<(const FolderId& other) const {
+    return std::tie(volume, index) < std::tie(other.volume, other.index);
+  }
+};
 
 struct TargetListView::IntakeState {
   std::set<FolderId> folders;
@@ -169,11 +167,13 @@ void TargetListView::AddPath(std::string path) {
   Intake intake(*this);
   // The system's path limit counts characters: in UTF-8 a path may take more bytes than that.
   if (path.empty() || PathLength(path) >= MAX_PATH || !PathFileExistsA(path.c_str())) return;
-  if (PathIsDirectoryA(path.c_str())) {
+  if (PathIsDirectoryA(path.c_str()))
     ScanFolder(path);
-    return;
-  }
+  else
+    AddFile(path);
+}
 
+void TargetListView::AddFile(const std::string& path) {
   boost::shared_ptr<TargetItem> item = boost::make_shared<TargetItem>();
   item->path = path;
   items.push_back(item);
@@ -191,39 +191,80 @@ void TargetListView::AddPath(std::string path) {
   }
 }
 
-void TargetListView::ScanFolder(std::string folder) {
-  Intake intake(*this);
-  // A folder whose identity cannot be read is searched all the same; the path limit still ends
-  // any loop through it.
-  FolderId id;
-  if (IdentityOf(folder, &id) && !intake_->folders.insert(id).second) return;
+void TargetListView::ScanFolder(std::string folder) { EnterFolder(folder, nullptr); }
 
-  // The wide search, in buffers of the path limit in characters: the narrow one holds a name
-  // in 260 bytes, which a name in UTF-8 may exceed, and shows a name the ANSI code page cannot
-  // write with stand-ins, so that the path made of it names nothing (or another file).
+void TargetListView::EnterFolder(const std::string& folder, const FolderId* known) {
+  Intake intake(*this);
+  // Paths in buffers of the path limit in characters: in UTF-8 a name may take more than 260
+  // bytes. The pattern's full path gives the folder's own with its closing separator ("C:\"
+  // stays a root, not the current folder of drive C).
   wchar_t pattern[MAX_PATH];
   if (!PathCombineW(pattern, WideFromActive(folder).c_str(), L"*.*")) return;
-  WIN32_FIND_DATAW found;
-  FindHandle search(FindFirstFileW(pattern, &found));
-  if (search.get() == INVALID_HANDLE_VALUE) return;
-
   wchar_t full[MAX_PATH];
   const DWORD length = GetFullPathNameW(pattern, MAX_PATH, full, nullptr);
-  if (length == 0 || length >= MAX_PATH) return;
+  if (length < 3 || length >= MAX_PATH) return;
   const std::string root = CutAtLastSeparator(ActiveFromWide(full));
+  full[length - 3] = L'\0';
+  FolderHandle handle(full);
+  if (handle.get() == INVALID_HANDLE_VALUE) return;
 
-  do {
-    if (std::wcscmp(found.cFileName, L".") == 0 || std::wcscmp(found.cFileName, L"..") == 0)
-      continue;
-    std::string name;
-    if (!ToAnsi(found.cFileName, &name)) {
-      ++intake_->unwritableNames;
-      if (intake_->listedNames.size() < kListedNames) intake_->listedNames.push_back(name);
-      continue;
+  // A folder whose identity cannot be read is searched all the same; the path limit still ends
+  // any loop through it. Asking a folder for its identity costs more than listing it (under Wine
+  // a millisecond), so only the folders named by the user and those behind links ask: a folder
+  // that is no link lies on its parent's volume, and the listing gives its file index.
+  FolderId id;
+  bool identified = known != nullptr;
+  BY_HANDLE_FILE_INFORMATION info = {};
+  if (known) {
+    id = *known;
+  } else if (GetFileInformationByHandle(handle.get(), &info)) {
+    id.volume = info.dwVolumeSerialNumber;
+    id.index = (ULONGLONG(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+    identified = true;
+  }
+  if (identified && !intake_->folders.insert(id).second) return;
+
+  // The listing stays in its buffer while the sub-folders in it are searched.
+  std::vector<LONGLONG> buffer(16 * 1024 / sizeof(LONGLONG));
+  while (GetFileInformationByHandleEx(handle.get(), FileIdBothDirectoryInfo, buffer.data(),
+                                      DWORD(buffer.size() * sizeof buffer[0]))) {
+    for (const char* entry = reinterpret_cast<const char*>(buffer.data());;) {
+      const auto& found = *reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(entry);
+      const std::wstring wide(found.FileName, found.FileNameLength / sizeof(wchar_t));
+      if (wide != L"." && wide != L"..") {
+        FolderId sub;
+        sub.volume = id.volume;
+        sub.index = ULONGLONG(found.FileId.QuadPart);
+        AddEntry(root, wide, found.FileAttributes, identified ? &sub : nullptr);
+      }
+      if (found.NextEntryOffset == 0) break;
+      entry += found.NextEntryOffset;
     }
-    // Each sub-folder is searched whole before the next entry of this one is read.
-    AddPath(JoinPath(root, name));
-  } while (FindNextFileW(search.get(), &found));
+  }
+}
+
+void TargetListView::AddEntry(const std::string& root, const std::wstring& wide, DWORD attributes,
+                              const FolderId* id) {
+  // The wide listing gives every name; a name the ANSI code page cannot write would come out with
+  // stand-ins and the path made of it would name nothing (or another file).
+  std::string name;
+  if (!ToAnsi(wide.c_str(), &name)) {
+    ++intake_->unwritableNames;
+    if (intake_->listedNames.size() < kListedNames) intake_->listedNames.push_back(name);
+    return;
+  }
+  // Each sub-folder is searched whole before the next entry of this one is read. The listing has
+  // told what the entry is; asking the file system again cost more than the row itself. A link
+  // is asked about all the same: it counts as what it leads to, and a broken one as nothing.
+  std::string path = JoinPath(root, name);
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT)
+    AddPath(std::move(path));
+  else if (PathLength(path) >= MAX_PATH)
+    return;
+  else if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+    EnterFolder(path, id);
+  else
+    AddFile(path);
 }
 
 bool TargetListView::ApplyRule(int row, std::string path, std::string templateText) {

@@ -94,6 +94,16 @@ class TargetListView : public Window {
   bool OnUpdateTags(UINT notifyCode, UINT id, HWND control);
   bool OnProperties(UINT notifyCode, UINT id, HWND control);
 
+  struct FolderId;
+  // A folder's search, inside an intake; `known` is its identity when the caller knows it.
+  void EnterFolder(const std::string& folder, const FolderId* known);
+  // An entry of a folder's listing, with its attributes and (for a sub-folder that is no link,
+  // when its parent's identity is known) its identity.
+  void AddEntry(const std::string& root, const std::wstring& name, DWORD attributes,
+                const FolderId* id);
+  // A file's row, inside an intake; `path` is known to name a file within the path limit.
+  void AddFile(const std::string& path);
+
   // ApplyRule's work; RuleMatch::kError after the box that reports it.
   int ApplyRuleOutcome(int row, const std::string& path, const std::string& templateText);
 

@@ -191,17 +191,16 @@ std::unordered_map<std::string, std::shared_ptr<const CompiledTemplate>> cache;
 
 std::shared_ptr<const CompiledTemplate> CompiledFor(const std::string& templateText,
                                                     const LeadBytes& leadBytes) {
-  // The program has one code page; tests try several, each under its own key.
-  const std::string key = leadBytes.SetText() + '\0' + templateText;
+  // The program has one code page; a test that tries another replaces the entry.
   {
     std::lock_guard<std::mutex> lock(cacheMutex);
-    const auto found = cache.find(key);
-    if (found != cache.end()) return found->second;
+    const auto found = cache.find(templateText);
+    if (found != cache.end() && found->second->leadBytes == leadBytes) return found->second;
   }
   auto compiled = std::make_shared<const CompiledTemplate>(templateText, leadBytes);
   std::lock_guard<std::mutex> lock(cacheMutex);
   if (cache.size() >= kMaxCachedTemplates) cache.clear();
-  cache.emplace(key, compiled);
+  cache[templateText] = compiled;
   return compiled;
 }
 

@@ -84,21 +84,33 @@ constexpr const char* kPathTail = R"([^\\]*$)";
 constexpr const char* kNonSeparator = R"([^\\])";
 constexpr const char* kNonSeparatorFormat = R"([^\\\\])";
 
-// One character other than a backslash: a lead byte with the byte after it (whatever that is:
-// 0x5C there is part of the character), or a byte that is neither a lead byte nor a backslash.
-// `backslash` is what stands for a backslash inside a set: two of them in a pattern, four in a
-// replacement format. The lead bytes go in raw (see LeadBytes::SetText), so that one set text
-// serves the pattern and the format alike.
-std::string CharacterUnit(const LeadBytes& leadBytes, const std::string& backslash) {
+// A run of characters other than a backslash, where a character is a lead byte with the byte
+// after it (whatever that is: 0x5C there is part of the character) or a byte that is neither a
+// lead byte nor a backslash. `repeat` is '*' or '+'. The run is written unrolled, single bytes
+// as one set repeated and each double-byte character between such runs: a repeated alternation
+// of the two kinds of unit means the same, but the regular-expression engine walks it unit by
+// unit with its backtracking state and took 20 times as long on long paths. Each offset can be
+// split into units in one way only, so both forms try the same lengths in the same order and
+// find the same matches. `backslash` is what stands for a backslash inside a set: two of them in
+// a pattern, four in a replacement format. The lead bytes go in raw (see LeadBytes::SetText), so
+// that one set text serves the pattern and the format alike.
+std::string CharacterRun(const LeadBytes& leadBytes, const std::string& backslash, char repeat) {
   const std::string leads = leadBytes.SetText();
-  return "(?:[" + leads + "].|[^" + backslash + leads + "])";
+  const std::string single = "[^" + backslash + leads + "]";
+  const std::string pair = "[" + leads + "].";
+  const std::string run = single + "*(?:" + pair + single + "*)*";
+  return repeat == '+' ? "(?:" + single + "|" + pair + ")" + run : run;
 }
 
-// `text` with its leading byte-wise unit (`byteUnit`) taken by character.
+// `text` with its leading byte-wise run (`byteUnit` followed by '*' or '+') taken by character.
 std::string ByCharacter(const std::string& text, const std::string& byteUnit,
                         const LeadBytes& leadBytes, const std::string& backslash) {
-  if (leadBytes.none() || text.compare(0, byteUnit.size(), byteUnit) != 0) return text;
-  return CharacterUnit(leadBytes, backslash) + text.substr(byteUnit.size());
+  if (leadBytes.none() || text.compare(0, byteUnit.size(), byteUnit) != 0 ||
+      text.size() == byteUnit.size())
+    return text;
+  const char repeat = text[byteUnit.size()];
+  if (repeat != '*' && repeat != '+') return text;
+  return CharacterRun(leadBytes, backslash, repeat) + text.substr(byteUnit.size() + 1);
 }
 
 // The default capture text of a row; the digits are single bytes in every code page.

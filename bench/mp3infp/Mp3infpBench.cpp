@@ -1,7 +1,8 @@
 // Saving new values into many audio files through mp3infp.dll: with room for the new tag (the
-// ID3v2 padding, FLAC's PADDING block: the tag is rewritten in place) and without (the file is
-// written anew beside the old one), against copying the same files.
-//   Mp3infpBench [files] [KiB per file] [files per folder] [mp3|flac]
+// ID3v2 padding, FLAC's PADDING block, a free box beside an MP4 file's items: the tag is
+// rewritten in place) and without (the file is written anew beside the old one), against copying
+// the same files.
+//   Mp3infpBench [files] [KiB per file] [files per folder] [mp3|flac|m4a]
 // (default 1000 MP3 files of 4096 KiB, in album folders of 12)
 #include <windows.h>
 
@@ -12,6 +13,7 @@
 #include <vector>
 
 #include "tags/TagLibrary.h"
+#include "tests/mp3infp/Mp4Samples.h"
 
 namespace {
 
@@ -78,6 +80,21 @@ Bytes MakeFlac(size_t size, size_t padding) {
   }
   file.resize(size);
   return file;
+}
+
+// An M4A file as iTunes and ffmpeg's faststart lay it out: moov, holding a sound track and
+// udta/meta/ilst with a title, before mdat, whose chunks of 4 KiB the track's stco points at.
+// With room, a free box of `padding` bytes follows ilst inside meta; without, moov must grow, and
+// with it every chunk offset.
+Bytes MakeM4a(size_t size, size_t padding) {
+  using namespace samples;
+  std::vector<Bytes> meta{Mp4Box("ilst", {Mp4Text(C("nam"), "abc")})};
+  if (padding) meta.push_back(Mp4Free(uint32_t(padding)));
+  Mp4Layout layout;
+  layout.udta = Mp4Box("udta", {Mp4Meta(meta)});
+  layout.chunkSize = 4096;
+  layout.chunks = int(std::max<size_t>(size / layout.chunkSize, 1));
+  return Mp4File(layout);
 }
 
 // On disk, as a user's files are: a file whose blocks are not yet allocated is cheaper to replace.
@@ -191,10 +208,10 @@ int main(int argc, char** argv) {
   if (argc > 3) filesPerFolder = std::atoi(argv[3]);
   if (argc > 4) format = argv[4];
   TagLibrary library;
-  if (count <= 0 || kib == 0 || filesPerFolder <= 0 || (format != "mp3" && format != "flac") ||
-      !library.Open("mp3infp")) {
+  if (count <= 0 || kib == 0 || filesPerFolder <= 0 ||
+      (format != "mp3" && format != "flac" && format != "m4a") || !library.Open("mp3infp")) {
     std::fprintf(stderr,
-                 "usage: Mp3infpBench [files] [KiB per file] [files per folder] [mp3|flac]; "
+                 "usage: Mp3infpBench [files] [KiB per file] [files per folder] [mp3|flac|m4a]; "
                  "mp3infp.dll must be beside it\n");
     return 2;
   }
@@ -204,7 +221,7 @@ int main(int argc, char** argv) {
     for (int i = 0; i < count; i += filesPerFolder)
       CreateDirectoryA(FolderOf(kind, i).c_str(), nullptr);
   }
-  const auto make = format == "flac" ? MakeFlac : MakeMp3;
+  const auto make = format == "flac" ? MakeFlac : format == "m4a" ? MakeM4a : MakeMp3;
   const Bytes roomy = make(kib * 1024, 4096);
   const Bytes tight = make(kib * 1024, 0);
   for (int i = 0; i < count; ++i) {

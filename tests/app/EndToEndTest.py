@@ -29,94 +29,18 @@ import unicodedata
 
 from mutagen.id3 import ID3
 
+import wine_gui
+from wine_gui import ENV, check, click, close, exists, make_app, mp3, probe, wait_until, xdotool
+from wine_gui import windows_path
+
 BIN = os.path.abspath(sys.argv[1])
 PROGRAM = sys.argv[2] if len(sys.argv) > 2 else "tagwhirl.exe"
 UTF8 = PROGRAM == "tagwhirl.exe"
-ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-ENV = dict(os.environ)
-ENV.update(WINEPREFIX=os.environ.get("WINEPREFIX", os.path.join(ROOT, "build", "wine")),
-           WINEARCH="win32", WINEDEBUG="-all", LANG="ja_JP.UTF-8",
-           WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
-failures = []
-
-
-def check(condition, what):
-    print(("ok   " if condition else "FAIL ") + what)
-    if not condition:
-        failures.append(what)
-
-
-def wine(*args, **kwargs):
-    return subprocess.run(["wine", *args], env=ENV, capture_output=True, text=True, **kwargs)
-
-
-def probe(*args):
-    return wine(os.path.join(BIN, "WindowProbe.exe"), *args).stdout.replace("\r", "").strip()
-
-
-def xdotool(*args):
-    return subprocess.run(["xdotool", *args], env=ENV, capture_output=True, text=True).stdout.strip()
-
-
-def wait_until(condition, seconds):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        if condition():
-            return True
-        time.sleep(0.2)
-    return condition()
-
-
-def click(control, top="tagwhirl.MainWindow"):
-    for _ in range(50):
-        at = probe("rect", top, control)
-        if at:
-            x, y = at.split()
-            xdotool("mousemove", "--sync", x, y, "click", "1")
-            time.sleep(0.3)
-            return
-        time.sleep(0.2)
-    check(False, "found " + control)
-
-
-def exists(top, how="exists"):
-    return wine(os.path.join(BIN, "WindowProbe.exe"), how, top).returncode == 0
+wine_gui.init(BIN)
 
 
 def start(app, folder):
-    """Starts the program on a folder; returns the process and the main window's X id, or None."""
-    program = subprocess.Popen(["wine", os.path.join(app, PROGRAM), windows_path(folder)],
-                               cwd=app, env=ENV, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
-    window = subprocess.run(["timeout", "40", "xdotool", "search", "--sync", "--name",
-                             "^tagwhirl$"], env=ENV, capture_output=True, text=True).stdout.split()
-    check(bool(window), "the main window appears")
-    if not window:
-        program.kill()
-        return None
-    time.sleep(1)
-    return program, window[0]
-
-
-def close(program, window):
-    xdotool("windowfocus", "--sync", window)
-    xdotool("key", "alt+F4")
-    try:
-        code = program.wait(30)
-    except subprocess.TimeoutExpired:
-        program.kill()
-        code = "timeout"
-    check(code == 1, "the program ends with exit code 1 (got %s)" % code)
-
-
-def windows_path(path):
-    return subprocess.run(["winepath", "-w", path], env=ENV, capture_output=True,
-                          text=True).stdout.strip()
-
-
-def mp3(id3=b""):
-    frame = b"\xff\xfb\x90\x64" + bytes((i * 37) & 0xFF for i in range(413))
-    return id3 + frame * 40
+    return wine_gui.start(os.path.join(app, PROGRAM), folder)
 
 
 def syncsafe(n):
@@ -157,17 +81,8 @@ def id3v23(*frames):
     return b"ID3\3\0\0" + syncsafe(len(body)) + body
 
 
-def make_app(work):
-    """The program alone with its library: no rules file, so only a typed rule acts."""
-    app = os.path.join(work, "app")
-    os.makedirs(app)
-    for name in (PROGRAM, "mp3infp.dll"):
-        shutil.copy(os.path.join(BIN, name), app)
-    return app
-
-
 def save_copies(work):
-    app = make_app(work)
+    app = make_app(work, PROGRAM)
     music, out = (os.path.join(work, d) for d in ("music", "out"))
     for d in (music, out):
         os.makedirs(d)
@@ -194,14 +109,7 @@ def save_copies(work):
         return
     program, window = started
 
-    # Select every row from the keyboard: into the list, then Home and Shift+End.
-    click("class:tagwhirl.TargetListView")
-    xdotool("key", "--delay", "80", "Home", "shift+End")
-    # Type the rule into the rule box and confirm it.
-    click("class:ComboBoxEx32")
-    xdotool("type", "--delay", "40", "$A - $T.mp3")
-    xdotool("key", "Return")
-    time.sleep(0.5)
+    wine_gui.apply_rule("$A - $T.mp3")
     # Copies into a folder: choose it, type the folder, save.
     click("text:出力先を指定(&D)")
     click("id:1004")
@@ -241,7 +149,7 @@ def save_copies(work):
 
 
 def property_view(work):
-    app = make_app(work)
+    app = make_app(work, PROGRAM)
     music = os.path.join(work, "view")
     os.makedirs(music)
     name = "青空 - 表題 방탄소년단 Beyoncé.mp3" if UTF8 else "青空 - 表題.mp3"
@@ -309,5 +217,4 @@ def main():
 
 
 main()
-print("EndToEndTest: %d failures" % len(failures))
-sys.exit(1 if failures else 0)
+sys.exit(wine_gui.finish("EndToEndTest"))

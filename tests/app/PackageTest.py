@@ -22,47 +22,13 @@ import zipfile
 
 from mutagen.id3 import ID3
 
+import wine_gui
+from wine_gui import ROOT, check, mp3, probe, wait_until, wine, windows_path, xdotool
+
 BIN = os.path.abspath(sys.argv[1])
 VERSION = sys.argv[2]
-ROOT = os.path.abspath(os.path.join(os.path.dirname(__file__), "..", ".."))
-ENV = dict(os.environ)
-ENV.update(WINEPREFIX=os.environ.get("WINEPREFIX", os.path.join(ROOT, "build", "wine")),
-           WINEARCH="win32", WINEDEBUG="-all", LANG="ja_JP.UTF-8",
-           WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d")
 FILES = ["tagwhirl.exe", "mp3infp.dll", "_rules.txt", "rules-guide.txt", "readme.txt"]
-failures = []
-
-
-def check(condition, what):
-    print(("ok   " if condition else "FAIL ") + what)
-    if not condition:
-        failures.append(what)
-
-
-def wine(*args, **kwargs):
-    return subprocess.run(["wine", *args], env=ENV, capture_output=True, text=True, **kwargs)
-
-
-def probe(*args):
-    return wine(os.path.join(BIN, "WindowProbe.exe"), *args).stdout.replace("\r", "").strip()
-
-
-def xdotool(*args):
-    return subprocess.run(["xdotool", *args], env=ENV, capture_output=True, text=True).stdout.strip()
-
-
-def windows_path(path):
-    return subprocess.run(["winepath", "-w", path], env=ENV, capture_output=True,
-                          text=True).stdout.strip()
-
-
-def wait_until(condition, seconds):
-    deadline = time.time() + seconds
-    while time.time() < deadline:
-        if condition():
-            return True
-        time.sleep(0.2)
-    return condition()
+wine_gui.init(BIN)
 
 
 def make_zip(work):
@@ -124,10 +90,6 @@ def check_versions(app):
             check(wanted in lines, "%s: %s" % (name, wanted))
 
 
-def mp3():
-    return (b"\xff\xfb\x90\x64" + bytes((i * 37) & 0xFF for i in range(413))) * 40
-
-
 def run_program(app, work):
     music = os.path.join(work, "music")
     elsewhere = os.path.join(work, "elsewhere")
@@ -139,20 +101,13 @@ def run_program(app, work):
 
     # Started from another folder: the rules are found beside the program, not in the working
     # folder.
-    program = subprocess.Popen(["wine", os.path.join(app, "tagwhirl.exe"), windows_path(music)],
-                               cwd=elsewhere, env=ENV, stdout=subprocess.DEVNULL,
-                               stderr=subprocess.DEVNULL)
-    window = subprocess.run(["timeout", "40", "xdotool", "search", "--sync", "--name",
-                             "^tagwhirl$"], env=ENV, capture_output=True, text=True).stdout.split()
-    check(bool(window), "the main window appears")
-    if not window:
-        program.kill()
+    started = wine_gui.start(os.path.join(app, "tagwhirl.exe"), music, cwd=elsewhere)
+    if not started:
         return
-    window = window[0]
+    program, window = started
 
     # Selecting the row (Ctrl+A) shows the rule that intake gave it in the rule box. A key sent
     # before the window has the X focus is lost, so it is sent again until the box answers.
-    time.sleep(1)
 
     def rule_shown():
         xdotool("windowfocus", "--sync", window)
@@ -183,14 +138,7 @@ def run_program(app, work):
         check(str(tags.get("TIT2")) == "Morning Train", "title %r" % str(tags.get("TIT2")))
         check(str(tags.get("TRCK")) == "01", "track %r" % str(tags.get("TRCK")))
 
-    xdotool("windowfocus", "--sync", window)
-    xdotool("key", "alt+F4")
-    try:
-        code = program.wait(30)
-    except subprocess.TimeoutExpired:
-        program.kill()
-        code = "timeout"
-    check(code == 1, "the program ends with exit code 1 (got %s)" % code)
+    wine_gui.close(program, window)
 
 
 def main():
@@ -208,5 +156,4 @@ def main():
 
 
 main()
-print("PackageTest: %d failures" % len(failures))
-sys.exit(1 if failures else 0)
+sys.exit(wine_gui.finish("PackageTest"))

@@ -6,18 +6,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "mp3infp/FlacFile.h"
+#include "tests/mp3infp/FuzzSave.h"
 
 namespace {
 
 using namespace mp3infp;
-
-#define Check(condition) \
-  ((condition) ? void() : (std::fprintf(stderr, "check failed, line %d\n", __LINE__), std::abort()))
 
 struct Kept {
   uint8_t type;
@@ -56,39 +52,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MemorySource source(input);
   const auto file = FlacFile::Parse(source);
   if (!file) return 0;
-  const auto& codec = SystemCodec();
   // The size picks short or long values, so that both the in-place and the rewriting paths run.
-  const std::string japanese = "\x95\x5C\x8E\xA6\x83\x65\x83\x58\x83\x67";
   const std::string longer = (size / 2) % 2 ? std::string(300, 'x') : "";
-  const std::vector<std::pair<std::string, std::string>> values = {
-      {"INAM", japanese}, {"IART", "Artist" + longer}, {"TRACK", "12"}, {"ICMT", japanese + "!"}};
-  for (const auto& [name, value] : values) Check(file->Set(*ParseValueName(name), value, codec));
-  const auto plan = file->Plan();
-  if (!plan) {
+  const fuzzing::Values values = {{"INAM", fuzzing::kJapanese},
+                                  {"IART", "Artist" + longer},
+                                  {"TRACK", "12"},
+                                  {"ICMT", fuzzing::kJapanese + "!"}};
+  bool inPlace = false;
+  const auto saved = fuzzing::SaveInMemory(*file, input, values, true, &inPlace);
+  if (!saved) {
     Check(!file->writable());
     return 0;
   }
-  Bytes output;
-  for (const auto& piece : plan->pieces) {
-    if (piece.kept) {
-      Check(piece.offset + piece.length <= input.size());
-      output.insert(output.end(), input.begin() + piece.offset,
-                    input.begin() + piece.offset + piece.length);
-    } else {
-      output.insert(output.end(), piece.bytes.begin(), piece.bytes.end());
-    }
-  }
-  Check(output.size() == plan->NewSize());
-  if (plan->InPlace()) Check(output.size() >= input.size());
-
-  MemorySource again(output);
-  const auto reread = FlacFile::Parse(again);
-  Check(reread != nullptr);
-  Check(reread->writable());
-  for (const auto& [name, value] : values) {
-    const auto got = reread->Get(*ParseValueName(name), codec);
-    Check(got && *got == value);
-  }
+  const Bytes& output = *saved;
+  if (inPlace) Check(output.size() >= input.size());
+  const auto reread = fuzzing::Reread(output, *file, values, FlacFile::Parse);
   int comments = 0;
   for (const auto& block : reread->blocks()) comments += block.type == FlacFile::kVorbisComment;
   Check(comments == 1);

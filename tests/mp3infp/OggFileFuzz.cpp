@@ -6,18 +6,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
-#include <cstdio>
-#include <cstdlib>
 #include <string>
 
 #include "mp3infp/OggFile.h"
+#include "tests/mp3infp/FuzzSave.h"
 
 namespace {
 
 using namespace mp3infp;
-
-#define Check(condition) \
-  ((condition) ? void() : (std::fprintf(stderr, "check failed, line %d\n", __LINE__), std::abort()))
 
 struct WalkedPage {
   Bytes masked;  // the page with its sequence number and checksum zeroed
@@ -83,43 +79,18 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MemorySource source(input);
   auto file = OggFile::Parse(source);
   if (!file) return 0;
-  const auto& codec = SystemCodec();
   (void)file->Stream();
   const auto others = Others(*file);
   const std::string vendor = file->vendor();
 
-  // "表示テスト" in code page 932, written as bytes: the fuzz build's literals are UTF-8. Every
-  // third size also sets a comment too long for one page, so that the pages after the headers
-  // get renumbered.
-  const std::string japanese = "\x95\x5C\x8E\xA6\x83\x65\x83\x58\x83\x67";
-  std::vector<std::pair<std::string, std::string>> values = {
-      {"INAM", japanese}, {"IART", "Artist"}, {"TRACK", "12"}};
+  // Every third size also sets a comment too long for one page, so that the pages after the
+  // headers get renumbered.
+  fuzzing::Values values = {{"INAM", fuzzing::kJapanese}, {"IART", "Artist"}, {"TRACK", "12"}};
   if (size % 3 == 0) values.push_back({"ICMT", std::string(70000, 'c')});
-  for (const auto& [name, value] : values) {
-    if (!file->Set(*ParseValueName(name), value, codec)) return 0;
-  }
-  const auto plan = file->Plan();
-  if (!file->writable()) Check(!plan);
-  if (!plan) return 0;
-
-  Bytes output;
-  for (const auto& piece : plan->pieces) {
-    if (piece.kept) {
-      Check(piece.offset + piece.length <= input.size());
-      output.insert(output.end(), input.begin() + piece.offset,
-                    input.begin() + piece.offset + piece.length);
-    } else {
-      output.insert(output.end(), piece.bytes.begin(), piece.bytes.end());
-    }
-  }
-  Check(output.size() == plan->NewSize());
-
-  MemorySource again(output);
-  const auto reread = OggFile::Parse(again);
-  Check(reread && reread->writable() && reread->kind() == file->kind());
-  for (const auto& [name, value] : values) {
-    Check(reread->Get(*ParseValueName(name), codec) == value);
-  }
+  const auto saved = fuzzing::SaveInMemory(*file, input, values, false);
+  if (!saved) return 0;
+  const Bytes& output = *saved;
+  const auto reread = fuzzing::Reread(output, *file, values, OggFile::Parse);
   Check(Others(*reread) == others);
   Check(reread->vendor() == vendor);
 

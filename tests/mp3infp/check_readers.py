@@ -1,11 +1,11 @@
 #!/usr/bin/env python3
 """Reads the files that mp3infp.dll wrote under Wine (ReaderSamples) with independent readers
 and compares every value with what went in: mutagen and mid3v2 (ID3v2 and its version),
-exiftool (ID3v1, RIFF INFO and ID3v2), id3v2 (a reader that knows only 2.3); for FLAC mutagen,
-metaflac, ffprobe and flac's own test of the decoded audio against its MD5, and everything other
-than the comment compared with the sample it was saved into (NAME.orig). Japanese values
-must come back as the Unicode of their code-page 932 bytes, by iconv's CP932 table, which is
-Windows' own (0x8160 is U+FF5E there)."""
+exiftool (ID3v1, RIFF INFO and ID3v2), id3v2 (a reader that knows only 2.3); for FLAC, Ogg
+Vorbis, Opus and M4A independent_readers.py: mutagen, the format's own tool, ffprobe, the decoded
+audio's MD5 and the bytes after the metadata, each copy against the sample it was saved from
+(NAME.orig). Japanese values must come back as the Unicode of their code-page 932 bytes, by
+iconv's CP932 table, which is Windows' own (0x8160 is U+FF5E there)."""
 import json
 import os
 import re
@@ -13,6 +13,8 @@ import subprocess
 import sys
 
 from mutagen.id3 import ID3, ParseID3v1
+
+import independent_readers
 
 folder = sys.argv[1]
 failures = []
@@ -71,76 +73,6 @@ INFO_NAMES = {"IART": "Artist", "IPRD": "Product", "INAM": "Title", "TRACK": "Tr
               "IGNR": "Genre", "ICRD": "DateCreated", "ICMT": "Comment"}
 
 
-VORBIS_NAMES = {"IART": "ARTIST", "IPRD": "ALBUM", "INAM": "TITLE", "TRACK": "TRACKNUMBER",
-                "IGNR": "GENRE", "ICRD": "DATE", "ICMT": "COMMENT"}
-
-
-def audio_md5(path):
-    """The MD5 of the decoded samples, which no change of the tags may alter."""
-    return run("ffmpeg", "-v", "error", "-i", path, "-map", "0:a", "-f", "md5", "-").strip()
-
-
-def ffprobe_tags(path):
-    """The file's tags as ffprobe shows them, by Vorbis name (it calls TRACKNUMBER "track")."""
-    output = run("ffprobe", "-v", "error", "-show_entries", "format_tags", "-of", "json", path)
-    tags = json.loads(output or "{}").get("format", {}).get("tags", {})
-    renamed = {"TRACK": "TRACKNUMBER"}
-    return {renamed.get(key.upper(), key.upper()): value for key, value in tags.items()}
-
-
-def flac_layout(data):
-    """(bytes before "fLaC", [(type, last, body)], where the audio starts)."""
-    start = 0
-    while data[start:start + 3] == b"ID3":
-        start += 10 + ((data[start + 6] << 21) | (data[start + 7] << 14) |
-                       (data[start + 8] << 7) | data[start + 9])
-    pos, blocks = start + 4, []
-    while pos + 4 <= len(data):
-        length = int.from_bytes(data[pos + 1:pos + 4], "big")
-        blocks.append((data[pos] & 0x7F, bool(data[pos] & 0x80), data[pos + 4:pos + 4 + length]))
-        pos += 4 + length
-        if blocks[-1][1]:
-            break
-    return data[:start], blocks, pos
-
-
-def check_flac(path, where, values):
-    from mutagen.flac import FLAC
-    original = path + ".orig"
-    saved, before = FLAC(path), FLAC(original)
-    names = {VORBIS_NAMES[key] for key in values}
-    probed = ffprobe_tags(path)
-    listing = subprocess.run(["metaflac", "--list", path], capture_output=True,
-                             env=dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8"))
-    check(listing.returncode == 0, f"{where}: metaflac --list failed")
-    listing = listing.stdout.decode("utf-8", "replace")
-    for key, (_, text) in values.items():
-        name = VORBIS_NAMES[key]
-        # One item per field: every old item of that name is replaced.
-        check(saved.tags.get(name) == [text],
-              f"{where} {key}: mutagen {saved.tags.get(name)!r}, expected [{text!r}]")
-        check(re.search(rf"comment\[\d+\]: {name}={re.escape(text)}$", listing, re.M | re.I),
-              f"{where} {key}: metaflac does not list {name}={text!r}")
-        check(probed.get(name) == text, f"{where} {key}: ffprobe {probed.get(name)!r}")
-    check(saved.tags.vendor == before.tags.vendor, f"{where}: vendor string changed")
-    others = lambda tags: [(k, v) for k, v in tags if k.upper() not in names]
-    check(others(saved.tags) == others(before.tags), f"{where}: other items changed")
-    lasts = re.findall(r"^  is last: (\w+)$", listing, re.M)
-    check(lasts.count("true") == 1 and lasts[-1] == "true", f"{where}: last-block flags {lasts}")
-    with open(path, "rb") as f:
-        new = flac_layout(f.read())
-    with open(original, "rb") as f:
-        old = flac_layout(f.read())
-    check(new[0] == old[0], f"{where}: the bytes before fLaC changed")
-    kept = lambda blocks: [(t, body) for t, _, body in blocks if t not in (1, 4)]
-    check(kept(new[1]) == kept(old[1]), f"{where}: a block other than comment or padding changed")
-    with open(path, "rb") as f, open(original, "rb") as g:
-        check(f.read()[new[2]:] == g.read()[old[2]:], f"{where}: the bytes after the metadata changed")
-    check(audio_md5(path) == audio_md5(original), f"{where}: decoded audio changed")
-    check(subprocess.run(["flac", "-s", "-t", path], capture_output=True).returncode == 0,
-          f"{where}: flac -t fails")
-
-
 def exiftool(path):
     output = run("exiftool", "-j", "-a", "-G1", "-s", "-charset", "ID3=Latin",
                  "-charset", "RIFF=Latin", path)
@@ -190,6 +122,7 @@ def check_v2_by_exiftool(path, where, values):
         check(str(value) == text, f"{where} {key}: exiftool {value!r}, expected {text!r}")
 
 
+formats = set()
 for (name, tag), values in sorted(expected.items()):
     path = os.path.join(folder, name)
     where = f"{name} [{tag}]"
@@ -224,8 +157,10 @@ for (name, tag), values in sorted(expected.items()):
             if name == "ascii23.mp3":
                 for key, (_, text) in values.items():
                     check(text in listing, f"{where} {key}: {text!r} not in id3v2 -l")
-    elif tag == "vorbis" and name.endswith(".flac"):
-        check_flac(path, where, values)
+    elif tag in ("vorbis", "mp4"):
+        independent_readers.check_saved(check, path, path + ".orig",
+                                        {key: text for key, (_, text) in values.items()})
+        formats.add(independent_readers.kind_of(independent_readers.read(path)))
     elif tag in ("v1", "info"):
         group, names = ("ID3v1", V1_NAMES) if tag == "v1" else ("RIFF", INFO_NAMES)
         info = exiftool(path)
@@ -264,6 +199,9 @@ def audio(path):
 
 check(audio(os.path.join(folder, "existing24.orig.mp3")) == audio(os.path.join(folder, "existing24.mp3")),
       "existing24: audio changed")
+
+# Every format that the samples hold was saved and read.
+check(formats == {"flac", "vorbis", "opus", "mp4"}, f"formats checked: {sorted(formats)}")
 
 for failure in failures:
     print("FAIL", failure)

@@ -1,9 +1,10 @@
 #!/usr/bin/env python3
-"""Makes the sample files of the formats other than MP3 with Debian's encoders (ffmpeg, flac)
-into the folder named on the command line: short and small, with and without room for a new tag,
-with pictures, application blocks and existing comments, with an ID3v2 tag in front. ReaderSamples
-saves into copies of them through mp3infp.dll; check_readers.py compares each copy with its
-sample."""
+"""Makes the sample files of the formats other than MP3 with Debian's encoders (ffmpeg, flac,
+oggenc, opusenc) into the folder named on the command line: short and small, with and without
+room for a new tag, with pictures, application blocks and existing comments, with an ID3v2 tag in
+front; Ogg Vorbis, Opus and M4A (moov before mdat and after it). ReaderSamples saves into copies
+of them through mp3infp.dll and check_readers.py compares each copy with its sample; the
+program's end-to-end test saves into them from a folder."""
 import os
 import struct
 import subprocess
@@ -89,6 +90,27 @@ run("ffmpeg", "-loglevel", "error", "-y", "-i", path("sine.wav"), "-metadata", "
     path("ffmpeg.flac"))
 with open(path("ffmpeg.flac"), "rb") as f:
     write("flac-ffmpeg.flac", f.read())
+
+# Ogg Vorbis as libvorbis lays it out (the comment shares its page with the setup header), with
+# items of our names in two cases and an empty one.
+run("oggenc", "-Q", "-q", "0", "-s", "1234", "-c", "ARTIST=old artist", "-c", "title=first",
+    "-c", "TITLE=second", "-c", "GENRE=", "-c", "REPLAYGAIN_TRACK_GAIN=-3.20 dB",
+    "-o", path("vorbis.ogg"), path("sine.wav"))
+# Opus with a picture and the room opusenc leaves after the list.
+run("opusenc", "--quiet", "--artist", "old artist", "--comment", "R128_TRACK_GAIN=12",
+    "--picture", path("cover.png"), path("sine.wav"), path("opus.opus"))
+# M4A: AAC with tags and cover art, moov before mdat (every chunk offset moves when it grows);
+# ALAC without tags, moov after mdat.
+run("ffmpeg", "-loglevel", "error", "-y", "-i", path("sine.wav"), "-i", path("cover.png"),
+    "-map", "0", "-map", "1", "-c:v", "png", "-disposition:v", "attached_pic", "-c:a", "aac",
+    "-metadata", "title=old title", "-metadata", "artist=old artist", "-metadata", "track=3/9",
+    "-movflags", "+faststart", path("first.m4a"))
+run("ffmpeg", "-loglevel", "error", "-y", "-i", path("sine.wav"), "-c:a", "alac",
+    path("last.m4a"))
+for made, name in (("vorbis.ogg", "ogg-vorbis.ogg"), ("opus.opus", "ogg-opus.opus"),
+                   ("first.m4a", "m4a-moov-first.m4a"), ("last.m4a", "m4a-moov-last.m4a")):
+    with open(path(made), "rb") as f:
+        write(name, f.read())
 
 for name in os.listdir(work):
     os.remove(path(name))

@@ -241,6 +241,22 @@ TEST_F(TargetListTest, IntakeEntersEveryFolderOnceThroughLinks) {
     list.AddPath(links + "\\music\\away");
   }
   EXPECT_THAT(RowPaths(), ElementsAre(links + "\\elsewhere\\c.mp3"));
+
+  // A folder dropped with its sub-folder, in either order: the identity the listing gives a
+  // sub-folder is the one the folder gives itself when named.
+  for (const bool parentFirst : {true, false}) {
+    SendMessageA(list.hwnd(), LVM_DELETEALLITEMS, 0, 0);
+    {
+      TargetListView::Intake intake(list);
+      if (parentFirst) list.AddPath(links + "\\music");
+      list.AddPath(links + "\\music\\inner");
+      if (!parentFirst) list.AddPath(links + "\\music");
+    }
+    paths = RowPaths();
+    EXPECT_EQ(1, std::count(paths.begin(), paths.end(), links + "\\music\\inner\\b.mp3"))
+        << parentFirst;
+    EXPECT_EQ(3u, paths.size()) << parentFirst;
+  }
 }
 
 // Names that the ANSI code page cannot hold are left out, but never silently: one box after the

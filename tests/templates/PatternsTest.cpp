@@ -1,12 +1,16 @@
-// Pattern building: the code table, escaping, stripping codes, check and field patterns. Every
+// Pattern building: escaping, stripping codes, check and field patterns. Every
 // expected pattern is written as a raw string: each backslash shown is one character.
 #include "templates/Patterns.h"
 
+#include <random>
 #include <stdexcept>
 #include <string>
 #include <vector>
 
+#include <boost/regex.hpp>
 #include <gmock/gmock.h>
+
+#include "templates/CodeTable.h"
 
 namespace {
 
@@ -184,22 +188,25 @@ TEST(ReplacementFormat, TextCopiedByReferencesIsBounded) {
 // unit; what the user wrote (literal text, arguments, slash pieces) stays as it is.
 TEST(DoubleByte, DefaultPatternsAndTailGoByCharacter) {
   const LeadBytes cp932 = LeadBytes::CodePage932();
-  const std::string unit = "(?:[\x81-\x9F\xE0-\xFC].|[^\\\\\x81-\x9F\xE0-\xFC])";
-  const std::string tail = unit + "*$";
+  const std::string single = "[^\\\\\x81-\x9F\xE0-\xFC]";
+  const std::string pair = "[\x81-\x9F\xE0-\xFC].";
+  const std::string any = single + "*(?:" + pair + single + "*)*";
+  const std::string some = "(?:" + single + "|" + pair + ")" + any;
+  const std::string tail = any + "$";
   struct {
     std::string templateText;
     int row;  // -1: the check pattern
     std::string pattern;
   } const cases[] = {
-      {"$A - $T.mp3", -1, unit + "+ \\- " + unit + "+\\.mp3" + tail},
-      {"$A - $T.mp3", 0, "(" + unit + "+) \\- " + unit + "+\\.mp3" + tail},
-      {"$A - $T.mp3", 2, unit + "+ \\- (" + unit + "+)\\.mp3" + tail},
-      {"$I$K", -1, unit + "*\\d+" + tail},
-      {"$I$K", 7, "(" + unit + "*)\\d+" + tail},
+      {"$A - $T.mp3", -1, some + " \\- " + some + "\\.mp3" + tail},
+      {"$A - $T.mp3", 0, "(" + some + ") \\- " + some + "\\.mp3" + tail},
+      {"$A - $T.mp3", 2, some + " \\- (" + some + ")\\.mp3" + tail},
+      {"$I$K", -1, any + "\\d+" + tail},
+      {"$I$K", 7, "(" + any + ")\\d+" + tail},
       {"", -1, tail},
-      {R"($K(\d+) $T.mp3)", 3, R"((\d+) )" + unit + R"(+\.mp3)" + tail},
+      {R"($K(\d+) $T.mp3)", 3, R"((\d+) )" + some + R"(\.mp3)" + tail},
       {R"($T([^\\]+) /[^\\]x/)", -1, R"([^\\]+ [^\\]x)" + tail},
-      {kSo + "$T", -1, kSoLead + R"(\\)" + unit + "+" + tail},
+      {kSo + "$T", -1, kSoLead + R"(\\)" + some + tail},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.templateText + " row " + std::to_string(test.row));
@@ -224,6 +231,48 @@ TEST(DoubleByte, SecondByteBackslashProtectsASlash) {
   // both slashes are dropped as lone slashes. In /so/x/ the protected slash is inside the piece.
   EXPECT_EQ(EscapeTemplate("/" + kSo + "/"), kSoLead + R"(\\)");
   EXPECT_EQ(EscapeTemplate("/" + kSo + "/x/"), kSoLead + R"(\/x)");
+}
+
+// The runs by character are written unrolled for speed; they must find what the plain repeated
+// alternation of the two kinds of unit finds, at the same place and with the same group.
+TEST(DoubleByte, UnrolledRunsMatchAsThePlainAlternation) {
+  const LeadBytes cp932 = LeadBytes::CodePage932();
+  const std::string leads = "\x81-\x9F\xE0-\xFC";
+  const std::string single = "[^\\\\" + leads + "]", pair = "[" + leads + "].";
+  const std::string any = single + "*(?:" + pair + single + "*)*";
+  const std::string some = "(?:" + single + "|" + pair + ")" + any;
+  const std::string unit = "(?:" + pair + "|" + single + ")";
+  const auto plain = [&](std::string pattern) {
+    for (const auto& [from, to] : {std::pair{some, unit + "+"}, std::pair{any, unit + "*"}}) {
+      for (size_t at; (at = pattern.find(from)) != std::string::npos;)
+        pattern.replace(at, from.size(), to);
+    }
+    return pattern;
+  };
+  const std::string pieces[] = {"a",    "1",    " ", "-",   "\\",       "_",
+                                ".mp3", "\x81", kSo, kHyou, "\x83\x5F", "\x82\xA0"};
+  std::mt19937 random(7);
+  for (const std::string templateText :
+       {"$A - $T.mp3", "$A\\$B\\$K $T.mp3", "$I$K", "$A_$T", "$A\x83\x5F$T", "$A$T"}) {
+    for (int row = -1; row < kCodeCount; ++row) {
+      const std::string unrolled = row < 0 ? BuildCheckPattern(templateText, cp932)
+                                           : BuildFieldPattern(templateText, row, cp932);
+      SCOPED_TRACE(unrolled);
+      const boost::regex fast(unrolled), slow(plain(unrolled));
+      for (int n = 0; n < 300; ++n) {
+        std::string path;
+        for (int length = random() % 12; length > 0; --length)
+          path += pieces[random() % std::size(pieces)];
+        boost::smatch fastMatch, slowMatch;
+        const bool found = boost::regex_search(path, fastMatch, fast);
+        ASSERT_EQ(found, boost::regex_search(path, slowMatch, slow)) << path;
+        if (!found) continue;
+        EXPECT_EQ(fastMatch.prefix().length(), slowMatch.prefix().length()) << path;
+        EXPECT_EQ(fastMatch.str(0), slowMatch.str(0)) << path;
+        if (fastMatch.size() > 1) EXPECT_EQ(fastMatch.str(1), slowMatch.str(1)) << path;
+      }
+    }
+  }
 }
 
 }  // namespace
