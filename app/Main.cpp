@@ -5,7 +5,7 @@
 #include <objbase.h>
 
 #include "app/Program.h"
-#include "app/ShellModule.h"
+#include "window/ShellModule.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int showCommand) {
   CoInitialize(nullptr);  // for the folder browser; a failure changes nothing else

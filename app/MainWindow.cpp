@@ -3,12 +3,11 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
-#include "app/Controls.h"
+#include "window/Controls.h"
 #include "app/Program.h"
-#include "app/ShellModule.h"
+#include "window/ShellModule.h"
 #include "resources/Texts.h"
 #include "resources/resource.h"
-#include "tags/SaveEntry.h"
 
 namespace {
 
@@ -205,12 +204,12 @@ void MainWindow::SaveAllRows() {
     const std::string folder = panel_.FolderText();
     for (int row = 0; row < list_.RowCount(); ++row) {
       progress.Advance();
-      SaveEntry(list_, row, folder.c_str());
+      list_.SaveRow(row, folder.c_str());
     }
   } else {
     for (int row = 0; row < list_.RowCount(); ++row) {
       progress.Advance();
-      SaveEntry(list_, row, nullptr);
+      list_.SaveRow(row, nullptr);
     }
   }
 }

@@ -7,9 +7,9 @@
 
 #include <string>
 
-#include "app/MessagePump.h"
+#include "window/MessagePump.h"
 #include "app/StatusProgress.h"
-#include "app/Window.h"
+#include "window/Window.h"
 #include "panel/OutputPanel.h"
 #include "resources/Texts.h"
 #include "targets/TargetListView.h"

@@ -2,8 +2,8 @@
 
 #include "app/CommandLine.h"
 #include "app/MainWindow.h"
-#include "app/MessagePump.h"
-#include "app/ShellModule.h"
+#include "window/MessagePump.h"
+#include "window/ShellModule.h"
 
 int RunProgram(const char* commandLine, int showCommand) {
   TokeniseCommandLine(commandLine ? commandLine : "", CommandLinePaths);

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/ShellModule.h"
+#include "window/ShellModule.h"
 
 // The benchmarks start no program, so they bring the statics the program's entry would.
 std::vector<std::string> CommandLinePaths;

@@ -165,23 +165,6 @@ std::wstring WidePath(const char* path) {
   return L"\\\\?\\" + full;
 }
 
-std::string ExtensionOf(const char* path) {
-  std::string_view text(path ? path : "");
-  // By character: the second byte of a double-byte character may look like a separator.
-  size_t dot = std::string_view::npos;
-  for (size_t i = 0; i < text.size(); ++i) {
-    const char c = text[i];
-    if (c == '\\' || c == '/') {
-      dot = std::string_view::npos;
-    } else if (c == '.') {
-      dot = i;
-    } else if (IsDBCSLeadByte(static_cast<BYTE>(c)) && i + 1 < text.size()) {
-      ++i;
-    }
-  }
-  return dot == std::string_view::npos ? std::string() : std::string(text.substr(dot));
-}
-
 bool SamePath(const std::wstring& a, const std::wstring& b) {
   return CompareStringOrdinal(a.c_str(), int(a.size()), b.c_str(), int(b.size()), TRUE) ==
          CSTR_EQUAL;

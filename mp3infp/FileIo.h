@@ -15,8 +15,6 @@ namespace mp3infp {
 // The absolute wide path of a narrow (ANSI code page) path, with the \\?\ prefix when it is too
 // long for the plain API. Empty when it cannot be converted.
 std::wstring WidePath(const char* path);
-// The extension of a path (".mp3"), or empty.
-std::string ExtensionOf(const char* path);
 bool SamePath(const std::wstring& a, const std::wstring& b);
 
 // Owns a file handle.

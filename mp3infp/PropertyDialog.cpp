@@ -23,40 +23,38 @@ struct DialogData {
 std::wstring Wide(std::u16string_view text) { return std::wstring(text.begin(), text.end()); }
 std::wstring FromAnsi(std::string_view text) { return Wide(SystemCodec().ToUnicode(text)); }
 
-const wchar_t* KindText(FileKind kind) {
-  switch (kind) {
-    case FileKind::kMp3:
-      return L"MP3";
-    case FileKind::kRiffMp3:
-      return L"RIFF MP3 (RMP3)";
-    case FileKind::kWave:
-      return L"WAVE";
-    case FileKind::kFlac:
-      return L"FLAC";
-    case FileKind::kOggVorbis:
-      return L"Ogg Vorbis";
-    case FileKind::kOpus:
-      return L"Opus";
-    case FileKind::kMp4:
-      return L"MP4";
-    case FileKind::kUnknown:
-      break;
+// What the dialog calls each kind of file, and the one tag of a format that has no other (shown
+// in the first column); none for the formats with ID3 and RIFF INFO columns.
+struct KindNames {
+  FileKind kind;
+  const wchar_t* name;
+  const wchar_t* onlyTag;
+};
+constexpr KindNames kKindNames[] = {
+    {FileKind::kMp3, L"MP3", nullptr},
+    {FileKind::kRiffMp3, L"RIFF MP3 (RMP3)", nullptr},
+    {FileKind::kWave, L"WAVE", nullptr},
+    {FileKind::kFlac, L"FLAC", L"Vorbis comment"},
+    {FileKind::kOggVorbis, L"Ogg Vorbis", L"Vorbis comment"},
+    {FileKind::kOpus, L"Opus", L"Vorbis comment"},
+    {FileKind::kMp4, L"MP4", L"MP4 (ilst)"},
+};
+
+const KindNames* NamesOf(FileKind kind) {
+  for (const KindNames& names : kKindNames) {
+    if (names.kind == kind) return &names;
   }
-  return L"タグを扱えない形式";
+  return nullptr;
 }
 
-// The one tag of a format that has no other, shown in the first column.
+const wchar_t* KindText(FileKind kind) {
+  const KindNames* names = NamesOf(kind);
+  return names ? names->name : L"タグを扱えない形式";
+}
+
 const wchar_t* OnlyTagName(FileKind kind) {
-  switch (kind) {
-    case FileKind::kFlac:
-    case FileKind::kOggVorbis:
-    case FileKind::kOpus:
-      return L"Vorbis comment";
-    case FileKind::kMp4:
-      return L"MP4 (ilst)";
-    default:
-      return nullptr;
-  }
+  const KindNames* names = NamesOf(kind);
+  return names ? names->onlyTag : nullptr;
 }
 
 // "FLAC, 44100 Hz, ステレオ, 3:25, 987 kbps", leaving out what is not known.

@@ -4,6 +4,7 @@
 
 #include "mp3infp/Id3File.h"
 #include "mp3infp/mp3infp.h"
+#include "paths/PathText.h"
 
 namespace mp3infp {
 namespace {
@@ -36,7 +37,7 @@ bool ReadAudioFile(const char* path, std::unique_ptr<AudioFile>& file) {
 
 DWORD Session::Load(const char* path) {
   path_ = WidePath(path);
-  extension_ = ExtensionOf(path);
+  extension_ = path ? ExtensionOf(path) : std::string();
   values_.clear();
   madeTags_ = 0;
   file_.reset();

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include "mp3infp/TextCodec.h"
+#include "paths/PathText.h"
 
 namespace mp3infp {
 namespace {
@@ -50,17 +51,6 @@ class CodePageCodec : public TextCodec {
   UINT codePage_;
   const TextCodec* legacy_;
 };
-
-// The system's legacy ANSI code page, which a program running in UTF-8 does not change.
-UINT SystemLegacyCodePage() {
-  const LCTYPE type = LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER;
-  const int size = sizeof(DWORD) / sizeof(wchar_t);
-  DWORD codePage = 0;
-  // Wine knows the system locale only by its number.
-  if (!GetLocaleInfoEx(LOCALE_NAME_SYSTEM_DEFAULT, type, reinterpret_cast<LPWSTR>(&codePage), size))
-    GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, type, reinterpret_cast<LPWSTR>(&codePage), size);
-  return codePage ? codePage : GetACP();
-}
 
 }  // namespace
 

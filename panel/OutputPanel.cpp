@@ -3,7 +3,7 @@
 #include <shlobj.h>
 
 #include "resources/Texts.h"
-#include "app/ShellModule.h"
+#include "window/ShellModule.h"
 #include "resources/resource.h"
 
 const Handler<OutputPanel> OutputPanel::kHandlers[] = {

@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/Window.h"
+#include "window/Window.h"
 
 // The private message the panel's save button sends to the main window (WM_APP + 1).
 const UINT WM_APP_SAVE = WM_APP + 1;

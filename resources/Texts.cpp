@@ -24,21 +24,6 @@ std::string ActiveFromWide(std::wstring_view text) {
   return narrow;
 }
 
-UINT SystemLegacyCodePage() {
-  const LCTYPE type = LOCALE_IDEFAULTANSICODEPAGE | LOCALE_RETURN_NUMBER;
-  const int size = sizeof(DWORD) / sizeof(wchar_t);
-  DWORD codePage = 0;
-  // Wine knows the system locale only by its number.
-  if (!GetLocaleInfoEx(LOCALE_NAME_SYSTEM_DEFAULT, type, reinterpret_cast<LPWSTR>(&codePage), size))
-    GetLocaleInfoW(LOCALE_SYSTEM_DEFAULT, type, reinterpret_cast<LPWSTR>(&codePage), size);
-  return codePage ? codePage : GetACP();
-}
-
-size_t PathLength(std::string_view text) {
-  if (text.empty()) return 0;
-  return size_t(MultiByteToWideChar(CP_ACP, 0, text.data(), int(text.size()), nullptr, 0));
-}
-
 int ShowMessage(HWND owner, std::string_view text, const wchar_t* caption, UINT flags) {
   return MessageBoxW(owner, WideFromActive(text).c_str(), caption, flags);
 }

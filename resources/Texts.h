@@ -46,14 +46,6 @@ std::wstring WideFromActive(std::string_view text);
 // UTF-16 in the active code page; a character it cannot hold becomes '?'.
 std::string ActiveFromWide(std::wstring_view text);
 
-// The system's legacy ANSI code page (932 on Japanese systems), which stays what it is when the
-// program runs in UTF-8: the code page of files that other programs wrote as "ANSI" text.
-UINT SystemLegacyCodePage();
-
-// The number of UTF-16 units of a narrow text of the active code page: what the system's path
-// limit counts, however many bytes the text takes.
-size_t PathLength(std::string_view text);
-
 // MessageBoxW with a narrow text of the active code page, or a fixed text.
 int ShowMessage(HWND owner, std::string_view text, const wchar_t* caption, UINT flags);
 int ShowMessage(HWND owner, const wchar_t* text, const wchar_t* caption, UINT flags);

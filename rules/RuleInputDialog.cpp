@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "app/Controls.h"
-#include "app/ShellModule.h"
+#include "window/Controls.h"
+#include "window/ShellModule.h"
 #include "resources/resource.h"
 
 const Handler<RuleInputDialog> RuleInputDialog::kHandlers[] = {

@@ -5,8 +5,8 @@
 
 #include <string>
 
-#include "app/DialogResize.h"
-#include "app/Window.h"
+#include "window/DialogResize.h"
+#include "window/Window.h"
 
 class RuleInputDialog : public Dialog {
  public:

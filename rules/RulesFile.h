@@ -32,8 +32,4 @@ void LoadRules(std::vector<std::string>& rules);
 
 // The same lookup in `folder` (with or without a trailing separator).
 void LoadRulesFromFolder(const std::string& folder, std::vector<std::string>& rules);
-
-// `path` up to and including its last separator, found character by character in the ANSI code
-// page (the second byte of a double-byte character may be 0x5C); empty when it has none.
-std::string FolderOfPath(const std::string& path);
 #endif

@@ -5,22 +5,10 @@
 
 #include <optional>
 
+#include "paths/PathText.h"
 #include "resources/Texts.h"
 
 namespace {
-
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
-
-// The file name joined to the folder with one separator. The folder's last character is found by
-// character, not by byte: a folder name ending in a double-byte character whose second byte is
-// 0x5C already looks as if it ended in a separator.
-std::string JoinPath(const std::string& folder, const char* name) {
-  bool endsWithSeparator = false;
-  for (const char* c = folder.c_str(); *c != '\0'; c = CharNextA(c))
-    endsWithSeparator = IsSeparator(*c);
-  if (folder.empty() || endsWithSeparator) return folder + name;
-  return folder + '\\' + name;
-}
 
 // The whole file, or as much as could be read before an error; false when it cannot be opened.
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
@@ -55,14 +43,6 @@ std::optional<std::string> ToActiveCodePage(const std::string& rule, UINT from) 
 
 }  // namespace
 
-std::string FolderOfPath(const std::string& path) {
-  size_t folderLength = 0;
-  for (const char* c = path.c_str(); *c != '\0'; c = CharNextA(c)) {
-    if (IsSeparator(*c)) folderLength = c - path.c_str() + 1;
-  }
-  return path.substr(0, folderLength);
-}
-
 void LoadRulesFromFolder(const std::string& folder, std::vector<std::string>& rules) {
   std::string path = JoinPath(folder, "rules.txt");
   // A folder of that name counts too: then opening fails and no rules are loaded.
@@ -81,10 +61,6 @@ void LoadRulesFromFolder(const std::string& folder, std::vector<std::string>& ru
 }
 
 void LoadRules(std::vector<std::string>& rules) {
-  // Wide, so that the buffer holds the path limit in characters whatever bytes they take.
-  wchar_t executable[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, executable, MAX_PATH);
-  // A truncated name (length == MAX_PATH) names no folder we could trust.
-  if (length == 0 || length >= MAX_PATH) return;
-  LoadRulesFromFolder(FolderOfPath(ActiveFromWide(std::wstring_view(executable, length))), rules);
+  const std::wstring folder = ProgramFolder();
+  if (!folder.empty()) LoadRulesFromFolder(ActiveFromWide(folder), rules);
 }

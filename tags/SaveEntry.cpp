@@ -8,7 +8,6 @@
 
 #include "resources/Texts.h"
 #include "tags/TagLibrary.h"
-#include "targets/TargetListView.h"
 #include "templates/CodeTable.h"
 
 namespace {
@@ -53,16 +52,14 @@ void SetTagField(const std::string& path, const char* fieldKey, const std::strin
   if (tags & kMp3infpTagRiffInfo) library.SetValue((key + "_rmp").c_str(), value.c_str());
 }
 
-bool SaveEntry(TargetListView& list, int row, const char* folder) {
-  const TargetItem* item = list.ItemOfRow(row);
-  if (!item) return false;
+bool SaveEntry(const EntryToSave& entry, const char* folder, HWND owner) {
   const TagLibrary& library = theTagLibrary;
 
   // Into a folder, the copy is made first and everything happens to the copy: the user's
   // original stays as it was (also when it is read-only), and no tag is created in it.
-  std::string target = item->path;
+  std::string target = entry.path;
   if (folder) {
-    const std::string name = list.CellText(row, 0);
+    const std::string& name = entry.fileName;
     // The path limit counts characters, which in UTF-8 may take up to three bytes each: the
     // joining is done in UTF-16, where a MAX_PATH buffer holds exactly the limit.
     const std::wstring wideFolder = WideFromActive(folder), wideName = WideFromActive(name);
@@ -75,7 +72,7 @@ bool SaveEntry(TargetListView& list, int row, const char* folder) {
     target = ActiveFromWide(destination);
     // A copy that fails (a file of that name exists already, no such folder, no room) must not
     // lead to saving into whatever file the destination names: that may be someone else's.
-    if (!CopyFileA(item->path.c_str(), target.c_str(), TRUE)) {
+    if (!CopyFileA(entry.path.c_str(), target.c_str(), TRUE)) {
       ReportSaveFailure(target);
       return false;
     }
@@ -84,13 +81,13 @@ bool SaveEntry(TargetListView& list, int row, const char* folder) {
 
   // A file that cannot be loaded (deleted, renamed or locked since it entered the list) has no
   // values to set, and the library would then answer a save with success, writing nothing.
-  if (library.Load(list.hwnd(), target.c_str()) != 0) {
+  if (library.Load(owner, target.c_str()) != 0) {
     ReportSaveFailure(target);
     return false;
   }
   for (int code = 0; code < kCodeCount; ++code) {
     if (!CodeTable[code].fieldKey) continue;
-    SetTagField(target, CodeTable[code].fieldKey, list.CellText(row, code + 1));
+    SetTagField(target, CodeTable[code].fieldKey, entry.values[code]);
   }
 
   if (library.Save(target.c_str()) != 0) {

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "paths/PathText.h"
 #include "resources/Texts.h"
 
 constinit TagLibrary theTagLibrary;
@@ -14,19 +15,6 @@ void Resolve(HMODULE module, const char* name, Function* function) {
   *function = reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(module, name)));
 }
 
-// `fileName` in the folder of the program's own file; empty when that is unknown. Wide, so that
-// the folder's name may be anything the file system holds, in any code page.
-std::wstring InProgramFolder(const char* fileName) {
-  wchar_t module[MAX_PATH];
-  const DWORD length = GetModuleFileNameW(nullptr, module, MAX_PATH);
-  if (length == 0 || length >= MAX_PATH) return {};
-  std::wstring path(module, length);
-  const size_t cut = path.find_last_of(L"\\/");
-  if (cut == std::wstring::npos) return {};
-  path.resize(cut + 1);
-  return path + WideFromActive(fileName);
-}
-
 void ReleaseTagLibrary() { theTagLibrary.Close(); }
 
 }  // namespace
@@ -35,8 +23,9 @@ bool TagLibrary::Open(const char* name) {
   Close();
   module_ = LoadLibraryA(name);
   if (!module_) {
-    const std::wstring path = InProgramFolder(name);
-    if (!path.empty()) module_ = LoadLibraryW(path.c_str());
+    // Wide, so that the folder's name may be anything the file system holds, in any code page.
+    const std::wstring folder = ProgramFolder();
+    if (!folder.empty()) module_ = LoadLibraryW((folder + WideFromActive(name)).c_str());
   }
   if (!module_) return false;
 

@@ -1,14 +1,15 @@
 // The target list's context menu and the commands it carries.
 #include <windowsx.h>
 
-#include "app/Controls.h"
-#include "app/ShellModule.h"
+#include "window/Controls.h"
+#include "window/ShellModule.h"
 #include "resources/Texts.h"
 #include "resources/resource.h"
 #include "rules/RuleInputDialog.h"
 #include "tags/SaveEntry.h"
 #include "tags/TagLibrary.h"
 #include "targets/TargetListView.h"
+#include "templates/CodeTable.h"
 
 bool TargetListView::OnContextMenu(WPARAM, LPARAM lParam, LRESULT* result) {
   *result = 0;
@@ -74,8 +75,20 @@ void TargetListView::UpdateTags() {
                       static_cast<int>(rows.size()));
   for (int row : rows) {
     scope.Advance();
-    SaveEntry(*this, row, nullptr);
+    SaveRow(row, nullptr);
   }
+}
+
+bool TargetListView::SaveRow(int row, const char* folder) {
+  const TargetItem* item = ItemOfRow(row);
+  if (!item) return false;
+  EntryToSave entry;
+  entry.path = item->path;
+  entry.fileName = CellText(row, 0);
+  for (int code = 0; code < kCodeCount; ++code) {
+    if (CodeTable[code].fieldKey) entry.values[code] = CellText(row, code + 1);
+  }
+  return SaveEntry(entry, folder, hwnd());
 }
 
 void TargetListView::ShowProperties() {

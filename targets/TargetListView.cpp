@@ -10,12 +10,12 @@
 #include <tuple>
 #include <vector>
 
-#include "app/Controls.h"
-#include "app/ShellModule.h"
+#include "window/Controls.h"
+#include "window/ShellModule.h"
 #include "resources/Texts.h"
 #include "resources/resource.h"
 #include "rules/RulesFile.h"
-#include "targets/PathText.h"
+#include "paths/PathText.h"
 #include "templates/CodeTable.h"
 #include "templates/MatchRule.h"
 

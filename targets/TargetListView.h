@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "app/Window.h"
+#include "window/Window.h"
 #include "targets/Progress.h"
 #include "targets/TargetItem.h"
 
@@ -65,6 +65,10 @@ class TargetListView : public Window {
   std::string CommonRule(int firstRow, int end) const;
   // Every row selected.
   void SelectAll();
+
+  // Saves the row with SaveEntry, handing it the entry's path and the row's cells; `folder` null
+  // saves in place. False when there is no such row or the save failed.
+  bool SaveRow(int row, const char* folder);
 
   // The commands of the context menu.
   void ApplyRuleCommand();

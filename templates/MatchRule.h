@@ -6,7 +6,7 @@
 #include <string>
 
 #include "templates/CodeTable.h"
-#include "templates/LeadBytes.h"
+#include "paths/LeadBytes.h"
 
 struct RuleMatch {
   enum Outcome { kFits, kNoFit, kError } outcome = kNoFit;
@@ -27,7 +27,7 @@ struct RuleMatch {
 // which changes nothing that a caller can see.
 //
 // `leadBytes` are those of the code page of the path and the template (the program passes
-// AnsiLeadBytes(), targets/PathText.h): the default patterns then take a double-byte character
+// AnsiLeadBytes(), paths/PathText.h): the default patterns then take a double-byte character
 // as one unit, and a match starts only where a character starts. Without lead bytes, and for
 // paths without them, every byte is a character.
 RuleMatch MatchRule(const std::string& path, const std::string& templateText,

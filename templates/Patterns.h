@@ -17,7 +17,7 @@
 #include <cstddef>
 #include <string>
 
-#include "templates/LeadBytes.h"
+#include "paths/LeadBytes.h"
 
 constexpr std::size_t kMaxPatternLength = 65536;
 

@@ -18,7 +18,7 @@
 #include <vector>
 
 #include "app/MainWindow.h"
-#include "app/ShellModule.h"
+#include "window/ShellModule.h"
 #include "bench/WindowBench.h"
 #include "resources/resource.h"
 #include "tags/SaveEntry.h"

@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "app/Controls.h"
+#include "window/Controls.h"
 #include "app/MainWindow.h"
-#include "app/ShellModule.h"
+#include "window/ShellModule.h"
 #include "bench/WindowBench.h"
 #include "resources/resource.h"
 #include "targets/TargetListView.h"

@@ -8,9 +8,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/Controls.h"
+#include "window/Controls.h"
 #include "app/Program.h"
-#include "app/ShellModule.h"
+#include "window/ShellModule.h"
 #include "tests/support/RecordingLibrary.h"
 #include "tests/support/WinTestSupport.h"
 

@@ -7,7 +7,7 @@
 
 #include <functional>
 
-#include "app/Controls.h"
+#include "window/Controls.h"
 #include "app/MainWindow.h"
 #include "app/Program.h"
 #include "resources/resource.h"

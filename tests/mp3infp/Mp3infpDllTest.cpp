@@ -1,5 +1,5 @@
-// mp3infp.dll driven as the program drives it: loaded by name, one current file, tags created
-// in the entry's file, values set, saved in place or into a copy; then read back and compared.
+// mp3infp.dll driven by the program's own save (copied first when saving into a folder, loaded,
+// tags created where none are, values set, saved), and by hand; then read back and compared.
 #include <windows.h>
 
 #include <aclapi.h>
@@ -13,8 +13,10 @@
 
 #include "mp3infp/FlacFile.h"
 #include "mp3infp/Session.h"
+#include "tags/SaveEntry.h"
 #include "tags/TagLibrary.h"
-#include "tests/mp3infp/WinTestSupport.h"
+#include "tests/mp3infp/WinSampleFiles.h"
+#include "tests/support/WinTestSupport.h"
 
 namespace {
 
@@ -37,36 +39,29 @@ Bytes TightMp3(int frames) {
 
 class Mp3infpDll : public ::testing::Test {
  protected:
-  void SetUp() override { ASSERT_TRUE(library.Open("mp3infp")); }
-  void TearDown() override { library.Close(); }
-
-  // What the program does for one field of an entry (setting a tag field).
-  void SetField(const std::string& path, const std::string& key, const std::string& value) {
-    if (library.GetType() == 1) {
-      DWORD flags = library.GetTagType();
-      if (!(flags & 3)) {
-        EXPECT_EQ(0u, library.MakeId3v1(path.c_str()));
-        EXPECT_EQ(0u, library.MakeId3v2(path.c_str()));
-        flags = library.GetTagType();
-      }
-      if (flags & 1) library.SetValue((key + "_v1").c_str(), value.c_str());
-      if (flags & 2) library.SetValue((key + "_v2").c_str(), value.c_str());
-      if (flags & 4) library.SetValue((key + "_rmp").c_str(), value.c_str());
-    } else {
-      library.SetValue(key.c_str(), value.c_str());
-    }
+  // The program's library, which its save uses, and this test's own handle on the same library
+  // (one current file), with which it looks at the files.
+  void SetUp() override {
+    ASSERT_TRUE(theTagLibrary.Open("mp3infp"));
+    ASSERT_TRUE(library.Open("mp3infp"));
+  }
+  void TearDown() override {
+    library.Close();
+    theTagLibrary.Close();
   }
 
-  // The program's save of one entry: load, set every field, copy when a target is given, save.
-  DWORD SaveEntry(const std::string& path, const std::string& copy = "") {
-    library.Load(nullptr, path.c_str());
-    for (size_t i = 0; i < 7; ++i) SetField(path, kKeys[i], kValues[i]);
-    std::string target = path;
-    if (!copy.empty()) {
-      EXPECT_TRUE(CopyFileA(path.c_str(), copy.c_str(), TRUE));
-      target = copy;
-    }
-    return library.Save(target.c_str());
+  // The program's own save of an entry holding every value of kValues: in place, or into a copy
+  // named `copyName` in `folder`. A box it shows is answered and fails the test.
+  bool Save(const std::string& path, const std::string& folder = "",
+            const std::string& copyName = "") {
+    EntryToSave entry;
+    entry.path = path;
+    entry.fileName = copyName;
+    std::copy(kValues.begin(), kValues.end(), entry.values.begin());
+    BoxWatcher watcher;
+    const bool saved = SaveEntry(entry, folder.empty() ? nullptr : folder.c_str(), nullptr);
+    for (const SeenBox& box : watcher.boxes()) ADD_FAILURE() << box.caption << ": " << box.text;
+    return saved;
   }
 
   std::string Value(const std::string& name) {
@@ -79,7 +74,8 @@ class Mp3infpDll : public ::testing::Test {
 };
 
 TEST_F(Mp3infpDll, SavingAnUntaggedMp3CreatesBothTagsWithEveryField) {
-  const std::string folder = ScratchFolder("untagged表");
+  const ScratchFolder scratch("untagged表");
+  const std::string& folder = scratch.path();
   const std::string path = folder + "\\曲ソ.mp3";
   const Bytes audio = MpegAudio(20);
   ASSERT_TRUE(WriteBytes(path, audio));
@@ -87,7 +83,7 @@ TEST_F(Mp3infpDll, SavingAnUntaggedMp3CreatesBothTagsWithEveryField) {
   library.Load(nullptr, path.c_str());
   EXPECT_EQ(1u, library.GetType());
   EXPECT_EQ(0u, library.GetTagType());
-  ASSERT_EQ(0u, SaveEntry(path));
+  ASSERT_TRUE(Save(path));
 
   library.Load(nullptr, path.c_str());
   EXPECT_EQ(3u, library.GetTagType());
@@ -105,22 +101,24 @@ TEST_F(Mp3infpDll, SavingAnUntaggedMp3CreatesBothTagsWithEveryField) {
 }
 
 TEST_F(Mp3infpDll, SavingIntoACopyLeavesTheEntrysFileAsItWas) {
-  const std::string folder = ScratchFolder("copy");
+  const ScratchFolder scratch("copy");
+  const std::string& folder = scratch.path();
   const std::string path = folder + "\\source.mp3";
   const Bytes audio = MpegAudio(5);
   ASSERT_TRUE(WriteBytes(path, audio));
-  ASSERT_EQ(0u, SaveEntry(path, folder + "\\コピー.mp3"));
+  ASSERT_TRUE(Save(path, folder, "コピー.mp3"));
 
   library.Load(nullptr, (folder + "\\コピー.mp3").c_str());
   EXPECT_EQ(3u, library.GetTagType());
   EXPECT_EQ(kValues[2], Value("INAM_v2"));
   EXPECT_EQ(kValues[2], Value("INAM_v1"));
-  // The tags made for the loaded file went into the copy with the values.
+  // The copy was made first and took the tags: the entry's own file is as it was.
   EXPECT_EQ(audio, ReadBytes(path));
 }
 
 TEST_F(Mp3infpDll, RoomInThePaddingIsUsedInPlaceOtherwiseTheFileIsReplaced) {
-  const std::string folder = ScratchFolder("inplace");
+  const ScratchFolder scratch("inplace");
+  const std::string& folder = scratch.path();
   const std::string roomy = folder + "\\roomy.mp3";
   Bytes file = Tag(3, Frame(3, "TIT2", Latin1Text("old")), 2000);
   Append(file, MpegAudio(5));
@@ -148,7 +146,8 @@ TEST_F(Mp3infpDll, RoomInThePaddingIsUsedInPlaceOtherwiseTheFileIsReplaced) {
 // A file rewritten whole keeps what it carries besides its bytes: attributes, time of creation,
 // and an access control list of its own.
 TEST_F(Mp3infpDll, ARewrittenFileKeepsItsAttributesCreationTimeAndAccessList) {
-  const std::string path = ScratchFolder("carried") + "\\tight.mp3";
+  const ScratchFolder scratch("carried");
+  const std::string path = scratch / "tight.mp3";
   ASSERT_TRUE(WriteBytes(path, TightMp3(5)));
   const std::wstring wide(path.begin(), path.end());
   const FILETIME created = {0x12345600, 0x01D00000};
@@ -207,7 +206,8 @@ TEST_F(Mp3infpDll, ARewrittenFileKeepsItsAttributesCreationTimeAndAccessList) {
 // short one, then the long one again must each keep their own audio, and their ID3v1 tags after
 // it, byte for byte.
 TEST_F(Mp3infpDll, RewritingFilesOfEverySizeKeepsTheirAudioExactly) {
-  const std::string folder = ScratchFolder("blocks");
+  const ScratchFolder scratch("blocks");
+  const std::string& folder = scratch.path();
   struct Sample {
     std::string path;
     Bytes audio;
@@ -240,7 +240,8 @@ TEST_F(Mp3infpDll, RewritingFilesOfEverySizeKeepsTheirAudioExactly) {
 }
 
 TEST_F(Mp3infpDll, ReadOnlyOrLockedFilesFailAndStayAsTheyWere) {
-  const std::string folder = ScratchFolder("locked");
+  const ScratchFolder scratch("locked");
+  const std::string& folder = scratch.path();
   const std::string path = folder + "\\song.mp3";
   const Bytes file = TightMp3(5);
   ASSERT_TRUE(WriteBytes(path, file));
@@ -267,7 +268,8 @@ TEST_F(Mp3infpDll, ReadOnlyOrLockedFilesFailAndStayAsTheyWere) {
 }
 
 TEST_F(Mp3infpDll, AFileHeldByAnotherProcessFailsAndStaysAsItWas) {
-  const std::string folder = ScratchFolder("held");
+  const ScratchFolder scratch("held");
+  const std::string& folder = scratch.path();
   const std::string path = folder + "\\song.mp3";
   const Bytes file = TightMp3(5);
   ASSERT_TRUE(WriteBytes(path, file));
@@ -297,7 +299,8 @@ TEST_F(Mp3infpDll, AFileHeldByAnotherProcessFailsAndStaysAsItWas) {
 }
 
 TEST_F(Mp3infpDll, NothingSetMeansNothingWritten) {
-  const std::string folder = ScratchFolder("nothing");
+  const ScratchFolder scratch("nothing");
+  const std::string& folder = scratch.path();
   const std::string path = folder + "\\notes.txt";
   ASSERT_TRUE(WriteBytes(path, Of("not audio")));
   library.Load(nullptr, path.c_str());
@@ -314,13 +317,14 @@ TEST_F(Mp3infpDll, NothingSetMeansNothingWritten) {
 }
 
 TEST_F(Mp3infpDll, WaveGetsThePlainNamesInItsInfoList) {
-  const std::string folder = ScratchFolder("wave");
+  const ScratchFolder scratch("wave");
+  const std::string& folder = scratch.path();
   const std::string path = folder + "\\sound.wav";
   const Bytes pcm(4000, 0x42);
   ASSERT_TRUE(WriteBytes(path, Riff("WAVE", {Chunk("fmt ", WaveFormat()), Chunk("data", pcm)})));
   library.Load(nullptr, path.c_str());
   EXPECT_EQ(kMp3infpTypeWave, library.GetType());
-  ASSERT_EQ(0u, SaveEntry(path));
+  ASSERT_TRUE(Save(path));
   library.Load(nullptr, path.c_str());
   EXPECT_EQ(kValues[2], Value("INAM"));
   EXPECT_EQ("7", Value("TRACK"));
@@ -331,7 +335,8 @@ TEST_F(Mp3infpDll, WaveGetsThePlainNamesInItsInfoList) {
 
 TEST_F(Mp3infpDll, FlacTakesThePlainNamesInItsVorbisComment) {
   using mp3infp::FlacFile;
-  const std::string folder = ScratchFolder("flac");
+  const ScratchFolder scratch("flac");
+  const std::string& folder = scratch.path();
   const Bytes audio = FlacAudio(20000);
   const Bytes comment = FlacBlock(FlacFile::kVorbisComment, VorbisCommentBody("v", {"GENRE="}));
   struct Case {
@@ -355,7 +360,7 @@ TEST_F(Mp3infpDll, FlacTakesThePlainNamesInItsVorbisComment) {
     EXPECT_EQ(kMp3infpTypeFlac, library.GetType());
     EXPECT_EQ(0u, library.GetTagType());
     // The program's save: no ID3 tags made, the plain names set.
-    ASSERT_EQ(0u, SaveEntry(path));
+    ASSERT_TRUE(Save(path));
     EXPECT_NE(0u, library.MakeId3v2(path.c_str()));
     library.Load(nullptr, path.c_str());
     for (size_t i = 0; i < 7; ++i) EXPECT_EQ(kValues[i], Value(kKeys[i])) << kKeys[i];
@@ -371,7 +376,8 @@ TEST_F(Mp3infpDll, FlacTakesThePlainNamesInItsVorbisComment) {
 }
 
 TEST_F(Mp3infpDll, RiffMp3TakesInfoValuesAndGetsId3TagsWhenItHasNone) {
-  const std::string folder = ScratchFolder("rmp3");
+  const ScratchFolder scratch("rmp3");
+  const std::string& folder = scratch.path();
   const std::string withInfo = folder + "\\info.rmp";
   ASSERT_TRUE(WriteBytes(withInfo,
                          Riff("RMP3", {Chunk("data", MpegAudio(4)), InfoList({{"INAM", "old"}})})));
@@ -379,7 +385,7 @@ TEST_F(Mp3infpDll, RiffMp3TakesInfoValuesAndGetsId3TagsWhenItHasNone) {
   EXPECT_EQ(1u, library.GetType());
   EXPECT_EQ(4u, library.GetTagType());
   // Without ID3 tags the program creates both, also beside LIST/INFO.
-  ASSERT_EQ(0u, SaveEntry(withInfo));
+  ASSERT_TRUE(Save(withInfo));
   library.Load(nullptr, withInfo.c_str());
   EXPECT_EQ(7u, library.GetTagType());
   EXPECT_EQ(kValues[2], Value("INAM_v2"));
@@ -388,7 +394,7 @@ TEST_F(Mp3infpDll, RiffMp3TakesInfoValuesAndGetsId3TagsWhenItHasNone) {
 
   const std::string bare = folder + "\\bare.rmp";
   ASSERT_TRUE(WriteBytes(bare, Riff("RMP3", {Chunk("data", MpegAudio(4))})));
-  ASSERT_EQ(0u, SaveEntry(bare));
+  ASSERT_TRUE(Save(bare));
   library.Load(nullptr, bare.c_str());
   EXPECT_EQ(3u, library.GetTagType());
   EXPECT_EQ(kValues[0], Value("IART_v2"));
@@ -396,7 +402,8 @@ TEST_F(Mp3infpDll, RiffMp3TakesInfoValuesAndGetsId3TagsWhenItHasNone) {
 }
 
 TEST_F(Mp3infpDll, BrokenTagsAreNotWritten) {
-  const std::string folder = ScratchFolder("broken");
+  const ScratchFolder scratch("broken");
+  const std::string& folder = scratch.path();
   const std::string path = folder + "\\cut.mp3";
   Bytes file = Tag(3, Frame(3, "APIC", Bytes(3000, 7)), 0);
   file.resize(1000);  // cut in the middle of the picture
@@ -415,7 +422,8 @@ TEST_F(Mp3infpDll, LongPathsGoThroughTheWideApi) {
     GetFullPathNameW(Wide(path).c_str(), 1024, full, nullptr);
     return L"\\\\?\\" + std::wstring(full);
   };
-  std::string folder = ScratchFolder("long");
+  const ScratchFolder scratch("long");
+  std::string folder = scratch.path();
   for (int i = 0; i < 6; ++i) {
     folder += "\\" + std::string(40, char('a' + i));
     ASSERT_TRUE(CreateDirectoryW(longForm(folder).c_str(), nullptr) ||
@@ -431,7 +439,7 @@ TEST_F(Mp3infpDll, LongPathsGoThroughTheWideApi) {
   WriteFile(file, audio.data(), DWORD(audio.size()), &written, nullptr);
   CloseHandle(file);
 
-  ASSERT_EQ(0u, SaveEntry(path));
+  ASSERT_TRUE(Save(path));
   library.Load(nullptr, path.c_str());
   EXPECT_EQ(3u, library.GetTagType());
   EXPECT_EQ(kValues[1], Value("IPRD_v2"));
@@ -456,7 +464,8 @@ class FullDisk : public mp3infp::Writer {
 };
 
 TEST(Mp3infpFullDisk, AFailedWriteLeavesTheOriginalByteIdentical) {
-  const std::string folder = ScratchFolder("full");
+  const ScratchFolder scratch("full");
+  const std::string& folder = scratch.path();
   const std::string path = folder + "\\song.mp3";
   const Bytes file = TightMp3(40);
   ASSERT_TRUE(WriteBytes(path, file));
@@ -524,7 +533,8 @@ TEST(Mp3infpMadeTags, AreWrittenOnceWithTheValuesIntoTheFileSaved) {
       {"both, the disk full", true, true, "題名", kInPlace, 100, false, 3, false, 0, 1},
       {"both, a read-only file", true, true, "題名", kInPlace, kRoomy, true, 0, true, 0, 0},
   };
-  const std::string folder = ScratchFolder("made");
+  const ScratchFolder scratch("made");
+  const std::string& folder = scratch.path();
   const std::string path = folder + "\\曲.mp3", copy = folder + "\\copy.mp3";
   const Bytes audio = MpegAudio(30);
   for (const Case& c : cases) {
@@ -572,7 +582,8 @@ TEST(Mp3infpMadeTags, AreWrittenOnceWithTheValuesIntoTheFileSaved) {
 
 // A file other than the loaded one gets its tag at once, and the loaded file is left alone.
 TEST(Mp3infpMadeTags, ForAnotherFileAreWrittenAtOnce) {
-  const std::string folder = ScratchFolder("other");
+  const ScratchFolder scratch("other");
+  const std::string& folder = scratch.path();
   const std::string loaded = folder + "\\loaded.mp3", other = folder + "\\other.mp3";
   ASSERT_TRUE(WriteBytes(loaded, MpegAudio(3)));
   ASSERT_TRUE(WriteBytes(other, MpegAudio(3)));
@@ -590,7 +601,8 @@ TEST(Mp3infpMadeTags, ForAnotherFileAreWrittenAtOnce) {
 // From Load to the save that follows, the loaded file is held: others may read it but not write
 // it, so that the values go into the file that was read. Whatever ends that pair lets it go.
 TEST(Mp3infpHeldFile, FromLoadToTheNextSaveOrLoad) {
-  const std::string folder = ScratchFolder("held-by-us");
+  const ScratchFolder scratch("held-by-us");
+  const std::string& folder = scratch.path();
   const std::string path = folder + "\\song.mp3", other = folder + "\\other.mp3";
   const auto writable = [](const std::string& file) {
     HANDLE handle = CreateFileA(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
@@ -666,7 +678,8 @@ struct DialogWatcher {
 };
 
 TEST_F(Mp3infpDll, PropertyViewShowsTheTagsAndClosesWithOkOrCancel) {
-  const std::string folder = ScratchFolder("view");
+  const ScratchFolder scratch("view");
+  const std::string& folder = scratch.path();
   const std::string path = folder + "\\view.mp3";
   Bytes file = Tag(4, Frame(4, "TIT2", {3, 0xE8, 0xA1, 0xA8}), 100);
   Append(file, MpegAudio(2));

@@ -10,7 +10,7 @@
 #include "mp3infp/Mp4File.h"
 #include "tags/TagLibrary.h"
 #include "tests/mp3infp/Mp4Samples.h"
-#include "tests/mp3infp/WinTestSupport.h"
+#include "tests/mp3infp/WinSampleFiles.h"
 
 namespace {
 
@@ -34,7 +34,8 @@ Bytes MediaData(const Bytes& file) {
 TEST(Mp4Dll, EveryLayoutTakesThePlainKeysAndKeepsItsAudio) {
   TagLibrary library;
   ASSERT_TRUE(library.Open("mp3infp"));
-  const std::string folder = ScratchFolder("m4a表");
+  const ScratchFolder scratch("m4a表");
+  const std::string& folder = scratch.path();
   Mp4Layout first, last, room;
   last.moovFirst = false;
   room.udta = Mp4Box("udta", {Mp4Meta({Mp4Box("ilst", {Mp4Track(1, 10)}), Mp4Free(800)})});
@@ -69,7 +70,8 @@ TEST(Mp4Dll, EveryLayoutTakesThePlainKeysAndKeepsItsAudio) {
 TEST(Mp4Dll, AFileThatCannotBeWrittenSafelyFailsAndStaysAsItWas) {
   TagLibrary library;
   ASSERT_TRUE(library.Open("mp3infp"));
-  const std::string path = ScratchFolder("m4a-broken") + "\\fragmented.m4a";
+  const ScratchFolder scratch("m4a-broken");
+  const std::string path = scratch / "fragmented.m4a";
   Bytes old = Mp4File({});
   Append(old, Mp4Box("moof", {Mp4Box("mfhd", Bytes(8, 0))}));
   ASSERT_TRUE(WriteBytes(path, old));

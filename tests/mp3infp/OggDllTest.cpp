@@ -8,7 +8,7 @@
 #include <string>
 
 #include "tags/TagLibrary.h"
-#include "tests/mp3infp/WinTestSupport.h"
+#include "tests/mp3infp/WinSampleFiles.h"
 
 namespace {
 
@@ -47,7 +47,8 @@ class OggDll : public ::testing::Test {
 };
 
 TEST_F(OggDll, SavesEveryFieldAndKeepsTheAudioPages) {
-  const std::string folder = ScratchFolder("ogg");
+  const ScratchFolder scratch("ogg");
+  const std::string& folder = scratch.path();
   for (const char* name : {"vorbis.ogg", "opus.opus", "picture.opus", "chain.ogg"}) {
     SCOPED_TRACE(name);
     const Bytes old = ReadBytes(Sample(name));
@@ -75,7 +76,8 @@ TEST_F(OggDll, SavesEveryFieldAndKeepsTheAudioPages) {
 }
 
 TEST_F(OggDll, FilesItCannotRewriteExactlyStayAsTheyWere) {
-  const std::string folder = ScratchFolder("ogg-refused");
+  const ScratchFolder scratch("ogg-refused");
+  const std::string& folder = scratch.path();
   for (const char* name : {"multiplexed.ogg", "cut.opus"}) {
     SCOPED_TRACE(name);
     const Bytes old = ReadBytes(Sample(name));

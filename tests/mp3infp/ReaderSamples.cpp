@@ -9,7 +9,7 @@
 #include <string>
 
 #include "tags/TagLibrary.h"
-#include "tests/mp3infp/WinTestSupport.h"
+#include "tests/mp3infp/WinSampleFiles.h"
 
 namespace {
 

@@ -3,7 +3,7 @@
 
 #include <gmock/gmock.h>
 
-#include "app/Controls.h"
+#include "window/Controls.h"
 #include "app/MainWindow.h"
 #include "app/Program.h"
 #include "resources/resource.h"

@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <gmock/gmock.h>
 
+#include "paths/PathText.h"
 #include "rules/RulesFile.h"
 
 namespace {
@@ -118,16 +119,6 @@ class RulesFolder : public ::testing::Test {
 
   std::vector<std::string> created_;
 };
-
-TEST(FolderOfPath, SeparatorsFoundByCharacter) {
-  ASSERT_EQ(GetACP(), 932u);
-  EXPECT_EQ(FolderOfPath("C:\\" + kSo + "\\" + kHyou + ".exe"), "C:\\" + kSo + "\\");
-  EXPECT_EQ(FolderOfPath("C:\\dir\\" + kHyou), "C:\\dir\\");
-  EXPECT_EQ(FolderOfPath("C:\\x.exe"), "C:\\");
-  EXPECT_EQ(FolderOfPath("C:\\a/b.exe"), "C:\\a/");
-  EXPECT_EQ(FolderOfPath(kSo + ".exe"), "");
-  EXPECT_EQ(FolderOfPath(""), "");
-}
 
 TEST_F(RulesFolder, RulesTxtWinsOverSample) {
   PutFile("rules.txt", "// mine\r\n$A - $T.mp3\r\n");

@@ -1,58 +1,8 @@
 #include "tests/support/WinTestSupport.h"
 
 #include <commctrl.h>
-#include <shellapi.h>
 
-#include "app/ShellModule.h"
-
-ScratchFolder::ScratchFolder() {
-  char temp[MAX_PATH];
-  GetTempPathA(MAX_PATH, temp);
-  char name[MAX_PATH];
-  GetTempFileNameA(temp, "tw", 0, name);
-  DeleteFileA(name);
-  CreateDirectoryA(name, nullptr);
-  path_ = name;
-}
-
-ScratchFolder::~ScratchFolder() {
-  // SHFileOperation wants a list ending in two NULs.
-  std::string from = path_;
-  from.push_back('\0');
-  from.push_back('\0');
-  SHFILEOPSTRUCTA operation = {};
-  operation.wFunc = FO_DELETE;
-  operation.pFrom = from.c_str();
-  operation.fFlags = FOF_NO_UI;
-  SHFileOperationA(&operation);
-}
-
-std::string ScratchFolder::AddFolder(const std::string& relative) {
-  // Creates every folder on the way; separators are found by character, not by byte.
-  const std::string full = path_ + "\\" + relative;
-  for (const char* p = full.c_str() + path_.size() + 1; *p; p = CharNextA(p)) {
-    if (*p == '\\') CreateDirectoryA(full.substr(0, p - full.c_str()).c_str(), nullptr);
-  }
-  CreateDirectoryA(full.c_str(), nullptr);
-  return full;
-}
-
-std::string ScratchFolder::AddFile(const std::string& relative, const std::string& bytes) {
-  const std::string full = path_ + "\\" + relative;
-  const char* lastSeparator = nullptr;
-  for (const char* p = relative.c_str(); *p; p = CharNextA(p)) {
-    if (*p == '\\') lastSeparator = p;
-  }
-  if (lastSeparator) AddFolder(relative.substr(0, lastSeparator - relative.c_str()));
-  HANDLE file = CreateFileA(full.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file != INVALID_HANDLE_VALUE) {
-    DWORD written = 0;
-    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
-    CloseHandle(file);
-  }
-  return full;
-}
+#include "window/ShellModule.h"
 
 void InitTestModule() {
   static bool done = false;
@@ -62,6 +12,12 @@ void InitTestModule() {
                                                         ICC_LISTVIEW_CLASSES | ICC_USEREX_CLASSES};
   InitCommonControlsEx(&controls);
   theModule.Init(GetModuleHandleA(nullptr));
+}
+
+RECT WindowRectOf(HWND hwnd) {
+  RECT rect = {};
+  GetWindowRect(hwnd, &rect);
+  return rect;
 }
 
 void PumpWaitingMessages() {
@@ -156,10 +112,14 @@ BOOL CALLBACK FindWanted(HWND hwnd, LPARAM context) {
   DWORD process = 0;
   GetWindowThreadProcessId(hwnd, &process);
   if (process != GetCurrentProcessId() || !IsWindowVisible(hwnd)) return TRUE;
-  char className[64] = "", caption[512] = "";
+  char className[64] = "";
   GetClassNameA(hwnd, className, sizeof className);
-  GetWindowTextA(hwnd, caption, sizeof caption);
-  if (wanted->className == className && (wanted->caption.empty() || wanted->caption == caption)) {
+  if (wanted->className != className) return TRUE;
+  // The caption only of a window of the class: reading it sends a message to the window's
+  // thread, which need not be taking messages while this one looks (a test may wait for it).
+  char caption[512] = "";
+  if (!wanted->caption.empty()) GetWindowTextA(hwnd, caption, sizeof caption);
+  if (wanted->caption.empty() || wanted->caption == caption) {
     wanted->found = hwnd;
     return FALSE;
   }
@@ -169,9 +129,9 @@ BOOL CALLBACK FindWanted(HWND hwnd, LPARAM context) {
 }  // namespace
 
 std::thread DriveWindow(const std::string& className, const std::string& caption,
-                        std::function<void(HWND)> drive) {
-  return std::thread([className, caption, drive] {
-    for (int waited = 0; waited < 15000; waited += 20) {
+                        std::function<void(HWND)> drive, int waitMs) {
+  return std::thread([className, caption, drive, waitMs] {
+    for (int waited = 0; waited < waitMs; waited += 20) {
       Wanted wanted{className, caption};
       EnumWindows(FindWanted, reinterpret_cast<LPARAM>(&wanted));
       if (wanted.found) {

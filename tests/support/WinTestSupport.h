@@ -1,5 +1,5 @@
-// Helpers for the tests that run under Wine: scratch folders, the module state the windows need,
-// and a watcher that answers the message boxes a test brings up.
+// Helpers for the tests of the program's windows under Wine: scratch folders, the module state
+// the windows need, and a watcher that answers the message boxes a test brings up.
 #pragma once
 
 #include <windows.h>
@@ -11,30 +11,14 @@
 #include <thread>
 #include <vector>
 
-// A fresh folder under the temporary folder, removed with everything in it at the end.
-class ScratchFolder {
- public:
-  ScratchFolder();
-  ~ScratchFolder();
-  ScratchFolder(const ScratchFolder&) = delete;
-  ScratchFolder& operator=(const ScratchFolder&) = delete;
-
-  // The folder's absolute path, without a trailing separator.
-  const std::string& path() const { return path_; }
-  // `relative` joined to the folder.
-  std::string operator/(const std::string& relative) const { return path_ + "\\" + relative; }
-
-  // Creates the file (and the folders on its way) with `bytes`; returns its full path.
-  std::string AddFile(const std::string& relative, const std::string& bytes = "x");
-  std::string AddFolder(const std::string& relative);
-
- private:
-  std::string path_;
-};
+#include "tests/support/ScratchFolder.h"
 
 // Initialises the module state once per test program (the windows load their resources from
 // the test program, which links the program's resources).
 void InitTestModule();
+
+// The window's rectangle on the screen.
+RECT WindowRectOf(HWND hwnd);
 
 // Processes every message waiting for this thread.
 void PumpWaitingMessages();
@@ -65,8 +49,8 @@ class BoxWatcher {
   std::thread thread_;
 };
 
-// Waits on another thread for a visible top-level window of this process of `className` (and,
-// when given, with the caption `caption`), then runs `drive` with it on that thread. Join the
-// returned thread after the code that brings up the window has returned.
+// Waits on another thread, at most `waitMs`, for a visible top-level window of this process of
+// `className` (and, when given, with the caption `caption`), then runs `drive` with it on that
+// thread. Join the returned thread after the code that brings up the window has returned.
 std::thread DriveWindow(const std::string& className, const std::string& caption,
-                        std::function<void(HWND)> drive);
+                        std::function<void(HWND)> drive, int waitMs = 15000);

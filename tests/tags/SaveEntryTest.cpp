@@ -3,14 +3,10 @@
 
 #include <windows.h>
 
-#include <commctrl.h>
 #include <gmock/gmock.h>
 
 #include <algorithm>
 
-#include "app/Controls.h"
-#include "tags/TagLibrary.h"
-#include "targets/TargetListView.h"
 #include "tests/support/RecordingLibrary.h"
 #include "tests/support/WinTestSupport.h"
 
@@ -19,17 +15,17 @@ using ::testing::IsEmpty;
 
 namespace {
 
+// The codes' places in an entry's values (CodeTable order).
+enum { kArtist, kAlbum, kTitle, kTrack, kGenre, kYear, kComment };
+
 class SaveEntryTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    InitTestModule();
     ASSERT_TRUE(library.Open());
     Configure(1, 2);
+    // Stands for the rest of the program: a box of saving must keep it from taking input.
     parent = CreateWindowA("STATIC", "", WS_OVERLAPPEDWINDOW, 0, 0, 600, 400, nullptr, nullptr,
                            GetModuleHandleA(nullptr), nullptr);
-    ASSERT_TRUE(list.Create(parent));
-    list.InsertColumns();
-    list.rules.clear();
   }
   void TearDown() override {
     DestroyWindow(parent);
@@ -40,24 +36,29 @@ class SaveEntryTest : public ::testing::Test {
     library.Configure(type, flags, makeV1, makeV2, save);
   }
   std::vector<std::string> Log() { return library.Calls(); }
-  int AddRow(const std::string& name) {
-    list.AddPath(scratch.AddFile(name, "audio bytes"));
-    return list.RowCount() - 1;
+  // An entry for a new file of that name, in place under its own name.
+  EntryToSave Entry(const std::string& name) {
+    EntryToSave entry;
+    entry.path = scratch.AddFile(name, "audio bytes");
+    entry.fileName = name;
+    return entry;
+  }
+  bool Save(const EntryToSave& entry, const char* folder = nullptr) {
+    return SaveEntry(entry, folder, parent);
   }
 
   RecordingLibrary library;
   HWND parent = nullptr;
-  TargetListView list;
   ScratchFolder scratch;
 };
 
 TEST_F(SaveEntryTest, InPlaceSetsEveryNonEmptyFieldOfEachTagTheFileHas) {
-  const int row = AddRow("song.mp3");
-  list.SetCellText(row, 1, "Artist");
-  list.SetCellText(row, 3, "Title");
-  list.SetCellText(row, 4, "07");
+  EntryToSave entry = Entry("song.mp3");
+  entry.values[kArtist] = "Artist";
+  entry.values[kTitle] = "Title";
+  entry.values[kTrack] = "07";
   Configure(1, 1 | 2 | 4);
-  EXPECT_TRUE(SaveEntry(list, row, nullptr));
+  EXPECT_TRUE(Save(entry));
   const std::string path = scratch / "song.mp3";
   EXPECT_THAT(Log(), ElementsAre("Load " + path, "Set IART_v1=Artist", "Set IART_v2=Artist",
                                  "Set IART_rmp=Artist", "Set INAM_v1=Title", "Set INAM_v2=Title",
@@ -66,42 +67,58 @@ TEST_F(SaveEntryTest, InPlaceSetsEveryNonEmptyFieldOfEachTagTheFileHas) {
 }
 
 TEST_F(SaveEntryTest, MissingId3TagsAreCreatedFirstOnlyWhenNeitherExists) {
-  const int row = AddRow("bare.mp3");
-  list.SetCellText(row, 2, "Album");
+  EntryToSave entry = Entry("bare.mp3");
+  entry.values[kAlbum] = "Album";
   Configure(1, 0);
-  EXPECT_TRUE(SaveEntry(list, row, nullptr));
+  EXPECT_TRUE(Save(entry));
   const std::string path = scratch / "bare.mp3";
   EXPECT_THAT(Log(), ElementsAre("Load " + path, "MakeId3v1 " + path, "MakeId3v2 " + path,
                                  "Set IPRD_v1=Album", "Set IPRD_v2=Album", "Save " + path));
   // A file with only an ID3v1 tag gets only the "_v1" value: no ID3v2 tag is made for it.
   Configure(1, 1);
-  EXPECT_TRUE(SaveEntry(list, row, nullptr));
+  EXPECT_TRUE(Save(entry));
   EXPECT_THAT(Log(), ElementsAre("Load " + path, "Set IPRD_v1=Album", "Save " + path));
 }
 
 TEST_F(SaveEntryTest, NonMp3FilesGetThePlainNamesAndAllEmptyRowsSetNothing) {
-  const int row = AddRow("sound.wav");
-  list.SetCellText(row, 7, "note");
+  EntryToSave entry = Entry("sound.wav");
+  entry.values[kComment] = "note";
   Configure(2, 0);
-  EXPECT_TRUE(SaveEntry(list, row, nullptr));
+  EXPECT_TRUE(Save(entry));
   const std::string path = scratch / "sound.wav";
   EXPECT_THAT(Log(), ElementsAre("Load " + path, "Set ICMT=note", "Save " + path));
 
-  const int empty = AddRow("empty.mp3");
   Configure(1, 0);
-  EXPECT_TRUE(SaveEntry(list, empty, nullptr));
+  EXPECT_TRUE(Save(Entry("empty.mp3")));
   EXPECT_THAT(Log(), ElementsAre("Load " + scratch / "empty.mp3", "Save " + scratch / "empty.mp3"));
 }
 
+// Each of the seven values goes to its own field, whatever the others hold.
+TEST_F(SaveEntryTest, EachValueGoesToItsField) {
+  const std::pair<int, const char*> fields[] = {
+      {kArtist, "IART"}, {kAlbum, "IPRD"}, {kTitle, "INAM"},   {kTrack, "TRACK"},
+      {kGenre, "IGNR"},  {kYear, "ICRD"},  {kComment, "ICMT"},
+  };
+  for (const auto& [value, key] : fields) {
+    SCOPED_TRACE(key);
+    EntryToSave entry = Entry(std::string(key) + ".wav");
+    entry.values[value] = "v";
+    Configure(2, 0);
+    EXPECT_TRUE(Save(entry));
+    EXPECT_THAT(Log(), ElementsAre("Load " + entry.path, std::string("Set ") + key + "=v",
+                                   "Save " + entry.path));
+  }
+}
+
 TEST_F(SaveEntryTest, FailuresAreReportedAndSavingGoesOn) {
-  const int row = AddRow("song.mp3");
-  list.SetCellText(row, 3, "Title");
+  EntryToSave entry = Entry("song.mp3");
+  entry.values[kTitle] = "Title";
   Configure(1, 0, 5, 5, 9);
   std::vector<SeenBox> boxes;
   bool saved = true;
   {
     BoxWatcher watcher;
-    saved = SaveEntry(list, row, nullptr);
+    saved = Save(entry);
     boxes = watcher.boxes();
   }
   EXPECT_FALSE(saved);
@@ -141,16 +158,16 @@ TEST_F(SaveEntryTest, ASaveSucceedsOnlyWhenTheFileWasWritten) {
   int index = 0;
   for (const auto& test : cases) {
     SCOPED_TRACE(test.what);
-    const int row = AddRow("song" + std::to_string(index++) + ".mp3");
-    const std::string path = list.ItemOfRow(row)->path;
-    if (!test.emptyRow) list.SetCellText(row, 3, "Title");
+    EntryToSave entry = Entry("song" + std::to_string(index++) + ".mp3");
+    const std::string& path = entry.path;
+    if (!test.emptyRow) entry.values[kTitle] = "Title";
     if (test.deleteFile) DeleteFileA(path.c_str());
     Configure(1, test.tagFlags, test.failures, test.failures, test.failures);
     std::vector<SeenBox> boxes;
     bool saved = !test.saved;
     {
       BoxWatcher watcher(parent);
-      saved = SaveEntry(list, row, nullptr);
+      saved = Save(entry);
       boxes = watcher.boxes();
     }
     EXPECT_EQ(test.saved, saved);
@@ -168,12 +185,12 @@ TEST_F(SaveEntryTest, ASaveSucceedsOnlyWhenTheFileWasWritten) {
 }
 
 TEST_F(SaveEntryTest, ACopyOfAReadOnlyFileIsWritableTheSourceStaysReadOnly) {
-  const int row = AddRow("cd track.mp3");
-  const std::string source = scratch / "cd track.mp3";
+  const EntryToSave entry = Entry("cd track.mp3");
+  const std::string& source = entry.path;
   SetFileAttributesA(source.c_str(), FILE_ATTRIBUTE_READONLY);
   const std::string out = scratch.AddFolder("out");
   Configure(1, 2);
-  EXPECT_TRUE(SaveEntry(list, row, out.c_str()));
+  EXPECT_TRUE(Save(entry, out.c_str()));
   const DWORD copy = GetFileAttributesA((out + "\\cd track.mp3").c_str());
   ASSERT_NE(INVALID_FILE_ATTRIBUTES, copy);
   EXPECT_EQ(0u, copy & FILE_ATTRIBUTE_READONLY);
@@ -182,12 +199,12 @@ TEST_F(SaveEntryTest, ACopyOfAReadOnlyFileIsWritableTheSourceStaysReadOnly) {
 }
 
 TEST_F(SaveEntryTest, IntoAFolderTheCopyIsMadeFirstAndTaggedAlone) {
-  const int row = AddRow("source.mp3");
-  list.SetCellText(row, 0, "renamed.mp3");
-  list.SetCellText(row, 3, "Title");
+  EntryToSave entry = Entry("source.mp3");
+  entry.fileName = "renamed.mp3";
+  entry.values[kTitle] = "Title";
   const std::string out = scratch.AddFolder("out");
   Configure(1, 0);
-  EXPECT_TRUE(SaveEntry(list, row, out.c_str()));
+  EXPECT_TRUE(Save(entry, out.c_str()));
   const std::string copy = out + "\\renamed.mp3";
   // Tags are created in the copy, never in the user's original.
   EXPECT_THAT(Log(), ElementsAre("Load " + copy, "MakeId3v1 " + copy, "MakeId3v2 " + copy,
@@ -196,8 +213,8 @@ TEST_F(SaveEntryTest, IntoAFolderTheCopyIsMadeFirstAndTaggedAlone) {
 }
 
 TEST_F(SaveEntryTest, AFailedCopyIsReportedAndNothingIsSaved) {
-  const int row = AddRow("source.mp3");
-  list.SetCellText(row, 3, "Title");
+  EntryToSave entry = Entry("source.mp3");
+  entry.values[kTitle] = "Title";
   const std::string out = scratch.AddFolder("out");
   // Someone else's file of that name is already there: it must not get our tags.
   const std::string other = scratch.AddFile("out\\source.mp3", "someone else's file");
@@ -205,8 +222,8 @@ TEST_F(SaveEntryTest, AFailedCopyIsReportedAndNothingIsSaved) {
   bool saved = true;
   {
     BoxWatcher watcher;
-    saved = SaveEntry(list, row, out.c_str());
-    saved = saved || SaveEntry(list, row, (scratch / "no such folder").c_str());
+    saved = Save(entry, out.c_str());
+    saved = saved || Save(entry, (scratch / "no such folder").c_str());
     boxes = watcher.boxes();
   }
   EXPECT_FALSE(saved);
@@ -218,55 +235,18 @@ TEST_F(SaveEntryTest, AFailedCopyIsReportedAndNothingIsSaved) {
 }
 
 TEST_F(SaveEntryTest, AFolderAndNameBeyondThePathLimitFail) {
-  const int row = AddRow("source.mp3");
-  list.SetCellText(row, 0, std::string(200, 'n') + ".mp3");
+  EntryToSave entry = Entry("source.mp3");
+  entry.fileName = std::string(200, 'n') + ".mp3";
   const std::string folder = scratch / std::string(100, 'f');
   std::vector<SeenBox> boxes;
   {
     BoxWatcher watcher;
-    EXPECT_FALSE(SaveEntry(list, row, folder.c_str()));
+    EXPECT_FALSE(Save(entry, folder.c_str()));
     boxes = watcher.boxes();
   }
   EXPECT_THAT(Log(), IsEmpty());
   ASSERT_EQ(1u, boxes.size());
   EXPECT_EQ("保存に失敗", boxes[0].caption);
-}
-
-TEST_F(SaveEntryTest, UpdateTagsSavesTheSelectionInPlaceInRowOrder) {
-  for (const char* name : {"0.mp3", "1.mp3", "2.mp3", "3.mp3"}) AddRow(name);
-  for (int row : {3, 0, 2}) SetItemState(list.hwnd(), row, LVIS_SELECTED, LVIS_SELECTED);
-  Configure(1, 2, 0, 0, 1);
-  {
-    BoxWatcher watcher;  // every save fails; each failure has its box and the next row follows
-    list.UpdateTags();
-    EXPECT_EQ(3u, watcher.boxes().size());
-  }
-  EXPECT_THAT(Log(), ElementsAre("Load " + scratch / "0.mp3", "Save " + scratch / "0.mp3",
-                                 "Load " + scratch / "2.mp3", "Save " + scratch / "2.mp3",
-                                 "Load " + scratch / "3.mp3", "Save " + scratch / "3.mp3"));
-}
-
-TEST_F(SaveEntryTest, PropertiesShowTheSelectedFile) {
-  AddRow("0.mp3");
-  AddRow("1.mp3");
-  SetItemState(list.hwnd(), 1, LVIS_SELECTED, LVIS_SELECTED);
-  SendMessageA(list.hwnd(), WM_COMMAND, 32776, 0);
-  EXPECT_THAT(Log(), ElementsAre("ViewPropEx " + scratch / "1.mp3"));
-}
-
-TEST_F(SaveEntryTest, RemoveSelectedDeletesFromTheHighestIndexDown) {
-  for (const char* name : {"0.mp3", "1.mp3", "2.mp3", "3.mp3", "4.mp3", "5.mp3"}) AddRow(name);
-  for (int row : {1, 3, 4}) SetItemState(list.hwnd(), row, LVIS_SELECTED, LVIS_SELECTED);
-  SendMessageA(list.hwnd(), WM_COMMAND, 32773, 0);
-  ASSERT_EQ(3, list.RowCount());
-  EXPECT_EQ("0.mp3", list.CellText(0, 0));
-  EXPECT_EQ("2.mp3", list.CellText(1, 0));
-  EXPECT_EQ("5.mp3", list.CellText(2, 0));
-  EXPECT_EQ(6u, list.items.size());
-  // The Delete key removes nothing.
-  SetItemState(list.hwnd(), 0, LVIS_SELECTED, LVIS_SELECTED);
-  SendMessageA(list.hwnd(), WM_KEYDOWN, VK_DELETE, 0);
-  EXPECT_EQ(3, list.RowCount());
 }
 
 }  // namespace

@@ -1,15 +1,16 @@
-// The list's commands that bring up windows of their own: the rule input dialog and the context
-// menu, driven from another thread while the command runs.
+// The list's commands: those that bring up windows of their own (the rule input dialog, the
+// context menu) driven from another thread while the command runs, and those that reach the tag
+// library, against one that records its calls.
 #include <windows.h>
 
 #include <commctrl.h>
 #include <gmock/gmock.h>
 
-#include "app/Controls.h"
+#include "window/Controls.h"
 #include "resources/resource.h"
-#include "rules/RuleInputDialog.h"
 #include "targets/TargetListView.h"
-#include "tests/support/WinTestSupport.h"
+#include "tests/support/RecordingLibrary.h"
+#include "tests/targets/TargetListFixture.h"
 
 using ::testing::ElementsAre;
 
@@ -17,35 +18,15 @@ namespace {
 
 const char kDialogTitle[] = "ルールを入力してください";
 
-RECT WindowRectOf(HWND hwnd) {
-  RECT rect;
-  GetWindowRect(hwnd, &rect);
-  return rect;
-}
-
-class ListCommandsTest : public ::testing::Test {
+class ListCommandsTest : public TargetListFixture {
  protected:
   void SetUp() override {
-    InitTestModule();
-    parent = CreateWindowA("STATIC", "", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 50, 50, 600, 400,
-                           nullptr, nullptr, GetModuleHandleA(nullptr), nullptr);
-    ASSERT_TRUE(list.Create(parent));
+    parentStyle |= WS_VISIBLE;
+    TargetListFixture::SetUp();
     SetWindowPos(list.hwnd(), nullptr, 0, 0, 580, 360, SWP_NOZORDER);
-    list.InsertColumns();
-    list.rules.clear();
     for (const char* name : {"A - One.mp3", "B - Two.mp3", "Three.mp3"})
       list.AddPath(scratch.AddFile(name));
   }
-  void TearDown() override { DestroyWindow(parent); }
-
-  void Select(std::initializer_list<int> rows) {
-    SetItemState(list.hwnd(), -1, 0, LVIS_SELECTED);
-    for (int row : rows) SetItemState(list.hwnd(), row, LVIS_SELECTED, LVIS_SELECTED);
-  }
-
-  HWND parent = nullptr;
-  TargetListView list;
-  ScratchFolder scratch;
 };
 
 TEST_F(ListCommandsTest, ApplyRuleOffersTheCommonRuleWhollySelectedAndAppliesTheTypedOne) {
@@ -97,30 +78,6 @@ TEST_F(ListCommandsTest, CancelOrAnEmptyTextChangesNothing) {
   }
 }
 
-TEST_F(ListCommandsTest, RuleDialogWidensButNeverNarrowsOrGrowsTaller) {
-  RuleInputDialog dialog(L"ルールを入力してください", "offered");
-  RECT start = {}, wider = {}, narrower = {}, editStart = {}, editWider = {};
-  std::thread driver = DriveWindow("#32770", kDialogTitle, [&](HWND hwnd) {
-    HWND edit = GetDlgItem(hwnd, IDC_RULE_EDIT);
-    start = WindowRectOf(hwnd);
-    editStart = WindowRectOf(edit);
-    const int width = start.right - start.left, height = start.bottom - start.top;
-    SetWindowPos(hwnd, nullptr, 0, 0, width + 120, height + 80, SWP_NOMOVE | SWP_NOZORDER);
-    wider = WindowRectOf(hwnd);
-    editWider = WindowRectOf(edit);
-    SetWindowPos(hwnd, nullptr, 0, 0, width - 60, height, SWP_NOMOVE | SWP_NOZORDER);
-    narrower = WindowRectOf(hwnd);
-    PostMessageA(hwnd, WM_COMMAND, IDCANCEL, 0);
-  });
-  EXPECT_EQ(IDCANCEL, dialog.DoModal(parent));
-  driver.join();
-  EXPECT_EQ("offered", dialog.ruleText());
-  EXPECT_EQ(start.right - start.left + 120, wider.right - wider.left);
-  EXPECT_EQ(start.bottom - start.top, wider.bottom - wider.top);
-  EXPECT_EQ(editStart.right - editStart.left + 120, editWider.right - editWider.left);
-  EXPECT_EQ(start.right - start.left, narrower.right - narrower.left);
-}
-
 TEST_F(ListCommandsTest, InvalidTemplateIsReportedOncePerSelectedRow) {
   Select({0, 1, 2});
   list.SetCellText(0, 1, "artist");
@@ -149,10 +106,21 @@ std::vector<std::string> MenuItems(HWND menuWindow) {
 
 TEST_F(ListCommandsTest, ContextMenuDependsOnTheSelection) {
   SetForegroundWindow(parent);
-  // Nothing selected: no menu at all.
+  // Nothing selected: no menu at all. One that opened all the same is closed, so that the test
+  // fails instead of waiting on the menu for ever.
   Select({});
+  bool opened = false;
+  std::thread watch = DriveWindow(
+      "#32768", "",
+      [&](HWND menu) {
+        opened = true;
+        PostMessageA(menu, WM_KEYDOWN, VK_ESCAPE, 0);
+      },
+      1000);
   SendMessageA(list.hwnd(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list.hwnd()),
                MAKELPARAM(100, 100));
+  watch.join();
+  EXPECT_FALSE(opened);
 
   std::vector<std::string> single, several;
   RECT singleAt = {};
@@ -181,6 +149,57 @@ TEST_F(ListCommandsTest, ContextMenuDependsOnTheSelection) {
   driver.join();
   EXPECT_THAT(several,
               ElementsAre("ルールを適用(&A)", "リストから削除(&D)", "", "タグ情報を更新(&S)"));
+}
+
+class ListSavingTest : public ListCommandsTest {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(library.Open());
+    ListCommandsTest::SetUp();
+  }
+  void TearDown() override {
+    ListCommandsTest::TearDown();
+    library.Close();
+  }
+
+  RecordingLibrary library;
+};
+
+// Each selected row goes to saving with its entry's path and its own cells.
+TEST_F(ListSavingTest, UpdateTagsSavesTheSelectionInPlaceInRowOrder) {
+  list.SetCellText(0, 0, "shown name.mp3");  // in place the file keeps its name
+  list.SetCellText(2, 3, "Title");
+  list.SetCellText(2, 7, "note");
+  list.SetCellText(1, 1, "not selected");
+  Select({2, 0});
+  library.Configure(1, 2, 0, 0, 1);
+  {
+    BoxWatcher watcher;  // every save fails; each failure has its box and the next row follows
+    list.UpdateTags();
+    EXPECT_EQ(2u, watcher.boxes().size());
+  }
+  const std::string one = scratch / "A - One.mp3", three = scratch / "Three.mp3";
+  EXPECT_THAT(library.Calls(),
+              ElementsAre("Load " + one, "Save " + one, "Load " + three, "Set INAM_v2=Title",
+                          "Set ICMT_v2=note", "Save " + three));
+}
+
+TEST_F(ListSavingTest, PropertiesShowTheSelectedFile) {
+  Select({1});
+  SendMessageA(list.hwnd(), WM_COMMAND, ID_PROPERTIES, 0);
+  EXPECT_THAT(library.Calls(), ElementsAre("ViewPropEx " + scratch / "B - Two.mp3"));
+}
+
+TEST_F(ListCommandsTest, RemoveSelectedDeletesFromTheHighestIndexDown) {
+  Select({0, 2});
+  SendMessageA(list.hwnd(), WM_COMMAND, ID_REMOVE_FROM_LIST, 0);
+  ASSERT_EQ(1, list.RowCount());
+  EXPECT_EQ("B - Two.mp3", list.CellText(0, 0));
+  EXPECT_EQ(3u, list.items.size());
+  // The Delete key removes nothing.
+  Select({0});
+  SendMessageA(list.hwnd(), WM_KEYDOWN, VK_DELETE, 0);
+  EXPECT_EQ(1, list.RowCount());
 }
 
 }  // namespace

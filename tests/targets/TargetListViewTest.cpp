@@ -10,35 +10,20 @@
 #include <set>
 #include <sstream>
 
-#include "app/Controls.h"
-#include "tests/support/WinTestSupport.h"
+#include "window/Controls.h"
+#include "tests/targets/TargetListFixture.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
 
 namespace {
 
-class TargetListTest : public ::testing::Test {
+class TargetListTest : public TargetListFixture {
  protected:
-  void SetUp() override {
-    InitTestModule();
-    parent = CreateWindowA("STATIC", "", WS_OVERLAPPEDWINDOW, 0, 0, 600, 400, nullptr, nullptr,
-                           GetModuleHandleA(nullptr), nullptr);
-    ASSERT_TRUE(list.Create(parent));
-    list.InsertColumns();
-    // The test program's folder holds the sample rules; each test sets its own.
-    list.rules.clear();
-  }
-  void TearDown() override { DestroyWindow(parent); }
-
   std::vector<std::string> RowPaths() {
     std::vector<std::string> paths;
     for (int row = 0; row < list.RowCount(); ++row) paths.push_back(list.ItemOfRow(row)->path);
     return paths;
-  }
-  void Select(std::initializer_list<int> rows) {
-    SetItemState(list.hwnd(), -1, 0, LVIS_SELECTED);
-    for (int row : rows) SetItemState(list.hwnd(), row, LVIS_SELECTED, LVIS_SELECTED);
   }
   std::vector<std::string> TagCells(int row) {
     std::vector<std::string> cells;
@@ -46,10 +31,6 @@ class TargetListTest : public ::testing::Test {
       cells.push_back(list.CellText(row, column));
     return cells;
   }
-
-  HWND parent = nullptr;
-  TargetListView list;
-  ScratchFolder scratch;
 };
 
 TEST_F(TargetListTest, ListHasItsStylesAndColumns) {

@@ -9,14 +9,13 @@
 #include <map>
 #include <thread>
 
-#include "app/Controls.h"
+#include "window/Controls.h"
 #include "mp3infp/PropertyDialogIds.h"
 #include "rules/RulesFile.h"
-#include "tags/SaveEntry.h"
 #include "tags/TagLibrary.h"
 #include "targets/TargetListView.h"
 #include "tests/mp3infp/SampleFiles.h"
-#include "tests/support/WinTestSupport.h"
+#include "tests/targets/TargetListFixture.h"
 
 namespace {
 
@@ -48,18 +47,12 @@ std::string FileBytes(const std::string& path) {
 const samples::Bytes kAudio = samples::MpegAudio(3);
 const std::string kMp3(kAudio.begin(), kAudio.end());
 
-class Utf8Names : public ::testing::Test {
+class Utf8Names : public TargetListFixture {
  protected:
   void SetUp() override {
     ASSERT_EQ(UINT(CP_UTF8), GetACP()) << "the test program's manifest asks for UTF-8";
-    InitTestModule();
-    parent = CreateWindowA("STATIC", "", WS_OVERLAPPEDWINDOW, 0, 0, 600, 400, nullptr, nullptr,
-                           GetModuleHandleA(nullptr), nullptr);
-    ASSERT_TRUE(list.Create(parent));
-    list.InsertColumns();
-    list.rules.clear();
+    TargetListFixture::SetUp();
   }
-  void TearDown() override { DestroyWindow(parent); }
 
   // Column 0 and the artist, album, title and track columns of each row, by file name.
   std::map<std::string, std::vector<std::string>> Rows() {
@@ -79,10 +72,6 @@ class Utf8Names : public ::testing::Test {
     SendMessageW(list.hwnd(), LVM_GETITEMTEXTW, row, reinterpret_cast<LPARAM>(&item));
     return text;
   }
-
-  HWND parent = nullptr;
-  TargetListView list;
-  ScratchFolder scratch;
 };
 
 TEST_F(Utf8Names, FolderIsTakenWholeAndEachRowGetsItsValuesFromItsRule) {
@@ -185,8 +174,8 @@ TEST_F(Utf8Names, SavedInPlaceAndIntoAFolderWithId3v1InCodePage932) {
   {
     BoxWatcher watcher;
     for (int row = 0; row < list.RowCount(); ++row) {
-      EXPECT_TRUE(SaveEntry(list, row, nullptr)) << row;
-      EXPECT_TRUE(SaveEntry(list, row, out.c_str())) << row;
+      EXPECT_TRUE(list.SaveRow(row, nullptr)) << row;
+      EXPECT_TRUE(list.SaveRow(row, out.c_str())) << row;
     }
     EXPECT_TRUE(watcher.boxes().empty());
   }

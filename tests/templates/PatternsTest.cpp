@@ -1,4 +1,4 @@
-// Pattern building: the code table, escaping, stripping codes, check and field patterns. Every
+// Pattern building: escaping, stripping codes, check and field patterns. Every
 // expected pattern is written as a raw string: each backslash shown is one character.
 #include "templates/Patterns.h"
 
@@ -19,27 +19,6 @@ const std::string kSo = "\x83\x5C";
 const std::string kHyou = "\x95\x5C";
 const std::string kSoLead = "\x83";
 const std::string kHyouLead = "\x95";
-
-TEST(CodeTable, RowsInFixedOrderWithKeysAndDefaults) {
-  const char codes[] = {'A', 'B', 'T', 'K', 'G', 'Y', 'C', 'I'};
-  const char* keys[] = {"IART", "IPRD", "INAM", "TRACK", "IGNR", "ICRD", "ICMT", nullptr};
-  for (int row = 0; row < kCodeCount; ++row) {
-    SCOPED_TRACE(row);
-    EXPECT_EQ(CodeTable[row].code, codes[row]);
-    if (keys[row]) {
-      EXPECT_STREQ(CodeTable[row].fieldKey, keys[row]);
-    } else {
-      EXPECT_EQ(CodeTable[row].fieldKey, nullptr);
-    }
-    const std::string expected = row == 3 || row == 5 ? R"(\\d+)"
-                                 : row == 7           ? R"([^\\\\]*)"
-                                                      : R"([^\\\\]+)";
-    EXPECT_EQ(CodeTable[row].defaultCapture, expected);
-    std::string find = R"re(\$A(\\\((?:[^\/\\]|\\.)*\\\))?)re";
-    find[2] = codes[row];
-    EXPECT_EQ(CodeTable[row].findPattern, find);
-  }
-}
 
 TEST(WorkedExample, ArtistHyphenTitle) {
   const std::string tmpl = "$A - $T.mp3";
@@ -203,28 +182,6 @@ TEST(ReplacementFormat, TextCopiedByReferencesIsBounded) {
   EXPECT_THROW(BuildCheckPattern("$A($0$A($T($B($0$K()"), std::length_error);
   // Copies that stay small are built as usual.
   EXPECT_EQ(BuildFieldPattern("$A($0)", 0), R"(($A\($0\))[^\\]*$)");
-}
-
-TEST(LeadBytes, SetTextGivesRawBytesAndRanges) {
-  EXPECT_EQ(LeadBytes().SetText(), "");
-  EXPECT_TRUE(LeadBytes().none());
-  EXPECT_EQ(LeadBytes::CodePage932().SetText(), "\x81-\x9F\xE0-\xFC");
-  EXPECT_EQ(LeadBytes({{0x81, 0xFE}}).SetText(), "\x81-\xFE");
-  // One byte alone, and two in a row, need no hyphen.
-  EXPECT_EQ(LeadBytes({{0x90, 0x90}, {0xA0, 0xA1}}).SetText(), "\x90\xA0\xA1");
-}
-
-TEST(LeadBytes, CharacterStartsSkipSecondBytes) {
-  const LeadBytes cp932 = LeadBytes::CodePage932();
-  // ソ, a, 東 (0x93 0x8C), a lone lead byte at the end.
-  const std::string text =
-      "\x83\x5C"
-      "a"
-      "\x93\x8C"
-      "\x81";
-  EXPECT_EQ(cp932.CharacterStarts(text),
-            (std::vector<bool>{true, false, true, true, false, true, true}));
-  EXPECT_EQ(LeadBytes().CharacterStarts(text), std::vector<bool>(7, true));
 }
 
 // Code page 932: the default patterns and the tail take a lead byte and the byte after it as one

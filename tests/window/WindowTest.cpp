@@ -1,6 +1,6 @@
 // The window layer: a handler that throws is reported in a box and the message falls through to
 // the default handling, for windows and dialogs alike.
-#include "app/Window.h"
+#include "window/Window.h"
 
 #include <gmock/gmock.h>
 

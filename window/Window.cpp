@@ -1,4 +1,4 @@
-#include "app/Window.h"
+#include "window/Window.h"
 
 #include <exception>
 #include <string>

@@ -3,7 +3,7 @@
 // (the lead byte and the byte after it) as one unit, so that a second byte of 0x5C (ソ is
 // 0x83 0x5C in code page 932) never counts as a folder separator.
 //
-// Window-free: the program fills it from the system's code page (targets/PathText.h).
+// Window-free: the program fills it from the system's code page (paths/PathText.h).
 #pragma once
 
 #include <bitset>

@@ -1,5 +1,5 @@
-// Files on the Windows side of the tests: scratch folders, reading and writing whole files,
-// comparing audio bytes.
+// Files on the Windows side of the tests: reading and writing whole files, comparing audio bytes.
+// Scratch folders are the shared ones (tests/support/ScratchFolder.h).
 #pragma once
 
 #include <windows.h>
@@ -7,6 +7,7 @@
 #include <string>
 
 #include "tests/mp3infp/SampleFiles.h"
+#include "tests/support/ScratchFolder.h"
 
 namespace samples {
 
@@ -48,24 +49,6 @@ inline uint64_t Hash(const Bytes& bytes, size_t begin, size_t end) {
   for (size_t i = begin; i < end && i < bytes.size(); ++i)
     hash = (hash ^ bytes[i]) * 1099511628211ull;
   return hash;
-}
-
-// A fresh, empty folder in the working directory.
-inline std::string ScratchFolder(const std::string& name) {
-  const std::string path = "mp3infp-scratch\\" + name;
-  CreateDirectoryA("mp3infp-scratch", nullptr);
-  WIN32_FIND_DATAA data;
-  HANDLE find = FindFirstFileA((path + "\\*").c_str(), &data);
-  if (find != INVALID_HANDLE_VALUE) {
-    do {
-      const std::string file = path + "\\" + data.cFileName;
-      SetFileAttributesA(file.c_str(), FILE_ATTRIBUTE_NORMAL);
-      DeleteFileA(file.c_str());
-    } while (FindNextFileA(find, &data));
-    FindClose(find);
-  }
-  CreateDirectoryA(path.c_str(), nullptr);
-  return path;
 }
 
 inline int CountFiles(const std::string& folder) {

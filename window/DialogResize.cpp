@@ -1,8 +1,8 @@
-#include "app/DialogResize.h"
+#include "window/DialogResize.h"
 
 #include <climits>
 
-#include "app/Controls.h"
+#include "window/Controls.h"
 
 void DialogResize::Init(HWND dialog, const std::vector<std::pair<int, unsigned>>& controls) {
   dialog_ = dialog;

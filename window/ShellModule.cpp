@@ -1,4 +1,4 @@
-#include "app/ShellModule.h"
+#include "window/ShellModule.h"
 
 #include <new>
 

@@ -1,4 +1,4 @@
-#include "templates/LeadBytes.h"
+#include "paths/LeadBytes.h"
 
 LeadBytes::LeadBytes(const std::vector<std::pair<unsigned char, unsigned char>>& ranges) {
   for (const auto& [first, last] : ranges) {
