@@ -23,7 +23,8 @@ std::string Hex(UINT message) {
 }
 
 LRESULT CALLBACK RecordingProc(HWND hwnd, UINT message, WPARAM wParam, LPARAM lParam) {
-  if (message >= WM_USER) {
+  if (message >= WM_USER || message == WM_MOUSEMOVE || message == WM_NCMOUSEMOVE ||
+      message == WM_PAINT || message == 0x0118) {
     Record("dispatch " + Hex(message));
     return 0;
   }
@@ -66,6 +67,32 @@ class RecordingHook : public PreDispatchHook {
   bool consumes_;
 };
 
+void CALLBACK EndRun(HWND, UINT, UINT_PTR id, DWORD) {
+  KillTimer(nullptr, id);
+  Record("timer");
+  PostQuitMessage(7);
+}
+
+// Posts one scripted message at its first idle step; counts every step.
+class ScriptedIdle : public IdleHook {
+ public:
+  ScriptedIdle(HWND window, UINT message) : window_(window), message_(message) {}
+  bool IdleStep() override {
+    Record("idle");
+    if (steps_++ == 0) {
+      PostMessageA(window_, message_, 0, 0);
+      // Ends the run a moment later, through a timer message (which re-arms idle work itself).
+      SetTimer(nullptr, 0, 150, EndRun);
+    }
+    return true;
+  }
+
+ private:
+  HWND window_;
+  UINT message_;
+  int steps_ = 0;
+};
+
 TEST_F(PumpTest, LastRegisteredHookIsAskedFirst) {
   MessagePump pump;
   RecordingHook first("first", false), second("second", false), third("third", false);
@@ -96,6 +123,50 @@ TEST_F(PumpTest, QuitCodeIsReturned) {
   MessagePump pump;
   PostQuitMessage(1);
   EXPECT_EQ(1, pump.RunPump());
+}
+
+TEST_F(PumpTest, OrdinaryMessageReArmsIdleWork) {
+  MessagePump pump;
+  ScriptedIdle idle(window, WM_USER + 5);
+  pump.AddIdleHook(&idle);
+  EXPECT_EQ(7, pump.RunPump());
+  EXPECT_THAT(events, ElementsAre("idle", "dispatch 405", "idle", "timer"));
+}
+
+class QuietMessage : public PumpTest, public ::testing::WithParamInterface<UINT> {};
+
+TEST_P(QuietMessage, DoesNotReArmIdleWork) {
+  MessagePump pump;
+  ScriptedIdle idle(window, GetParam());
+  pump.AddIdleHook(&idle);
+  EXPECT_EQ(7, pump.RunPump());
+  EXPECT_THAT(events, ElementsAre("idle", "dispatch " + Hex(GetParam()), "timer"));
+}
+
+INSTANTIATE_TEST_SUITE_P(MouseMovePaintCaretBlink, QuietMessage,
+                         ::testing::Values(WM_MOUSEMOVE, WM_NCMOUSEMOVE, WM_PAINT, 0x0118u));
+
+TEST_F(PumpTest, IdleHooksRunInRegistrationOrderOncePerEmptyQueue) {
+  struct Named : IdleHook {
+    Named(std::string n, HWND w) : name(std::move(n)), window(w) {}
+    bool IdleStep() override {
+      Record(name);
+      if (name == "b" && ++steps == 1) PostMessageA(window, WM_USER + 9, 0, 0);
+      if (name == "b" && steps == 2) PostQuitMessage(0);
+      return true;
+    }
+    std::string name;
+    HWND window;
+    int steps = 0;
+  };
+  MessagePump pump;
+  Named a("a", window), b("b", window);
+  pump.AddIdleHook(&a);
+  pump.AddIdleHook(&b);
+  PostMessageA(window, WM_USER, 0, 0);
+  pump.RunPump();
+  // Messages already waiting come first; idle work follows each time the queue runs empty.
+  EXPECT_THAT(events, ElementsAre("dispatch 400", "a", "b", "dispatch 409", "a", "b"));
 }
 
 struct OtherThread {
