@@ -31,6 +31,10 @@ bool Id3File::AddId3v2() {
   return true;
 }
 
+uint32_t Id3File::Id3TagFlags() const {
+  return (id3v1_ ? kFlagId3v1 : 0) | (id3v2_ ? kFlagId3v2 : 0);
+}
+
 bool Id3File::SetId3v1(Field field, std::string_view value, const TextCodec& codec) {
   if (!AddId3v1()) return false;
   Id3v1Tag& tag = *id3v1_;

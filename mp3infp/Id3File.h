@@ -36,6 +36,30 @@ class Id3File : public AudioFile {
 
   bool SetId3v1(Field field, std::string_view value, const TextCodec& codec);
   bool SetId3v2(Field field, std::string_view value, const TextCodec& codec);
+  // The flags of the ID3 tags the file has.
+  uint32_t Id3TagFlags() const;
+  // Sets the value where its name points: the tag its suffix names, or (a plain name) every tag
+  // the file has, and a new ID3v2 tag when none of them took it. `setInfo` sets it in the RIFF
+  // INFO list (false where there is none to set); `hasInfo` says whether the file has one.
+  template <class SetInfo>
+  bool SetByName(ValueName name, std::string_view value, const TextCodec& codec, bool hasInfo,
+                 SetInfo setInfo) {
+    switch (name.tag) {
+      case TagKind::kId3v1:
+        return SetId3v1(name.field, value, codec);
+      case TagKind::kId3v2:
+        return SetId3v2(name.field, value, codec);
+      case TagKind::kRiffInfo:
+        return setInfo();
+      case TagKind::kDefault:
+        break;
+    }
+    bool done = false;
+    if (id3v1_) done = SetId3v1(name.field, value, codec) || done;
+    if (id3v2_) done = SetId3v2(name.field, value, codec) || done;
+    if (hasInfo) done = setInfo() || done;
+    return done || SetId3v2(name.field, value, codec);
+  }
   // The value of the ID3 tags for `name`: the ID3v2 frame first, then the ID3v1 field. Nothing
   // when the name reaches no ID3 tag that the file has.
   std::optional<std::string> GetId3(ValueName name, const TextCodec& codec) const;

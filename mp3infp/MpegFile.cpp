@@ -110,28 +110,10 @@ StreamInfo ReadMpegStream(ByteSource& source, uint64_t begin, uint64_t end) {
   return stream;
 }
 
-uint32_t MpegFile::TagFlags() const {
-  uint32_t flags = 0;
-  if (id3v1_) flags |= kFlagId3v1;
-  if (id3v2_) flags |= kFlagId3v2;
-  return flags;
-}
+uint32_t MpegFile::TagFlags() const { return Id3TagFlags(); }
 
 bool MpegFile::Set(ValueName name, std::string_view value, const TextCodec& codec) {
-  switch (name.tag) {
-    case TagKind::kId3v1:
-      return SetId3v1(name.field, value, codec);
-    case TagKind::kId3v2:
-      return SetId3v2(name.field, value, codec);
-    case TagKind::kRiffInfo:
-      return false;
-    case TagKind::kDefault:
-      break;
-  }
-  bool done = false;
-  if (id3v1_) done = SetId3v1(name.field, value, codec) || done;
-  if (id3v2_) done = SetId3v2(name.field, value, codec) || done;
-  return done || SetId3v2(name.field, value, codec);
+  return SetByName(name, value, codec, false, [] { return false; });
 }
 
 std::optional<std::string> MpegFile::Get(ValueName name, const TextCodec& codec) const {

@@ -111,33 +111,14 @@ std::unique_ptr<RiffFile> RiffFile::Parse(ByteSource& source) {
 
 uint32_t RiffFile::TagFlags() const {
   if (kind_ != FileKind::kRiffMp3) return 0;
-  uint32_t flags = 0;
-  if (id3v1_) flags |= kFlagId3v1;
-  if (id3v2_) flags |= kFlagId3v2;
-  if (!infos_.empty()) flags |= kFlagRiffInfo;
-  return flags;
+  return Id3TagFlags() | (infos_.empty() ? 0 : kFlagRiffInfo);
 }
 
 bool RiffFile::Set(ValueName name, std::string_view value, const TextCodec& codec) {
-  if (kind_ == FileKind::kWave) {
-    return (name.tag == TagKind::kDefault || name.tag == TagKind::kRiffInfo) &&
-           SetInfo(name.field, value, codec);
-  }
-  switch (name.tag) {
-    case TagKind::kId3v1:
-      return SetId3v1(name.field, value, codec);
-    case TagKind::kId3v2:
-      return SetId3v2(name.field, value, codec);
-    case TagKind::kRiffInfo:
-      return SetInfo(name.field, value, codec);
-    case TagKind::kDefault:
-      break;
-  }
-  bool done = false;
-  if (id3v1_) done = SetId3v1(name.field, value, codec) || done;
-  if (id3v2_) done = SetId3v2(name.field, value, codec) || done;
-  if (!infos_.empty()) done = SetInfo(name.field, value, codec) || done;
-  return done || SetId3v2(name.field, value, codec);
+  const auto setInfo = [&] { return SetInfo(name.field, value, codec); };
+  if (kind_ == FileKind::kWave)
+    return (name.tag == TagKind::kDefault || name.tag == TagKind::kRiffInfo) && setInfo();
+  return SetByName(name, value, codec, !infos_.empty(), setInfo);
 }
 
 bool RiffFile::SetInfo(Field field, std::string_view text, const TextCodec& codec) {
