@@ -200,17 +200,12 @@ bool MainWindow::OnSaveRequest(WPARAM, LPARAM, LRESULT* result) {
 void MainWindow::SaveAllRows() {
   if (!clientView_) return;
   ProgressScope progress(&progress_, ActiveFromWide(texts::kSaving).c_str(), list_.RowCount());
-  if (panel_.SaveToFolder()) {
-    const std::string folder = panel_.FolderText();
-    for (int row = 0; row < list_.RowCount(); ++row) {
-      progress.Advance();
-      list_.SaveRow(row, folder.c_str());
-    }
-  } else {
-    for (int row = 0; row < list_.RowCount(); ++row) {
-      progress.Advance();
-      list_.SaveRow(row, nullptr);
-    }
+  // The folder is read once, before the first row: every row goes where the panel said then.
+  const bool toFolder = panel_.SaveToFolder();
+  const std::string folder = toFolder ? panel_.FolderText() : std::string();
+  for (int row = 0; row < list_.RowCount(); ++row) {
+    progress.Advance();
+    list_.SaveRow(row, toFolder ? folder.c_str() : nullptr);
   }
 }
 
