@@ -22,6 +22,7 @@ function(tagwhirl_add_test name)
     # A console program, so that Wine shows the test output.
     target_link_options(${name} PRIVATE -mconsole)
   endif()
+  tagwhirl_split_debug(${name})
   add_test(NAME ${name} COMMAND ${name} --gtest_brief=1)
   set_tests_properties(${name} PROPERTIES
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
@@ -61,6 +62,7 @@ function(tagwhirl_add_bench name)
   if(TAGWHIRL_WINDOWS)
     target_link_options(${name} PRIVATE -mconsole)
   endif()
+  tagwhirl_split_debug(${name})
   add_test(NAME ${name}Small COMMAND ${name} ${arg_SMALL_ARGS})
   set_tests_properties(${name}Small PROPERTIES WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
     LABELS bench)
