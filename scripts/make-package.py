@@ -45,8 +45,9 @@ def main():
 
     with tempfile.TemporaryDirectory() as scratch, \
             zipfile.ZipFile(zip_path + ".part", "w", zipfile.ZIP_DEFLATED) as package:
-        # The build keeps its debug information; the download does without it. Stripping keeps
-        # the resources, the version block among them.
+        # The build keeps its debug information in NAME.debug beside each binary, which the
+        # download does without; stripping again only makes sure. It keeps the resources, the
+        # version block among them, and the link by which a debugger finds the build's file.
         for name in ("tagwhirl.exe", "mp3infp.dll"):
             binary = os.path.join(scratch, name)
             shutil.copy(os.path.join(bin_dir, name), binary)
