@@ -3,6 +3,7 @@
 #include <aclapi.h>
 
 #include <algorithm>
+#include <cstring>
 #include <vector>
 
 namespace mp3infp {
@@ -94,10 +95,43 @@ bool WriteCopy(HANDLE source, HANDLE target, const SavePlan& plan, Writer& write
   return FlushFileBuffers(target) != FALSE;
 }
 
+// The same entries in the same order; the two lists may differ in unused room at their ends.
+bool SameEntries(PACL a, PACL b) {
+  if (!a || !b) return a == b;
+  if (a->AceCount != b->AceCount) return false;
+  for (DWORD i = 0; i < a->AceCount; ++i) {
+    void* entryA = nullptr;
+    void* entryB = nullptr;
+    if (!GetAce(a, i, &entryA) || !GetAce(b, i, &entryB)) return false;
+    const WORD size = static_cast<ACE_HEADER*>(entryA)->AceSize;
+    if (size != static_cast<ACE_HEADER*>(entryB)->AceSize || std::memcmp(entryA, entryB, size) != 0)
+      return false;
+  }
+  return true;
+}
+
+struct AccessList {
+  PACL list = nullptr;
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  bool read = false;
+  explicit AccessList(HANDLE file)
+      : read(GetSecurityInfo(file, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr,
+                             &list, nullptr, &descriptor) == ERROR_SUCCESS) {}
+  ~AccessList() { LocalFree(descriptor); }
+  bool Protected() const {
+    SECURITY_DESCRIPTOR_CONTROL control = 0;
+    DWORD revision = 0;
+    return GetSecurityDescriptorControl(descriptor, &control, &revision) &&
+           (control & SE_DACL_PROTECTED);
+  }
+};
+
 // What the original carries besides its bytes goes with the new file: its attributes, its time of
 // creation and its access control list (an inherited list is inherited again; a list of its own,
 // or one that is shielded from the folder's, is copied as it is). A volume without security (FAT)
-// has no list to copy; a list that was read but cannot be set fails the save.
+// has no list to copy; a list that was read but cannot be set fails the save. The new file,
+// created in the same folder, mostly has the original's list already (both inherited it), and
+// setting an inherited list again walks the folder's: that costs more than the rest of this.
 bool CarryOver(HANDLE original, HANDLE copy) {
   FILE_BASIC_INFO basic = {};
   if (!GetFileInformationByHandleEx(original, FileBasicInfo, &basic, sizeof basic)) return false;
@@ -106,21 +140,16 @@ bool CarryOver(HANDLE original, HANDLE copy) {
   kept.FileAttributes = basic.FileAttributes;
   if (!SetFileInformationByHandle(copy, FileBasicInfo, &kept, sizeof kept)) return false;
 
-  PACL list = nullptr;
-  PSECURITY_DESCRIPTOR descriptor = nullptr;
-  if (GetSecurityInfo(original, SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &list,
-                      nullptr, &descriptor) != ERROR_SUCCESS)
+  const AccessList old(original);
+  if (!old.read) return true;
+  const AccessList now(copy);
+  if (now.read && now.Protected() == old.Protected() && SameEntries(now.list, old.list))
     return true;
-  SECURITY_DESCRIPTOR_CONTROL control = 0;
-  DWORD revision = 0;
-  GetSecurityDescriptorControl(descriptor, &control, &revision);
   const SECURITY_INFORMATION what =
-      DACL_SECURITY_INFORMATION |
-      ((control & SE_DACL_PROTECTED) ? PROTECTED_DACL_SECURITY_INFORMATION
-                                     : UNPROTECTED_DACL_SECURITY_INFORMATION);
-  const DWORD result = SetSecurityInfo(copy, SE_FILE_OBJECT, what, nullptr, nullptr, list, nullptr);
-  LocalFree(descriptor);
-  return result == ERROR_SUCCESS;
+      DACL_SECURITY_INFORMATION | (old.Protected() ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                   : UNPROTECTED_DACL_SECURITY_INFORMATION);
+  return SetSecurityInfo(copy, SE_FILE_OBJECT, what, nullptr, nullptr, old.list, nullptr) ==
+         ERROR_SUCCESS;
 }
 
 // The new file is written whole and flushed beside the original, then renamed over it: the

@@ -144,62 +144,67 @@ TEST_F(Mp3infpDll, RoomInThePaddingIsUsedInPlaceOtherwiseTheFileIsReplaced) {
 }
 
 // A file rewritten whole keeps what it carries besides its bytes: attributes, time of creation,
-// and an access control list of its own.
+// and an access control list of its own: one shielded from the folder's, or one that adds an
+// entry to what the folder hands down (a new file in the folder has neither).
 TEST_F(Mp3infpDll, ARewrittenFileKeepsItsAttributesCreationTimeAndAccessList) {
-  const ScratchFolder scratch("carried");
-  const std::string path = scratch / "tight.mp3";
-  ASSERT_TRUE(WriteBytes(path, TightMp3(5)));
-  const std::wstring wide(path.begin(), path.end());
-  const FILETIME created = {0x12345600, 0x01D00000};
-  {
-    HANDLE file =
-        CreateFileW(wide.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    ASSERT_NE(INVALID_HANDLE_VALUE, file);
-    SetFileTime(file, &created, nullptr, nullptr);
-    CloseHandle(file);
-  }
-  ASSERT_TRUE(SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
-  // Wine cannot set a time of creation on Linux file systems: there it is not compared.
-  WIN32_FILE_ATTRIBUTE_DATA data = {};
-  ASSERT_TRUE(GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data));
-  const bool settable = CompareFileTime(&created, &data.ftCreationTime) == 0;
-  // A list shielded from the folder's: everyone may read, and no more.
-  EXPLICIT_ACCESS_W access = {};
-  BuildExplicitAccessWithNameW(&access, const_cast<wchar_t*>(L"EVERYONE"), GENERIC_ALL, SET_ACCESS,
-                               NO_INHERITANCE);
-  PACL list = nullptr;
-  ASSERT_EQ(DWORD(ERROR_SUCCESS), SetEntriesInAclW(1, &access, nullptr, &list));
-  ASSERT_EQ(DWORD(ERROR_SUCCESS),
-            SetNamedSecurityInfoW(const_cast<wchar_t*>(wide.c_str()), SE_FILE_OBJECT,
-                                  DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
-                                  nullptr, nullptr, list, nullptr));
-  LocalFree(list);
-  const auto listOf = [&] {
-    PACL dacl = nullptr;
-    PSECURITY_DESCRIPTOR descriptor = nullptr;
-    EXPECT_EQ(DWORD(ERROR_SUCCESS),
-              GetNamedSecurityInfoW(wide.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
-                                    nullptr, nullptr, &dacl, nullptr, &descriptor));
-    SECURITY_DESCRIPTOR_CONTROL control = 0;
-    DWORD revision = 0;
-    GetSecurityDescriptorControl(descriptor, &control, &revision);
-    std::string text = (control & SE_DACL_PROTECTED) ? "protected" : "inherits";
-    if (dacl) text += std::string(reinterpret_cast<const char*>(dacl), dacl->AclSize);
-    LocalFree(descriptor);
-    return text;
-  };
-  const std::string before = listOf();
-  const DWORD index = FileIndex(path);
+  for (const bool shielded : {true, false}) {
+    SCOPED_TRACE(shielded ? "shielded list" : "list with an entry of its own");
+    const ScratchFolder scratch("carried");
+    const std::string path = scratch / "tight.mp3";
+    ASSERT_TRUE(WriteBytes(path, TightMp3(5)));
+    const std::wstring wide(path.begin(), path.end());
+    const FILETIME created = {0x12345600, 0x01D00000};
+    {
+      HANDLE file =
+          CreateFileW(wide.c_str(), FILE_WRITE_ATTRIBUTES, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+      ASSERT_NE(INVALID_HANDLE_VALUE, file);
+      SetFileTime(file, &created, nullptr, nullptr);
+      CloseHandle(file);
+    }
+    ASSERT_TRUE(SetFileAttributesW(wide.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    // Wine cannot set a time of creation on Linux file systems: there it is not compared.
+    WIN32_FILE_ATTRIBUTE_DATA data = {};
+    ASSERT_TRUE(GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data));
+    const bool settable = CompareFileTime(&created, &data.ftCreationTime) == 0;
+    EXPLICIT_ACCESS_W access = {};
+    BuildExplicitAccessWithNameW(&access, const_cast<wchar_t*>(L"EVERYONE"), GENERIC_ALL,
+                                 SET_ACCESS, NO_INHERITANCE);
+    PACL list = nullptr;
+    ASSERT_EQ(DWORD(ERROR_SUCCESS), SetEntriesInAclW(1, &access, nullptr, &list));
+    ASSERT_EQ(DWORD(ERROR_SUCCESS),
+              SetNamedSecurityInfoW(
+                  const_cast<wchar_t*>(wide.c_str()), SE_FILE_OBJECT,
+                  DACL_SECURITY_INFORMATION | (shielded ? PROTECTED_DACL_SECURITY_INFORMATION
+                                                        : UNPROTECTED_DACL_SECURITY_INFORMATION),
+                  nullptr, nullptr, list, nullptr));
+    LocalFree(list);
+    const auto listOf = [&] {
+      PACL dacl = nullptr;
+      PSECURITY_DESCRIPTOR descriptor = nullptr;
+      EXPECT_EQ(DWORD(ERROR_SUCCESS),
+                GetNamedSecurityInfoW(wide.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION,
+                                      nullptr, nullptr, &dacl, nullptr, &descriptor));
+      SECURITY_DESCRIPTOR_CONTROL control = 0;
+      DWORD revision = 0;
+      GetSecurityDescriptorControl(descriptor, &control, &revision);
+      std::string text = (control & SE_DACL_PROTECTED) ? "protected" : "inherits";
+      if (dacl) text += std::string(reinterpret_cast<const char*>(dacl), dacl->AclSize);
+      LocalFree(descriptor);
+      return text;
+    };
+    const std::string before = listOf();
+    const DWORD index = FileIndex(path);
 
-  library.Load(nullptr, path.c_str());
-  library.SetValue("INAM_v2", "新しい題名");
-  ASSERT_EQ(0u, library.Save(path.c_str()));
-  EXPECT_NE(index, FileIndex(path)) << "not rewritten whole";
-  ASSERT_TRUE(GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data));
-  EXPECT_EQ(DWORD(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE),
-            data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
-  if (settable) EXPECT_EQ(0, CompareFileTime(&created, &data.ftCreationTime));
-  EXPECT_EQ(before, listOf());
+    library.Load(nullptr, path.c_str());
+    library.SetValue("INAM_v2", "新しい題名");
+    ASSERT_EQ(0u, library.Save(path.c_str()));
+    EXPECT_NE(index, FileIndex(path)) << "not rewritten whole";
+    ASSERT_TRUE(GetFileAttributesExW(wide.c_str(), GetFileExInfoStandard, &data));
+    EXPECT_EQ(DWORD(FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE),
+              data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
+    if (settable) EXPECT_EQ(0, CompareFileTime(&created, &data.ftCreationTime));
+    EXPECT_EQ(before, listOf());
+  }
 }
 
 // The audio is copied in blocks through one buffer kept from save to save: a long file, then a
