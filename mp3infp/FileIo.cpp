@@ -230,7 +230,17 @@ FileSource::FileSource(HANDLE file) : file_(file) {
 
 bool FileSource::Read(uint64_t offset, void* buffer, size_t length) {
   if (offset > size_ || length > size_ - offset) return false;
-  return ReadAt(file_, offset, buffer, length);
+  if (length > kReadAhead / 2) return ReadAt(file_, offset, buffer, length);
+  if (offset < windowStart_ || offset + length > windowStart_ + window_.size()) {
+    window_.resize(static_cast<size_t>(std::min<uint64_t>(kReadAhead, size_ - offset)));
+    windowStart_ = offset;
+    if (!ReadAt(file_, offset, window_.data(), window_.size())) {
+      window_.clear();
+      return false;
+    }
+  }
+  std::memcpy(buffer, window_.data() + (offset - windowStart_), length);
+  return true;
 }
 
 bool Writer::Write(HANDLE file, uint64_t offset, const void* data, size_t length) {

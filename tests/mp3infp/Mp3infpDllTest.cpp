@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "mp3infp/FileIo.h"
 #include "mp3infp/FlacFile.h"
 #include "mp3infp/Session.h"
 #include "tags/SaveEntry.h"
@@ -204,6 +205,38 @@ TEST_F(Mp3infpDll, ARewrittenFileKeepsItsAttributesCreationTimeAndAccessList) {
               data.dwFileAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_ARCHIVE));
     if (settable) EXPECT_EQ(0, CompareFileTime(&created, &data.ftCreationTime));
     EXPECT_EQ(before, listOf());
+  }
+}
+
+// Small reads come from a window read ahead of them: reads inside it, across its end, at the
+// file's end and past it, and large ones beside it, each give the file's own bytes or fail.
+TEST(Mp3infpFileSource, ReadsGiveTheFilesBytesWhereverTheWindowLies) {
+  const ScratchFolder scratch("source");
+  const std::string path = scratch / "bytes.bin";
+  Bytes file(200000);
+  for (size_t i = 0; i < file.size(); ++i) file[i] = uint8_t(i * 7 + i / 251);
+  ASSERT_TRUE(WriteBytes(path, file));
+  mp3infp::FileHandle handle(mp3infp::OpenForReading(mp3infp::WidePath(path.c_str())));
+  mp3infp::FileSource source(handle.get());
+  ASSERT_TRUE(source.ok());
+  const struct {
+    uint64_t offset;
+    size_t length;
+    bool ok;
+  } reads[] = {
+      {0, 10, true},      {20, 4, true},         {65530, 20, true},      {10, 4, true},
+      {199990, 10, true}, {199999, 1, true},     {199999, 2, false},     {200000, 0, true},
+      {200001, 1, false}, {5, 150000, true},     {131000, 1000, true},   {65536, 32768, true},
+      {0, 200000, true},  {140000, 60000, true}, {140000, 60001, false},
+  };
+  for (const auto& read : reads) {
+    SCOPED_TRACE(std::to_string(read.offset) + "+" + std::to_string(read.length));
+    Bytes got(read.length + 1, 0xEE);
+    ASSERT_EQ(read.ok, source.Read(read.offset, got.data(), read.length));
+    if (read.ok) {
+      EXPECT_TRUE(std::equal(got.begin(), got.end() - 1, file.begin() + read.offset));
+      EXPECT_EQ(0xEE, got.back()) << "wrote past the length asked for";
+    }
   }
 }
 
