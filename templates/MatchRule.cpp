@@ -1,5 +1,6 @@
 #include "templates/MatchRule.h"
 
+#include <algorithm>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -152,6 +153,10 @@ struct CompiledTemplate {
   std::array<int, kCodeCount> fieldPattern{};
 
   LeadBytes leadBytes;
+  // The byte-wise patterns, for paths without a lead byte: on those they find what the patterns
+  // by character find (Patterns.h), at a sixth of the cost. Only when every pattern by character
+  // compiled, so that a template that fails, fails on every path.
+  std::unique_ptr<const CompiledTemplate> byteWise;
 
   CompiledTemplate(const std::string& templateText, const LeadBytes& leadBytes)
       : leadBytes(leadBytes) {
@@ -169,9 +174,17 @@ struct CompiledTemplate {
       }
       fieldPattern[row] = index;
     }
+    const bool compiled = std::all_of(patterns.begin(), patterns.end(),
+                                      [](const CompiledPattern& pattern) { return pattern.regex; });
+    if (!leadBytes.none() && compiled)
+      byteWise = std::make_unique<const CompiledTemplate>(templateText, LeadBytes());
   }
 
   RuleMatch Match(const std::string& path) const {
+    if (byteWise && std::none_of(path.begin(), path.end(), [&](char byte) {
+          return leadBytes[static_cast<unsigned char>(byte)];
+        }))
+      return byteWise->Match(path);
     std::vector<std::optional<SearchResult>> searched(patterns.size());
     const std::vector<bool> characterStarts = CharacterStarts(path, leadBytes);
     return MatchSteps([&](int which) {

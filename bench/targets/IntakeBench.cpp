@@ -27,35 +27,42 @@ const char* const kRules[] = {
     "$K - $A - $T.mp3", "$A\\$B\\$K - $T.mp3", "$A\\$B\\$K $T.mp3", "$A - $T.mp3", "$K $T.mp3",
 };
 
-void MakeFile(const std::string& path) {
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+void MakeFile(const std::wstring& path) {
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
   CloseHandle(file);
 }
 
-// Artists, each with albums, each with tracks named as the third rule expects.
+// Artists, each with albums, each with tracks named as the third rule expects. Every other artist
+// has Japanese names, whose lead bytes make code page 932 match by character.
 std::string BuildTree(int files) {
-  char temp[MAX_PATH];
-  GetTempPathA(MAX_PATH, temp);
-  const std::string root = std::string(temp) + "tagwhirl-intake-" + std::to_string(files);
+  wchar_t temp[MAX_PATH];
+  GetTempPathW(MAX_PATH, temp);
+  const std::wstring root = std::wstring(temp) + L"tagwhirl-intake-mixed-" + std::to_wstring(files);
+  char narrowRoot[MAX_PATH * 3];
+  WideCharToMultiByte(CP_ACP, 0, root.c_str(), -1, narrowRoot, sizeof narrowRoot, nullptr, nullptr);
   // A marker beside the tree says that an earlier run built it whole.
-  if (GetFileAttributesA((root + ".done").c_str()) != INVALID_FILE_ATTRIBUTES) return root;
-  CreateDirectoryA(root.c_str(), nullptr);
+  if (GetFileAttributesW((root + L".done").c_str()) != INVALID_FILE_ATTRIBUTES) return narrowRoot;
+  CreateDirectoryW(root.c_str(), nullptr);
   const int tracksPerAlbum = 10, albumsPerArtist = 10;
   for (int made = 0; made < files;) {
     const int artist = made / (tracksPerAlbum * albumsPerArtist);
     const int album = made / tracksPerAlbum % albumsPerArtist;
-    const std::string artistFolder = root + "\\Artist " + std::to_string(artist);
-    const std::string albumFolder = artistFolder + "\\Album " + std::to_string(album);
-    CreateDirectoryA(artistFolder.c_str(), nullptr);
-    CreateDirectoryA(albumFolder.c_str(), nullptr);
+    const bool japanese = artist % 2;
+    const std::wstring artistFolder =
+        root + (japanese ? L"\\\u6B4C\u624B " : L"\\Artist ") + std::to_wstring(artist);
+    const std::wstring albumFolder =
+        artistFolder + (japanese ? L"\\\u8868\u984C " : L"\\Album ") + std::to_wstring(album);
+    CreateDirectoryW(artistFolder.c_str(), nullptr);
+    CreateDirectoryW(albumFolder.c_str(), nullptr);
     for (int track = 1; track <= tracksPerAlbum && made < files; ++track, ++made) {
-      char name[64];
-      std::snprintf(name, sizeof name, "\\%02d Title of song %d.mp3", track, made);
+      wchar_t name[64];
+      swprintf(name, 64, japanese ? L"\\%02d \u66F2\u540D %d.mp3" : L"\\%02d Title of song %d.mp3",
+               track, made);
       MakeFile(albumFolder + name);
     }
   }
-  MakeFile(root + ".done");
-  return root;
+  MakeFile(root + L".done");
+  return narrowRoot;
 }
 
 int BareWalk(const std::string& folder) {
