@@ -4,7 +4,9 @@
 // copy of each to a new file.
 //
 //   PeerBench save <folder> <rule>     intake of the folder with the rule, then "保存(&S)" in place
-//   PeerBench copy <from> <to>         every file of <from> copied into <to> and flushed
+//   PeerBench copy <from> <to> [over]  every file of <from> copied into <to> and flushed; with
+//                                      `over`, over the copies already there, freeing their
+//                                      blocks as a rewrite frees the original's
 //   PeerBench steps <folder> <rule>    the save loop taken apart: each step of saving a row
 //                                      (reading the cells, Load, setting fields, Save) timed
 //   PeerBench demo [files] [KiB]       all three on files it makes itself (the test run's size)
@@ -108,14 +110,14 @@ int Steps(const std::string& folder, const std::string& rule) {
   return failures ? 1 : 0;
 }
 
-int Copy(const std::string& from, const std::string& to) {
+int Copy(const std::string& from, const std::string& to, bool over) {
   CreateDirectoryA(to.c_str(), nullptr);
   const std::vector<std::string> names = FilesIn(from);
   int failures = 0;
   const double start = Now();
   for (const std::string& name : names) {
     const std::string target = to + "\\" + name;
-    if (!CopyFileA((from + "\\" + name).c_str(), target.c_str(), TRUE) || !Flush(target))
+    if (!CopyFileA((from + "\\" + name).c_str(), target.c_str(), !over) || !Flush(target))
       ++failures;
   }
   const double seconds = Now() - start;
@@ -153,7 +155,7 @@ int Demo(int files, size_t kib) {
     WriteUntagged(work + "\\Artist " + std::to_string(i) + " - Title " + std::to_string(i) + ".mp3",
                   kib * 1024);
   }
-  int status = Copy(work, copies);
+  int status = Copy(work, copies, false);
   status |= Save(work, "$A - $T.mp3");
   status |= Save(work, "$T - $A.mp3");
   status |= Steps(work, "$A - $T.mp3");
@@ -173,12 +175,13 @@ int main(int argc, char** argv) {
   }
   const std::string mode = argc > 1 ? argv[1] : "";
   if (mode == "save" && argc > 3) return Save(argv[2], argv[3]);
-  if (mode == "copy" && argc > 3) return Copy(argv[2], argv[3]);
+  if (mode == "copy" && argc > 3)
+    return Copy(argv[2], argv[3], argc > 4 && std::string(argv[4]) == "over");
   if (mode == "steps" && argc > 3) return Steps(argv[2], argv[3]);
   if (mode == "demo")
     return Demo(argc > 2 ? std::atoi(argv[2]) : 20, argc > 3 ? std::atoi(argv[3]) : 64);
   std::fprintf(stderr,
-               "usage: PeerBench save <folder> <rule> | copy <from> <to> | steps <folder> <rule> | "
+               "usage: PeerBench save <folder> <rule> | copy <from> <to> [over] | steps <folder> <rule> | "
                "demo [files] [KiB]\n");
   return 2;
 }
