@@ -3,6 +3,8 @@
 // block, the audio and an ID3v2 tag in front kept byte for byte; malformed files refused.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include "mp3infp/FlacFile.h"
 #include "tests/mp3infp/FormatTestSupport.h"
 
@@ -191,8 +193,9 @@ TEST(Flac, OnlyTheNamesWithoutSuffixAndTheStream) {
   EXPECT_EQ(uint32_t(3000 * 8 / 2), stream.bitRate);
 }
 
+// The file without its last `count` bytes.
 Bytes Cut(Bytes bytes, size_t count) {
-  bytes.resize(bytes.size() - count);
+  bytes.erase(bytes.end() - static_cast<ptrdiff_t>(std::min(count, bytes.size())), bytes.end());
   return bytes;
 }
 
