@@ -180,8 +180,9 @@ int main(int argc, char** argv) {
   if (mode == "steps" && argc > 3) return Steps(argv[2], argv[3]);
   if (mode == "demo")
     return Demo(argc > 2 ? std::atoi(argv[2]) : 20, argc > 3 ? std::atoi(argv[3]) : 64);
-  std::fprintf(stderr,
-               "usage: PeerBench save <folder> <rule> | copy <from> <to> [over] | steps <folder> <rule> | "
-               "demo [files] [KiB]\n");
+  std::fprintf(
+      stderr,
+      "usage: PeerBench save <folder> <rule> | copy <from> <to> [over] | steps <folder> <rule> | "
+      "demo [files] [KiB]\n");
   return 2;
 }

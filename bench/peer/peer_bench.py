@@ -10,8 +10,9 @@ is intake plus the save loop as its window handles it, timed inside PeerBench, w
 start-up out by itself. The floor of run A is a flushed copy of the same files to new files
 (CopyFile and FlushFileBuffers under Wine), as a save that keeps its flush before the swap cannot
 beat it. Beside it, the same copy over the copies it made, which frees their blocks as a rewrite
-frees the original's. Every tool works on its own copy of the files; what a timed step wrote is synced to disk,
-untimed, before the next starts, and the order of the tools turns from round to round.
+frees the original's. Every tool works on its own copy of the files; what a timed step wrote is
+synced to disk, untimed, before the next starts, and the order of the tools turns from round to
+round.
 
 Usage: peer_bench.py <bin folder> [files] [KiB per file] [rounds]
 """
@@ -86,7 +87,8 @@ def main():
     kid3_start = min(kid3(empty, RULES["A"][1]) for _ in range(3))
     print(f"{FILES} files of {KIB} KiB in one folder; kid3-cli start-up {kid3_start:.3f} s")
 
-    results = {k: [] for k in ("kid3 A", "tagwhirl A", "floor A", "over A", "kid3 B", "tagwhirl B")}
+    results = {k: [] for k in
+               ("kid3 A", "tagwhirl A", "floor A", "over A", "kid3 B", "tagwhirl B")}
     for round_ in range(ROUNDS):
         dirs = {t: os.path.join(WORK, t) for t in ("kid3", "tagwhirl")}
         for folder in dirs.values():
@@ -105,9 +107,9 @@ def main():
                 print(f"round {round_ + 1} run {run}: {line}")
                 sync()
             if run == "A":
+                copies = winpath(os.path.join(WORK, "copy"))
                 for key, how in (("floor A", []), ("over A", ["over"])):
-                    seconds, line = peer("copy", winpath(master), winpath(os.path.join(WORK, "copy")),
-                                         *how)
+                    seconds, line = peer("copy", winpath(master), copies, *how)
                     results[key].append(seconds)
                     print(f"round {round_ + 1} {key}: flushed {line}")
                     sync()
