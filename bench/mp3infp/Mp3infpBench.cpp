@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BareRewrite.h"
 #include "tags/TagLibrary.h"
 #include "tests/mp3infp/Mp4Samples.h"
 
@@ -126,7 +127,7 @@ double Now() {
   return double(counter.QuadPart) / double(frequency.QuadPart);
 }
 
-constexpr const char* kKinds[] = {"room", "tight", "copy"};
+constexpr const char* kKinds[] = {"room", "tight", "copy", "bare"};
 
 int filesPerFolder = 12;
 std::string format = "mp3";
@@ -200,6 +201,17 @@ double CopyAll(Copy how, int first, int last) {
   return seconds;
 }
 
+// Seconds for the bare rewrite of files [first, last) of `bare` (copies of the files without
+// room), beside which the library's rewrite is timed.
+double BareRewriteAll(int first, int last, int* failures) {
+  static std::vector<char> buffer;
+  const double start = Now();
+  for (int i = first; i < last; ++i) *failures += !BareRewrite(PathOf("bare", i), buffer);
+  const double seconds = Now() - start;
+  Settle("bare", first, last);
+  return seconds;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -225,7 +237,8 @@ int main(int argc, char** argv) {
   const Bytes roomy = make(kib * 1024, 4096);
   const Bytes tight = make(kib * 1024, 0);
   for (int i = 0; i < count; ++i) {
-    if (!Write(PathOf("room", i), roomy) || !Write(PathOf("tight", i), tight)) {
+    if (!Write(PathOf("room", i), roomy) || !Write(PathOf("tight", i), tight) ||
+        !Write(PathOf("bare", i), tight)) {
       std::fprintf(stderr, "cannot write the sample files\n");
       return 2;
     }
@@ -237,7 +250,7 @@ int main(int argc, char** argv) {
   // What a way leaves behind can also slow the next one (after the saves, whatever came next was
   // twice as slow, whichever way it was), so the order turns by one way from batch to batch.
   constexpr int kBatch = 50;
-  constexpr int kWays = 6;  // the four copies, then saving with and without room
+  constexpr int kWays = 7;  // the four copies, saving with and without room, the bare rewrite
   double seconds[kWays] = {};
   int failures = 0;
   for (int first = 0, batch = 0; first < count; first += kBatch, ++batch) {
@@ -246,13 +259,15 @@ int main(int argc, char** argv) {
       const int way = (batch + k) % kWays;
       if (way < 4) {
         seconds[way] += CopyAll(static_cast<Copy>(way), first, last);
+      } else if (way == 6) {
+        seconds[way] += BareRewriteAll(first, last, &failures);
       } else {
         seconds[way] += SaveAll(library, way == 4 ? "room" : "tight", first, last, &failures);
       }
     }
   }
   const double* copying = seconds;
-  const double inPlace = seconds[4], rewriting = seconds[5];
+  const double inPlace = seconds[4], rewriting = seconds[5], bare = seconds[6];
 
   DeleteFileA("mp3infp-bench\\settled");
   for (const char* kind : kKinds) {
@@ -276,6 +291,9 @@ int main(int argc, char** argv) {
       "(target <= 1.2 x)\n",
       perFile(rewriting), rewriting / copying[0], rewriting / copying[1], rewriting / copying[2],
       rewriting / copying[3]);
+  std::printf("bare rewrite (read, write beside, flush, rename): %8.3f ms per file; no room x it: "
+              "%.2f\n",
+              perFile(bare), rewriting / bare);
   std::printf("failed saves: %d\n", failures);
   return failures ? 1 : 0;
 }

@@ -1,15 +1,18 @@
 // tagwhirl's part of the comparison with another tagger on the same files (peer-bench.sh): tags
 // from file names, saved in place, timed as the window handles it (intake, then the save loop,
-// with the status bar's progress shown); and the floor any rewrite of those files has, a flushed
-// copy of each to a new file.
+// with the status bar's progress shown); and the floors any rewrite of those files has: a flushed
+// copy of each to a new file, and the barest rewrite that flushes before it swaps.
 //
 //   PeerBench save <folder> <rule>     intake of the folder with the rule, then "保存(&S)" in place
 //   PeerBench copy <from> <to> [over]  every file of <from> copied into <to> and flushed; with
 //                                      `over`, over the copies already there, freeing their
 //                                      blocks as a rewrite frees the original's
+//   PeerBench rewrite <folder>         every file of <folder> rewritten with 1 KiB more in front, as
+//                                      the least a rewrite that keeps the flush before the swap
+//                                      does: read, write beside, flush, rename over the original
 //   PeerBench steps <folder> <rule>    the save loop taken apart: each step of saving a row
 //                                      (reading the cells, Load, setting fields, Save) timed
-//   PeerBench demo [files] [KiB]       all three on files it makes itself (the test run's size)
+//   PeerBench demo [files] [KiB]       each of these on files it makes itself (the test run's size)
 //
 // Each prints one line: what was timed, the seconds, the files.
 #include <windows.h>
@@ -21,6 +24,7 @@
 
 #include "app/MainWindow.h"
 #include "window/ShellModule.h"
+#include "bench/BareRewrite.h"
 #include "bench/WindowBench.h"
 #include "resources/resource.h"
 #include "tags/SaveEntry.h"
@@ -125,6 +129,16 @@ int Copy(const std::string& from, const std::string& to, bool over) {
   return failures ? 1 : 0;
 }
 
+int Rewrite(const std::string& folder) {
+  const std::vector<std::string> names = FilesIn(folder);
+  std::vector<char> buffer;
+  int failures = 0;
+  const double start = Now();
+  for (const std::string& name : names) failures += !BareRewrite(folder + "\\" + name, buffer);
+  std::printf("rewrite %.4f s, %d files\n", Now() - start, static_cast<int>(names.size()));
+  return failures ? 1 : 0;
+}
+
 // MPEG frames without any tag, up to `bytes`.
 void WriteUntagged(const std::string& path, size_t bytes) {
   std::string frame("\xFF\xFB\x90\x64", 4);
@@ -156,6 +170,7 @@ int Demo(int files, size_t kib) {
                   kib * 1024);
   }
   int status = Copy(work, copies, false);
+  status |= Rewrite(copies);
   status |= Save(work, "$A - $T.mp3");
   status |= Save(work, "$T - $A.mp3");
   status |= Steps(work, "$A - $T.mp3");
@@ -177,12 +192,13 @@ int main(int argc, char** argv) {
   if (mode == "save" && argc > 3) return Save(argv[2], argv[3]);
   if (mode == "copy" && argc > 3)
     return Copy(argv[2], argv[3], argc > 4 && std::string(argv[4]) == "over");
+  if (mode == "rewrite" && argc > 2) return Rewrite(argv[2]);
   if (mode == "steps" && argc > 3) return Steps(argv[2], argv[3]);
   if (mode == "demo")
     return Demo(argc > 2 ? std::atoi(argv[2]) : 20, argc > 3 ? std::atoi(argv[3]) : 64);
   std::fprintf(
       stderr,
-      "usage: PeerBench save <folder> <rule> | copy <from> <to> [over] | steps <folder> <rule> | "
-      "demo [files] [KiB]\n");
+      "usage: PeerBench save <folder> <rule> | copy <from> <to> [over] | rewrite <folder> | "
+      "steps <folder> <rule> | demo [files] [KiB]\n");
   return 2;
 }
