@@ -18,9 +18,9 @@ using ::testing::ElementsAreArray;
 
 namespace {
 
-// A clock that moves on 60 ms at each reading: with a 100 ms interval, every second step shows.
+// A clock that moves on three fifths of the interval at each reading: every second step shows.
 DWORD now = 0;
-DWORD SteppingClock() { return now += 60; }
+DWORD SteppingClock() { return now += StatusProgress::kInterval * 3 / 5; }
 
 // What the status bar was told and how often it and the list painted.
 struct Watch {
