@@ -90,6 +90,16 @@ def main():
 
     results = {k: [] for k in
                ("kid3 A", "tagwhirl A", "floor A", "over A", "rewrite A", "kid3 B", "tagwhirl B")}
+
+    def tool_run(tool, run):  # on this round's folders
+        if tool == "kid3":
+            seconds = kid3(dirs["kid3"], RULES[run][1]) - kid3_start
+            line = f"kid3-cli {seconds:.3f} s (less start-up)"
+        else:
+            seconds, line = peer("save", winpath(dirs["tagwhirl"]), RULES[run][0])
+        results[f"{tool} {run}"].append(seconds)
+        print(f"round {round_ + 1} run {run}: {line}")
+
     for round_ in range(ROUNDS):
         dirs = {t: os.path.join(WORK, t) for t in ("kid3", "tagwhirl", "bare")}
         for folder in dirs.values():
@@ -101,14 +111,8 @@ def main():
         # turns at that place.
         steps = ["tagwhirl", "kid3", "copies", "bare"]
         for step in steps[2 * round_ % 4:] + steps[:2 * round_ % 4]:
-            if step == "kid3":
-                seconds = kid3(dirs["kid3"], RULES["A"][1]) - kid3_start
-                results["kid3 A"].append(seconds)
-                print(f"round {round_ + 1} run A: kid3-cli {seconds:.3f} s (less start-up)")
-            elif step == "tagwhirl":
-                seconds, line = peer("save", winpath(dirs["tagwhirl"]), RULES["A"][0])
-                results["tagwhirl A"].append(seconds)
-                print(f"round {round_ + 1} run A: {line}")
+            if step in ("kid3", "tagwhirl"):
+                tool_run(step, "A")
             elif step == "copies":
                 copies = winpath(os.path.join(WORK, "copy"))
                 for key, how in (("floor A", []), ("over A", ["over"])):
@@ -122,17 +126,10 @@ def main():
                 print(f"round {round_ + 1} bare {line}")
             sync()
         for tool in ["kid3", "tagwhirl"] if round_ % 2 == 0 else ["tagwhirl", "kid3"]:
-            if tool == "kid3":
-                seconds = kid3(dirs["kid3"], RULES["B"][1]) - kid3_start
-                line = f"kid3-cli {seconds:.3f} s (less start-up)"
-            else:
-                seconds, line = peer("save", winpath(dirs["tagwhirl"]), RULES["B"][0])
-            results[f"{tool} B"].append(seconds)
-            print(f"round {round_ + 1} run B: {line}")
+            tool_run(tool, "B")
             sync()
         for tool in ("kid3", "tagwhirl"):
-            folder = dirs[tool]
-            if title_of(folder, 1) != "Artist 0001":
+            if title_of(dirs[tool], 1) != "Artist 0001":
                 print(f"FAIL: {tool} did not write the values of run B")
                 return 1
 
