@@ -106,9 +106,9 @@ def main():
             fresh_copy(master, folder)
         shutil.rmtree(os.path.join(WORK, "copy"), ignore_errors=True)
         sync()
-        # Whatever runs first after the fresh copies meets a disk still busy with them (a flushed
-        # step there took up to twice as long): tagwhirl's run A and the flushed copies take
-        # turns at that place.
+        # The disk's speed drifts within a run (one round's run A took 7.5 s, the next 9.3 s, and
+        # another run's 10.9 and 8.8 s), and what goes first meets the disk just after the fresh
+        # copies: tagwhirl's run A and the flushed copies take turns at going first.
         steps = ["tagwhirl", "kid3", "copies", "bare"]
         for step in steps[2 * round_ % 4:] + steps[:2 * round_ % 4]:
             if step in ("kid3", "tagwhirl"):
