@@ -201,6 +201,11 @@ TEST(Mp4, FieldsReplaceEveryItemOfTheirKind) {
       {{gnre, Mp4Text(C("gen"), "Text")}, {}, "IGNR", "Text"},
       {{gnre}, {{"IGNR", "Rock"}}, "IGNR", "Rock"},
       {{Mp4Text(C("ART"), "one"), Mp4Text(C("ART"), "two")}, {{"IART", "three"}}, "IART", "three"},
+      {{Mp4Box(C("ART"), {Mp4Box("data", Of("\0\0\0\1\0\0\0\0one")),
+                          Mp4Box("data", Of("\0\0\0\1\0\0\0\0two"))})},
+       {{"IART", "three"}},
+       "IART",
+       "three"},
       {{Mp4Text(C("ART"), "one")}, {{"IART", ""}}, "IART", "<none>"},
       {{noData, Mp4Text(C("cmt"), "second")}, {}, "ICMT", "second"},
       {{noData}, {}, "ICMT", "<none>"},
@@ -276,22 +281,28 @@ TEST(Mp4, MalformedBoxesAreRefusedOrHandled) {
     return b;
   };
   const auto ilst = Find(good, "moov/udta/meta/ilst");
+  const auto appended = [](Bytes b, const Bytes& tail) {
+    Append(b, tail);
+    return b;
+  };
+  Bytes id3v1 = Of("TAGOld title");
+  id3v1.resize(128, 0);
   struct Case {
     const char* name;
     Bytes bytes;
     bool writable;
+    size_t keptTail = 0;  // bytes at the end that are no box, kept as they were
   };
   const Case cases[] = {
       {"moov size 0, to the end", patched(moovAt, {0, 0, 0, 0}), true},
       {"moov with a 64-bit size", moov64(), true},
       {"moov past the end", patched(moovAt, {0, 1, 0, 0}), false},
       {"mdat past the end", patched(28, {0x7F, 0, 0, 0}), false},
-      {"trailing bytes",
-       [&] {
-         Bytes b = good;
-         b.push_back(0);
-         return b;
-       }(),
+      {"a zero byte appended", appended(good, {0}), true, 1},
+      {"ID3v1 appended", appended(good, id3v1), true, 128},
+      {"ID3v1 after moov first", appended(Mp4File({.udta = TaggedUdta()}), id3v1), true, 128},
+      {"junk appended", appended(good, Bytes(40, 0xFF)), true, 40},
+      {"ID3v1 after a box past the end", appended(appended(good, {0, 0, 1, 0, 'f', 'r', 'e', 'e'}), id3v1),
        false},
       {"box smaller than its header", patched(moovAt, {0, 0, 0, 4}), false},
       {"ilst size 0 inside", patched(ilst->first - 8, {0, 0, 0, 0}), false},
@@ -321,15 +332,61 @@ TEST(Mp4, MalformedBoxesAreRefusedOrHandled) {
     ASSERT_TRUE(file);
     EXPECT_EQ(c.writable, file->writable());
     const Bytes saved = SaveMp4(c.bytes, {{"INAM", "new"}, {"TRACK", "1"}});
-    EXPECT_EQ(c.writable, !saved.empty());
+    ASSERT_EQ(c.writable, !saved.empty());
     if (c.writable) {
       EXPECT_EQ("new", GetMp4(saved, "INAM"));
       EXPECT_TRUE(ParseMp4(saved)->writable());
       EXPECT_EQ(Slice(c.bytes, *Find(c.bytes, "mdat")), Slice(saved, *Find(saved, "mdat")));
+      EXPECT_TRUE(std::equal(c.bytes.end() - c.keptTail, c.bytes.end(), saved.end() - c.keptTail));
     }
   }
   EXPECT_FALSE(ParseMp4(Of("RIFF\0\0\0\0WAVE")));
   EXPECT_FALSE(ParseMp4(Of("\0\0\0")));
+}
+
+// A large room after moov, or inside it, is not all pulled into moov, where it would make moov
+// huge (past what a later load reads): moov keeps what the items need and a few KiB, the rest
+// stays a free box of its own right after moov. The file keeps its size and the audio its place.
+TEST(Mp4, LargeRoomStaysOutsideMoov) {
+  const uint32_t large = 300000;  // past the most padding of a small file
+  struct Case {
+    const char* name;
+    Mp4Layout layout;
+    bool topLevelFree;  // a free box stays after moov
+  };
+  const auto layout = [](bool moovFirst, Bytes udta, uint32_t freeAfter) {
+    Mp4Layout l;
+    l.moovFirst = moovFirst, l.udta = std::move(udta), l.freeAfterMoov = freeAfter;
+    return l;
+  };
+  const Case cases[] = {
+      {"small free after moov", layout(true, TaggedUdta(), 900), false},
+      {"large free after moov", layout(true, TaggedUdta(), large), true},
+      {"large free after moov, no udta", layout(true, {}, large), true},
+      {"large free after moov last", layout(false, TaggedUdta(), large), true},
+      {"large free inside meta", layout(true, TaggedUdta({Mp4Free(large)}), 0), true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    const Bytes old = Mp4File(c.layout);
+    bool inPlace = false;
+    const Bytes saved =
+        SaveMp4(old, {{"INAM", "Title"}, {"ICMT", std::string(100, 'c')}}, &inPlace);
+    ASSERT_FALSE(saved.empty());
+    EXPECT_TRUE(inPlace);
+    EXPECT_EQ(old.size(), saved.size());
+    EXPECT_EQ("Title", GetMp4(saved, "INAM"));
+    EXPECT_FALSE(Contains(saved, Of("Old title")));  // no stale copy left in a free box
+    EXPECT_EQ(ChunkOffsets(old), ChunkOffsets(saved));
+    const auto moov = *Find(saved, "moov");
+    EXPECT_LE(moov.second - moov.first, c.topLevelFree ? 16384u : 4096u);
+    const auto after = Find(saved, "free", moov.second);
+    EXPECT_EQ(c.topLevelFree, after && after->first == moov.second + 8);
+    bool again = false;
+    const Bytes second = SaveMp4(saved, {{"INAM", std::string(600, 't')}}, &again);
+    EXPECT_TRUE(again);
+    EXPECT_EQ(std::string(600, 't'), GetMp4(second, "INAM"));
+  }
 }
 
 // A moov whose chunk offsets would pass 4 GiB after growing cannot keep them in stco.
