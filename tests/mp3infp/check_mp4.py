@@ -2,7 +2,10 @@
 """M4A files made by ffmpeg, saved by Mp4SaveTool, then read by independent readers
 (independent_readers.py): mutagen and ffprobe see the values; the decoded audio (ffmpeg's MD5 of
 the samples) and the raw bytes of mdat are as they were, the chunk offsets moved with mdat; cover
-art and freeform items are kept byte for byte."""
+art and freeform items are kept byte for byte; exiftool sees the values and finds no fault it did
+not find before; an ID3v1 tag or junk after the last box stays, and a large free box after moov
+stays outside it."""
+import json
 import os
 import shutil
 import struct
@@ -55,6 +58,28 @@ def without_udta(data):
     return bytes(out)
 
 
+def appended(extra):
+    """The file with `extra` after its last box (moov last: nothing points past it)."""
+    return lambda data: data + extra
+
+
+ID3V1 = b"TAG" + b"Old title".ljust(125, b"\0")
+JUNK = b"\xff\xfe" * 30
+KEPT_AT_END = {"aac-id3v1.m4a": ID3V1, "aac-junk.m4a": JUNK}
+LARGE_FREE = struct.pack(">I4s", 2 << 20, b"free") + bytes((2 << 20) - 8)
+# exiftool's names of the fields in an MP4 file.
+EXIFTOOL_NAMES = {"IART": "Artist", "IPRD": "Album", "INAM": "Title", "TRACK": "TrackNumber",
+                  "IGNR": "Genre", "ICRD": "ContentCreateDate", "ICMT": "Comment"}
+
+
+def exiftool(path):
+    """The fields and exiftool's verdict on the structure (-validate) of `path`."""
+    result = subprocess.run(["exiftool", "-j", "-validate", "-warning"] +
+                            [f"-{name}" for name in EXIFTOOL_NAMES.values()] + [path],
+                            capture_output=True)
+    return json.loads(result.stdout)[0]
+
+
 def make(name, codec, flags, tags=(), cover=False, transform=None):
     path = os.path.join(work, name)
     args = ["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i", "sine=frequency=330:duration=0.3"]
@@ -88,6 +113,9 @@ samples = [
     ("alac-moov-last.m4a", "alac", [], [], False, None),
     ("aac-co64.m4a", "aac", FAST, TAGS, True, with_co64),
     ("aac-no-udta.m4a", "aac", [], [], False, without_udta),
+    ("aac-id3v1.m4a", "aac", [], TAGS, False, appended(ID3V1)),
+    ("aac-junk.m4a", "aac", [], [], False, appended(JUNK)),
+    ("aac-large-free.m4a", "aac", [], TAGS, False, appended(LARGE_FREE)),
 ]
 values = {"IART": "新しい歌手", "IPRD": "Album", "INAM": "題名", "TRACK": "5", "IGNR": "Jazz",
           "ICRD": "2024", "ICMT": "comment " * 40}
@@ -103,6 +131,20 @@ for name, codec, flags, tags, cover, transform in samples:
     after = open(saved, "rb").read()
     independent_readers.check_saved(check, saved, path, values)
     check("gnre" not in mutagen.mp4.MP4(saved).tags, f"{name}: gnre left")
+    exif, exif_before = exiftool(saved), exiftool(path)
+    for key, text in values.items():
+        got = str(exif.get(EXIFTOOL_NAMES[key]))
+        check(got == text or (key == "TRACK" and got.startswith(text + " of ")),
+              f"{name} {key}: exiftool {got!r}, expected {text!r}")
+    check((exif.get("Validate"), exif.get("Warning")) ==
+          (exif_before.get("Validate"), exif_before.get("Warning")),
+          f"{name}: exiftool -validate {exif.get('Validate')} {exif.get('Warning')}")
+    # Bytes after the last box stay as they were, at the end.
+    if name in KEPT_AT_END:
+        check(after.endswith(KEPT_AT_END[name]), f"{name}: the bytes after the last box changed")
+    # A large free room is not pulled into moov: moov keeps a few KiB for the next save.
+    moov = find(after, [b"moov"])
+    check(moov[1] - moov[0] < 64 << 10, f"{name}: moov of {moov[1] - moov[0]} bytes")
     # The padding left behind takes the next save in place.
     again = subprocess.run([tool, saved, saved + ".2", "INAM=x", "IART=y"], capture_output=True)
     check(again.stdout.strip() == b"in place", f"{name}: second save {again.stdout!r}")

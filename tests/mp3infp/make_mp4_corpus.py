@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Writes the seed corpus of Mp4FileFuzz: tiny M4A files made by ffmpeg in the layouts it writes
 (moov after or before mdat, AAC and ALAC, tags and cover art), and one tagged by mutagen, which
-leaves a free box after ilst."""
+leaves a free box after ilst; then bytes appended after the last box, and a large free box
+after moov."""
 import os
 import shutil
 import subprocess
@@ -25,6 +26,15 @@ for name, codec, flags, tags, art in [
         args += ["-i", cover, "-map", "0", "-map", "1", "-c:v", "png", "-disposition:v",
                  "attached_pic"]
     subprocess.run(args + ["-c:a", codec] + flags + tags + [os.path.join(out, name)], check=True)
+# What tolerance and the padding policy meet: an ID3v1 tag and junk after the last box, and a
+# free box after moov larger than the padding a save keeps.
+with open(os.path.join(out, "aac-tail.m4a"), "rb") as f:
+    tail = f.read()
+for name, extra in [("aac-id3v1.m4a", b"TAG" + b"Old title".ljust(125, b"\0")),
+                    ("aac-junk.m4a", b"\xff\xfe" * 20),
+                    ("aac-large-free.m4a", (100000).to_bytes(4, "big") + b"free" + bytes(99992))]:
+    with open(os.path.join(out, name), "wb") as f:
+        f.write(tail + extra)
 try:
     import mutagen.mp4
     tagged = os.path.join(out, "mutagen-padded.m4a")
