@@ -209,20 +209,23 @@ TEST(Flac, RoomIsUsedWhereverItIsOtherwiseTheFileIsRewrittenWithPadding) {
 }
 
 TEST(Flac, CommentItemsOtherThanTheFieldsSetStayAsTheyWere) {
-  const Bytes old = Flac({FlacBlock(kInfo, FlacStreamInfo()),
-                          FlacBlock(kComment, VorbisCommentBody("vendor \xE2\x9C\x93",
-                                                                {
-                                                                    "title=one",
-                                                                    "GENRE=",
-                                                                    "REPLAYGAIN_TRACK_GAIN=-6.1 dB",
-                                                                    "Title=two",
-                                                                    "ARTIST=a",
-                                                                })),
-                          FlacBlock(kPad, Bytes(100), true)});
+  const Bytes old =
+      Flac({FlacBlock(kInfo, FlacStreamInfo()),
+            FlacBlock(kComment, VorbisCommentBody("vendor \xE2\x9C\x93",
+                                                  {
+                                                      "title=one",
+                                                      "GENRE=",
+                                                      "REPLAYGAIN_TRACK_GAIN=-6.1 dB",
+                                                      "Title=two",
+                                                      "ARTIST=a",
+                                                  })),
+            FlacBlock(kPad, Bytes(100)),
+            // A second comment: only the names the first lacks come through.
+            FlacBlock(kComment, VorbisCommentBody("x", {"artist=b", "LABEL=l"}), true)});
   const Bytes saved = SaveBytes(old, {{"INAM", "三"}, {"ICMT", "c"}}, nullptr, ".flac");
   EXPECT_EQ(VorbisCommentBody("vendor \xE2\x9C\x93",
                               {"TITLE=\xE4\xB8\x89", "GENRE=", "REPLAYGAIN_TRACK_GAIN=-6.1 dB",
-                               "ARTIST=a", "COMMENT=c"}),
+                               "ARTIST=a", "LABEL=l", "COMMENT=c"}),
             Body(Walk(saved), kComment));
   EXPECT_EQ("", Get(saved, "IGNR", ".flac"));
   EXPECT_EQ("<none>", Get(saved, "IPRD", ".flac"));
