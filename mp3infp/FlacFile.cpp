@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "mp3infp/Id3v2Tag.h"
+#include "mp3infp/Padding.h"
 
 namespace mp3infp {
 namespace {
@@ -18,11 +19,61 @@ Bytes BlockHeader(uint8_t type, bool last, uint32_t length) {
           uint8_t(length)};
 }
 
-// A PADDING block of `size` bytes in all, header included (at least 4).
-Bytes PaddingBlock(uint64_t size, bool last) {
-  Bytes out = BlockHeader(FlacFile::kPadding, last, uint32_t(size - 4));
-  out.resize(size, 0);
+constexpr uint64_t kMaxBlockSize = 4 + uint64_t(kMaxBlockLength);
+
+// PADDING blocks of `size` bytes in all, headers included (none, or at least 4 bytes). The first
+// holds at most `most`, the room kept right after the comment; the rest goes into as few blocks
+// as their 24-bit lengths allow, of even sizes, so that none is shorter than its header.
+Bytes PaddingBlocks(uint64_t size, uint64_t most, bool last) {
+  std::vector<uint64_t> sizes;
+  if (size) {
+    uint64_t first = std::min({size, std::max<uint64_t>(most, 8), kMaxBlockSize});
+    uint64_t rest = size - first;
+    if (rest && rest < 4) {
+      first -= 4 - rest;
+      rest = 4;
+    }
+    sizes.push_back(first);
+    const uint64_t count = (rest + kMaxBlockSize - 1) / kMaxBlockSize;
+    for (uint64_t i = 0; i < count; ++i) sizes.push_back(rest / count + (i < rest % count));
+  }
+  Bytes out(size, 0);
+  uint64_t at = 0;
+  for (size_t i = 0; i < sizes.size(); ++i) {
+    const Bytes header =
+        BlockHeader(FlacFile::kPadding, last && i + 1 == sizes.size(), uint32_t(sizes[i] - 4));
+    std::copy(header.begin(), header.end(), out.begin() + at);
+    at += sizes[i];
+  }
   return out;
+}
+
+bool IsFrameSync(const uint8_t* p) { return p[0] == 0xFF && (p[1] & 0xFE) == 0xF8; }
+bool IsMpegSync(const uint8_t* p) { return p[0] == 0xFF && (p[1] & 0xE0) == 0xE0; }
+
+// Where "fLaC" starts: at `pos`, or, behind ID3v2 tags, after bytes that some taggers and
+// rippers leave there (a tag's padding miscounted, a tag cut short). Only a bounded stretch is
+// searched, only when the bytes behind the tags are no MPEG audio, and only a "fLaC" followed by
+// a stream info block's header counts there, so that other audio is not taken for FLAC.
+std::optional<uint64_t> FindStart(ByteSource& source, uint64_t pos) {
+  const uint64_t size = source.Size();
+  uint8_t head[4];
+  if (size - pos < 4 || !source.Read(pos, head, 4)) return std::nullopt;
+  if (std::memcmp(head, "fLaC", 4) == 0) return pos;
+  if (pos == 0 || IsMpegSync(head)) return std::nullopt;
+  constexpr uint8_t kMarker[] = {'f', 'L', 'a', 'C'};
+  constexpr size_t kMarkerSize = sizeof kMarker + 4;
+  Bytes window;
+  if (!source.ReadBytes(
+          pos, size_t(std::min<uint64_t>(size - pos, FlacFile::kMaxJunk + kMarkerSize)), window))
+    return std::nullopt;
+  for (auto at = window.begin();; ++at) {
+    at = std::search(at, window.end(), std::begin(kMarker), std::end(kMarker));
+    if (window.end() - at < ptrdiff_t(kMarkerSize)) return std::nullopt;
+    if ((at[4] & ~kLastFlag) == FlacFile::kStreamInfo && at[5] == 0 && at[6] == 0 &&
+        at[7] == kStreamInfoSize)
+      return pos + uint64_t(at - window.begin());
+  }
 }
 
 }  // namespace
@@ -38,9 +89,9 @@ std::unique_ptr<FlacFile> FlacFile::Parse(ByteSource& source) {
     if (!total || *total > size - pos) break;
     pos += *total;
   }
-  if (size - pos < 4 || !source.Read(pos, head, 4) || std::memcmp(head, "fLaC", 4) != 0)
-    return nullptr;
-  pos += 4;
+  const auto start = FindStart(source, pos);
+  if (!start) return nullptr;
+  pos = *start + 4;
 
   std::unique_ptr<FlacFile> file(new FlacFile());
   file->size_ = size;
@@ -72,10 +123,10 @@ std::unique_ptr<FlacFile> FlacFile::Parse(ByteSource& source) {
   // metadata (a missing last-block flag, say).
   if (file->valid_ && pos < size) {
     uint8_t sync[2] = {0, 0};
-    if (size - pos < 2 || !source.Read(pos, sync, 2) || sync[0] != 0xFF || (sync[1] & 0xFE) != 0xF8)
-      file->valid_ = false;
+    if (size - pos < 2 || !source.Read(pos, sync, 2) || !IsFrameSync(sync)) file->valid_ = false;
   }
 
+  uint64_t commentBytes = 0;
   for (size_t i = 0; i < file->blocks_.size(); ++i) {
     const Block& block = file->blocks_[i];
     if (block.type == kStreamInfo) {
@@ -89,20 +140,32 @@ std::unique_ptr<FlacFile> FlacFile::Parse(ByteSource& source) {
       if (stream.seconds > 0 && file->valid_)
         stream.bitRate = uint32_t(double(size - file->audioStart_) * 8 / stream.seconds);
     } else if (block.type == kVorbisComment) {
-      // One comment block is the standard; with two, a reader could go on seeing the old values.
-      if (file->commentBlock_ || block.length > kMaxCommentRead) {
+      commentBytes += block.length;
+      Bytes body;
+      std::optional<VorbisComment> comment;
+      if (commentBytes <= kMaxCommentRead && source.ReadBytes(block.offset + 4, block.length, body))
+        comment = VorbisComment::Parse(body);
+      if (!comment) {
         file->valid_ = false;
         continue;
       }
-      file->commentBlock_ = i;
-      Bytes body;
-      if (source.ReadBytes(block.offset + 4, block.length, body))
-        file->comment_ = VorbisComment::Parse(body);
-      if (!file->comment_) file->valid_ = false;
+      // A tagger that looks for the comment in one place only may add a second one. A save
+      // writes one comment: the first, as readers show it, with the names that only a later
+      // one has, which would otherwise be lost. Names both have keep the first's values.
+      if (file->comment_) {
+        file->comment_->Merge(*comment);
+      } else {
+        file->comment_ = std::move(comment);
+      }
+      file->commentBlocks_.push_back(i);
     }
   }
   file->stream_.format = "FLAC";
   return file;
+}
+
+bool FlacFile::IsComment(size_t block) const {
+  return std::find(commentBlocks_.begin(), commentBlocks_.end(), block) != commentBlocks_.end();
 }
 
 bool FlacFile::Set(ValueName name, std::string_view value, const TextCodec& codec) {
@@ -127,12 +190,12 @@ std::optional<SavePlan> FlacFile::Plan() const {
   return PlanRewrite(body);
 }
 
-// The comment goes into a run of neighbouring blocks that are padding or the old comment,
-// filling it exactly or leaving room for a padding block's header. The run holding the old
-// comment comes first; in any other run, the old comment becomes padding. No other block moves.
+// The comment goes into a run of neighbouring blocks that are padding or old comments, filling
+// it exactly or leaving room for a padding block's header. A run holding an old comment comes
+// first; old comments outside the run become padding. No other block moves.
 std::optional<SavePlan> FlacFile::PlanInPlace(const Bytes& body) const {
   const uint64_t needed = 4 + body.size();
-  const auto isRoom = [&](size_t i) { return blocks_[i].type == kPadding || commentBlock_ == i; };
+  const auto isRoom = [&](size_t i) { return blocks_[i].type == kPadding || IsComment(i); };
   std::optional<std::pair<size_t, size_t>> chosen;  // [first, last] block of the run
   for (size_t begin = 0; begin < blocks_.size();) {
     if (!isRoom(begin)) {
@@ -140,9 +203,9 @@ std::optional<SavePlan> FlacFile::PlanInPlace(const Bytes& body) const {
       continue;
     }
     size_t end = begin;
-    while (end + 1 < blocks_.size() && isRoom(end + 1)) ++end;
+    bool holdsComment = IsComment(begin);
+    while (end + 1 < blocks_.size() && isRoom(end + 1)) holdsComment |= IsComment(++end);
     const uint64_t room = blocks_[end].End() - blocks_[begin].offset;
-    const bool holdsComment = commentBlock_ && *commentBlock_ >= begin && *commentBlock_ <= end;
     if (room == needed || room >= needed + 4) {
       if (holdsComment) {
         chosen = {begin, end};
@@ -161,23 +224,23 @@ std::optional<SavePlan> FlacFile::PlanInPlace(const Bytes& body) const {
   Edit run{blocks_[first].offset, room,
            BlockHeader(kVorbisComment, runIsLast && room == needed, uint32_t(body.size()))};
   run.bytes.insert(run.bytes.end(), body.begin(), body.end());
-  if (room > needed) {
-    const Bytes padding = PaddingBlock(room - needed, runIsLast);
-    run.bytes.insert(run.bytes.end(), padding.begin(), padding.end());
-  }
+  const Bytes padding = PaddingBlocks(room - needed, MostPadding(size_), runIsLast);
+  run.bytes.insert(run.bytes.end(), padding.begin(), padding.end());
   edits.push_back(std::move(run));
-  if (commentBlock_ && (*commentBlock_ < first || *commentBlock_ > last)) {
-    const Block& old = blocks_[*commentBlock_];
-    edits.push_back({old.offset, 4 + uint64_t(old.length),
-                     PaddingBlock(4 + uint64_t(old.length), *commentBlock_ + 1 == blocks_.size())});
+  for (const size_t i : commentBlocks_) {
+    if (i >= first && i <= last) continue;
+    const Block& old = blocks_[i];
+    edits.push_back(
+        {old.offset, 4 + uint64_t(old.length),
+         PaddingBlocks(4 + uint64_t(old.length), kMaxBlockSize, i + 1 == blocks_.size())});
   }
   std::sort(edits.begin(), edits.end(),
             [](const Edit& a, const Edit& b) { return a.offset < b.offset; });
   return PlanEdits(size_, std::move(edits));
 }
 
-// Every block but the padding, in its order, the comment where it was (or after the stream
-// info), then fresh padding flagged last, then the audio.
+// Every block but the padding, in its order, the comment where the first was (or after the
+// stream info), then fresh padding flagged last, then the audio.
 std::optional<SavePlan> FlacFile::PlanRewrite(const Bytes& body) const {
   SavePlan plan;
   plan.oldSize = size_;
@@ -193,15 +256,15 @@ std::optional<SavePlan> FlacFile::PlanRewrite(const Bytes& body) const {
   keep(0, blocks_.front().offset);
   for (size_t i = 0; i < blocks_.size(); ++i) {
     const Block& block = blocks_[i];
-    if (commentBlock_ == i) {
-      addComment();
+    if (IsComment(i)) {
+      if (i == commentBlocks_.front()) addComment();  // the later ones are merged into it
     } else if (block.type != kPadding) {
       add(BlockHeader(block.type, false, block.length));
       keep(block.offset + 4, block.length);
-      if (i == 0 && !commentBlock_) addComment();
+      if (i == 0 && commentBlocks_.empty()) addComment();
     }
   }
-  add(PaddingBlock(4 + kFreshPadding, true));
+  add(PaddingBlocks(4 + kFreshPadding, kMaxBlockSize, true));
   keep(audioStart_, size_ - audioStart_);
   return plan;
 }

@@ -1,6 +1,8 @@
-// FLAC files: "fLaC" (behind any ID3v2 tags, which stay), metadata blocks, then the audio frames.
-// The tag is the VORBIS_COMMENT block. Only block headers and that block are read; every other
-// block (pictures, seek tables, cue sheets, application blocks) stays the bytes it is.
+// FLAC files: "fLaC" (behind any ID3v2 tags and stray bytes after them, which stay), metadata
+// blocks, then the audio frames and whatever follows them (an ID3v1 tag, say), which stay too.
+// The tag is the VORBIS_COMMENT block; a file with several gets one, holding what they held.
+// Only block headers and comments are read; every other block (pictures, seek tables, cue
+// sheets, application blocks) stays the bytes it is.
 #pragma once
 
 #include <memory>
@@ -30,10 +32,11 @@ class FlacFile final : public AudioFile {
     uint32_t length = 0;  // of the body
     uint64_t End() const { return offset + 4 + length; }
   };
-  // The padding a rewritten file gets, so that the next save fits in place.
-  static constexpr uint32_t kFreshPadding = 4096;
   static constexpr size_t kMaxBlocks = 4096;
+  // The most bytes of all comment blocks together that are read.
   static constexpr uint32_t kMaxCommentRead = 16u << 20;
+  // The most bytes between ID3v2 tags and "fLaC" that are searched for it.
+  static constexpr uint32_t kMaxJunk = 64 * 1024;
 
   // Nothing when the bytes are no FLAC file (no "fLaC" at the head or behind ID3v2 tags).
   static std::unique_ptr<FlacFile> Parse(ByteSource& source);
@@ -52,6 +55,7 @@ class FlacFile final : public AudioFile {
 
  private:
   FlacFile() = default;
+  bool IsComment(size_t block) const;
   std::optional<SavePlan> PlanInPlace(const Bytes& body) const;
   std::optional<SavePlan> PlanRewrite(const Bytes& body) const;
 
@@ -59,7 +63,7 @@ class FlacFile final : public AudioFile {
   bool valid_ = true;
   std::vector<Block> blocks_;
   uint64_t audioStart_ = 0;
-  std::optional<size_t> commentBlock_;  // index in blocks_
+  std::vector<size_t> commentBlocks_;  // indexes in blocks_, in order
   std::optional<VorbisComment> comment_;
   bool changed_ = false;
   StreamInfo stream_;

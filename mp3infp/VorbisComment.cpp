@@ -1,12 +1,25 @@
 #include "mp3infp/VorbisComment.h"
 
+#include <unordered_set>
+#include <utility>
+
 namespace mp3infp {
 namespace {
 
-constexpr std::string_view kNames[] = {"ARTIST", "ALBUM", "TITLE",  "TRACKNUMBER",
-                                       "GENRE",  "DATE",  "COMMENT"};
+// Each field beside its name, so that no two lists have to be kept in the enum's order.
+constexpr std::pair<Field, std::string_view> kNames[] = {
+    {Field::kArtist, "ARTIST"},     {Field::kAlbum, "ALBUM"}, {Field::kTitle, "TITLE"},
+    {Field::kTrack, "TRACKNUMBER"}, {Field::kGenre, "GENRE"}, {Field::kYear, "DATE"},
+    {Field::kComment, "COMMENT"}};
 
 char Upper(char c) { return c >= 'a' && c <= 'z' ? char(c - 'a' + 'A') : c; }
+
+// The name of an item, upper-cased; an item without '=' is all name.
+std::string UpperName(std::string_view item) {
+  std::string name(item.substr(0, item.find('=')));
+  for (char& c : name) c = Upper(c);
+  return name;
+}
 
 // The item is "name=..." with the name in any case.
 bool HasName(std::string_view item, std::string_view name) {
@@ -24,7 +37,20 @@ void AppendString(Bytes& out, std::string_view text) {
 
 }  // namespace
 
-std::string_view VorbisComment::NameOf(Field field) { return kNames[static_cast<int>(field)]; }
+std::string_view VorbisComment::NameOf(Field field) {
+  for (const auto& [named, name] : kNames) {
+    if (named == field) return name;
+  }
+  return {};
+}
+
+void VorbisComment::Merge(const VorbisComment& other) {
+  std::unordered_set<std::string> names;
+  for (const std::string& item : items_) names.insert(UpperName(item));
+  for (const std::string& item : other.items_) {
+    if (!names.contains(UpperName(item))) items_.push_back(item);
+  }
+}
 
 std::optional<VorbisComment> VorbisComment::Parse(std::span<const uint8_t> data) {
   VorbisComment comment;

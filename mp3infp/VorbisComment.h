@@ -25,6 +25,10 @@ class VorbisComment {
   // The item name of a field: ARTIST, ALBUM, TITLE, TRACKNUMBER, GENRE, DATE, COMMENT.
   static std::string_view NameOf(Field field);
 
+  // Adds the items of `other` whose names this comment has none of, in their order: what a
+  // second comment of the same file adds without overriding the first.
+  void Merge(const VorbisComment& other);
+
   // The UTF-8 value of the first item `name`; nothing when there is none.
   std::optional<std::string> Get(std::string_view name) const;
   void Set(std::string_view name, std::string_view utf8Value);

@@ -1,14 +1,16 @@
 // Fuzz target of FLAC files: parse any bytes, set values, plan the save, carry it out in memory
 // and parse the result again. Whatever the input, nothing may crash, and a file that is written
-// must read back with the values set, with every item not set, the vendor string, every block
-// other than comment and padding, whatever stands before "fLaC" and the audio unchanged, and
-// exactly one comment block.
+// must read back with the values set, with every item not set (those of later comments merged
+// into the first), the vendor string, every block other than comment and padding, whatever
+// stands before "fLaC" and the audio unchanged, exactly one comment block and bounded padding
+// right behind it.
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
 #include <string>
 
 #include "mp3infp/FlacFile.h"
+#include "mp3infp/Padding.h"
 #include "tests/mp3infp/FuzzSave.h"
 
 namespace {
@@ -68,7 +70,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (inPlace) Check(output.size() >= input.size());
   const auto reread = fuzzing::Reread(output, *file, values, FlacFile::Parse);
   int comments = 0;
-  for (const auto& block : reread->blocks()) comments += block.type == FlacFile::kVorbisComment;
+  const auto& blocks = reread->blocks();
+  for (size_t i = 0; i < blocks.size(); ++i) {
+    comments += blocks[i].type == FlacFile::kVorbisComment;
+    // The room right behind the comment is bounded; more stays in further blocks.
+    if (i && blocks[i - 1].type == FlacFile::kVorbisComment && blocks[i].type == FlacFile::kPadding)
+      Check(4 + blocks[i].length <= MostPadding(input.size()));
+  }
   Check(comments == 1);
   Check(reread->comment()->vendor() == (file->comment() ? file->comment()->vendor() : ""));
   MemorySource original(input);

@@ -6,6 +6,7 @@
 #include <algorithm>
 
 #include "mp3infp/FlacFile.h"
+#include "mp3infp/Padding.h"
 #include "tests/mp3infp/FormatTestSupport.h"
 
 namespace {
@@ -35,6 +36,10 @@ Layout Walk(const Bytes& file) {
     layout.start += 10 + (file[layout.start + 6] << 21 | file[layout.start + 7] << 14 |
                           file[layout.start + 8] << 7 | file[layout.start + 9]);
   }
+  const Bytes magic = Of("fLaC");
+  layout.start = size_t(std::search(file.begin() + std::min(layout.start, file.size()), file.end(),
+                                    magic.begin(), magic.end()) -
+                        file.begin());
   size_t pos = layout.start + 4;
   while (pos + 4 <= file.size()) {
     const size_t length = file[pos + 1] << 16 | file[pos + 2] << 8 | file[pos + 3];
@@ -57,6 +62,36 @@ Bytes Body(const Layout& layout, uint8_t type) {
 
 Bytes Tail(const Bytes& file, size_t from) { return Bytes(file.begin() + from, file.end()); }
 
+// Checks that `saved` has a valid chain of blocks, one comment, and the bytes of `old` before
+// "fLaC", in every other block but padding, and after the metadata; gives the comment's body.
+Bytes OnlyTheCommentChanged(const Bytes& old, const Bytes& saved) {
+  const Layout before = Walk(old), after = Walk(saved);
+  EXPECT_EQ(Bytes(old.begin(), old.begin() + before.start),
+            Bytes(saved.begin(), saved.begin() + after.start));
+  EXPECT_EQ(Tail(old, before.audio), Tail(saved, after.audio));
+  if (after.blocks.empty()) return {};
+  EXPECT_EQ(kInfo, after.blocks.front().type);
+  std::vector<Bytes> kept[2], comments;
+  for (int i = 0; i < 2; ++i) {
+    for (const auto& block : (i ? after : before).blocks) {
+      if (block.type != kPad && block.type != kComment) kept[i].push_back(block.body);
+      if (i && block.type == kComment) comments.push_back(block.body);
+      if (i) {
+        EXPECT_EQ(&block == &after.blocks.back(), block.last);
+      }
+    }
+  }
+  EXPECT_EQ(kept[0], kept[1]);
+  EXPECT_EQ(1u, comments.size());
+  // The padding right behind the comment is bounded; any more room is in further blocks.
+  for (size_t i = 1; i < after.blocks.size(); ++i) {
+    if (after.blocks[i - 1].type == kComment && after.blocks[i].type == kPad) {
+      EXPECT_LE(after.blocks[i].body.size() + 4, mp3infp::MostPadding(old.size()));
+    }
+  }
+  return comments.empty() ? Bytes() : comments[0];
+}
+
 const Bytes kPictureBody = [] {
   Bytes body(600, 0x89);
   body[0] = 0;
@@ -69,10 +104,25 @@ TEST(Flac, RoomIsUsedWhereverItIsOtherwiseTheFileIsRewrittenWithPadding) {
   const Bytes info = FlacBlock(kInfo, FlacStreamInfo());
   const Bytes app = FlacBlock(kApp, Of("abcdsome application data"));
   const Bytes seek = FlacBlock(kSeek, Bytes(18, 0x5E));
+  const Bytes secondBody = VorbisCommentBody("other", {"ARTIST=a2", "DATE=2"});
+  const Bytes large =
+      FlacBlock(kComment, VorbisCommentBody("v", {"TITLE=" + std::string(9 << 20, 'o')}));
+  const Bytes id3 = Tag(3, Frame(3, "TIT2", Latin1Text("id3 title")), 20);
+  Bytes v1 = Of("TAG"), junk = id3;
+  v1.resize(128, 'v');
+  Append(junk, {0, 0, 0xFF, 0xFB, 0x90, 0x64, 'f', 'L', 'a'});
+  const auto utf8 = [](const char* text) {
+    return mp3infp::Utf16ToUtf8(mp3infp::SystemCodec().ToUnicode(text));
+  };
+  // The comment as the values below make it, with room for it and a little over the bound.
+  const Bytes exact = FlacBlock(
+      kComment, VorbisCommentBody("v", {"TITLE=" + utf8("新しい題名"),
+                                        "ARTIST=" + utf8("表示アーティスト"), "TRACKNUMBER=3"}));
   struct Case {
     const char* what;
     std::vector<Bytes> blocks;
     bool inPlace;
+    Bytes front = {}, back = {};  // around "fLaC" and the audio
   };
   const Case cases[] = {
       {"padding at the end",
@@ -97,12 +147,44 @@ TEST(Flac, RoomIsUsedWhereverItIsOtherwiseTheFileIsRewrittenWithPadding) {
       {"padding too small",
        {info, FlacBlock(kComment, kOldComment), FlacBlock(kPad, {}, true)},
        false},
+      {"two comments side by side",
+       {info, FlacBlock(kComment, kOldComment), FlacBlock(kComment, secondBody),
+        FlacBlock(kPad, Bytes(64), true)},
+       true},
+      {"two comments apart, no room",
+       {info, FlacBlock(kComment, kOldComment), FlacBlock(kPicture, kPictureBody),
+        FlacBlock(kComment, secondBody, true)},
+       false},
+      // Room beyond what one block's 24-bit length can say.
+      {"two full padding blocks",
+       {info, FlacBlock(kComment, kOldComment), FlacBlock(kPad, Bytes(0xFFFFFF)),
+        FlacBlock(kPad, Bytes(0xFFFFFF), true)},
+       true},
+      {"a large comment that shrinks", {info, large, FlacBlock(kPad, Bytes(9 << 20), true)}, true},
+      {"a little over the bound, too little for another header",
+       {info, exact, FlacBlock(kPad, Bytes(mp3infp::MostPadding(0) - 2), true)},
+       true},
+      {"junk between an ID3v2 tag and fLaC",
+       {info, FlacBlock(kComment, kOldComment), FlacBlock(kPad, Bytes(200), true)},
+       true,
+       junk},
+      {"an ID3v1 tag after the audio",
+       {info, FlacBlock(kComment, kOldComment, true)},
+       false,
+       {},
+       v1},
+      {"junk after the audio",
+       {info, FlacBlock(kComment, kOldComment), FlacBlock(kPad, Bytes(200), true)},
+       true,
+       {},
+       Of("junk")},
   };
   const Values values = {{"INAM", "新しい題名"}, {"IART", "表示アーティスト"}, {"TRACK", "3"}};
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
-    const Bytes old = Flac(c.blocks);
-    const Layout before = Walk(old);
+    Bytes old = c.front;
+    Append(old, Flac(c.blocks));
+    Append(old, c.back);
     bool inPlace = false;
     const Bytes saved = SaveBytes(old, values, &inPlace, ".flac");
     ASSERT_FALSE(saved.empty());
@@ -110,26 +192,10 @@ TEST(Flac, RoomIsUsedWhereverItIsOtherwiseTheFileIsRewrittenWithPadding) {
     if (c.inPlace) {
       EXPECT_EQ(old.size(), saved.size());
     }
-    const Layout after = Walk(saved);
-    // Exactly one last-block flag, on the last block, and the audio right behind it.
-    ASSERT_FALSE(after.blocks.empty());
-    for (size_t i = 0; i < after.blocks.size(); ++i)
-      EXPECT_EQ(i + 1 == after.blocks.size(), after.blocks[i].last) << i;
-    EXPECT_EQ(Tail(old, before.audio), Tail(saved, after.audio));
-    EXPECT_EQ(kInfo, after.blocks.front().type);
-    // Every block other than comment and padding, in order, byte for byte.
-    std::vector<Bytes> kept[2];
-    for (int i = 0; i < 2; ++i) {
-      for (const auto& block : (i ? after : before).blocks)
-        if (block.type != kPad && block.type != kComment) kept[i].push_back(block.body);
-    }
-    EXPECT_EQ(kept[0], kept[1]);
-    int comments = 0;
-    for (const auto& block : after.blocks) comments += block.type == kComment;
-    EXPECT_EQ(1, comments);
+    OnlyTheCommentChanged(old, saved);
     // A rewritten file leaves room for the next save.
     if (!c.inPlace) {
-      EXPECT_EQ(Bytes(FlacFile::kFreshPadding), after.blocks.back().body);
+      EXPECT_EQ(Bytes(mp3infp::kFreshPadding), Walk(saved).blocks.back().body);
     }
     EXPECT_EQ("新しい題名", Get(saved, "INAM", ".flac"));
     EXPECT_EQ("表示アーティスト", Get(saved, "IART", ".flac"));
@@ -143,20 +209,23 @@ TEST(Flac, RoomIsUsedWhereverItIsOtherwiseTheFileIsRewrittenWithPadding) {
 }
 
 TEST(Flac, CommentItemsOtherThanTheFieldsSetStayAsTheyWere) {
-  const Bytes old = Flac({FlacBlock(kInfo, FlacStreamInfo()),
-                          FlacBlock(kComment, VorbisCommentBody("vendor \xE2\x9C\x93",
-                                                                {
-                                                                    "title=one",
-                                                                    "GENRE=",
-                                                                    "REPLAYGAIN_TRACK_GAIN=-6.1 dB",
-                                                                    "Title=two",
-                                                                    "ARTIST=a",
-                                                                })),
-                          FlacBlock(kPad, Bytes(100), true)});
+  const Bytes old =
+      Flac({FlacBlock(kInfo, FlacStreamInfo()),
+            FlacBlock(kComment, VorbisCommentBody("vendor \xE2\x9C\x93",
+                                                  {
+                                                      "title=one",
+                                                      "GENRE=",
+                                                      "REPLAYGAIN_TRACK_GAIN=-6.1 dB",
+                                                      "Title=two",
+                                                      "ARTIST=a",
+                                                  })),
+            FlacBlock(kPad, Bytes(100)),
+            // A second comment: only the names the first lacks come through.
+            FlacBlock(kComment, VorbisCommentBody("x", {"artist=b", "LABEL=l"}), true)});
   const Bytes saved = SaveBytes(old, {{"INAM", "三"}, {"ICMT", "c"}}, nullptr, ".flac");
   EXPECT_EQ(VorbisCommentBody("vendor \xE2\x9C\x93",
                               {"TITLE=\xE4\xB8\x89", "GENRE=", "REPLAYGAIN_TRACK_GAIN=-6.1 dB",
-                               "ARTIST=a", "COMMENT=c"}),
+                               "ARTIST=a", "LABEL=l", "COMMENT=c"}),
             Body(Walk(saved), kComment));
   EXPECT_EQ("", Get(saved, "IGNR", ".flac"));
   EXPECT_EQ("<none>", Get(saved, "IPRD", ".flac"));
@@ -215,9 +284,9 @@ TEST(Flac, MalformedFilesAreNotWritten) {
       {"a second stream info", Flac({info, FlacBlock(kInfo, FlacStreamInfo(), true)})},
       {"stream info too short", Flac({FlacBlock(kInfo, Bytes(20), true)})},
       {"an invalid block type", Flac({info, FlacBlock(127, {}, true)})},
-      {"two comment blocks",
-       Flac({info, FlacBlock(kComment, kOldComment), FlacBlock(kComment, kOldComment, true)})},
       {"a comment whose lengths pass its end", Flac({info, cutComment})},
+      {"a second comment whose lengths pass its end",
+       Flac({info, FlacBlock(kComment, kOldComment), cutComment})},
       {"no frame after the metadata", Flac({info, FlacBlock(kPad, {}, true)}, Of("not audio"))},
   };
   for (const auto& c : cases) {
@@ -235,6 +304,17 @@ TEST(Flac, MalformedFilesAreNotWritten) {
     EXPECT_TRUE(SaveBytes(part, {{"INAM", "x"}}, nullptr, ".flac").empty()) << cut;
   }
   EXPECT_EQ(mp3infp::FileKind::kUnknown, KindOf(Of("fLaX and more bytes"), ".flac"));
+  // Behind an ID3v2 tag, "fLaC" is looked for only so far, and only before a stream info block.
+  const Bytes id3 = Tag(3, Frame(3, "TIT2", Latin1Text("t")), 0);
+  const Bytes fake = {0, 'f', 'L', 'a', 'C', kComment, 0, 0, 0x22};
+  for (const Bytes& junk : {Bytes(FlacFile::kMaxJunk + 1, 0), fake}) {
+    Bytes file = id3;
+    Append(file, junk);
+    Append(file, Flac({info, FlacBlock(kComment, kOldComment, true)}));
+    const auto parsed = ParseBytes(file, ".flac");
+    EXPECT_EQ(junk == fake,
+              parsed && parsed->kind() == mp3infp::FileKind::kFlac && parsed->writable());
+  }
 }
 
 }  // namespace

@@ -24,6 +24,10 @@ TEST(VorbisComment, SettingReplacesEveryItemOfTheNameAndKeepsTheRest) {
       // A longer name that starts the same, and an item without '=', are other items.
       {{"TITLESORT=s", "TITLE", "TITLE=old"}, "TITLE", "n", {"TITLESORT=s", "TITLE", "TITLE=n"}},
       {{}, "COMMENT", "", {"COMMENT="}},
+      {{"ARTIST=a", "TITLE=t", "artist=b", "ALBUM=x", "Artist=c"},
+       "ARTIST",
+       "n",
+       {"ARTIST=n", "TITLE=t", "ALBUM=x"}},
   };
   for (const auto& c : cases) {
     auto comment = VorbisComment::Parse(VorbisCommentBody("vendor x", c.items));
@@ -31,6 +35,25 @@ TEST(VorbisComment, SettingReplacesEveryItemOfTheNameAndKeepsTheRest) {
     comment->Set(c.name, c.value);
     EXPECT_EQ(c.expected, comment->items()) << c.name << "=" << c.value;
     EXPECT_EQ(VorbisCommentBody("vendor x", c.expected), comment->Render());
+  }
+}
+
+// A second comment of a file adds only names the first lacks, every item of such a name.
+TEST(VorbisComment, MergingAddsTheItemsOfNamesNotThereYet) {
+  struct Case {
+    std::vector<std::string> first, second, expected;
+  };
+  const Case cases[] = {
+      {{"TITLE=a", "X=1"},
+       {"title=b", "ARTIST=c", "x=2", "ARTIST=d", "BARE", "TITLESORT=s"},
+       {"TITLE=a", "X=1", "ARTIST=c", "ARTIST=d", "BARE", "TITLESORT=s"}},
+      {{}, {"A=1", "A=2"}, {"A=1", "A=2"}},
+      {{"A=1", "BARE"}, {"bare", "a=", "B="}, {"A=1", "BARE", "B="}},
+  };
+  for (const auto& c : cases) {
+    auto comment = VorbisComment::Parse(VorbisCommentBody("first", c.first));
+    comment->Merge(*VorbisComment::Parse(VorbisCommentBody("second", c.second)));
+    EXPECT_EQ(VorbisCommentBody("first", c.expected), comment->Render());
   }
 }
 

@@ -35,6 +35,11 @@ seeds = {
     "seek.flac": b"fLaC" + blocks(info, (3, bytes(18)), (1, bytes(8)), tags) + audio,
     "id3.flac": id3 + b"fLaC" + blocks(info, tags, (1, bytes(16))) + audio,
     "empty-audio.flac": b"fLaC" + blocks(info, tags),
+    "two-comments.flac": b"fLaC" + blocks(info, tags, (1, bytes(8)), (4, comment(b"x", b"LABEL=l"))),
+    "id3-junk.flac": id3 + b"\0\0fLa junk" + b"fLaC" + blocks(info, tags, (1, bytes(16))) + audio,
+    "id3v1.flac": b"fLaC" + blocks(info, tags) + audio + b"TAG" + bytes(125),
+    # More room than a save keeps right after the comment.
+    "large-padding.flac": b"fLaC" + blocks(info, tags, (1, bytes(70000))) + audio,
 }
 for name, data in seeds.items():
     with open(os.path.join(out, name), "wb") as f:
