@@ -37,7 +37,7 @@ std::optional<ValueName> ParseValueName(std::string_view name) {
 std::unique_ptr<AudioFile> ParseAudioFile(ByteSource& source, std::string_view extension) {
   uint8_t magic[4];
   if (source.Size() >= sizeof magic && source.Read(0, magic, sizeof magic) &&
-      std::memcmp(magic, "RIFF", 4) == 0) {
+      (std::memcmp(magic, "RIFF", 4) == 0 || std::memcmp(magic, "RF64", 4) == 0)) {
     // A RIFF file of another form is nothing else either.
     return RiffFile::Parse(source);
   }

@@ -50,17 +50,22 @@ bool WriteInPlace(HANDLE file, const SavePlan& plan, Writer& writer) {
     old[i].resize(std::min<uint64_t>(patches[i].bytes->size(), plan.oldSize - offset));
     if (!ReadAt(file, offset, old[i].data(), old[i].size())) return false;
   }
+  const auto undo = [&](size_t written) {
+    for (size_t k = 0; k < written; ++k) {
+      SystemWriter().Write(file, patches[k].offset, old[k].data(), old[k].size());
+    }
+    SetSize(file, plan.oldSize);
+    SystemWriter().Flush(file);
+    return false;
+  };
   for (size_t i = 0; i < patches.size(); ++i) {
     const Bytes& bytes = *patches[i].bytes;
-    if (!writer.Write(file, patches[i].offset, bytes.data(), bytes.size())) {
-      for (size_t k = 0; k <= i; ++k) {
-        SystemWriter().Write(file, patches[k].offset, old[k].data(), old[k].size());
-      }
-      SetSize(file, plan.oldSize);
-      return false;
-    }
+    if (!writer.Write(file, patches[i].offset, bytes.data(), bytes.size())) return undo(i + 1);
   }
-  // No flush: it would not make the write any more atomic, and the system writes it out soon.
+  // A write the system only cached can still fail on the way to a removable or network drive,
+  // after we said it was saved: it must reach the disk first. Failing, the old bytes go back, as
+  // far as the drive takes them.
+  if (!writer.Flush(file)) return undo(patches.size());
   return true;
 }
 
@@ -92,7 +97,7 @@ bool WriteCopy(HANDLE source, HANDLE target, const SavePlan& plan, Writer& write
   }
   // On disk before it takes the original's place, so that a crash cannot leave an empty file
   // under the original's name.
-  return FlushFileBuffers(target) != FALSE;
+  return writer.Flush(target);
 }
 
 // The same entries in the same order; the two lists may differ in unused room at their ends.
@@ -162,10 +167,10 @@ bool Replace(FileHandle& file, const std::wstring& path, const SavePlan& plan, W
   FileHandle target(CreateFileW(temporary.c_str(), GENERIC_READ | GENERIC_WRITE | WRITE_DAC, 0,
                                 nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!target.valid()) return false;
-  const bool written =
+  bool written =
       CarryOver(file.get(), target.get()) && WriteCopy(file.get(), target.get(), plan, writer);
-  target.Close();
-  file.Close();
+  written = writer.Close(target) && written;
+  written = writer.Close(file) && written;
   if (written && MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
     return true;
   DeleteFileW(temporary.c_str());
@@ -199,9 +204,10 @@ bool SamePath(const std::wstring& a, const std::wstring& b) {
          CSTR_EQUAL;
 }
 
-void FileHandle::Close() {
-  if (valid()) CloseHandle(handle_);
+bool FileHandle::Close() {
+  const bool closed = !valid() || CloseHandle(handle_);
   handle_ = INVALID_HANDLE_VALUE;
+  return closed;
 }
 
 HANDLE OpenForReading(const std::wstring& path) {
@@ -255,6 +261,10 @@ bool Writer::Write(HANDLE file, uint64_t offset, const void* data, size_t length
   return true;
 }
 
+bool Writer::Flush(HANDLE file) { return FlushFileBuffers(file) != FALSE; }
+
+bool Writer::Close(FileHandle& file) { return file.Close(); }
+
 Writer& SystemWriter() {
   static Writer writer;
   return writer;
@@ -263,8 +273,7 @@ Writer& SystemWriter() {
 bool WritePlan(FileHandle& file, const std::wstring& path, const SavePlan& plan, Writer& writer) {
   if (plan.InPlace()) {
     const bool written = WriteInPlace(file.get(), plan, writer);
-    file.Close();
-    return written;
+    return writer.Close(file) && written;
   }
   return Replace(file, path, plan, writer);
 }

@@ -28,7 +28,8 @@ class FileHandle {
   ~FileHandle() { Close(); }
   bool valid() const { return handle_ != INVALID_HANDLE_VALUE; }
   HANDLE get() const { return handle_; }
-  void Close();
+  // False when the system reports the close failed (a delayed write that could not be made).
+  bool Close();
   // Closes the handle held and takes `handle` instead.
   void Reset(HANDLE handle) {
     Close();
@@ -70,12 +71,16 @@ class FileSource : public ByteSource {
   uint64_t windowStart_ = 0;
 };
 
-// Where the bytes of a save go. Tests put a writer in its place that fails part way, as a full
-// disk would.
+// Where the bytes of a save go, and how they are made to stay. Tests put a writer in its place
+// that fails part way, as a full disk would, or whose flush or close fails, as a removable or
+// network drive's delayed write does.
 class Writer {
  public:
   virtual ~Writer() = default;
   virtual bool Write(HANDLE file, uint64_t offset, const void* data, size_t length);
+  virtual bool Flush(HANDLE file);
+  // Closes the handle the file holds; false when that failed.
+  virtual bool Close(FileHandle& file);
 };
 Writer& SystemWriter();
 

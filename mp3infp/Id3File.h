@@ -1,6 +1,6 @@
 // What MPEG audio files share, bare (MpegFile) or wrapped in RIFF (RiffFile, which also reads
-// WAVE): ID3v1 and ID3v2 tags, the tag flags of the MP3 calls, and the empty tags those calls
-// make.
+// WAVE and the ID3v2 tag of its "id3 " chunk): ID3v1 and ID3v2 tags, the tag flags of the MP3
+// calls, and the empty tags those calls make.
 #pragma once
 
 #include <optional>
@@ -68,8 +68,8 @@ class Id3File : public AudioFile {
   // `notBefore`.
   void ReadId3v1AtEnd(ByteSource& source, uint64_t notBefore);
   void ForgetId3v1();
-  // The ID3v2 tag rendered to fill `room` bytes exactly when it fits, else with fresh padding;
-  // empty when it cannot be rendered.
+  // The ID3v2 tag rendered to fill `room` bytes exactly when it fits with no more padding than
+  // the file may keep (Padding.h), else with fresh padding; empty when it cannot be rendered.
   Bytes RenderId3v2(uint64_t room) const;
   // The edit that writes the ID3v1 tag, when it changed.
   void AddId3v1Edit(std::vector<Edit>& edits) const;

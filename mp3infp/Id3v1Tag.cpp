@@ -219,6 +219,16 @@ std::optional<int> LeadingNumber(std::string_view text) {
   return value;
 }
 
+// Where the text fields lie: offset and length (the comment's shrinks by two with a track).
+struct TextSlot {
+  Field field;
+  size_t offset, length;
+};
+constexpr TextSlot kTextSlots[] = {
+    {Field::kTitle, 3, 30}, {Field::kArtist, 33, 30},  {Field::kAlbum, 63, 30},
+    {Field::kYear, 93, 4},  {Field::kComment, 97, 30},
+};
+
 }  // namespace
 
 std::optional<std::string_view> GenreName(uint8_t genre) {
@@ -240,7 +250,7 @@ std::optional<Id3v1Tag> Id3v1Tag::Parse(std::span<const uint8_t> bytes) {
   return tag;
 }
 
-std::string Id3v1Tag::Field(size_t offset, size_t length) const {
+std::string Id3v1Tag::TextAt(size_t offset, size_t length) const {
   std::string text(reinterpret_cast<const char*>(&bytes_[offset]), length);
   text.resize(std::min(text.size(), text.find('\0')));
   while (!text.empty() && text.back() == ' ') text.pop_back();
@@ -291,6 +301,25 @@ void Id3v1Tag::SetGenre(std::string_view text) {
     }
   }
   bytes_[127] = kUnknownGenre;
+}
+
+std::string Id3v1Tag::Get(mp3infp::Field field) const {
+  if (field == Field::kTrack) return track() ? std::to_string(track()) : std::string();
+  if (field == Field::kGenre) return std::string(GenreName(genre()).value_or(""));
+  if (field == Field::kComment) return comment();
+  for (const auto& slot : kTextSlots) {
+    if (slot.field == field) return TextAt(slot.offset, slot.length);
+  }
+  return {};
+}
+
+void Id3v1Tag::Set(mp3infp::Field field, std::string_view text, const TextCodec& codec) {
+  if (field == Field::kTrack) return SetTrack(text, codec);
+  if (field == Field::kGenre) return SetGenre(text);
+  if (field == Field::kComment) return SetComment(text, codec);
+  for (const auto& slot : kTextSlots) {
+    if (slot.field == field) return SetText(slot.offset, slot.length, text, codec);
+  }
 }
 
 }  // namespace mp3infp

@@ -6,6 +6,7 @@
 #include <optional>
 #include <string>
 
+#include "mp3infp/AudioFile.h"
 #include "mp3infp/ByteSource.h"
 #include "mp3infp/TextCodec.h"
 
@@ -20,22 +21,12 @@ class Id3v1Tag {
   Id3v1Tag();
   static std::optional<Id3v1Tag> Parse(std::span<const uint8_t> bytes);
 
-  // Texts in the legacy code page (codec.Legacy() of the setters), without their padding.
-  std::string title() const { return Field(3, 30); }
-  std::string artist() const { return Field(33, 30); }
-  std::string album() const { return Field(63, 30); }
-  std::string year() const { return Field(93, 4); }
-  std::string comment() const { return Field(97, HasTrack() ? 28 : 30); }
   // 0 when the tag has none (version 1.0).
   int track() const { return HasTrack() ? bytes_[126] : 0; }
   uint8_t genre() const { return bytes_[127]; }
 
   // `text` is in `codec`'s code page; the tag holds it in codec.Legacy()'s, a character that one
   // lacks replaced by '?', cut where a character ends.
-  void SetTitle(std::string_view text, const TextCodec& codec) { SetText(3, 30, text, codec); }
-  void SetArtist(std::string_view text, const TextCodec& codec) { SetText(33, 30, text, codec); }
-  void SetAlbum(std::string_view text, const TextCodec& codec) { SetText(63, 30, text, codec); }
-  void SetYear(std::string_view text, const TextCodec& codec) { SetText(93, 4, text, codec); }
   void SetComment(std::string_view text, const TextCodec& codec);
   // A number from 1 to 255 (optionally followed by "/total") goes into the track byte; anything
   // else leaves the tag without a track.
@@ -43,11 +34,17 @@ class Id3v1Tag {
   // A name of the standard genre list (case does not matter) or its number; 255 otherwise.
   void SetGenre(std::string_view text);
 
+  // The value of `field` in the legacy code page: the text, the track's number or the genre's
+  // name ("" for none); and set from `text` in `codec`'s code page, as the setters above do.
+  std::string Get(mp3infp::Field field) const;
+  void Set(mp3infp::Field field, std::string_view text, const TextCodec& codec);
+
   const std::array<uint8_t, kSize>& bytes() const { return bytes_; }
 
  private:
   bool HasTrack() const { return bytes_[125] == 0 && bytes_[126] != 0; }
-  std::string Field(size_t offset, size_t length) const;
+  std::string TextAt(size_t offset, size_t length) const;
+  std::string comment() const { return TextAt(97, HasTrack() ? 28 : 30); }
   void SetText(size_t offset, size_t length, std::string_view text, const TextCodec& codec);
   // `bytes` are in `legacy`'s code page already.
   void SetField(size_t offset, size_t length, std::string_view bytes, const TextCodec& legacy);

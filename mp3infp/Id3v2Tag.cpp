@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "mp3infp/Padding.h"
 #include "mp3infp/RecordingDate.h"
 
 namespace mp3infp {
@@ -12,15 +13,25 @@ constexpr uint16_t kV24FrameUnsynchronised = 0x0002;
 constexpr uint8_t kExtendedHeader = 0x40;  // 2.2: compression
 constexpr uint8_t kFooter = 0x10;
 
-constexpr std::pair<std::string_view, std::string_view> kV22Ids[] = {
-    {"TPE1", "TP1"}, {"TALB", "TAL"}, {"TIT2", "TT2"}, {"TRCK", "TRK"}, {"TCON", "TCO"},
-    {"TYER", "TYE"}, {"COMM", "COM"}, {"TDRC", "TYE"}, {"TDAT", "TDA"},
+// The frame of each field in versions 2.2, 2.3 and 2.4. The year's frame holds the year alone
+// in 2.2 and 2.3 (the day and month go into the day frame) and the whole date in 2.4.
+struct FieldFrames {
+  Field field;
+  std::string_view byVersion[3];
 };
+constexpr FieldFrames kFieldFrames[] = {
+    {Field::kArtist, {"TP1", "TPE1", "TPE1"}},  {Field::kAlbum, {"TAL", "TALB", "TALB"}},
+    {Field::kTitle, {"TT2", "TIT2", "TIT2"}},   {Field::kTrack, {"TRK", "TRCK", "TRCK"}},
+    {Field::kGenre, {"TCO", "TCON", "TCON"}},   {Field::kYear, {"TYE", "TYER", "TDRC"}},
+    {Field::kComment, {"COM", "COMM", "COMM"}},
+};
+// The day and month of the recording, which 2.4 keeps in TDRC.
+constexpr std::string_view kDayFrames[3] = {"TDA", "TDAT", ""};
 
-// The tag's TDAT read as a day of `year`; nothing without one that names a day of that year.
-std::optional<RecordingDate> StoredDay(const Id3v2Tag& tag, int year) {
-  const auto dayMonth = tag.GetText("TDAT");
-  return dayMonth ? ParseDayMonth(*dayMonth, year) : std::nullopt;
+// A 2.2 frame's size has 24 bits, a 2.3/2.4 frame's 32 and 28, a tag's body 28.
+constexpr uint64_t kMaxTagBody = (1u << 28) - 1;
+uint64_t MaxFramePayload(int version) {
+  return version == 2 ? (1u << 24) - 1 : version == 4 ? kMaxTagBody : UINT32_MAX;
 }
 
 bool IsFrameIdChar(uint8_t c) { return (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9'); }
@@ -144,16 +155,14 @@ Id3v2Tag Id3v2Tag::Parse(std::span<const uint8_t> data) {
   return tag;
 }
 
-std::string Id3v2Tag::FrameId(std::string_view id) const {
-  if (version_ == 2) {
-    for (const auto& [modern, old] : kV22Ids) {
-      if (modern == id) return std::string(old);
-    }
+std::string_view Id3v2Tag::FrameId(Field field) const {
+  for (const auto& row : kFieldFrames) {
+    if (row.field == field) return row.byVersion[version_ - 2];
   }
-  // The year lives in TDRC since 2.4.
-  if (version_ == 4 && id == "TYER") return "TDRC";
-  return std::string(id);
+  return {};
 }
+
+std::string_view Id3v2Tag::DayFrameId() const { return kDayFrames[version_ - 2]; }
 
 Frame* Id3v2Tag::Find(std::string_view id) const {
   for (const auto& frame : frames_) {
@@ -162,46 +171,66 @@ Frame* Id3v2Tag::Find(std::string_view id) const {
   return nullptr;
 }
 
+std::optional<std::u16string> Id3v2Tag::Get(Field field) const {
+  if (field == Field::kComment) return GetComment();
+  if (field == Field::kYear) return GetRecordingDate();
+  return GetText(FrameId(field));
+}
+
+void Id3v2Tag::Set(Field field, std::u16string_view text) {
+  if (field == Field::kComment) {
+    SetComment(text);
+  } else if (field == Field::kYear) {
+    SetRecordingDate(text);
+  } else {
+    SetText(FrameId(field), text);
+  }
+}
+
 std::optional<std::u16string> Id3v2Tag::GetText(std::string_view id) const {
-  const auto* frame = dynamic_cast<const TextFrame*>(Find(FrameId(id)));
+  const auto* frame = dynamic_cast<const TextFrame*>(Find(id));
   if (!frame) return std::nullopt;
   return frame->Text(version_);
 }
 
 void Id3v2Tag::SetText(std::string_view id, std::u16string_view text) {
-  const std::string frameId = FrameId(id);
-  auto* frame = dynamic_cast<TextFrame*>(Find(frameId));
-  if (!frame) {
-    auto made = std::make_unique<TextFrame>(frameId, 0, Bytes{});
-    frame = made.get();
-    frames_.push_back(std::move(made));
+  const auto first = std::find_if(frames_.begin(), frames_.end(),
+                                  [&](const auto& frame) { return frame->id() == id; });
+  if (first == frames_.end()) {
+    frames_.push_back(std::make_unique<TextFrame>(std::string(id), 0, Bytes{}));
+    static_cast<TextFrame&>(*frames_.back()).SetText(text, version_);
+    return;
   }
-  frame->SetText(text, version_);
+  static_cast<TextFrame&>(**first).SetText(text, version_);
+  frames_.erase(std::remove_if(first + 1, frames_.end(),
+                               [&](const auto& frame) { return frame->id() == id; }),
+                frames_.end());
 }
 
 void Id3v2Tag::Remove(std::string_view id) {
-  const std::string frameId = FrameId(id);
-  std::erase_if(frames_, [&](const auto& frame) { return frame->id() == frameId; });
+  std::erase_if(frames_, [&](const auto& frame) { return frame->id() == id; });
 }
 
 std::optional<std::u16string> Id3v2Tag::GetRecordingDate() const {
-  const auto year = GetText("TYER");
+  const auto year = GetText(FrameId(Field::kYear));
   if (version_ == 4 || !year) return year;
   const auto date = ParseRecordingDate(*year);
   if (!date || date->month) return year;
-  const auto day = StoredDay(*this, date->year);
+  const auto dayMonth = GetText(DayFrameId());
+  const auto day = dayMonth ? ParseDayMonth(*dayMonth, date->year) : std::nullopt;
   return day ? IsoText(*day) : year;
 }
 
 void Id3v2Tag::SetRecordingDate(std::u16string_view text) {
   const auto date = ParseRecordingDate(text);
+  const std::string_view yearId = FrameId(Field::kYear);
   if (!date) {
     // "1990s", "2024年": the user's own words, which readers show as they are.
-    SetText("TYER", text);
+    SetText(yearId, text);
     return;
   }
   if (version_ == 4) {
-    SetText("TDRC", IsoText(*date));
+    SetText(yearId, IsoText(*date));
     return;
   }
   // A day already in the tag stays only while it agrees with all the new value says: same year,
@@ -209,18 +238,21 @@ void Id3v2Tag::SetRecordingDate(std::u16string_view text) {
   // year or month.
   const std::u16string year = IsoText({date->year});
   if (date->day) {
-    SetText("TDAT", DayMonthText(*date));
-  } else if (Find(FrameId("TDAT"))) {
-    const auto day = StoredDay(*this, date->year);
-    const bool sameYear = GetText("TYER") == year;
+    SetText(DayFrameId(), DayMonthText(*date));
+  } else if (const auto dayMonth = GetText(DayFrameId())) {
+    const auto day = ParseDayMonth(*dayMonth, date->year);
+    const bool sameYear = GetText(yearId) == year;
     const bool sameMonth = !date->month || (day && day->month == date->month);
-    if (!sameYear || !sameMonth) Remove("TDAT");
+    if (!sameYear || !sameMonth) Remove(DayFrameId());
+  } else {
+    // A day frame we cannot read (compressed, not text) would date the new year wrongly.
+    Remove(DayFrameId());
   }
-  SetText("TYER", year);
+  SetText(yearId, year);
 }
 
 std::optional<std::u16string> Id3v2Tag::GetComment() const {
-  const std::string id = FrameId("COMM");
+  const std::string_view id = FrameId(Field::kComment);
   for (const auto& frame : frames_) {
     if (frame->id() != id) continue;
     const auto parts = static_cast<const CommentFrame&>(*frame).Decode(version_);
@@ -230,33 +262,45 @@ std::optional<std::u16string> Id3v2Tag::GetComment() const {
 }
 
 void Id3v2Tag::SetComment(std::u16string_view text) {
-  const std::string id = FrameId("COMM");
-  for (const auto& frame : frames_) {
-    if (frame->id() != id) continue;
+  const std::string_view id = FrameId(Field::kComment);
+  bool set = false;
+  std::erase_if(frames_, [&](const auto& frame) {
+    if (frame->id() != id) return false;
     auto& comment = static_cast<CommentFrame&>(*frame);
     const auto parts = comment.Decode(version_);
-    if (parts && parts->description.empty()) {
-      comment.Set(parts->language, text, version_);
-      return;
-    }
-  }
-  auto comment = std::make_unique<CommentFrame>(id, 0, Bytes{});
+    if (!parts || !parts->description.empty()) return false;
+    if (set) return true;
+    comment.Set(parts->language, text, version_);
+    return !(set = true);
+  });
+  if (set) return;
+  auto comment = std::make_unique<CommentFrame>(std::string(id), 0, Bytes{});
   comment->Set("jpn", text, version_);
   frames_.push_back(std::move(comment));
 }
 
-Bytes Id3v2Tag::Render(size_t minimumSize) const {
+std::optional<Bytes> Id3v2Tag::RenderFrames() const {
   Bytes body;
   for (const auto& frame : frames_) {
+    if (frame->payload().size() > MaxFramePayload(version_)) return std::nullopt;
     const Bytes rendered = frame->Render(version_);
     body.insert(body.end(), rendered.begin(), rendered.end());
+    if (body.size() > kMaxTagBody) return std::nullopt;
   }
-  size_t total = kHeaderSize + body.size();
-  total = minimumSize ? std::max(total, minimumSize) : total + kPadding;
-  if (total - kHeaderSize >= (1u << 28)) return {};
+  return body;
+}
+
+Bytes Id3v2Tag::Render(uint64_t room, uint64_t fileSize) const {
+  const auto body = RenderFrames();
+  if (!body) return {};
+  const uint64_t needed = kHeaderSize + body->size();
+  uint64_t total = needed + kFreshPadding;
+  if (room >= needed && room - needed <= MostPadding(fileSize)) total = room;
+  // Never a size that its field cannot hold (the frames alone always fit).
+  total = std::min(total, kHeaderSize + kMaxTagBody);
   Bytes out{'I', 'D', '3', uint8_t(version_), 0, 0};
   AppendSyncSafe32(out, uint32_t(total - kHeaderSize));
-  out.insert(out.end(), body.begin(), body.end());
+  out.insert(out.end(), body->begin(), body->end());
   out.resize(total, 0);
   return out;
 }

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "mp3infp/AudioFile.h"
 #include "mp3infp/Id3v2Frame.h"
 
 namespace mp3infp {
@@ -16,8 +17,6 @@ class Id3v2Tag {
  public:
   static constexpr size_t kHeaderSize = 10;
   static constexpr size_t kMaxFrames = 4096;
-  // The fresh padding of a tag that is written anew.
-  static constexpr size_t kPadding = 1024;
 
   // An empty 2.3 tag.
   Id3v2Tag() = default;
@@ -35,27 +34,38 @@ class Id3v2Tag {
   bool wellFormed() const { return wellFormed_; }
   const std::vector<std::unique_ptr<Frame>>& frames() const { return frames_; }
 
-  // The text of the first frame `id` (a 2.3/2.4 identifier; mapped for 2.2).
-  std::optional<std::u16string> GetText(std::string_view id) const;
-  void SetText(std::string_view id, std::u16string_view text);
-  // The comment: the first COMM frame with an empty description, whatever its language.
-  std::optional<std::u16string> GetComment() const;
-  void SetComment(std::u16string_view text);
-  // The recording date as one text: 2.4's TDRC as it is; in 2.2/2.3 "YYYY-MM-DD" when the year
-  // frame holds four digits and TDAT a day of that year, otherwise the year frame's text.
-  std::optional<std::u16string> GetRecordingDate() const;
-  // A date (RecordingDate.h) goes into 2.4's TDRC in its ISO form, or into 2.2/2.3's year and
-  // TDAT; any other text goes into the year frame as it is.
-  void SetRecordingDate(std::u16string_view text);
+  // The value of `field`: the text of its frame (the first, when there are several); the comment
+  // is the first COMM frame with an empty description, whatever its language; the recording date
+  // is 2.4's TDRC as it is, or in 2.2/2.3 "YYYY-MM-DD" when the year frame holds four digits and
+  // TDAT a day of that year, otherwise the year frame's text.
+  std::optional<std::u16string> Get(Field field) const;
+  // Sets `field` into the first frame that holds it and drops every other frame that held it
+  // (other tags' duplicates would show the old value): every frame of its ID, and for the comment
+  // every COMM frame with an empty description. Frames with a description are other tags' data
+  // and stay. A date (RecordingDate.h) goes into 2.4's TDRC in its ISO form, or into 2.2/2.3's
+  // year and TDAT; any other text goes into the year frame as it is.
+  void Set(Field field, std::u16string_view text);
 
-  // The whole tag with at least `minimumSize` bytes (the rest padding), or with kPadding bytes of
-  // padding when `minimumSize` is 0. Empty when the tag cannot be rendered in its version.
-  Bytes Render(size_t minimumSize) const;
+  // The whole tag: filling `room` bytes exactly when its frames fit there leaving no more
+  // padding than the file of `fileSize` bytes may keep (Padding.h), else with fresh padding.
+  // Empty when the tag cannot be rendered (a size that does not fit its field).
+  Bytes Render(uint64_t room, uint64_t fileSize) const;
 
  private:
-  std::string FrameId(std::string_view id) const;
+  // The frame ID of `field` (the year: the frame of the year alone) and of the day in this
+  // version.
+  std::string_view FrameId(Field field) const;
+  std::string_view DayFrameId() const;
   Frame* Find(std::string_view id) const;
+  std::optional<std::u16string> GetText(std::string_view id) const;
+  void SetText(std::string_view id, std::u16string_view text);
   void Remove(std::string_view id);
+  std::optional<std::u16string> GetComment() const;
+  void SetComment(std::u16string_view text);
+  std::optional<std::u16string> GetRecordingDate() const;
+  void SetRecordingDate(std::u16string_view text);
+  // The frames rendered, header and padding left out; empty when one does not fit its size field.
+  std::optional<Bytes> RenderFrames() const;
 
   int version_ = 3;
   bool wellFormed_ = true;

@@ -22,6 +22,29 @@ constexpr uint16_t kBitRates[5][16] = {
 };
 constexpr uint32_t kSampleRates[3] = {44100, 48000, 32000};
 
+// The length of the frame whose header is at `p`, its padding slot included; 0 for a free-format
+// frame, whose length its header does not give.
+uint32_t FrameLength(const uint8_t* p) {
+  const int versionBits = (p[1] >> 3) & 3;
+  const int layer = 4 - ((p[1] >> 1) & 3);
+  const bool mpeg1 = versionBits == 3;
+  const uint32_t bitRate = kBitRates[mpeg1 ? layer - 1 : layer == 1 ? 3 : 4][p[2] >> 4] * 1000u;
+  const uint32_t sampleRate = kSampleRates[(p[2] >> 2) & 3] >> (mpeg1              ? 0
+                                                                : versionBits == 2 ? 1
+                                                                                   : 2);
+  const uint32_t padding = (p[2] >> 1) & 1;
+  if (!bitRate) return 0;
+  if (layer == 1) return (12 * bitRate / sampleRate + padding) * 4;
+  return (layer == 3 && !mpeg1 ? 72 : 144) * bitRate / sampleRate + padding;
+}
+
+// The header at `p` starts a frame that the header at `next` follows in the same stream:
+// version, layer and sampling rate agree.
+bool Continues(const uint8_t* p, const uint8_t* next) {
+  return IsMpegFrameHeader(next) && (p[1] & 0xFE) == (next[1] & 0xFE) &&
+         (p[2] & 0x0C) == (next[2] & 0x0C);
+}
+
 bool IsMpegExtension(std::string_view extension) {
   std::string lower(extension);
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -29,6 +52,27 @@ bool IsMpegExtension(std::string_view extension) {
 }
 
 }  // namespace
+
+std::optional<uint64_t> FindMpegAudio(ByteSource& source, uint64_t begin, uint64_t end) {
+  uint8_t header[4];
+  if (end < begin || end - begin < sizeof header) return std::nullopt;
+  if (source.Read(begin, header, sizeof header) && IsMpegFrameHeader(header)) return begin;
+  // Bytes before the audio (zeros or what a broken ripper left): a frame header there must be
+  // followed by another one where its frame ends, which a stray sync pattern rarely is.
+  Bytes window;
+  const uint64_t length = std::min<uint64_t>(end - begin, kMaxBytesBeforeAudio + 4);
+  if (!source.ReadBytes(begin, size_t(length), window)) return std::nullopt;
+  for (size_t i = 0; i + 4 <= window.size(); ++i) {
+    if (!IsMpegFrameHeader(&window[i])) continue;
+    const uint32_t frame = FrameLength(&window[i]);
+    if (frame < 4 || frame > end - begin - i - 4) continue;
+    const uint64_t next = begin + i + frame;
+    uint8_t following[4];
+    if (source.Read(next, following, sizeof following) && Continues(&window[i], following))
+      return begin + i;
+  }
+  return std::nullopt;
+}
 
 std::unique_ptr<MpegFile> MpegFile::Parse(ByteSource& source, std::string_view extension) {
   std::unique_ptr<MpegFile> file(new MpegFile(source.Size()));
@@ -56,12 +100,14 @@ std::unique_ptr<MpegFile> MpegFile::Parse(ByteSource& source, std::string_view e
     if (!total) break;
     probe += std::min(*total, size - probe);
   }
-  uint8_t frame[4];
-  const bool mpeg = size - probe >= sizeof frame && source.Read(probe, frame, sizeof frame) &&
-                    IsMpegFrameHeader(frame);
+  const uint64_t audioEnd = std::max(probe, file->id3v1_ ? file->id3v1Offset_ : size);
+  // Bytes before the first frame are taken for junk only in a file that says it is MPEG audio
+  // (a tag, or its name).
+  const auto first = FindMpegAudio(source, probe, audioEnd);
+  const bool mpeg = first && (*first == probe || file->id3v2_ || IsMpegExtension(extension));
   if (!file->id3v2_ && !mpeg && !(file->id3v1_ && IsMpegExtension(extension))) return nullptr;
-  const uint64_t audioEnd = file->id3v1_ ? file->id3v1Offset_ : size;
-  file->stream_ = ReadMpegStream(source, probe, std::max(probe, audioEnd));
+  const uint64_t audio = mpeg ? *first : probe;
+  file->stream_ = ReadMpegStream(source, audio, std::max(audio, audioEnd));
   if (file->stream_.format.empty()) file->stream_.format = "MPEG";
   return file;
 }

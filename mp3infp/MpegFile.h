@@ -1,9 +1,10 @@
 // MPEG audio with its tags: an ID3v2 tag at the head (more may be stacked behind it; they stay
-// part of what follows ours), an ID3v1 tag at the end, anything between them (APEv2, Lyrics3)
-// kept as it is.
+// part of what follows ours), an ID3v1 tag at the end, anything between them (APEv2, Lyrics3,
+// junk before the first frame) kept as it is.
 #pragma once
 
 #include <memory>
+#include <optional>
 
 #include "mp3infp/Id3File.h"
 
@@ -12,6 +13,12 @@ namespace mp3infp {
 // The stream of the MPEG audio between `begin` and `end`, from its first frame header (and the
 // frame count of a Xing, Info or VBRI header, when the first frame holds one).
 StreamInfo ReadMpegStream(ByteSource& source, uint64_t begin, uint64_t end);
+
+// How far past the tags the first frame is looked for.
+constexpr uint64_t kMaxBytesBeforeAudio = 64 * 1024;
+// Where the MPEG audio between `begin` and `end` starts: at `begin` when a frame header is there,
+// else at the first of two consecutive frame headers within kMaxBytesBeforeAudio.
+std::optional<uint64_t> FindMpegAudio(ByteSource& source, uint64_t begin, uint64_t end);
 
 class MpegFile final : public Id3File {
  public:

@@ -11,9 +11,18 @@ namespace {
 constexpr uint64_t kMaxChunkRead = 64u << 20;
 
 // The INFO item of each field.
-constexpr std::string_view kInfoIds[] = {"IART", "IPRD", "INAM", "ITRK", "IGNR", "ICRD", "ICMT"};
+constexpr std::pair<Field, std::string_view> kInfoIds[] = {
+    {Field::kArtist, "IART"},  {Field::kAlbum, "IPRD"}, {Field::kTitle, "INAM"},
+    {Field::kTrack, "ITRK"},   {Field::kGenre, "IGNR"}, {Field::kYear, "ICRD"},
+    {Field::kComment, "ICMT"},
+};
 
-std::string_view InfoIdOf(Field field) { return kInfoIds[static_cast<int>(field)]; }
+std::string_view InfoIdOf(Field field) {
+  for (const auto& [known, id] : kInfoIds) {
+    if (known == field) return id;
+  }
+  return {};
+}
 
 // The stream of a WAVE file from its "fmt " chunk and the size of its data.
 StreamInfo WaveStream(ByteSource& source, const RiffLayout& riff) {
@@ -58,7 +67,7 @@ std::unique_ptr<RiffFile> RiffFile::Parse(ByteSource& source) {
   for (size_t i = 0; i < riff.chunks.size(); ++i) {
     const Chunk& chunk = riff.chunks[i];
     const bool info = chunk.id == "LIST";
-    const bool id3 = kind == FileKind::kRiffMp3 && (chunk.id == "id3 " || chunk.id == "ID3 ");
+    const bool id3 = chunk.id == "id3 " || chunk.id == "ID3 ";
     if (!info && !id3) continue;
     if (chunk.size > kMaxChunkRead) {
       file->valid_ = false;
@@ -74,9 +83,14 @@ std::unique_ptr<RiffFile> RiffFile::Parse(ByteSource& source) {
       if (!located.list.Parse(std::span(data).subspan(4))) file->valid_ = false;
       file->infos_.push_back(std::move(located));
     } else if (id3 && !file->id3v2_) {
-      file->id3v2_ = Id3v2Tag::Parse(data);
+      auto tag = Id3v2Tag::Parse(data);
       const auto total = data.size() >= 10 ? Id3v2Tag::TotalSize(data.data()) : std::nullopt;
-      if (!file->id3v2_->wellFormed() || !total || *total > data.size()) file->valid_ = false;
+      const bool whole = tag.wellFormed() && total && *total <= data.size();
+      // WAVE files were tagged through their INFO list alone before their "id3 " chunk was
+      // kept in step: one we cannot write back stays as it is, and the INFO list is written.
+      if (kind == FileKind::kWave && !whole) continue;
+      if (!whole) file->valid_ = false;
+      file->id3v2_ = std::move(tag);
       file->id3v2Offset_ = chunk.DataOffset();
       file->id3v2Length_ = chunk.size;
       file->id3v2Chunk_ = i;
@@ -116,8 +130,12 @@ uint32_t RiffFile::TagFlags() const {
 
 bool RiffFile::Set(ValueName name, std::string_view value, const TextCodec& codec) {
   const auto setInfo = [&] { return SetInfo(name.field, value, codec); };
-  if (kind_ == FileKind::kWave)
-    return (name.tag == TagKind::kDefault || name.tag == TagKind::kRiffInfo) && setInfo();
+  if (kind_ == FileKind::kWave) {
+    if (name.tag != TagKind::kDefault && name.tag != TagKind::kRiffInfo) return false;
+    // Readers of either tag find the same value.
+    if (id3v2_) SetId3v2(name.field, value, codec);
+    return setInfo();
+  }
   return SetByName(name, value, codec, !infos_.empty(), setInfo);
 }
 
@@ -143,14 +161,17 @@ bool RiffFile::SetInfo(Field field, std::string_view text, const TextCodec& code
 
 std::optional<std::string> RiffFile::Get(ValueName name, const TextCodec& codec) const {
   if (auto value = GetId3(name, codec)) return value;
-  if ((name.tag == TagKind::kDefault || name.tag == TagKind::kRiffInfo) && !infos_.empty()) {
-    for (const auto& located : infos_) {
-      if (auto value = located.list.Get(InfoIdOf(name.field))) {
-        return Recode(*value, codec.Legacy(), codec);
-      }
+  if (name.tag != TagKind::kDefault && name.tag != TagKind::kRiffInfo) return std::nullopt;
+  for (const auto& located : infos_) {
+    if (auto value = located.list.Get(InfoIdOf(name.field))) {
+      return Recode(*value, codec.Legacy(), codec);
     }
-    return std::string();
   }
+  // A WAVE file tagged by another program in its "id3 " chunk alone.
+  if (kind_ == FileKind::kWave) {
+    if (auto text = Id3v2Text(name.field)) return codec.FromUnicode(*text);
+  }
+  if (!infos_.empty()) return std::string();
   return std::nullopt;
 }
 
@@ -202,22 +223,16 @@ std::optional<SavePlan> RiffFile::Plan() const {
     chunkEdits.push_back(std::move(insertion));
   }
 
-  std::vector<Edit> edits;
   int64_t growth = 0;
   for (const Edit& edit : chunkEdits)
     growth += int64_t(edit.bytes.size()) - int64_t(edit.oldLength);
-  if (growth != 0) {
-    const int64_t riffSize = int64_t(riff_.declaredEnd) - 8 + growth;
-    if (riffSize < 4 || riffSize > int64_t(UINT32_MAX)) return std::nullopt;
-    Bytes size;
-    AppendLittleEndian32(size, uint32_t(riffSize));
-    edits.push_back({4, 4, std::move(size)});
-  }
-  std::sort(chunkEdits.begin(), chunkEdits.end(),
+  auto edits = riff_.Resize(growth);
+  if (!edits) return std::nullopt;
+  for (Edit& edit : chunkEdits) edits->push_back(std::move(edit));
+  std::sort(edits->begin(), edits->end(),
             [](const Edit& a, const Edit& b) { return a.offset < b.offset; });
-  for (Edit& edit : chunkEdits) edits.push_back(std::move(edit));
-  AddId3v1Edit(edits);
-  return PlanEdits(size_, std::move(edits));
+  AddId3v1Edit(*edits);
+  return PlanEdits(size_, std::move(*edits));
 }
 
 }  // namespace mp3infp

@@ -1,6 +1,6 @@
-// RIFF files: form RMP3 (MPEG audio in a `data` chunk, with LIST/INFO, an "id3 " chunk and an
-// ID3v1 tag at the very end) and form WAVE (LIST/INFO only). Chunks we do not rewrite stay the
-// bytes they are.
+// RIFF and RF64 files: form RMP3 (MPEG audio in a `data` chunk, with LIST/INFO, an "id3 " chunk
+// and an ID3v1 tag at the very end) and form WAVE (LIST/INFO, and an "id3 " chunk that other
+// programs add, kept in step with it). Chunks we do not rewrite stay the bytes they are.
 #pragma once
 
 #include <memory>
@@ -19,7 +19,8 @@ class RiffFile final : public Id3File {
   FileKind kind() const override { return kind_; }
   uint32_t TagFlags() const override;
   const InfoList* info() const override { return infos_.empty() ? nullptr : &infos_.front().list; }
-  // WAVE takes the name alone or "_rmp" into its INFO list. RMP3 takes each suffix into its tag,
+  // WAVE takes the name alone or "_rmp" into its INFO list, and into its "id3 " chunk when it has
+  // one. RMP3 takes each suffix into its tag,
   // and the name alone into every tag it has (an ID3v2 tag when it has none).
   bool Set(ValueName name, std::string_view value, const TextCodec& codec) override;
   std::optional<std::string> Get(ValueName name, const TextCodec& codec) const override;

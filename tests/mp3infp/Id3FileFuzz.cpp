@@ -1,7 +1,8 @@
-// Fuzz target of MPEG and RIFF files with their ID3 and INFO tags: parse any bytes, set values,
-// plan the save, carry it out in memory and parse the result again. Whatever the input, nothing may
-// crash, and a file that is written must read back with the values set, every frame not set
-// unchanged and the audio (or the RIFF data chunk) unchanged.
+// Fuzz target of MPEG and RIFF (RF64 too) files with their ID3 and INFO tags: parse any bytes, set
+// values, plan the save, carry it out in memory and parse the result again. Whatever the input,
+// nothing may crash, and a file that is written must read back with the values set, no frame of
+// a field set twice, every frame not set unchanged and the audio (bytes before the first frame
+// included, or the RIFF data chunk) unchanged.
 #include <algorithm>
 #include <cstdint>
 #include <string>
@@ -116,6 +117,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Check(after[i].id == otherFrames[i].id);
     Check(after[i].payload == otherFrames[i].payload);
     Check((after[i].flags & ~0x0002) == (otherFrames[i].flags & ~0x0002));
+  }
+  // A field set into the ID3v2 tag leaves no second frame of it with an old value.
+  if (reread.id3v2() && (suffix.empty() || suffix == "_v2")) {
+    for (const char* id : {"TPE1", "TIT2", "TRCK", "TP1", "TT2", "TRK"}) {
+      const auto& frames = reread.id3v2()->frames();
+      Check(std::count_if(frames.begin(), frames.end(),
+                          [&](const auto& frame) { return frame->id() == id; }) <= 1);
+    }
   }
   if (file.kind() == FileKind::kMp3) {
     Check(Audio(output, reread) == audio);

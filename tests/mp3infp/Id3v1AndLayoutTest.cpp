@@ -195,3 +195,46 @@ TEST(Layout, StreamOfMpegAndWave) {
 }
 
 }  // namespace
+
+namespace {
+
+// Bytes before the first frame, which broken rippers leave: the audio is found past them when
+// two frame headers follow each other there, and every byte after the tag stays.
+TEST(Layout, BytesBeforeTheFirstFrame) {
+  Bytes junk(3000);
+  for (size_t i = 0; i < junk.size(); ++i) junk[i] = uint8_t(i * 7 % 255);
+  junk[1000] = 0xFF, junk[1001] = 0xFB, junk[1002] = 0x90;  // a lone header: not the audio
+  const Bytes tag = Tag(3, Frame(3, "TIT2", Latin1Text("old")), 0);
+  struct Case {
+    const char* what;
+    std::vector<Bytes> parts;  // the file; what follows a tag must stay as it is
+    const char* extension;
+    bool taken;
+  };
+  const Case cases[] = {
+      {"zeros at the head", {Bytes(2000), MpegAudio(3)}, ".mp3", true},
+      {"junk at the head", {junk, MpegAudio(3)}, ".mp3", true},
+      {"junk at the head of a file not named MPEG", {junk, MpegAudio(3)}, ".dat", false},
+      {"one frame after junk", {junk, MpegAudio(1)}, ".mp3", false},
+      {"zeros after a tag", {tag, Bytes(2000), MpegAudio(3)}, ".dat", true},
+      {"junk after a tag", {tag, junk, MpegAudio(3)}, ".mp3", true},
+      {"junk past the bound", {tag, Bytes(70 * 1024, 1), MpegAudio(3)}, ".mp3", true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes old;
+    for (const Bytes& part : c.parts) Append(old, part);
+    const auto file = ParseBytes(old, c.extension);
+    ASSERT_EQ(c.taken, file != nullptr);
+    if (!file) continue;
+    const bool bounded = c.parts[1].size() > 64 * 1024;
+    EXPECT_EQ(bounded ? 0u : 44100u, file->Stream().sampleRate);
+    const Bytes saved = SaveBytes(old, {{"INAM_v2", "new"}}, nullptr, c.extension);
+    ASSERT_FALSE(saved.empty());
+    EXPECT_EQ("new", Get(saved, "INAM_v2", c.extension));
+    const size_t oldTag = c.parts[0] == tag ? tag.size() : 0;
+    EXPECT_TRUE(std::equal(old.begin() + oldTag, old.end(), saved.end() - (old.size() - oldTag)));
+  }
+}
+
+}  // namespace

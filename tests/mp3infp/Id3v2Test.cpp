@@ -4,6 +4,7 @@
 #include <algorithm>
 
 #include "mp3infp/Id3v2Tag.h"
+#include "mp3infp/Padding.h"
 #include "tests/mp3infp/FormatTestSupport.h"
 
 namespace {
@@ -292,7 +293,93 @@ TEST(Id3v2, FitsIntoPaddingInPlaceOtherwiseRewrites) {
   const Bytes tight = FileWithTag(Tag(3, Frame(3, "TIT2", Latin1Text("a")), 0));
   const Bytes grown = SaveBytes(tight, {{"INAM_v2", "a longer title"}}, &inPlace);
   EXPECT_FALSE(inPlace);
-  EXPECT_EQ(tight.size() + 13 + 1024, grown.size());
+  EXPECT_EQ(tight.size() + 13 + mp3infp::kFreshPadding, grown.size());
+}
+
+// Room beyond what the padding policy keeps is given back by writing the file anew; within it,
+// the tag keeps all of it and the save stays in place.
+TEST(Id3v2, PaddingIsBoundedByThePolicy) {
+  const Bytes audio = MpegAudio(3);
+  const uint64_t most = mp3infp::MostPadding(audio.size() + 200 * 1024);
+  struct Case {
+    size_t padding;
+    bool inPlace;
+  };
+  for (const Case c :
+       {Case{1000, true}, Case{size_t(most - 100), true}, Case{size_t(most + 100 * 1024), false}}) {
+    Bytes old = Tag(3, Frame(3, "TIT2", Latin1Text("title")), c.padding);
+    Append(old, audio);
+    bool inPlace = false;
+    const Bytes saved = SaveBytes(old, {{"INAM_v2", "x"}}, &inPlace);
+    EXPECT_EQ(c.inPlace, inPlace) << c.padding;
+    const uint64_t tag = *Id3v2Tag::TotalSize(saved.data());
+    EXPECT_EQ(c.inPlace ? old.size() - audio.size() : 10 + 12 + mp3infp::kFreshPadding, tag);
+    EXPECT_TRUE(std::equal(audio.begin(), audio.end(), saved.begin() + tag));
+  }
+}
+
+// Setting a field leaves no second frame of it behind with the old value: readers differ in
+// which one they show. Other frames, comments with a description among them, stay as they were.
+Bytes Cat(std::initializer_list<Bytes> parts) {
+  Bytes out;
+  for (const Bytes& part : parts) Append(out, part);
+  return out;
+}
+
+TEST(Id3v2, SettingAFieldReplacesEveryFrameThatHeldIt) {
+  const Bytes described{0, 'e', 'n', 'g', 'i', 'T', 'u', 'n', 0, 'x'};
+  struct Case {
+    int version;
+    Bytes body;
+    const char* name;
+    std::string id;
+    Bytes payload;  // of the one frame of `id` left
+  };
+  const Case cases[] = {
+      {3,
+       Cat({Frame(3, "TPE1", Latin1Text("one")), Frame(3, "TIT2", Latin1Text("t")),
+            Frame(3, "TPE1", Latin1Text("two"))}),
+       "IART_v2", "TPE1", Latin1Text("new")},
+      {2, Cat({Frame(2, "TP1", Latin1Text("one")), Frame(2, "TP1", Latin1Text("two"))}), "IART_v2",
+       "TP1", Latin1Text("new")},
+      {4,
+       Cat({Frame(4, "TDRC", Latin1Text("1999")), Frame(4, "TDRC", Latin1Text("2000"))}),
+       "ICRD_v2",
+       "TDRC",
+       {3, '2', '0', '2', '4'}},
+      {3,
+       Cat({Frame(3, "TYER", Latin1Text("1999")), Frame(3, "TDAT", Latin1Text("0101")),
+            Frame(3, "TDAT", Latin1Text("0202"))}),
+       "ICRD_v2", "TYER", Latin1Text("2024")},
+      // Every comment without a description, whatever its language; the first one's language.
+      {3,
+       Cat({Frame(3, "COMM", {0, 'j', 'p', 'n', 0, 'a'}), Frame(3, "COMM", described),
+            Frame(3, "COMM", {0, 'e', 'n', 'g', 0, 'b'})}),
+       "ICMT_v2",
+       "COMM",
+       {0, 'j', 'p', 'n', 0, 'n', 'e', 'w'}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.id);
+    const Bytes other = Frame(c.version, c.version == 2 ? "TXX" : "TXXX", {0, 'k', 0, 'v'});
+    const Bytes old = FileWithTag(Tag(c.version, Cat({c.body, other}), 64));
+    const std::string value = c.id == "TDRC" || c.id == "TYER" ? "2024" : "new";
+    const Bytes saved = SaveBytes(old, {{c.name, value}});
+    ASSERT_FALSE(saved.empty());
+    const auto frames = FramesOf(saved);
+    EXPECT_EQ(1, std::count_if(frames.begin(), frames.end(), [&](const auto& f) {
+                return f.id == c.id && f.payload != described;
+              }));
+    EXPECT_EQ(c.payload, Find(frames, c.id)->payload);
+    EXPECT_EQ(value, Get(saved, c.name));
+    EXPECT_FALSE(c.id == "TYER" && Find(frames, "TDAT"));  // a day of the old year goes
+    for (const auto& frame : FramesOf(old)) {
+      if (frame.id == c.id || frame.id == "TDAT") continue;
+      EXPECT_TRUE(std::count(frames.begin(), frames.end(), frame)) << frame.id;
+    }
+    EXPECT_TRUE(c.id != "COMM" ||
+                std::count(frames.begin(), frames.end(), FrameBytes{"COMM", 0, described}));
+  }
 }
 
 TEST(Id3v2, UnsynchronisedTagsAreReadAndKeptFramesMeanTheSame) {

@@ -531,6 +531,49 @@ TEST(Mp3infpFullDisk, AFailedWriteLeavesTheOriginalByteIdentical) {
   EXPECT_EQ(roomy, ReadBytes(path));
 }
 
+// A drive whose delayed write fails after every write was taken: the flush or the close reports
+// it, as a removable or network drive does.
+class FailingDrive : public mp3infp::Writer {
+ public:
+  FailingDrive(bool flush, bool close) : flush_(flush), close_(close) {}
+  bool Flush(HANDLE file) override { return mp3infp::Writer::Flush(file) && !flush_; }
+  bool Close(mp3infp::FileHandle& file) override { return mp3infp::Writer::Close(file) && !close_; }
+
+ private:
+  bool flush_, close_;
+};
+
+TEST(Mp3infpFailingDrive, AFailedFlushOrCloseIsAFailedSave) {
+  const ScratchFolder scratch("drive");
+  const std::string path = scratch.path() + "\\song.mp3";
+  Bytes roomy = Tag(3, Frame(3, "TIT2", Latin1Text("old")), 500);
+  Append(roomy, MpegAudio(5));
+  struct Case {
+    bool flush, close;
+    const Bytes file;
+    bool unchanged;  // the old bytes are back (a failed flush), or were never replaced
+  };
+  const Case cases[] = {
+      {true, false, roomy, true},
+      {false, true, roomy, false},  // in place
+      {true, false, TightMp3(5), true},
+      {false, true, TightMp3(5), true},  // through a copy
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(testing::Message() << c.flush << c.close << c.file.size());
+    ASSERT_TRUE(WriteBytes(path, c.file));
+    mp3infp::Session session;
+    ASSERT_EQ(0u, session.Load(path.c_str()));
+    session.SetValue("INAM_v2", "a longer title");
+    FailingDrive drive(c.flush, c.close);
+    EXPECT_NE(0u, session.Save(path.c_str(), drive));
+    if (c.unchanged) {
+      EXPECT_EQ(c.file, ReadBytes(path));
+    }
+    EXPECT_EQ(1, CountFiles(scratch.path()));
+  }
+}
+
 // Counts the writes that start a file (offset 0): one for each time a file is written anew or its
 // ID3v2 region rewritten.
 class CountingDisk : public FullDisk {

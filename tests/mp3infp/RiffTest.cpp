@@ -162,3 +162,91 @@ TEST(Riff, TrailingBytesAfterTheRiffChunkStay) {
 }
 
 }  // namespace
+
+namespace {
+
+Bytes Ds64(uint64_t riffSize, uint64_t dataSize) {
+  Bytes data;
+  for (uint64_t v : {riffSize, dataSize, dataSize / 4}) {
+    AppendLE32(data, uint32_t(v));
+    AppendLE32(data, uint32_t(v >> 32));
+  }
+  AppendLE32(data, 0);  // no table
+  return Chunk("ds64", data);
+}
+
+// RF64: the sizes that do not fit 32 bits are in ds64, which is kept in step; a file whose sizes
+// do not add up is refused, as a RIFF file is.
+TEST(Riff, Rf64IsTaggedWithItsSizesInDs64) {
+  Bytes dataChunk = Chunk("data", Bytes(1000, 0x11));
+  std::fill_n(dataChunk.begin() + 4, 4, 0xFF);
+  const auto rf64 = [&](int64_t skew, bool withDs64) {
+    const size_t size = 4 + 36 + 24 + dataChunk.size();
+    Bytes file = Of("RF64\xFF\xFF\xFF\xFFWAVE");
+    if (withDs64) Append(file, Ds64(uint64_t(int64_t(size) + skew), 1000));
+    Append(file, Chunk("fmt ", WaveFormat()));
+    Append(file, dataChunk);
+    return file;
+  };
+  struct Case {
+    const char* what;
+    Bytes file;
+    bool written;
+  };
+  const Case cases[] = {
+      {"sound", rf64(0, true), true},
+      {"ds64 claims more than the file", rf64(100, true), false},
+      {"no ds64", rf64(0, false), false},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(mp3infp::FileKind::kWave, KindOf(c.file, ".wav"));
+    const Bytes saved = SaveBytes(c.file, {{"INAM", "title"}}, nullptr, ".wav");
+    ASSERT_EQ(c.written, !saved.empty());
+    if (saved.empty()) continue;
+    EXPECT_EQ("title", Get(saved, "INAM", ".wav"));
+    EXPECT_EQ(0xFFFFFFFFu, DeclaredSize(saved));
+    EXPECT_EQ(saved.size() - 8, DeclaredSize(Bytes(saved.begin() + 16, saved.end())));
+    EXPECT_TRUE(std::equal(dataChunk.begin(), dataChunk.end(), saved.begin() + 12 + 36 + 24));
+  }
+}
+
+// A WAVE file's "id3 " chunk gets the values its INFO list gets, so that readers of either agree;
+// one we cannot write back leaves the file tagged through INFO as before.
+TEST(Riff, WaveId3ChunkIsKeptInStepWithInfo) {
+  const Bytes fmt = Chunk("fmt ", WaveFormat());
+  const Bytes data = Chunk("data", Bytes(100, 0x22));
+  Bytes artists = Frame(3, "TPE1", Latin1Text("old"));
+  Append(artists, Frame(3, "TPE1", Latin1Text("older")));
+  const Bytes twoArtists = Tag(3, artists, 20);
+  Bytes broken = twoArtists;
+  broken.resize(broken.size() - 30);
+  struct Case {
+    const char* what;
+    Bytes file;
+    bool id3Written;
+    const char* before;
+  };
+  const Case cases[] = {
+      {"id3 and INFO",
+       Riff("WAVE", {fmt, data, InfoList({{"IART", "old"}}), Chunk("id3 ", twoArtists)}), true,
+       "old"},
+      {"ID3 alone", Riff("WAVE", {fmt, data, Chunk("ID3 ", twoArtists)}), true, "old"},
+      {"a cut id3 chunk", Riff("WAVE", {fmt, data, Chunk("id3 ", broken)}), false, "<none>"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(c.before, Get(c.file, "IART", ".wav"));
+    const Bytes saved = SaveBytes(c.file, {{"IART", "new"}}, nullptr, ".wav");
+    ASSERT_FALSE(saved.empty());
+    const auto file = ParseId3(saved, ".wav");
+    EXPECT_EQ("new", *file->info()->Get("IART"));
+    EXPECT_EQ(c.id3Written, file->id3v2().has_value());
+    if (c.id3Written) {
+      EXPECT_EQ(u"new", file->Id3v2Text(mp3infp::Field::kArtist));
+      EXPECT_EQ(1u, file->id3v2()->frames().size());
+    }
+  }
+}
+
+}  // namespace

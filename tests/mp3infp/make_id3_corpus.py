@@ -68,6 +68,18 @@ seeds = {
     "rmp3.rmp": riff(b"RMP3", [chunk(b"data", audio(1)), info, chunk(b"id3 ", tag(3, frame(3, b"TIT2", b"\0r")))]),
     "rmp3-odd.rmp": riff(b"RMP3", [chunk(b"data", audio(1)), b"junk" + struct.pack("<I", 3) + b"abc", info]),
     "wave.wav": riff(b"WAVE", [chunk(b"fmt ", bytes(16)), chunk(b"data", bytes(100)), info, info]),
+    "zeros-head.mp3": bytes(300) + audio(3),
+    "junk-head.mp3": bytes(range(1, 255)) * 2 + audio(3),
+    "tag-junk.mp3": tag(3, frame(3, b"TIT2", b"\0t"), 0) + b"\x01junk" * 40 + audio(3),
+    "doubled-frames.mp3": tag(3, frame(3, b"TPE1", b"\0a") + frame(3, b"TPE1", b"\0b")
+                              + frame(3, b"COMM", b"\0eng\0one") + frame(3, b"COMM", b"\0jpn\0two")
+                              + frame(3, b"COMM", b"\0engdesc\0kept")) + audio(1),
+    "wave-id3.wav": riff(b"WAVE", [chunk(b"fmt ", bytes(16)), chunk(b"data", bytes(100)), info,
+                                   chunk(b"id3 ", tag(3, frame(3, b"TPE1", b"\0a") + frame(3, b"TPE1", b"\0b")))]),
+    "wave-ID3.wav": riff(b"WAVE", [chunk(b"fmt ", bytes(16)), chunk(b"data", bytes(100)),
+                                   chunk(b"ID3 ", tag(4, frame(4, b"TIT2", b"\3t")))]),
+    "rf64.wav": b"RF64\xff\xff\xff\xffWAVE" + chunk(b"ds64", struct.pack("<QQQI", 4 + 36 + 24 + 108, 100, 25, 0))
+                + chunk(b"fmt ", bytes(16)) + b"data\xff\xff\xff\xff" + bytes(100),
 }
 for name, data in seeds.items():
     with open(os.path.join(out, name), "wb") as f:

@@ -1,0 +1,213 @@
+#!/usr/bin/env python3
+"""MP3 and WAVE files made by ffmpeg, some with the odd layouts real collections hold (bytes
+before the first frame, WAVE with its tags in an "id3 " chunk as well, RF64), saved by
+Id3SaveTool, then read by independent readers: mutagen, exiftool and ffprobe see the values
+(in every tag of the file, so that no reader shows an old one), the decoded audio has the MD5 it
+had, and the bytes of the audio are the same bytes. Broken files are refused."""
+import json
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+
+import mutagen.id3
+import mutagen.wave
+
+from independent_readers import audio_md5, ffprobe_tags, read
+
+tool = sys.argv[1]
+work = tempfile.mkdtemp()
+failures = []
+
+
+def check(condition, what):
+    if not condition:
+        failures.append(what)
+
+
+def ffmpeg(name, args, transform=None):
+    path = os.path.join(work, name)
+    subprocess.run(["ffmpeg", "-v", "error", "-y", "-f", "lavfi", "-i",
+                    "sine=frequency=440:duration=0.5"] + args + [path], check=True)
+    if transform:
+        data = transform(read(path))
+        with open(path, "wb") as f:
+            f.write(data)
+    return path
+
+
+def id3_size(data):
+    return 10 + (data[6] << 21 | data[7] << 14 | data[8] << 7 | data[9])
+
+
+def after_tag(extra):
+    return lambda data: data[:id3_size(data)] + extra + data[id3_size(data):]
+
+
+def before(extra):
+    return lambda data: extra + data
+
+
+def riff_chunks(data):
+    """[(id, offset of the data, size)] of a RIFF or RF64 file; sizes from ds64 where given."""
+    chunks, pos, ds64 = [], 12, None
+    while pos + 8 <= len(data):
+        cid, size = data[pos:pos + 4], struct.unpack("<I", data[pos + 4:pos + 8])[0]
+        if cid == b"ds64":
+            ds64 = struct.unpack("<QQ", data[pos + 8:pos + 24])
+        if size == 0xFFFFFFFF and cid == b"data" and ds64:
+            size = ds64[1]
+        chunks.append((cid, pos + 8, size))
+        pos += 8 + size + (size & 1)
+    return chunks, ds64
+
+
+def info_items(data):
+    items = {}
+    for cid, at, size in riff_chunks(data)[0]:
+        if cid == b"LIST" and data[at:at + 4] == b"INFO":
+            pos = at + 4
+            while pos + 8 <= at + size:
+                iid, isize = data[pos:pos + 4].decode(), struct.unpack("<I", data[pos + 4:pos + 8])[0]
+                items[iid] = data[pos + 8:pos + 8 + isize].rstrip(b"\0").decode("cp932")
+                pos += 8 + isize + (isize & 1)
+    return items
+
+
+def data_chunk(data):
+    for cid, at, size in riff_chunks(data)[0]:
+        if cid == b"data":
+            return data[at:at + size]
+    return None
+
+
+def exiftool(path):
+    out = subprocess.run(["exiftool", "-j", "-a", "-G1", "-charset", "ID3=UTF8", path],
+                         capture_output=True, check=True).stdout
+    return json.loads(out)[0]
+
+
+MP3_VALUES = {"IART": "新しい歌手", "INAM": "題名", "IPRD": "Album", "ICMT": "a comment"}
+WAVE_VALUES = {"IART": "New artist", "INAM": "New title", "ICMT": "new comment"}
+ID3_FRAMES = {"IART": "TPE1", "INAM": "TIT2", "IPRD": "TALB"}
+INFO_IDS = {"IART": "IART", "INAM": "INAM", "IPRD": "IPRD", "ICMT": "ICMT"}
+FFPROBE = {"IART": "artist", "INAM": "title", "IPRD": "album", "ICMT": "comment"}
+
+junk = bytes(random.Random(5).randrange(0, 0xFF) for _ in range(3000))  # no 0xFF: no sync
+MP3 = ["-c:a", "libmp3lame", "-b:a", "128k"]
+BARE = MP3 + ["-id3v2_version", "0", "-write_xing", "0"]
+OLD = ["-metadata", "title=Old", "-metadata", "artist=Old artist"]
+mp3s = [
+    ("zeros-head.mp3", BARE, before(bytes(2000))),
+    ("junk-head.mp3", BARE, before(junk)),
+    ("tag-zeros.mp3", MP3 + ["-id3v2_version", "3"] + OLD, after_tag(bytes(2000))),
+    ("tag-junk.mp3", MP3 + ["-id3v2_version", "4"] + OLD, after_tag(junk)),
+]
+for name, args, transform in mp3s:
+    path = ffmpeg(name, args, transform)
+    original = read(path)
+    saved = path + ".saved.mp3"
+    command = [tool, path, saved] + [f"{k}_v2={v}" for k, v in MP3_VALUES.items()]
+    result = subprocess.run([a.encode("cp932") for a in command], capture_output=True)
+    if result.returncode != 0:
+        failures.append(f"{name}: refused ({result.returncode})")
+        continue
+    data = read(saved)
+    tags = mutagen.id3.ID3(saved)
+    for key, frame in ID3_FRAMES.items():
+        check(str(tags.get(frame)) == MP3_VALUES[key], f"{name}: mutagen {frame} {tags.get(frame)}")
+    check([c.text[0] for c in tags.getall("COMM")] == [MP3_VALUES["ICMT"]], f"{name}: mutagen COMM")
+    exif = exiftool(saved)
+    check(exif.get("ID3v2_3:Title", exif.get("ID3v2_4:Title")) == MP3_VALUES["INAM"],
+          f"{name}: exiftool title")
+    probe = ffprobe_tags(saved)
+    check(probe.get("title") == MP3_VALUES["INAM"], f"{name}: ffprobe title {probe.get('title')}")
+    check(audio_md5(saved) == audio_md5(path) is not None, f"{name}: decoded audio changed")
+    # Everything after the tag, the bytes before the first frame included, is as it was.
+    old_tag = id3_size(original) if original.startswith(b"ID3") else 0
+    check(data[id3_size(data):] == original[old_tag:], f"{name}: bytes after the tag changed")
+    print(f"{name}: {result.stdout.decode().strip()}")
+
+
+def with_id3_chunk(chunk_id):
+    """The file with an ID3v2 chunk (written by mutagen) holding two artists and old values."""
+    def transform(data):
+        path = os.path.join(work, "id3-chunk.tmp.wav")
+        with open(path, "wb") as f:
+            f.write(data)
+        wave = mutagen.wave.WAVE(path)
+        wave.add_tags()
+        wave.tags.add(mutagen.id3.TIT2(encoding=3, text="Old"))
+        wave.tags.add(mutagen.id3.TPE1(encoding=3, text="Old artist"))
+        wave.tags.add(mutagen.id3.COMM(encoding=3, lang="eng", desc="", text="old"))
+        wave.save()
+        return read(path).replace(b"id3 ", chunk_id, 1)
+    return transform
+
+
+WAVE = ["-c:a", "pcm_s16le"]
+waves = [
+    ("id3-chunk.wav", WAVE + OLD, with_id3_chunk(b"id3 "), True),
+    ("ID3-chunk.wav", WAVE, with_id3_chunk(b"ID3 "), True),
+    ("rf64.wav", ["-c:a", "pcm_s16le", "-rf64", "always"] + OLD, None, False),
+    ("rf64-bare.wav", ["-c:a", "pcm_s16le", "-rf64", "always"], None, False),
+]
+for name, args, transform, has_id3 in waves:
+    path = ffmpeg(name, args, transform)
+    original = read(path)
+    saved = path + ".saved.wav"
+    result = subprocess.run([tool, path, saved] + [f"{k}={v}" for k, v in WAVE_VALUES.items()],
+                            capture_output=True)
+    if result.returncode != 0:
+        failures.append(f"{name}: refused ({result.returncode})")
+        continue
+    data = read(saved)
+    info = info_items(data)
+    for key, value in WAVE_VALUES.items():
+        check(info.get(INFO_IDS[key]) == value, f"{name}: INFO {key} {info.get(INFO_IDS[key])}")
+    probe = ffprobe_tags(saved)
+    for key, value in WAVE_VALUES.items():
+        check(probe.get(FFPROBE[key]) == value, f"{name}: ffprobe {key} {probe.get(FFPROBE[key])}")
+    exif = exiftool(saved)
+    check(exif.get("RIFF:Title") == WAVE_VALUES["INAM"], f"{name}: exiftool RIFF title")
+    if has_id3:
+        tags = mutagen.wave.WAVE(saved).tags
+        check(tags is not None and str(tags.get("TIT2")) == WAVE_VALUES["INAM"] and
+              str(tags.get("TPE1")) == WAVE_VALUES["IART"], f"{name}: mutagen id3 chunk")
+        titles = [v for k, v in exif.items() if k.endswith(":Title") and k.startswith("ID3")]
+        # ExifTool reads the chunk only by its lower-case name.
+        check(titles == [WAVE_VALUES["INAM"]] or name.startswith("ID3"),
+              f"{name}: exiftool ID3 {titles}")
+    chunks, ds64 = riff_chunks(data)
+    if ds64:
+        check(ds64[0] == len(data) - 8, f"{name}: ds64 RIFF size {ds64[0]} of {len(data)}")
+        check(data[4:8] == b"\xff\xff\xff\xff", f"{name}: RF64 header size")
+    else:
+        check(struct.unpack("<I", data[4:8])[0] == len(data) - 8, f"{name}: RIFF size")
+    check(data_chunk(data) == data_chunk(original), f"{name}: data chunk changed")
+    check(audio_md5(saved) == audio_md5(path) is not None, f"{name}: decoded audio changed")
+    print(f"{name}: {result.stdout.decode().strip()}")
+
+
+def refused(name, data):
+    path = os.path.join(work, name)
+    with open(path, "wb") as f:
+        f.write(data)
+    result = subprocess.run([tool, path, path + ".out", "INAM=x"], capture_output=True)
+    check(result.returncode == 2 and not os.path.exists(path + ".out"), f"{name}: not refused")
+
+
+# A tag that claims more bytes than the file has; an RF64 file whose ds64 does.
+mp3 = read(ffmpeg("claims.mp3", MP3 + ["-id3v2_version", "3"] + OLD))
+refused("claims.mp3", mp3[:6] + bytes([0, 0x7F, 0x7F, 0x7F]) + mp3[10:])
+rf64 = bytearray(read(os.path.join(work, "rf64.wav")))
+struct.pack_into("<Q", rf64, 20, len(rf64) * 2)
+refused("rf64-claims.wav", bytes(rf64))
+
+shutil.rmtree(work)
+for failure in failures:
+    print("FAIL", failure)
+sys.exit(1 if failures else 0)
