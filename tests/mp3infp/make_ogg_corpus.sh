@@ -16,3 +16,38 @@ opusenc --quiet --bitrate 6 --picture "$tmp/cover.png" "$tmp/tone.wav" "$out/pic
 cat "$out/vorbis.ogg" "$tmp/second.ogg" > "$out/chain.ogg"
 ffmpeg -v error -i "$out/vorbis.ogg" -i "$tmp/second.ogg" -map 0 -map 1 -c copy "$out/multiplexed.ogg"
 head -c -40 "$out/opus.opus" > "$out/cut.opus"
+# FLAC in Ogg from both encoders, Theora video with Vorbis sound, a stream numbered from page 5
+# and one with a page missing between its headers.
+ffmpeg -v error -i "$tmp/tone.wav" -c:a flac "$out/flac-ffmpeg.oga"
+flac -s --ogg --padding=64 "$tmp/tone.wav" -o "$out/flac.oga"
+ffmpeg -v error -f lavfi -i "testsrc=duration=0.2:size=16x16:rate=5" -f lavfi \
+  -i "sine=duration=0.2:sample_rate=8000" -c:v libtheora -q:v 0 -c:a libvorbis -ac 1 \
+  "$out/theora.ogg"
+/usr/bin/python3 - "$out" <<'PY'
+import struct, sys
+sys.path.insert(0, sys.path[0] or ".")
+def crc(data):
+    table = []
+    for i in range(256):
+        r = i << 24
+        for _ in range(8):
+            r = ((r << 1) ^ 0x04C11DB7 if r & 0x80000000 else r << 1) & 0xFFFFFFFF
+        table.append(r)
+    c = 0
+    for b in data:
+        c = ((c << 8) & 0xFFFFFFFF) ^ table[(c >> 24) ^ b]
+    return c
+def renumber(data, number):
+    out, offset, index = b"", 0, 0
+    while offset < len(data):
+        length = 27 + data[offset + 26] + sum(data[offset + 27:offset + 27 + data[offset + 26]])
+        page = bytearray(data[offset:offset + length])
+        struct.pack_into("<II", page, 18, number(index, struct.unpack_from("<I", page, 18)[0]), 0)
+        struct.pack_into("<I", page, 22, crc(page))
+        out, offset, index = out + bytes(page), offset + length, index + 1
+    return out
+folder = sys.argv[1]
+vorbis = open(folder + "/vorbis.ogg", "rb").read()
+open(folder + "/from5.ogg", "wb").write(renumber(vorbis, lambda i, s: s + 5))
+open(folder + "/hole.ogg", "wb").write(renumber(vorbis, lambda i, s: s + (i > 0)))
+PY
