@@ -422,7 +422,8 @@ TEST(Ogg, PagesAreLaidOutAgainAndLaterPagesKeptOrRenumbered) {
     const Bytes old = OggBytes(c.layout);
     const size_t oldHeaderPages = c.layout.headerPages.empty() ? 1 : c.layout.headerPages.size();
     const Saved saved = SaveOgg(old, c.values);
-    ASSERT_FALSE(saved.bytes.empty());
+    EXPECT_FALSE(saved.bytes.empty());
+    if (saved.bytes.empty()) continue;
     EXPECT_EQ(c.inPlace, saved.inPlace);
     ExpectSound(old, saved.bytes, oldHeaderPages);
     const auto after = Walk(saved.bytes);
@@ -531,59 +532,16 @@ TEST(Ogg, MalformedFilesAreRefusedUnchanged) {
   EXPECT_FALSE(file->Set(*mp3infp::ParseValueName("INAM_v2"), "x", mp3infp::SystemCodec()));
 }
 
-// Each page of a file as its bytes.
-std::vector<Bytes> RawPages(const Bytes& file) {
-  std::vector<Bytes> out;
-  size_t offset = 0;
-  for (const auto& page : Walk(file)) {
-    const size_t length = 27 + page.lacing.size() + page.body.size();
-    out.emplace_back(file.begin() + offset, file.begin() + offset + length);
-    offset += length;
-  }
-  return out;
-}
-
 // Another stream multiplexed with the tagged one (a video): its pages stay byte for byte and in
 // their place among the audio pages, wherever the tagged stream's header pages lay.
 TEST(Ogg, OtherStreamsPagesStayInTheirOrder) {
-  constexpr uint32_t kOther = 99;
-  // 'o' the next page of the tagged stream, 'f' the next page of the other.
-  auto multiplexed = [](const Layout& layout, std::string_view pattern) {
-    const auto ours = RawPages(OggBytes(layout));
-    const size_t count = std::count(pattern.begin(), pattern.end(), 'f');
-    Bytes out;
-    size_t o = 0, f = 0;
-    for (char c : pattern) {
-      const Bytes body = f == 0 ? Of("\x80theora") : Bytes(100 + f, uint8_t(f));
-      const uint8_t flags = f == 0 ? 2 : f + 1 == count ? 4 : 0;
-      Append(out, c == 'o'
-                      ? ours.at(o++)
-                      : PageOf(flags, f * 10, kOther, uint32_t(f), {uint8_t(body.size())}, body));
-      if (c == 'f') ++f;
-    }
-    return out;
-  };
-  // The pages in order, ours after the headers 'a', the other stream's 'f'; and our audio pages.
-  auto order = [](const Bytes& file, size_t headerPages, std::vector<Bytes>* audio) {
-    std::string out;
-    size_t ours = 0;
-    for (const auto& page : Walk(file)) {
-      if (page.serial == kOther) {
-        out += 'f';
-      } else if (ours++ > headerPages) {
-        out += 'a';
-        audio->push_back(page.body);
-      }
-    }
-    return out;
-  };
   Layout spanning;
   spanning.items.push_back("METADATA_BLOCK_PICTURE=" + std::string(600, 'p'));
   spanning.headerPages = {2, 4};
   struct Case {
     const char* name;
     Layout layout;
-    std::string_view pattern;
+    std::string_view pattern;  // 'o' the next page of the tagged stream, 'f' of the other
   } const cases[] = {
       {"video first", {}, "fofoofofo"},
       {"video between our header pages", spanning, "ofoffoofoof"},
@@ -591,33 +549,38 @@ TEST(Ogg, OtherStreamsPagesStayInTheirOrder) {
       {"flac from page 3", {.codec = kFlac, .firstSequence = 3}, "foofffooof"},
   };
   for (const auto& c : cases) {
-    for (const Values& values :
-         {Values{{"INAM", "longer title"}}, Values{{"ICMT", std::string(70000, 'x')}}}) {
-      SCOPED_TRACE(std::string(c.name) + (values[0].first == "ICMT" ? ", grown" : ""));
-      const Bytes old = multiplexed(c.layout, c.pattern);
-      const Bytes saved = SaveOgg(old, values).bytes;
-      ASSERT_FALSE(saved.empty());
-      EXPECT_EQ(values[0].second, GetOgg(saved, values[0].first.c_str()));
-      std::vector<Bytes> foreignBefore, foreignAfter;
-      std::vector<uint32_t> sequences;
-      for (const auto& page : RawPages(old)) {
-        if (Walk(page)[0].serial == kOther) foreignBefore.push_back(page);
+    const Bytes ours = OggBytes(c.layout);
+    const auto ourPages = Walk(ours);
+    Bytes old;
+    for (size_t o = 0, f = 0, offset = 0; char p : c.pattern) {
+      const Bytes body = f == 0 ? Of("\x80theora") : Bytes(100 + f, uint8_t(f));
+      if (p == 'f') {
+        Append(old, PageOf(f ? 0 : 2, f * 10, 99, uint32_t(f), {uint8_t(body.size())}, body));
+        ++f;
+        continue;
       }
-      for (const auto& page : RawPages(saved)) {
-        const auto walked = Walk(page)[0];
-        EXPECT_TRUE(walked.crcOk);
-        if (walked.serial == kOther) foreignAfter.push_back(page);
-        if (walked.serial == kSerial) sequences.push_back(walked.sequence);
-      }
-      EXPECT_EQ(foreignBefore, foreignAfter);
-      for (size_t i = 0; i < sequences.size(); ++i) {
-        EXPECT_EQ(c.layout.firstSequence + i, sequences[i]);
-      }
-      const size_t oldHeaders = c.layout.headerPages.empty() ? 1 : c.layout.headerPages.size();
-      const size_t newHeaders = values[0].first == "ICMT" ? 2 : oldHeaders;
-      std::vector<Bytes> audioBefore, audioAfter;
-      EXPECT_EQ(order(old, oldHeaders, &audioBefore), order(saved, newHeaders, &audioAfter));
-      EXPECT_EQ(audioBefore, audioAfter);
+      const size_t length = 27 + ourPages[o].lacing.size() + ourPages[o++].body.size();
+      old.insert(old.end(), ours.begin() + offset, ours.begin() + offset + length);
+      offset += length;
+    }
+    for (const std::string& comment : {std::string("c"), std::string(70000, 'x')}) {
+      SCOPED_TRACE(std::string(c.name) + (comment.size() > 1 ? ", grown" : ""));
+      const Bytes saved = SaveOgg(old, {{"ICMT", comment}}).bytes;
+      EXPECT_EQ(comment, GetOgg(saved, "ICMT"));
+      // Every page but our header pages, in order: ours renumbered on from our first page.
+      auto rest = [&](const Bytes& file) {
+        std::vector<std::pair<uint32_t, Bytes>> out;
+        uint32_t next = c.layout.firstSequence;
+        for (const auto& page : Walk(file)) {
+          EXPECT_TRUE(page.crcOk);
+          if (page.serial == kSerial) EXPECT_EQ(next++, page.sequence);
+          // Header pages carry granule 0, or none where no packet ends.
+          if (page.serial != kSerial || page.granule + 1 > 1)
+            out.emplace_back(page.serial, page.body);
+        }
+        return out;
+      };
+      EXPECT_TRUE(rest(old) == rest(saved));
     }
   }
 }

@@ -23,31 +23,18 @@ flac -s --ogg --padding=64 "$tmp/tone.wav" -o "$out/flac.oga"
 ffmpeg -v error -f lavfi -i "testsrc=duration=0.2:size=16x16:rate=5" -f lavfi \
   -i "sine=duration=0.2:sample_rate=8000" -c:v libtheora -q:v 0 -c:a libvorbis -ac 1 \
   "$out/theora.ogg"
-/usr/bin/python3 - "$out" <<'PY'
+/usr/bin/python3 - "$out" "$(dirname "$0")" <<'PY'
 import struct, sys
-sys.path.insert(0, sys.path[0] or ".")
-def crc(data):
-    table = []
-    for i in range(256):
-        r = i << 24
-        for _ in range(8):
-            r = ((r << 1) ^ 0x04C11DB7 if r & 0x80000000 else r << 1) & 0xFFFFFFFF
-        table.append(r)
-    c = 0
-    for b in data:
-        c = ((c << 8) & 0xFFFFFFFF) ^ table[(c >> 24) ^ b]
-    return c
+sys.path.insert(0, sys.argv[2])
+from independent_readers import ogg_crc, ogg_pages
 def renumber(data, number):
-    out, offset, index = b"", 0, 0
-    while offset < len(data):
-        length = 27 + data[offset + 26] + sum(data[offset + 27:offset + 27 + data[offset + 26]])
-        page = bytearray(data[offset:offset + length])
-        struct.pack_into("<II", page, 18, number(index, struct.unpack_from("<I", page, 18)[0]), 0)
-        struct.pack_into("<I", page, 22, crc(page))
-        out, offset, index = out + bytes(page), offset + length, index + 1
+    out = b""
+    for index, page in enumerate(ogg_pages(data)):
+        raw = bytearray(page["raw"])
+        struct.pack_into("<II", raw, 18, number(index, page["sequence"]), 0)
+        out += raw[:22] + struct.pack("<I", ogg_crc(bytes(raw))) + raw[26:]
     return out
-folder = sys.argv[1]
-vorbis = open(folder + "/vorbis.ogg", "rb").read()
-open(folder + "/from5.ogg", "wb").write(renumber(vorbis, lambda i, s: s + 5))
-open(folder + "/hole.ogg", "wb").write(renumber(vorbis, lambda i, s: s + (i > 0)))
+vorbis = open(sys.argv[1] + "/vorbis.ogg", "rb").read()
+open(sys.argv[1] + "/from5.ogg", "wb").write(renumber(vorbis, lambda i, s: s + 5))
+open(sys.argv[1] + "/hole.ogg", "wb").write(renumber(vorbis, lambda i, s: s + (i > 0)))
 PY
