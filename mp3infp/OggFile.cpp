@@ -3,183 +3,135 @@
 #include <algorithm>
 #include <cstring>
 
+#include "mp3infp/Padding.h"
+
 namespace mp3infp {
 namespace {
 
-constexpr size_t kPageHeaderSize = 27;
-constexpr size_t kMaxPageHeader = kPageHeaderSize + 255;
-constexpr uint8_t kContinued = 0x01;
-constexpr uint8_t kFirstPage = 0x02;
-constexpr uint8_t kLastPage = 0x04;
-constexpr uint64_t kNoGranule = ~uint64_t(0);
+using ogg::PageHeader;
+
 // Header packets together larger than this (pictures of many megabytes) are not read.
 constexpr uint64_t kMaxHeaderBytes = 64u << 20;
-// Room left after an Opus comment list when the file is rewritten anyway, so that the next
-// save of a few changed values fits in place.
-constexpr size_t kOpusPadding = 1024;
+// The streams a link may start side by side before the one we tag.
+constexpr size_t kMaxStreams = 64;
+constexpr uint8_t kFlacLastBlock = 0x80;
+constexpr uint8_t kFlacCommentBlock = 4;
+constexpr size_t kFlacBlockHeader = 4;
+constexpr uint32_t kFlacMaxBlock = 0xFFFFFF;
 
-constexpr std::string_view kVorbisId = "\x01vorbis";
-constexpr std::string_view kVorbisComment = "\x03vorbis";
-constexpr std::string_view kOpusHead = "OpusHead";
-constexpr std::string_view kOpusTags = "OpusTags";
-
-struct CrcTable {
-  uint32_t entries[256];
-  constexpr CrcTable() : entries() {
-    for (uint32_t i = 0; i < 256; ++i) {
-      uint32_t r = i << 24;
-      for (int bit = 0; bit < 8; ++bit) r = (r & 0x80000000u) ? (r << 1) ^ 0x04C11DB7u : r << 1;
-      entries[i] = r;
-    }
-  }
-};
-constexpr CrcTable kCrcTable;
-
-uint64_t ReadLittleEndian64(const uint8_t* p) {
-  return uint64_t(ReadLittleEndian32(p)) | uint64_t(ReadLittleEndian32(p + 4)) << 32;
-}
-
-bool StartsWith(const Bytes& bytes, std::string_view magic) {
+bool StartsWith(std::span<const uint8_t> bytes, std::string_view magic) {
   return bytes.size() >= magic.size() && std::memcmp(bytes.data(), magic.data(), magic.size()) == 0;
 }
 
-// The fixed part of a page and its lacing values, as read from the file.
-struct PageHeader {
-  uint8_t fixed[kPageHeaderSize];
-  uint8_t lacing[255];
-  size_t segments = 0;
-  uint32_t bodyLength = 0;
+bool IdentifyVorbis(const Bytes& packet, OggIdentification& out) {
+  if (packet.size() < 30) return false;
+  out.channels = packet[11];
+  out.sampleRate = ReadLittleEndian32(packet.data() + 12);
+  const auto nominal = static_cast<int32_t>(ReadLittleEndian32(packet.data() + 20));
+  out.nominalBitRate = nominal > 0 ? uint32_t(nominal) : 0;
+  out.headerPackets = 3;
+  return true;
+}
 
-  uint8_t flags() const { return fixed[5]; }
-  uint64_t granule() const { return ReadLittleEndian64(fixed + 6); }
-  uint32_t serial() const { return ReadLittleEndian32(fixed + 14); }
-  uint32_t crc() const { return ReadLittleEndian32(fixed + 22); }
-  uint32_t headerLength() const { return uint32_t(kPageHeaderSize + segments); }
-  uint32_t length() const { return headerLength() + bodyLength; }
+bool IdentifyOpus(const Bytes& packet, OggIdentification& out) {
+  if (packet.size() < 19) return false;
+  // A later major version may lay the stream out otherwise.
+  out.understood = !(packet[8] & 0xF0);
+  out.channels = packet[9];
+  out.preSkip = uint32_t(packet[10]) | uint32_t(packet[11]) << 8;
+  out.sampleRate = 48000;  // what every Opus decoder gives; the header's rate is the input's
+  out.headerPackets = 2;
+  return true;
+}
+
+// "\x7FFLAC", the mapping's version, the number of header packets after this one (0: unknown),
+// then "fLaC" and the STREAMINFO block as in a FLAC file.
+bool IdentifyFlac(const Bytes& packet, OggIdentification& out) {
+  if (packet.size() < 51 || !StartsWith(std::span(packet).subspan(9), "fLaC") ||
+      (packet[13] & 0x7F) != 0) {
+    return false;
+  }
+  out.understood = packet[5] == 1;
+  const size_t following = size_t(packet[7]) << 8 | packet[8];
+  out.headerPackets = following ? following + 1 : 0;
+  const uint8_t* info = packet.data() + 17;
+  out.sampleRate = uint32_t(info[10]) << 12 | uint32_t(info[11]) << 4 | info[12] >> 4;
+  out.channels = ((info[12] >> 1) & 7) + 1u;
+  return true;
+}
+
+bool VorbisHeadersValid(const std::vector<Bytes>& packets) {
+  return packets.size() == 3 && StartsWith(packets[2], "\x05vorbis");
+}
+
+bool OpusHeadersValid(const std::vector<Bytes>& packets) { return packets.size() == 2; }
+
+// After the identification header, each packet a whole metadata block (the comment first); the
+// last one says so, and only it.
+bool FlacHeadersValid(const std::vector<Bytes>& packets) {
+  for (size_t i = 1; i < packets.size(); ++i) {
+    const Bytes& block = packets[i];
+    if (block.size() < kFlacBlockHeader ||
+        (ReadBigEndian32(block.data()) & kFlacMaxBlock) != block.size() - kFlacBlockHeader ||
+        bool(block[0] & kFlacLastBlock) != (i + 1 == packets.size()) || (block[0] & 0x7F) == 0x7F) {
+      return false;
+    }
+  }
+  return true;
+}
+
+constexpr OggMapping kMappings[] = {
+    {FileKind::kOggVorbis, "Ogg Vorbis", "\x01vorbis", "\x03vorbis", true, false, true,
+     IdentifyVorbis, VorbisHeadersValid},
+    {FileKind::kOpus, "Opus", "OpusHead", "OpusTags", false, true, true, IdentifyOpus,
+     OpusHeadersValid},
+    // FLAC in Ogg is FLAC to the caller (its tag, its audio); the format names the container.
+    {FileKind::kFlac, "FLAC (Ogg)",
+     "\x7F"
+     "FLAC",
+     "", false, false, false, IdentifyFlac, FlacHeadersValid},
 };
 
-// The page at `offset`, when one starts there and lies whole in the file.
-bool ReadPageHeader(ByteSource& source, uint64_t offset, PageHeader& page) {
-  const uint64_t size = source.Size();
-  if (offset >= size || size - offset < kPageHeaderSize) return false;
-  uint8_t buffer[kMaxPageHeader];
-  const size_t wanted = size_t(std::min<uint64_t>(kMaxPageHeader, size - offset));
-  if (!source.Read(offset, buffer, wanted)) return false;
-  if (std::memcmp(buffer, "OggS", 4) != 0 || buffer[4] != 0) return false;
-  page.segments = buffer[26];
-  if (wanted < kPageHeaderSize + page.segments) return false;
-  std::memcpy(page.fixed, buffer, kPageHeaderSize);
-  std::memcpy(page.lacing, buffer + kPageHeaderSize, page.segments);
-  page.bodyLength = 0;
-  for (size_t i = 0; i < page.segments; ++i) page.bodyLength += page.lacing[i];
-  return page.length() <= size - offset;
-}
-
-bool CrcMatches(const PageHeader& page, const Bytes& body) {
-  uint8_t fixed[kPageHeaderSize];
-  std::memcpy(fixed, page.fixed, kPageHeaderSize);
-  std::memset(fixed + 22, 0, 4);
-  uint32_t crc = OggCrc(fixed);
-  crc = OggCrc({page.lacing, page.segments}, crc);
-  crc = OggCrc(body, crc);
-  return crc == page.crc();
-}
-
-// The checksum of a page whose sequence number changed from `oldSequence` to `newSequence`,
-// from its old checksum alone: the checksum is linear, so the change is the checksum of the
-// changed bytes followed by the rest of the page as zeros. Saves reading every page's body.
-uint32_t MovedCrc(uint32_t oldCrc, uint32_t oldSequence, uint32_t newSequence, uint32_t length) {
-  Bytes change;
-  AppendLittleEndian32(change, oldSequence ^ newSequence);
-  uint32_t crc = OggCrc(change);
-  for (uint32_t i = 22; i < length; ++i) crc = (crc << 8) ^ kCrcTable.entries[crc >> 24];
-  return oldCrc ^ crc;
-}
-
-void AppendLittleEndian64(Bytes& out, uint64_t v) {
-  AppendLittleEndian32(out, uint32_t(v));
-  AppendLittleEndian32(out, uint32_t(v >> 32));
-}
-
-std::vector<uint8_t> LacingOf(const std::vector<const Bytes*>& packets) {
-  std::vector<uint8_t> lacing;
-  for (const Bytes* packet : packets) {
-    lacing.insert(lacing.end(), packet->size() / 255, 255);
-    lacing.push_back(uint8_t(packet->size() % 255));
+const OggMapping* MappingOf(std::span<const uint8_t> firstPacket) {
+  for (const OggMapping& mapping : kMappings) {
+    if (StartsWith(firstPacket, mapping.idMagic)) return &mapping;
   }
-  return lacing;
-}
-
-// The largest packet that fits beside `others` on `pages` pages.
-size_t LargestFitting(const std::vector<const Bytes*>& others, size_t pages) {
-  const size_t segments = LacingOf(others).size();
-  if (segments + 1 > pages * 255) return 0;
-  return (pages * 255 - segments - 1) * 255 + 254;
-}
-
-// Lays `packets` out over pages that continue a stream after its first page. The pages number
-// `wanted` when the lacing allows, so that the pages after them keep their sequence numbers;
-// `pages` tells how many there are. Every page on which a packet ends carries `granule` (header
-// packets all have the same), the others none.
-Bytes Paginate(const std::vector<const Bytes*>& packets, uint32_t serial, uint64_t granule,
-               bool endOfStream, size_t wanted, size_t& pages) {
-  const std::vector<uint8_t> lacing = LacingOf(packets);
-  Bytes data;
-  for (const Bytes* packet : packets) data.insert(data.end(), packet->begin(), packet->end());
-  const size_t segments = lacing.size();
-  pages = std::max((segments + 254) / 255, std::min(wanted, segments));
-  Bytes out;
-  size_t segment = 0, position = 0;
-  for (size_t page = 0; page < pages; ++page) {
-    const size_t count = segments / pages + (page < segments % pages ? 1 : 0);
-    const size_t start = out.size();
-    const bool continued = segment > 0 && lacing[segment - 1] == 255;
-    const bool packetEnds = std::any_of(lacing.begin() + segment, lacing.begin() + segment + count,
-                                        [](uint8_t lace) { return lace < 255; });
-    out.insert(out.end(), {'O', 'g', 'g', 'S', 0});
-    out.push_back(
-        uint8_t((continued ? kContinued : 0) | (endOfStream && page + 1 == pages ? kLastPage : 0)));
-    AppendLittleEndian64(out, packetEnds ? granule : kNoGranule);
-    AppendLittleEndian32(out, serial);
-    AppendLittleEndian32(out, uint32_t(page + 1));
-    AppendLittleEndian32(out, 0);
-    out.push_back(uint8_t(count));
-    size_t bodyLength = 0;
-    for (size_t i = 0; i < count; ++i) {
-      out.push_back(lacing[segment + i]);
-      bodyLength += lacing[segment + i];
-    }
-    out.insert(out.end(), data.begin() + position, data.begin() + position + bodyLength);
-    position += bodyLength;
-    segment += count;
-    const uint32_t crc = OggCrc({out.data() + start, out.size() - start});
-    for (int i = 0; i < 4; ++i) out[start + 22 + i] = uint8_t(crc >> (8 * i));
-  }
-  return out;
+  return nullptr;
 }
 
 }  // namespace
 
-uint32_t OggCrc(std::span<const uint8_t> bytes, uint32_t crc) {
-  for (uint8_t byte : bytes) crc = (crc << 8) ^ kCrcTable.entries[(crc >> 24) ^ byte];
-  return crc;
-}
-
 std::unique_ptr<OggFile> OggFile::Parse(ByteSource& source) {
-  PageHeader first;
-  if (!ReadPageHeader(source, 0, first) || !(first.flags() & kFirstPage)) return nullptr;
-  Bytes magic;
-  if (!source.ReadBytes(first.headerLength(), std::min<size_t>(first.bodyLength, 8), magic)) {
-    return nullptr;
+  // The streams of a link begin with their first pages side by side; the first one of a codec
+  // we know is the one we tag.
+  uint64_t offset = 0;
+  const OggMapping* mapping = nullptr;
+  PageHeader page;
+  std::vector<uint32_t> serials;
+  for (size_t stream = 0; stream < kMaxStreams && !mapping; ++stream) {
+    if (!ogg::ReadPageHeader(source, offset, page) || !(page.flags() & ogg::kFirstPage)) {
+      return nullptr;
+    }
+    Bytes magic;
+    if (!source.ReadBytes(offset + page.headerLength(), std::min<size_t>(page.bodyLength, 8),
+                          magic)) {
+      return nullptr;
+    }
+    mapping = MappingOf(magic);
+    if (!mapping) {
+      serials.push_back(page.serial());
+      offset += page.length();
+    }
   }
+  if (!mapping) return nullptr;
   auto file = std::make_unique<OggFile>();
-  if (StartsWith(magic, kOpusHead)) {
-    file->opus_ = true;
-  } else if (!StartsWith(magic, kVorbisId)) {
-    return nullptr;
+  // Two streams of one serial number: which pages are whose cannot be told.
+  if (std::find(serials.begin(), serials.end(), page.serial()) != serials.end()) {
+    file->sound_ = false;
   }
+  file->mapping_ = mapping;
   file->size_ = source.Size();
-  if (!file->ParseHeaders(source)) {
+  if (!file->ParseHeaders(source, offset)) {
     file->sound_ = false;
     return file;
   }
@@ -187,38 +139,42 @@ std::unique_ptr<OggFile> OggFile::Parse(ByteSource& source) {
   return file;
 }
 
-bool OggFile::ParseHeaders(ByteSource& source) {
-  const size_t wanted = opus_ ? 2 : 3;
+bool OggFile::ParseHeaders(ByteSource& source, uint64_t start) {
   std::vector<Bytes> packets;
   Bytes packet;
   bool pending = false;
-  uint64_t offset = 0, read = 0;
+  uint64_t offset = start;
   size_t ours = 0;
-  while (packets.size() < wanted) {
+  auto complete = [&] {
+    if (packets.size() < 2) return false;
+    if (id_.headerPackets) return packets.size() >= id_.headerPackets;
+    // FLAC without a count: the block that says it is the last one.
+    return !packets.back().empty() && (packets.back()[0] & kFlacLastBlock);
+  };
+  while (!complete()) {
     PageHeader page;
-    if (!ReadPageHeader(source, offset, page)) return false;
+    if (!ogg::ReadPageHeader(source, offset, page)) return false;
     const uint64_t pageOffset = offset;
     offset += page.length();
-    if (ours == 0) serial_ = page.serial();
-    if (page.serial() != serial_) {
-      // Another stream's pages between ours: multiplexed, which a rewrite of our pages alone
-      // cannot keep in order.
-      sound_ = false;
+    if (offset - start > kMaxHeaderBytes) return false;
+    if (ours == 0) {
+      serial_ = page.serial();
+      firstSequence_ = page.sequence();
+    } else if (page.serial() != serial_) {
+      // Another stream's page: it stays, and stays in order among the other streams' pages.
       continue;
     }
+    // A page missing or out of order: what we would write around it could not be right.
+    if (page.sequence() != firstSequence_ + uint32_t(ours)) sound_ = false;
     Bytes body;
-    read += page.length();
-    if (read > kMaxHeaderBytes ||
-        !source.ReadBytes(pageOffset + page.headerLength(), page.bodyLength, body)) {
-      return false;
-    }
-    if (!CrcMatches(page, body)) sound_ = false;
-    if ((ours == 0) != bool(page.flags() & kFirstPage)) sound_ = false;
-    if (bool(page.flags() & kContinued) != pending) return false;
-    if (ours == 1) headerBegin_ = pageOffset;
+    if (!source.ReadBytes(pageOffset + page.headerLength(), page.bodyLength, body)) return false;
+    if (!ogg::CrcMatches(page, body)) sound_ = false;
+    if ((ours == 0) != bool(page.flags() & ogg::kFirstPage)) sound_ = false;
+    if (bool(page.flags() & ogg::kContinued) != pending) return false;
+    if (ours > 0) headerPages_.push_back({pageOffset, page.length(), page.fixed});
     size_t position = 0;
     for (size_t i = 0; i < page.segments; ++i) {
-      if (packets.size() == wanted) {
+      if (complete()) {
         // An audio packet on the last header page: a layout we do not rewrite.
         sound_ = false;
         break;
@@ -229,52 +185,41 @@ bool OggFile::ParseHeaders(ByteSource& source) {
       if (page.lacing[i] < 255) {
         packets.push_back(std::move(packet));
         packet.clear();
+        if (packets.size() == 1 && !mapping_->identify(packets[0], id_)) return false;
         // The identification header alone on the first page, the others after it.
         if (ours == 0 && i + 1 != page.segments) sound_ = false;
       }
     }
-    pending = page.segments > 0 && page.lacing[page.segments - 1] == 255;
+    pending = page.endsOpen();
     if (ours == 0 && packets.size() != 1) sound_ = false;
-    if (page.flags() & kLastPage && packets.size() < wanted) return false;
+    if (page.flags() & ogg::kLastPage && !complete()) return false;
     ++ours;
-    headerEnd_ = offset;
     headerGranule_ = page.granule();
-    headerEndsStream_ = page.flags() & kLastPage;
+    headerEndsStream_ = page.flags() & ogg::kLastPage;
+    if (id_.headerPackets == 0 && packets.size() > 0xFFFF) return false;
   }
-  headerPages_ = ours - 1;
-  if (!ParseIdentification(packets[0])) return false;
+  if (!id_.understood || headerPages_.empty() || !mapping_->headersValid(packets)) sound_ = false;
   if (!ParseComment(packets[1])) return false;
   otherHeaders_.assign(packets.begin() + 2, packets.end());
-  if (!opus_ && !StartsWith(otherHeaders_[0], "\x05vorbis")) sound_ = false;
-  return true;
-}
-
-bool OggFile::ParseIdentification(const Bytes& packet) {
-  if (opus_) {
-    if (packet.size() < 19) return false;
-    // A later major version may lay the stream out otherwise.
-    if (packet[8] & 0xF0) sound_ = false;
-    channels_ = packet[9];
-    preSkip_ = uint32_t(packet[10]) | uint32_t(packet[11]) << 8;
-    sampleRate_ = 48000;  // what every Opus decoder gives; the header's rate is the input's
-    return true;
-  }
-  if (packet.size() < 30) return false;
-  channels_ = packet[11];
-  sampleRate_ = ReadLittleEndian32(packet.data() + 12);
-  const auto nominal = static_cast<int32_t>(ReadLittleEndian32(packet.data() + 20));
-  nominalBitRate_ = nominal > 0 ? uint32_t(nominal) : 0;
   return true;
 }
 
 bool OggFile::ParseComment(const Bytes& packet) {
-  const std::string_view magic = opus_ ? kOpusTags : kVorbisComment;
-  if (!StartsWith(packet, magic)) return false;
-  auto comment = VorbisComment::Parse(std::span(packet).subspan(magic.size()));
+  std::span<const uint8_t> list(packet);
+  if (mapping_->commentMagic.empty()) {
+    // A FLAC metadata block; its header is written anew, keeping whether it is the last block.
+    if (packet.size() < kFlacBlockHeader || (packet[0] & 0x7F) != kFlacCommentBlock) return false;
+    framing_ = packet[0];
+    list = list.subspan(kFlacBlockHeader);
+  } else {
+    if (!StartsWith(packet, mapping_->commentMagic)) return false;
+    list = list.subspan(mapping_->commentMagic.size());
+  }
+  auto comment = VorbisComment::Parse(list);
   if (!comment) return false;
   comment_ = std::move(*comment);
   std::span<const uint8_t> trailing = comment_.tail();
-  if (!opus_) {
+  if (mapping_->framingBit) {
     // The framing bit ends a Vorbis comment header; without it decoders refuse the stream.
     if (trailing.empty() || !(trailing[0] & 1)) {
       sound_ = false;
@@ -287,47 +232,49 @@ bool OggFile::ParseComment(const Bytes& packet) {
   const bool zeros = std::all_of(trailing_.begin(), trailing_.end(), [](uint8_t b) { return !b; });
   // Opus allows padding after the list (RFC 7845, 5.2), Vorbis has no such room: there we only
   // reuse zero bytes that an earlier tagger left after the framing byte, and never add any.
-  trailingIsPadding_ = zeros && (opus_ || !trailing_.empty());
+  trailingIsPadding_ =
+      mapping_->reusesPadding && zeros && (mapping_->addsPadding || !trailing_.empty());
   oldCommentLength_ = packet.size();
   commentRead_ = true;
   return true;
 }
 
 void OggFile::ScanLaterPages(ByteSource& source) {
-  uint64_t offset = headerEnd_;
-  streamEnd_ = headerEnd_;
-  if (headerEndsStream_) return;
+  if (headerEndsStream_ || headerPages_.empty()) return;
+  uint64_t offset = headerPages_.back().End();
+  uint32_t expected = firstSequence_ + uint32_t(headerPages_.size()) + 1;
   while (offset < size_) {
     PageHeader page;
-    if (!ReadPageHeader(source, offset, page)) {
+    if (!ogg::ReadPageHeader(source, offset, page)) {
       renumberable_ = false;
       return;
     }
-    if (page.serial() != serial_ || (page.flags() & kFirstPage)) {
-      // A page of another stream before this one ended: a multiplexed file.
-      sound_ = false;
-      return;
-    }
-    Page later{offset, page.length(), {}};
-    std::memcpy(later.header.data(), page.fixed, kPageHeaderSize);
-    laterPages_.push_back(later);
-    if (page.granule() != kNoGranule) lastGranule_ = page.granule();
+    const uint64_t pageOffset = offset;
     offset += page.length();
-    streamEnd_ = offset;
+    // Another stream's page stays where it is among ours.
+    if (page.serial() != serial_) continue;
+    if ((page.flags() & ogg::kFirstPage) || page.sequence() != expected) renumberable_ = false;
+    expected = page.sequence() + 1;
+    laterPages_.push_back({pageOffset, page.length(), page.fixed});
+    audioBytes_ += page.length();
+    if (page.granule() != ogg::kNoGranule) lastGranule_ = page.granule();
     // What follows the end of the stream (the next link of a chain) is kept as it is.
-    if (page.flags() & kLastPage) return;
+    if (page.flags() & ogg::kLastPage) return;
   }
 }
 
 Bytes OggFile::RenderComment(size_t padding, bool withTrailing) const {
   Bytes tail;
-  if (!opus_) tail.push_back(framing_);
+  if (mapping_->framingBit) tail.push_back(framing_);
   if (withTrailing) tail.insert(tail.end(), trailing_.begin(), trailing_.end());
   tail.resize(tail.size() + padding, 0);
-  const std::string_view magic = opus_ ? kOpusTags : kVorbisComment;
-  Bytes out(magic.begin(), magic.end());
-  const Bytes comment = comment_.Render(tail);
-  out.insert(out.end(), comment.begin(), comment.end());
+  const Bytes list = comment_.Render(tail);
+  Bytes out(mapping_->commentMagic.begin(), mapping_->commentMagic.end());
+  if (mapping_->commentMagic.empty()) {
+    out.push_back(framing_);
+    for (int shift = 16; shift >= 0; shift -= 8) out.push_back(uint8_t(list.size() >> shift));
+  }
+  out.insert(out.end(), list.begin(), list.end());
   return out;
 }
 
@@ -355,64 +302,74 @@ std::optional<SavePlan> OggFile::Plan() const {
   std::vector<const Bytes*> others;
   for (const auto& header : otherHeaders_) others.push_back(&header);
   const size_t content = RenderComment(0, !trailingIsPadding_).size();
+  if (mapping_->commentMagic.empty() && content - kFlacBlockHeader > kFlacMaxBlock) {
+    return std::nullopt;  // more than a FLAC block can say
+  }
   size_t padding = 0;
   if (trailingIsPadding_) {
     if (content <= oldCommentLength_) {
-      padding = oldCommentLength_ - content;
-    } else if (opus_) {
-      const size_t largest = LargestFitting(others, headerPages_);
-      padding = content <= largest ? std::min(kOpusPadding, largest - content) : kOpusPadding;
+      // Room beyond the policy's share is given back rather than carried on.
+      padding = std::min<uint64_t>(oldCommentLength_ - content, MostPadding(size_));
+    } else if (mapping_->addsPadding) {
+      const size_t largest = ogg::LargestFitting(others, headerPages_.size());
+      padding = content <= largest ? std::min<size_t>(kFreshPadding, largest - content)
+                                   : size_t(kFreshPadding);
     }
   }
   const Bytes comment = RenderComment(padding, !trailingIsPadding_);
   std::vector<const Bytes*> packets{&comment};
   packets.insert(packets.end(), others.begin(), others.end());
-  size_t pages = 0;
-  Bytes headers =
-      Paginate(packets, serial_, headerGranule_, headerEndsStream_, headerPages_, pages);
+  ogg::Paginated headers = ogg::Paginate(packets, serial_, firstSequence_ + 1, headerGranule_,
+                                         headerEndsStream_, headerPages_.size());
+  const size_t pages = headers.pages;
 
-  plan.pieces.push_back({0, headerBegin_, {}, true});
-  plan.pieces.push_back({headerBegin_, headerEnd_ - headerBegin_, std::move(headers), false});
-  if (pages == headerPages_) {
-    if (headerEnd_ < size_) plan.pieces.push_back({headerEnd_, size_ - headerEnd_, {}, true});
-    return plan;
-  }
-  if (!renumberable_) return std::nullopt;
-  // The header pages changed in number: every later page of the stream moves by as many.
-  const uint32_t shift = uint32_t(pages) - uint32_t(headerPages_);
-  for (const Page& page : laterPages_) {
-    Bytes header(page.header.begin(), page.header.end());
-    const uint32_t sequence = ReadLittleEndian32(header.data() + 18);
-    const uint32_t moved = sequence + shift;
-    const uint32_t crc =
-        MovedCrc(ReadLittleEndian32(header.data() + 22), sequence, moved, page.length);
-    for (int i = 0; i < 4; ++i) {
-      header[18 + i] = uint8_t(moved >> (8 * i));
-      header[22 + i] = uint8_t(crc >> (8 * i));
+  // The new header pages where the first old one was; other streams' pages that lay between the
+  // old ones follow them, in their order.
+  plan.pieces.push_back({0, headerPages_.front().offset, {}, true});
+  plan.pieces.push_back(
+      {headerPages_.front().offset, headerPages_.front().length, std::move(headers.bytes), false});
+  for (size_t i = 1; i < headerPages_.size(); ++i) {
+    const uint64_t from = headerPages_[i - 1].End();
+    if (headerPages_[i].offset > from) {
+      plan.pieces.push_back({from, headerPages_[i].offset - from, {}, true});
     }
-    plan.pieces.push_back({page.offset, kPageHeaderSize, std::move(header), false});
-    plan.pieces.push_back({page.offset + kPageHeaderSize, page.length - kPageHeaderSize, {}, true});
   }
-  if (streamEnd_ < size_) plan.pieces.push_back({streamEnd_, size_ - streamEnd_, {}, true});
+  uint64_t position = headerPages_.back().End();
+  if (pages != headerPages_.size()) {
+    if (!renumberable_) return std::nullopt;
+    // The header pages changed in number: every later page of the stream moves by as many.
+    const uint32_t shift = uint32_t(pages) - uint32_t(headerPages_.size());
+    for (const Page& page : laterPages_) {
+      if (page.offset > position)
+        plan.pieces.push_back({position, page.offset - position, {}, true});
+      const auto fixed = ogg::Renumbered(
+          page.fixed, ReadLittleEndian32(page.fixed.data() + 18) + shift, page.length);
+      plan.pieces.push_back(
+          {page.offset, ogg::kPageHeaderSize, Bytes(fixed.begin(), fixed.end()), false});
+      plan.pieces.push_back(
+          {page.offset + ogg::kPageHeaderSize, page.length - ogg::kPageHeaderSize, {}, true});
+      position = page.End();
+    }
+  }
+  if (position < size_) plan.pieces.push_back({position, size_ - position, {}, true});
   return plan;
 }
 
 StreamInfo OggFile::Stream() const {
   StreamInfo info;
-  info.format = opus_ ? "Opus" : "Ogg Vorbis";
-  info.sampleRate = sampleRate_;
-  info.channels = channels_;
-  if (lastGranule_ && sampleRate_) {
-    const uint64_t skipped = opus_ ? preSkip_ : 0;
+  info.format = mapping_->format;
+  info.sampleRate = id_.sampleRate;
+  info.channels = id_.channels;
+  if (lastGranule_ && id_.sampleRate) {
     // A granule position is a sample count; Opus counts at 48 kHz from before its pre-skip.
-    if (*lastGranule_ > skipped && *lastGranule_ < (uint64_t(1) << 62)) {
-      info.seconds = double(*lastGranule_ - skipped) / sampleRate_;
+    if (*lastGranule_ > id_.preSkip && *lastGranule_ < (uint64_t(1) << 62)) {
+      info.seconds = double(*lastGranule_ - id_.preSkip) / id_.sampleRate;
     }
   }
-  if (nominalBitRate_) {
-    info.bitRate = nominalBitRate_;
+  if (id_.nominalBitRate) {
+    info.bitRate = id_.nominalBitRate;
   } else if (info.seconds > 0) {
-    info.bitRate = uint32_t(double(streamEnd_ - headerEnd_) * 8 / info.seconds);
+    info.bitRate = uint32_t(double(audioBytes_) * 8 / info.seconds);
   }
   return info;
 }

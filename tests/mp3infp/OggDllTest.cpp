@@ -1,6 +1,6 @@
-// mp3infp.dll saving Ogg Vorbis and Opus files as the program saves them: load, the plain field
-// keys, save in place or through a new file; the values read back through the library, the audio
-// pages kept, and the files it must refuse left as they were.
+// mp3infp.dll saving Ogg Vorbis, Opus and FLAC files as the program saves them: load, the plain
+// field keys, save in place or through a new file; the values read back through the library, the
+// audio pages kept, and the files it must refuse left as they were.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -49,7 +49,8 @@ class OggDll : public ::testing::Test {
 TEST_F(OggDll, SavesEveryFieldAndKeepsTheAudioPages) {
   const ScratchFolder scratch("ogg");
   const std::string& folder = scratch.path();
-  for (const char* name : {"vorbis.ogg", "opus.opus", "picture.opus", "chain.ogg"}) {
+  for (const char* name : {"vorbis.ogg", "opus.opus", "picture.opus", "chain.ogg", "flac.oga",
+                           "flac-ffmpeg.oga", "theora.ogg", "multiplexed.ogg", "from5.ogg"}) {
     SCOPED_TRACE(name);
     const Bytes old = ReadBytes(Sample(name));
     ASSERT_FALSE(old.empty());
@@ -78,7 +79,7 @@ TEST_F(OggDll, SavesEveryFieldAndKeepsTheAudioPages) {
 TEST_F(OggDll, FilesItCannotRewriteExactlyStayAsTheyWere) {
   const ScratchFolder scratch("ogg-refused");
   const std::string& folder = scratch.path();
-  for (const char* name : {"multiplexed.ogg", "cut.opus"}) {
+  for (const char* name : {"hole.ogg", "cut.opus"}) {
     SCOPED_TRACE(name);
     const Bytes old = ReadBytes(Sample(name));
     const std::string path = folder + "\\" + name;

@@ -1,8 +1,9 @@
 // Fuzz target of the Ogg code: parse any bytes, set values, plan the save, carry it out in memory
 // and parse the result again. Whatever the input, nothing may crash, and a file that is written
-// must read back with the values set, the vendor and every other item unchanged, and every page
-// after the headers as it was but for its sequence number, with a right checksum wherever the
-// input's was right.
+// must read back with the values set, the vendor and every other item unchanged; every page
+// after the tagged stream's headers, of whichever stream, as it was and in its place but for the
+// sequence number, with a right checksum wherever the input's was right; and the tagged stream's
+// pages numbered without a hole wherever the input's were.
 #include <algorithm>
 #include <cctype>
 #include <cstdint>
@@ -17,7 +18,8 @@ using namespace mp3infp;
 
 struct WalkedPage {
   Bytes masked;  // the page with its sequence number and checksum zeroed
-  bool crcOk;
+  uint32_t serial, sequence;
+  bool crcOk, last;
 };
 
 // The whole pages from the start of the file, up to the first bytes that are no page.
@@ -31,10 +33,12 @@ std::vector<WalkedPage> Walk(const Bytes& file) {
     size_t length = 27 + segments;
     for (size_t i = 0; i < segments; ++i) length += file[offset + 27 + i];
     if (file.size() - offset < length) break;
-    WalkedPage page{Bytes(file.begin() + offset, file.begin() + offset + length), false};
-    const uint32_t crc = ReadLittleEndian32(page.masked.data() + 22);
+    const uint8_t* p = file.data() + offset;
+    WalkedPage page{Bytes(p, p + length), ReadLittleEndian32(p + 14), ReadLittleEndian32(p + 18),
+                    false, bool(p[5] & 4)};
+    const uint32_t crc = ReadLittleEndian32(p + 22);
     std::fill(page.masked.begin() + 18, page.masked.begin() + 26, 0);
-    Bytes zeroed(file.begin() + offset, file.begin() + offset + length);
+    Bytes zeroed(p, p + length);
     std::fill(zeroed.begin() + 22, zeroed.begin() + 26, 0);
     page.crcOk = OggCrc(zeroed) == crc;
     pages.push_back(std::move(page));
@@ -43,15 +47,27 @@ std::vector<WalkedPage> Walk(const Bytes& file) {
   return pages;
 }
 
-// How many pages the first `packets` packets take.
-size_t HeaderPages(const std::vector<WalkedPage>& pages, size_t packets) {
-  for (size_t i = 0; i < pages.size(); ++i) {
-    const Bytes& page = pages[i].masked;
-    for (size_t s = 0; s < page[26]; ++s) {
-      if (page[27 + s] < 255 && --packets == 0) return i + 1;
-    }
+// The pages but the tagged stream's first `headers` + 1, in order.
+std::vector<const WalkedPage*> AfterHeaders(const std::vector<WalkedPage>& pages, uint32_t serial,
+                                            size_t headers) {
+  std::vector<const WalkedPage*> out;
+  size_t ours = 0;
+  for (const auto& page : pages) {
+    if (page.serial != serial || ours++ > headers) out.push_back(&page);
   }
-  return pages.size();
+  return out;
+}
+
+// Whether the tagged stream's pages up to its end are numbered one after the other.
+bool Consecutive(const std::vector<WalkedPage>& pages, uint32_t serial) {
+  std::optional<uint32_t> next;
+  for (const auto& page : pages) {
+    if (page.serial != serial) continue;
+    if (next && page.sequence != *next) return false;
+    next = page.sequence + 1;
+    if (page.last) break;
+  }
+  return true;
 }
 
 bool IsOurs(const std::string& item) {
@@ -93,16 +109,21 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const auto reread = fuzzing::Reread(output, *file, values, OggFile::Parse);
   Check(Others(*reread) == others);
   Check(reread->vendor() == vendor);
+  Check(reread->serial() == file->serial());
 
   const auto before = Walk(input), after = Walk(output);
-  const size_t packets = file->kind() == FileKind::kOpus ? 2 : 3;
-  const size_t oldHeaders = HeaderPages(before, packets), newHeaders = HeaderPages(after, packets);
-  for (size_t i = 0; i < newHeaders; ++i) Check(after[i].crcOk);
-  Check(before.size() - oldHeaders == after.size() - newHeaders);
-  for (size_t i = oldHeaders; i < before.size(); ++i) {
-    const auto& moved = after[i - oldHeaders + newHeaders];
-    Check(moved.masked == before[i].masked);
-    Check(moved.crcOk == before[i].crcOk);
+  const uint32_t serial = file->serial();
+  size_t ours = 0;
+  for (const auto& page : after) {
+    if (page.serial == serial && ours++ <= reread->headerPageCount()) Check(page.crcOk);
   }
+  const auto kept = AfterHeaders(before, serial, file->headerPageCount());
+  const auto moved = AfterHeaders(after, serial, reread->headerPageCount());
+  Check(kept.size() == moved.size());
+  for (size_t i = 0; i < kept.size(); ++i) {
+    Check(moved[i]->masked == kept[i]->masked);
+    Check(moved[i]->crcOk == kept[i]->crcOk);
+  }
+  if (Consecutive(before, serial)) Check(Consecutive(after, serial));
   return 0;
 }

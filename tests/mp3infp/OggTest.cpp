@@ -69,19 +69,40 @@ Bytes Text(const std::string& text) {
   return out;
 }
 
-Bytes CommentPacket(bool opus, const std::vector<std::string>& items, const Bytes& tail = {}) {
-  Bytes out = Of(opus ? "OpusTags" : "\x03vorbis");
-  Append(out, Text("vendor"));
-  AppendLE32(out, uint32_t(items.size()));
-  for (const auto& item : items) Append(out, Text(item));
-  if (!opus) out.push_back(1);
-  Append(out, tail);
+enum Codec { kVorbis, kOpus, kFlac };
+
+// FLAC in Ogg: a metadata block, its header big-endian.
+Bytes FlacBlock(uint8_t type, const Bytes& body) {
+  Bytes out{type, uint8_t(body.size() >> 16), uint8_t(body.size() >> 8), uint8_t(body.size())};
+  Append(out, body);
   return out;
 }
 
-Bytes IdPacket(bool opus) {
+Bytes CommentPacket(Codec codec, const std::vector<std::string>& items, const Bytes& tail = {}) {
+  Bytes out = Text("vendor");
+  AppendLE32(out, uint32_t(items.size()));
+  for (const auto& item : items) Append(out, Text(item));
+  if (codec == kVorbis) out.push_back(1);
+  Append(out, tail);
+  if (codec == kFlac) return FlacBlock(4, out);  // a padding block follows
+  Bytes packet = Of(codec == kOpus ? "OpusTags" : "\x03vorbis");
+  Append(packet, out);
+  return packet;
+}
+
+Bytes IdPacket(Codec codec) {
   Bytes out;
-  if (opus) {
+  if (codec == kFlac) {
+    // Two header packets follow; STREAMINFO: 44100 Hz, stereo, 16 bits, 88200 samples.
+    out =
+        Of("\x7F"
+           "FLAC");
+    out.insert(out.end(), {1, 0, 0, 2});
+    Append(out, Of("fLaC"));
+    Bytes info{0x10, 0, 0x10, 0, 0, 0, 0, 0, 0, 0, 0x0A, 0xC4, 0x42, 0xF0, 0, 1, 0x58, 0x88};
+    info.resize(34, 0);
+    Append(out, FlacBlock(0, info));
+  } else if (codec == kOpus) {
     out = Of("OpusHead");
     out.insert(out.end(), {1, 2, 0x38, 0x01});  // version 1, stereo, pre-skip 312
     AppendLE32(out, 44100);
@@ -118,7 +139,8 @@ Bytes AudioPages(uint32_t sequence, int count, uint64_t samples) {
 }
 
 struct Layout {
-  bool opus = false;
+  Codec codec = kVorbis;
+  uint32_t firstSequence = 0;
   std::vector<std::string> items{"ARTIST=Old", "title=a", "REPLAYGAIN_TRACK_GAIN=-1 dB"};
   Bytes tail;                       // after the list (Vorbis: after the framing byte)
   std::vector<size_t> headerPages;  // lacing values per header page; empty: all on one page
@@ -126,19 +148,21 @@ struct Layout {
 };
 
 Bytes OggBytes(const Layout& layout) {
-  Bytes file =
-      PageOf(2, 0, kSerial, 0, {uint8_t(IdPacket(layout.opus).size())}, IdPacket(layout.opus));
-  std::vector<Bytes> headers{CommentPacket(layout.opus, layout.items, layout.tail)};
-  if (!layout.opus) headers.push_back(SetupPacket());
+  const Bytes id = IdPacket(layout.codec);
+  Bytes file = PageOf(2, 0, kSerial, layout.firstSequence, {uint8_t(id.size())}, id);
+  std::vector<Bytes> headers{CommentPacket(layout.codec, layout.items, layout.tail)};
+  if (layout.codec == kVorbis) headers.push_back(SetupPacket());
+  if (layout.codec == kFlac) headers.push_back(FlacBlock(0x81, Bytes(20, 0)));
   std::vector<size_t> pages = layout.headerPages;
   if (pages.empty()) {
     size_t segments = 0;
     for (const auto& h : headers) segments += h.size() / 255 + 1;
     pages = {segments};
   }
-  Append(file, Paged(headers, pages, 1, 0, layout.audioPages ? 0 : 4));
-  const uint64_t samples = layout.opus ? 96000 + 312 : 88200;
-  Append(file, AudioPages(uint32_t(1 + pages.size()), layout.audioPages, samples));
+  Append(file, Paged(headers, pages, layout.firstSequence + 1, 0, layout.audioPages ? 0 : 4));
+  const uint64_t samples = layout.codec == kOpus ? 96000 + 312 : 88200;
+  Append(file,
+         AudioPages(uint32_t(layout.firstSequence + 1 + pages.size()), layout.audioPages, samples));
   return file;
 }
 
@@ -184,6 +208,21 @@ std::vector<WalkedPage> Walk(const Bytes& file) {
   return out;
 }
 
+// `file` with page `index` given the sequence number `sequence` and a right checksum.
+Bytes Renumbered(Bytes file, size_t index, uint32_t sequence) {
+  const auto pages = Walk(file);
+  size_t offset = 0;
+  for (size_t i = 0; i < index; ++i) offset += 27 + pages[i].lacing.size() + pages[i].body.size();
+  const size_t length = 27 + pages[index].lacing.size() + pages[index].body.size();
+  for (int i = 0; i < 4; ++i) {
+    file[offset + 18 + i] = uint8_t(sequence >> (8 * i));
+    file[offset + 22 + i] = 0;
+  }
+  const uint32_t crc = mp3infp::OggCrc({file.data() + offset, length});
+  for (int i = 0; i < 4; ++i) file[offset + 22 + i] = uint8_t(crc >> (8 * i));
+  return file;
+}
+
 // The bytes of the pages after the identification page and `headerPages` more.
 Bytes AudioBytes(const Bytes& file, size_t headerPages) {
   const auto pages = Walk(file);
@@ -227,7 +266,7 @@ void ExpectSound(const Bytes& old, const Bytes& saved, size_t oldHeaderPages) {
   size_t length = 0;
   for (size_t i = 0; i < after.size(); ++i) {
     EXPECT_TRUE(after[i].crcOk) << "page " << i;
-    EXPECT_EQ(i, after[i].sequence);
+    EXPECT_EQ(uint32_t(before[0].sequence + i), after[i].sequence);
     EXPECT_EQ(kSerial, after[i].serial);
     length += 27 + after[i].lacing.size() + after[i].body.size();
   }
@@ -245,16 +284,28 @@ void ExpectSound(const Bytes& old, const Bytes& saved, size_t oldHeaderPages) {
 }
 
 TEST(Ogg, ReadsFieldsAndStream) {
-  for (bool opus : {false, true}) {
+  struct Case {
+    Codec codec;
+    mp3infp::FileKind kind;
+    const char* format;
+    uint32_t rate, bitRate;  // 0: any average
+  };
+  const Case cases[] = {
+      {kVorbis, mp3infp::FileKind::kOggVorbis, "Ogg Vorbis", 44100, 128000},
+      {kOpus, mp3infp::FileKind::kOpus, "Opus", 48000, 0},
+      {kFlac, mp3infp::FileKind::kFlac, "FLAC (Ogg)", 44100, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.format);
     Layout layout;
-    layout.opus = opus;
+    layout.codec = c.codec;
     layout.items = {"artist=First", "ARTIST=Second", "TRACKNUMBER=3/12",
                     "GENRE=",       "DATE=2024",     "TITLE=\xE8\xA1\xA8\xE7\xA4\xBA"};
     const Bytes file = OggBytes(layout);
     auto parsed = ParseOgg(file);
     ASSERT_TRUE(parsed);
     EXPECT_TRUE(parsed->writable());
-    EXPECT_EQ(opus ? mp3infp::FileKind::kOpus : mp3infp::FileKind::kOggVorbis, parsed->kind());
+    EXPECT_EQ(c.kind, parsed->kind());
     EXPECT_EQ("First", GetOgg(file, "IART"));
     EXPECT_EQ("3/12", GetOgg(file, "TRACK"));
     EXPECT_EQ("", GetOgg(file, "IGNR"));
@@ -263,15 +314,15 @@ TEST(Ogg, ReadsFieldsAndStream) {
     EXPECT_EQ("<none>", GetOgg(file, "ICMT"));
     EXPECT_EQ("<none>", GetOgg(file, "IART_v2"));
     const auto stream = parsed->Stream();
-    EXPECT_EQ(opus ? "Opus" : "Ogg Vorbis", stream.format);
-    EXPECT_EQ(opus ? 48000u : 44100u, stream.sampleRate);
+    EXPECT_EQ(c.format, stream.format);
+    EXPECT_EQ(c.rate, stream.sampleRate);
     EXPECT_EQ(2u, stream.channels);
     // Opus counts the pre-skip in its granules; the length leaves it out.
     EXPECT_DOUBLE_EQ(2.0, stream.seconds);
-    if (opus) {
-      EXPECT_GT(stream.bitRate, 0u);
+    if (c.bitRate) {
+      EXPECT_EQ(c.bitRate, stream.bitRate);
     } else {
-      EXPECT_EQ(128000u, stream.bitRate);
+      EXPECT_GT(stream.bitRate, 0u);
     }
   }
 }
@@ -287,10 +338,10 @@ TEST(Ogg, SettingAFieldReplacesEveryItemOfItAndKeepsTheOthers) {
       {{"TITLEX=a", "TITLE", "GENRE="}, {"TITLEX=a", "TITLE", "GENRE=", "TITLE=New"}},
       {{"A=1", "TITLE=old", "B=\xFF\xFE", "TITLE=older"}, {"A=1", "TITLE=New", "B=\xFF\xFE"}},
   };
-  for (bool opus : {false, true}) {
+  for (Codec codec : {kVorbis, kOpus, kFlac}) {
     for (const auto& c : cases) {
       Layout layout;
-      layout.opus = opus;
+      layout.codec = codec;
       layout.items = c.before;
       const Bytes saved = SaveOgg(OggBytes(layout), {{"INAM", "New"}}).bytes;
       auto reread = ParseOgg(saved);
@@ -333,12 +384,12 @@ TEST(Ogg, PagesAreLaidOutAgainAndLaterPagesKeptOrRenumbered) {
   Layout vorbisBinary;
   vorbisBinary.tail = {7, 7};
   Layout opusPadded;
-  opusPadded.opus = true;
+  opusPadded.codec = kOpus;
   opusPadded.tail = Bytes(100, 0);
   Layout opusTight;
-  opusTight.opus = true;
+  opusTight.codec = kOpus;
   Layout opusBinary;
-  opusBinary.opus = true;
+  opusBinary.codec = kOpus;
   opusBinary.tail = {1, 'b', 'i', 'n', 0};
   const Case cases[] = {
       {"shared", shared, {{"INAM", "longer title"}}, false, 1, true},
@@ -354,13 +405,25 @@ TEST(Ogg, PagesAreLaidOutAgainAndLaterPagesKeptOrRenumbered) {
       {"opus without room", opusTight, {{"IART", "Longer artist"}}, false, 1, true},
       {"opus binary kept", opusBinary, {{"IART", "Longer artist"}}, false, 1, true},
       {"opus grows", opusTight, {{"ICMT", big}}, false, 2, false},
+      {"flac", {.codec = kFlac}, {{"INAM", "longer title"}}, false, 1, true},
+      {"flac grows", {.codec = kFlac}, {{"ICMT", big}}, false, 2, false},
+      // The pages are numbered on from the stream's own first page, whatever its number.
+      {"from page 7", {.firstSequence = 7}, {{"INAM", "longer title"}}, false, 1, true},
+      {"grows from page 7", {.firstSequence = 7}, {{"ICMT", big}}, false, 2, false},
+      {"opus grows across the wrap",
+       {.codec = kOpus, .firstSequence = 0xFFFFFFFE},
+       {{"ICMT", big}},
+       false,
+       2,
+       false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     const Bytes old = OggBytes(c.layout);
     const size_t oldHeaderPages = c.layout.headerPages.empty() ? 1 : c.layout.headerPages.size();
     const Saved saved = SaveOgg(old, c.values);
-    ASSERT_FALSE(saved.bytes.empty());
+    EXPECT_FALSE(saved.bytes.empty());
+    if (saved.bytes.empty()) continue;
     EXPECT_EQ(c.inPlace, saved.inPlace);
     ExpectSound(old, saved.bytes, oldHeaderPages);
     const auto after = Walk(saved.bytes);
@@ -394,36 +457,32 @@ TEST(Ogg, MalformedFilesAreRefusedUnchanged) {
     return b;
   };
   auto withComment = [&](const Bytes& comment) {
-    Bytes b = PageOf(2, 0, kSerial, 0, {30}, IdPacket(false));
+    Bytes b = PageOf(2, 0, kSerial, 0, {30}, IdPacket(kVorbis));
     Append(b, Paged({comment, SetupPacket()}, {comment.size() / 255 + 1 + 3}, 1));
     Append(b, AudioPages(2, 2, 88200));
     return b;
   };
-  Bytes countTooLarge = CommentPacket(false, {"A=1"});
+  Bytes countTooLarge = CommentPacket(kVorbis, {"A=1"});
   countTooLarge[7 + 10] = 0xFF;
-  Bytes itemPastEnd = CommentPacket(false, {"A=1"});
+  Bytes itemPastEnd = CommentPacket(kVorbis, {"A=1"});
   itemPastEnd[7 + 14] = 0x40;
-  Bytes noFraming = CommentPacket(false, {"A=1"});
+  Bytes noFraming = CommentPacket(kVorbis, {"A=1"});
   noFraming.back() = 0;
-  Bytes foreignBetween = PageOf(2, 0, kSerial, 0, {30}, IdPacket(false));
-  Append(foreignBetween, PageOf(2, 0, 99, 0, {1}, {9}));
-  Append(foreignBetween, Bytes(good.begin() + headerStart, good.end()));
-  // A page of another stream before the last audio page (27 + 3 lacing values + its body).
-  Bytes foreignLater = good;
-  const Bytes foreign = PageOf(0, 5, 99, 1, {1}, {9});
-  foreignLater.insert(foreignLater.end() - Walk(good).back().body.size() - 30, foreign.begin(),
-                      foreign.end());
-  Bytes audioOnHeaderPage = PageOf(2, 0, kSerial, 0, {30}, IdPacket(false));
+  // Pages missing: the stream's own numbers are then no guide to writing its pages anew.
+  const Bytes holeInHeaders = Renumbered(good, 1, 2);
+  Bytes holeInAudio = Renumbered(good, 3, 9);
+  const Bytes firstPageRepeated = Renumbered(good, 1, 0);
+  Bytes audioOnHeaderPage = PageOf(2, 0, kSerial, 0, {30}, IdPacket(kVorbis));
   Append(audioOnHeaderPage,
-         Paged({CommentPacket(false, {"A=1"}), SetupPacket(), Bytes(10, 1)}, {6}, 1));
+         Paged({CommentPacket(kVorbis, {"A=1"}), SetupPacket(), Bytes(10, 1)}, {6}, 1));
   const Bytes continuedWithoutPacket = changed(headerStart + 5, 1);
   Bytes twoPacketsOnFirstPage =
-      Paged({IdPacket(false), CommentPacket(false, {}), SetupPacket()}, {5}, 0, 0, 0);
+      Paged({IdPacket(kVorbis), CommentPacket(kVorbis, {}), SetupPacket()}, {5}, 0, 0, 0);
   twoPacketsOnFirstPage[5] = 2;
   Bytes cutInAudio(good.begin(), good.end() - 50);
   Bytes garbageInAudio = good;
   garbageInAudio[good.size() - Walk(good).back().body.size() - 30] = 'X';
-  Bytes opusVersion2 = OggBytes({.opus = true});
+  Bytes opusVersion2 = OggBytes({.codec = kOpus});
   opusVersion2[28 + 8] = 0x20;
 
   struct Case {
@@ -441,8 +500,9 @@ TEST(Ogg, MalformedFilesAreRefusedUnchanged) {
       {"item count past the end", withComment(countTooLarge), kNotWritable},
       {"item past the end", withComment(itemPastEnd), kNotWritable},
       {"no framing bit", withComment(noFraming), kNotWritable},
-      {"another stream between the headers", foreignBetween, kNotWritable},
-      {"another stream's page later", foreignLater, kNotWritable},
+      {"a page missing between the headers", holeInHeaders, kNotWritable},
+      {"header page numbered as the first", firstPageRepeated, kNotWritable},
+      {"a page missing in the audio", holeInAudio, kOnlyWithoutRenumbering},
       {"audio on the last header page", audioOnHeaderPage, kNotWritable},
       {"continued page without a packet", continuedWithoutPacket, kNotWritable},
       {"headers on the first page", twoPacketsOnFirstPage, kNotWritable},
@@ -470,6 +530,59 @@ TEST(Ogg, MalformedFilesAreRefusedUnchanged) {
   // Names with a suffix address the tags of MP3 files.
   auto file = ParseOgg(good);
   EXPECT_FALSE(file->Set(*mp3infp::ParseValueName("INAM_v2"), "x", mp3infp::SystemCodec()));
+}
+
+// Another stream multiplexed with the tagged one (a video): its pages stay byte for byte and in
+// their place among the audio pages, wherever the tagged stream's header pages lay.
+TEST(Ogg, OtherStreamsPagesStayInTheirOrder) {
+  Layout spanning;
+  spanning.items.push_back("METADATA_BLOCK_PICTURE=" + std::string(600, 'p'));
+  spanning.headerPages = {2, 4};
+  struct Case {
+    const char* name;
+    Layout layout;
+    std::string_view pattern;  // 'o' the next page of the tagged stream, 'f' of the other
+  } const cases[] = {
+      {"video first", {}, "fofoofofo"},
+      {"video between our header pages", spanning, "ofoffoofoof"},
+      {"opus", {.codec = kOpus}, "ofofoofo"},
+      {"flac from page 3", {.codec = kFlac, .firstSequence = 3}, "foofffooof"},
+  };
+  for (const auto& c : cases) {
+    const Bytes ours = OggBytes(c.layout);
+    const auto ourPages = Walk(ours);
+    Bytes old;
+    for (size_t o = 0, f = 0, offset = 0; char p : c.pattern) {
+      const Bytes body = f == 0 ? Of("\x80theora") : Bytes(100 + f, uint8_t(f));
+      if (p == 'f') {
+        Append(old, PageOf(f ? 0 : 2, f * 10, 99, uint32_t(f), {uint8_t(body.size())}, body));
+        ++f;
+        continue;
+      }
+      const size_t length = 27 + ourPages[o].lacing.size() + ourPages[o++].body.size();
+      old.insert(old.end(), ours.begin() + offset, ours.begin() + offset + length);
+      offset += length;
+    }
+    for (const std::string& comment : {std::string("c"), std::string(70000, 'x')}) {
+      SCOPED_TRACE(std::string(c.name) + (comment.size() > 1 ? ", grown" : ""));
+      const Bytes saved = SaveOgg(old, {{"ICMT", comment}}).bytes;
+      EXPECT_EQ(comment, GetOgg(saved, "ICMT"));
+      // Every page but our header pages, in order: ours renumbered on from our first page.
+      auto rest = [&](const Bytes& file) {
+        std::vector<std::pair<uint32_t, Bytes>> out;
+        uint32_t next = c.layout.firstSequence;
+        for (const auto& page : Walk(file)) {
+          EXPECT_TRUE(page.crcOk);
+          if (page.serial == kSerial) EXPECT_EQ(next++, page.sequence);
+          // Header pages carry granule 0, or none where no packet ends.
+          if (page.serial != kSerial || page.granule + 1 > 1)
+            out.emplace_back(page.serial, page.body);
+        }
+        return out;
+      };
+      EXPECT_TRUE(rest(old) == rest(saved));
+    }
+  }
 }
 
 }  // namespace

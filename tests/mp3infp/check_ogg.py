@@ -12,10 +12,12 @@ import struct
 import subprocess
 import sys
 
+from mutagen.oggflac import OggFLAC
 from mutagen.oggopus import OggOpus
 from mutagen.oggvorbis import OggVorbis
 
-from independent_readers import comment_list, ogg_pages as pages, ogg_packets as packets
+from independent_readers import comment_list, ogg_crc, ogg_pages as pages, ogg_packets as packets
+from independent_readers import audio_md5, ffprobe_tags, FFPROBE_NAMES, VORBIS_NAMES
 import independent_readers
 
 tool, work = sys.argv[1], sys.argv[2]
@@ -164,18 +166,93 @@ for target, values in (("chain-saved.ogg", ASCII), ("chain-grown.ogg", long_comm
           f"{target}: ogginfo {log[-300:]}")
     check(all(p["crc_ok"] for p in pages(read(target))), f"{target}: checksums")
 
-# Refused, and nothing written: two streams multiplexed, a broken checksum in the headers,
-# headers cut short; a file cut in its audio takes a save that keeps its pages, but not one
-# that would renumber them.
+
+
+def renumbered(data, first, only=None):
+    """`data` with its pages numbered on from `first` (or only page `only` given number `first`),
+    checksums right."""
+    out = b""
+    for index, page in enumerate(pages(data)):
+        raw = bytearray(page["raw"])
+        if only is None or index == only:
+            struct.pack_into("<I", raw, 18, page["sequence"] + first if only is None else first)
+            raw[22:26] = b"\0\0\0\0"
+            struct.pack_into("<I", raw, 22, ogg_crc(bytes(raw)))
+        out += bytes(raw)
+    return out
+
+
+def warnings(name):
+    log = run("ogginfo", path(name), ok=False).stdout.decode("utf-8", "replace")
+    return {line for line in log.splitlines() if "WARNING" in line or "ERROR" in line}
+
+
+def verify_odd(source, target, values, kind, decoder):
+    """A save of a file with more than one stream or an unusual layout: the tagged (first audio)
+    stream's pages numbered on from its first without a hole, every other stream's pages byte
+    for byte and in order, the audio and video decoding as before, the values where readers
+    look, and no complaint from ogginfo or the codec's decoder that the source did not have."""
+    old, new = pages(read(source)), pages(read(target))
+    where = f"{source} -> {target}"
+    check(all(p["crc_ok"] for p in new), f"{where}: checksums")
+    serial = next(p["serial"] for p in old if p["body"][:8].startswith(
+        (b"\x01vorbis", b"OpusHead", b"\x7fFLAC")))
+    first = next(p["sequence"] for p in old if p["serial"] == serial)
+    ours = [p["sequence"] for p in new if p["serial"] == serial]
+    check(ours == list(range(first, first + len(ours))), f"{where}: sequence numbers {ours[:6]}")
+    others = lambda ps: [p["raw"] for p in ps if p["serial"] != serial]
+    check(others(old) == others(new), f"{where}: another stream's pages changed")
+    check(audio_md5(path(source)) == audio_md5(path(target)), f"{where}: audio changed")
+    video = lambda name: run("ffmpeg", "-v", "error", "-i", path(name), "-map", "0:v?", "-f",
+                             "md5", "-").stdout
+    check(video(source) == video(target), f"{where}: video changed")
+    tags, probed = kind(path(target)).tags, ffprobe_tags(path(target))
+    for key, text in values:
+        check(tags.get(VORBIS_NAMES[key]) == [text], f"{where} {key}: mutagen")
+        check(probed.get(FFPROBE_NAMES[key]) == text, f"{where} {key}: ffprobe")
+    check(warnings(target) <= warnings(source), f"{where}: ogginfo {warnings(target)}")
+    command = [path(target) if arg == "{}" else arg for arg in decoder]
+    check(run(*command).returncode == 0, f"{where}: {decoder[0]}")
+
+
+# Tolerated and written: FLAC in Ogg from ffmpeg and from flac (with a seek table and padding
+# after the comment), a Theora video with its Vorbis sound, two Vorbis streams multiplexed, and
+# streams whose first page is not numbered 0.
+run("ffmpeg", "-v", "error", "-i", path("tone.wav"), "-c:a", "flac", path("ffmpeg.oga"))
+run("flac", "-s", "--ogg", "-T", "ARTIST=Old", path("tone.wav"), "-o", path("flac.oga"))
+run("ffmpeg", "-v", "error", "-f", "lavfi", "-i", "testsrc=duration=1:size=64x48:rate=10",
+    "-f", "lavfi", "-i", "sine=duration=1", "-c:v", "libtheora", "-c:a", "libvorbis",
+    path("theora.ogg"))
 run("ffmpeg", "-v", "error", "-i", path("vorbis.ogg"), "-i", path("second.ogg"), "-map", "0",
     "-map", "1", "-c", "copy", path("multiplexed.ogg"))
 check(len({p["serial"] for p in pages(read("multiplexed.ogg"))}) == 2, "not multiplexed")
+write("from5.ogg", renumbered(read("vorbis.ogg"), 5))
+write("from5.opus", renumbered(read("opus.opus"), 5))
+# The codecs' own decoders (libvorbisfile, libFLAC, libopusfile); opusinfo, like ogginfo,
+# warns about any stream whose first page is not numbered 0.
+FLAC_TEST, VORBIS_TEST = ("flac", "-s", "-t", "{}"), ("oggdec", "-Q", "-o", "/dev/null", "{}")
+OPUS_TEST = ("opusdec", "--quiet", "{}", "/dev/null")
+for name, kind, decoder in (("ffmpeg.oga", OggFLAC, FLAC_TEST), ("flac.oga", OggFLAC, FLAC_TEST),
+                            ("theora.ogg", OggVorbis, VORBIS_TEST),
+                            ("multiplexed.ogg", OggVorbis, VORBIS_TEST),
+                            ("from5.ogg", OggVorbis, VORBIS_TEST),
+                            ("from5.opus", OggOpus, OPUS_TEST)):
+    for suffix, values in (("saved", JAPANESE), ("grown", long_comment)):
+        target = f"{suffix}-{name}"
+        save(name, target, values)
+        verify_odd(name, target, values, kind, decoder)
+check(tool_info("ffmpeg.oga")["format"] == "FLAC (Ogg)", "ffmpeg.oga: format")
+
+# Refused, and nothing written: a page missing between the headers, a broken checksum in the
+# headers, headers cut short; a file cut in its audio takes a save that keeps its pages, but not
+# one that would renumber them.
+write("hole.ogg", renumbered(read("vorbis.ogg"), 2, only=1))
 damaged = bytearray(read("vorbis.ogg"))
 damaged[first[1]["offset"] + 60] ^= 0x20
 write("bad-crc.ogg", bytes(damaged))
 write("cut-headers.ogg", read("vorbis.ogg")[:first[1]["offset"] + 200])
 write("cut-audio.ogg", read("vorbis.ogg")[:-100])
-for name, values in (("multiplexed.ogg", ASCII), ("bad-crc.ogg", ASCII),
+for name, values in (("hole.ogg", ASCII), ("bad-crc.ogg", ASCII),
                      ("cut-headers.ogg", ASCII), ("cut-audio.ogg", long_comment)):
     save(name, "refused-" + name, values, expect=3)
     check(not os.path.exists(path("refused-" + name)), f"{name}: written")

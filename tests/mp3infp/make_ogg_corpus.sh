@@ -16,3 +16,25 @@ opusenc --quiet --bitrate 6 --picture "$tmp/cover.png" "$tmp/tone.wav" "$out/pic
 cat "$out/vorbis.ogg" "$tmp/second.ogg" > "$out/chain.ogg"
 ffmpeg -v error -i "$out/vorbis.ogg" -i "$tmp/second.ogg" -map 0 -map 1 -c copy "$out/multiplexed.ogg"
 head -c -40 "$out/opus.opus" > "$out/cut.opus"
+# FLAC in Ogg from both encoders, Theora video with Vorbis sound, a stream numbered from page 5
+# and one with a page missing between its headers.
+ffmpeg -v error -i "$tmp/tone.wav" -c:a flac "$out/flac-ffmpeg.oga"
+flac -s --ogg --padding=64 "$tmp/tone.wav" -o "$out/flac.oga"
+ffmpeg -v error -f lavfi -i "testsrc=duration=0.2:size=16x16:rate=5" -f lavfi \
+  -i "sine=duration=0.2:sample_rate=8000" -c:v libtheora -q:v 0 -c:a libvorbis -ac 1 \
+  "$out/theora.ogg"
+/usr/bin/python3 - "$out" "$(dirname "$0")" <<'PY'
+import struct, sys
+sys.path.insert(0, sys.argv[2])
+from independent_readers import ogg_crc, ogg_pages
+def renumber(data, number):
+    out = b""
+    for index, page in enumerate(ogg_pages(data)):
+        raw = bytearray(page["raw"])
+        struct.pack_into("<II", raw, 18, number(index, page["sequence"]), 0)
+        out += raw[:22] + struct.pack("<I", ogg_crc(bytes(raw))) + raw[26:]
+    return out
+vorbis = open(sys.argv[1] + "/vorbis.ogg", "rb").read()
+open(sys.argv[1] + "/from5.ogg", "wb").write(renumber(vorbis, lambda i, s: s + 5))
+open(sys.argv[1] + "/hole.ogg", "wb").write(renumber(vorbis, lambda i, s: s + (i > 0)))
+PY
