@@ -211,42 +211,4 @@ TEST(Riff, Rf64IsTaggedWithItsSizesInDs64) {
   }
 }
 
-// A WAVE file's "id3 " chunk gets the values its INFO list gets, so that readers of either agree;
-// one we cannot write back leaves the file tagged through INFO as before.
-TEST(Riff, WaveId3ChunkIsKeptInStepWithInfo) {
-  const Bytes fmt = Chunk("fmt ", WaveFormat());
-  const Bytes data = Chunk("data", Bytes(100, 0x22));
-  Bytes artists = Frame(3, "TPE1", Latin1Text("old"));
-  Append(artists, Frame(3, "TPE1", Latin1Text("older")));
-  const Bytes twoArtists = Tag(3, artists, 20);
-  Bytes broken = twoArtists;
-  broken.resize(broken.size() - 30);
-  struct Case {
-    const char* what;
-    Bytes file;
-    bool id3Written;
-    const char* before;
-  };
-  const Case cases[] = {
-      {"id3 and INFO",
-       Riff("WAVE", {fmt, data, InfoList({{"IART", "old"}}), Chunk("id3 ", twoArtists)}), true,
-       "old"},
-      {"ID3 alone", Riff("WAVE", {fmt, data, Chunk("ID3 ", twoArtists)}), true, "old"},
-      {"a cut id3 chunk", Riff("WAVE", {fmt, data, Chunk("id3 ", broken)}), false, "<none>"},
-  };
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.what);
-    EXPECT_EQ(c.before, Get(c.file, "IART", ".wav"));
-    const Bytes saved = SaveBytes(c.file, {{"IART", "new"}}, nullptr, ".wav");
-    ASSERT_FALSE(saved.empty());
-    const auto file = ParseId3(saved, ".wav");
-    EXPECT_EQ("new", *file->info()->Get("IART"));
-    EXPECT_EQ(c.id3Written, file->id3v2().has_value());
-    if (c.id3Written) {
-      EXPECT_EQ(u"new", file->Id3v2Text(mp3infp::Field::kArtist));
-      EXPECT_EQ(1u, file->id3v2()->frames().size());
-    }
-  }
-}
-
 }  // namespace
