@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "mp3infp/Leftovers.h"
+
 namespace mp3infp {
 namespace {
 
@@ -261,6 +263,7 @@ Writer& SystemWriter() {
 }
 
 bool WritePlan(FileHandle& file, const std::wstring& path, const SavePlan& plan, Writer& writer) {
+  SweepLeftovers(path);
   if (plan.InPlace()) {
     const bool written = WriteInPlace(file.get(), plan, writer);
     file.Close();

@@ -58,7 +58,7 @@ BOOL CALLBACK FindBoxes(HWND hwnd, LPARAM context) {
 BOOL CALLBACK FindStaticText(HWND child, LPARAM context) {
   char className[64] = "";
   GetClassNameA(child, className, sizeof className);
-  char text[1024] = "";
+  char text[8192] = "";
   GetWindowTextA(child, text, sizeof text);
   if (std::string(className) == "Static" && text[0]) {
     *reinterpret_cast<std::string*>(context) = text;
