@@ -23,7 +23,7 @@ STATUS = ("tagwhirl.MainWindow", "class:msctls_statusbar32")
 
 
 def status():
-    return probe("text", *STATUS)
+    return probe("kept", *STATUS)
 
 
 def main():
