@@ -91,7 +91,11 @@ BOOL CALLBACK CheckTopLevel(HWND hwnd, LPARAM context) {
 BOOL CALLBACK PrintChild(HWND child, LPARAM) {
   char className[256] = "";
   GetClassNameA(child, className, sizeof className);
-  std::printf("%s: %s\n", className, ToUtf8(ShownTextOf(child).c_str()).c_str());
+  // A thread that has not taken messages for a while counts as hung, and is not asked (a box
+  // just shown on a busy machine): the text the system keeps for a button or a label is the same.
+  std::string text = ShownTextOf(child);
+  if (text.empty()) text = TextOf(child);
+  std::printf("%s: %s\n", className, ToUtf8(text.c_str()).c_str());
   return TRUE;
 }
 
