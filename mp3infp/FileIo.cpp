@@ -6,6 +6,8 @@
 #include <cstring>
 #include <vector>
 
+#include "mp3infp/Leftovers.h"
+
 namespace mp3infp {
 namespace {
 
@@ -271,6 +273,7 @@ Writer& SystemWriter() {
 }
 
 bool WritePlan(FileHandle& file, const std::wstring& path, const SavePlan& plan, Writer& writer) {
+  SweepLeftovers(path);
   if (plan.InPlace()) {
     const bool written = WriteInPlace(file.get(), plan, writer);
     return writer.Close(file) && written;

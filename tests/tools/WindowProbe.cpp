@@ -91,7 +91,11 @@ BOOL CALLBACK CheckTopLevel(HWND hwnd, LPARAM context) {
 BOOL CALLBACK PrintChild(HWND child, LPARAM) {
   char className[256] = "";
   GetClassNameA(child, className, sizeof className);
-  std::printf("%s: %s\n", className, ToUtf8(ShownTextOf(child).c_str()).c_str());
+  // A thread that has not taken messages for a while counts as hung, and is not asked (a box
+  // just shown on a busy machine): the text the system keeps for a button or a label is the same.
+  std::string text = ShownTextOf(child);
+  if (text.empty()) text = TextOf(child);
+  std::printf("%s: %s\n", className, ToUtf8(text.c_str()).c_str());
   return TRUE;
 }
 
@@ -161,10 +165,10 @@ int Rect(const std::string& top, const std::string& child, bool edges) {
   return 0;
 }
 
-int Text(const std::string& top, const std::string& child) {
+int Text(const std::string& top, const std::string& child, bool kept) {
   HWND found = FindChild(top, child);
   if (!found) return 1;
-  std::printf("%s\n", ToUtf8(ShownTextOf(found).c_str()).c_str());
+  std::printf("%s\n", ToUtf8((kept ? TextOf(found) : ShownTextOf(found)).c_str()).c_str());
   return 0;
 }
 
@@ -194,7 +198,9 @@ int main(int argc, char** argv) {
   }
   if (argc >= 4 && std::strcmp(argv[1], "rect") == 0) return Rect(argv[2], argv[3], false);
   if (argc >= 4 && std::strcmp(argv[1], "box") == 0) return Rect(argv[2], argv[3], true);
-  if (argc >= 4 && std::strcmp(argv[1], "text") == 0) return Text(argv[2], argv[3]);
+  if (argc >= 4 && std::strcmp(argv[1], "text") == 0) return Text(argv[2], argv[3], false);
+  // The text the system keeps, readable while the window's thread is busy (a status bar).
+  if (argc >= 4 && std::strcmp(argv[1], "kept") == 0) return Text(argv[2], argv[3], true);
   if (argc >= 2 && std::strcmp(argv[1], "focus") == 0) return Focus();
   if (argc >= 5 && std::strcmp(argv[1], "caption") == 0) {
     HWND found = FindChild(argv[2], argv[3]);
