@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <iterator>
 #include <string>
 
 #include "window/MessagePump.h"
@@ -111,5 +112,6 @@ void MainWindow::TakeIn(const Paths& paths) {
     ProgressScope progress(&progress_, ActiveFromWide(texts::kLoading).c_str(), 0);
     for (const auto& path : paths) list_.AddPath(std::string(path));
   }
-  ShowIntakeStatus();
+  // A start without paths keeps "Ready".
+  if (std::begin(paths) != std::end(paths)) ShowIntakeStatus();
 }
