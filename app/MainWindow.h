@@ -105,13 +105,13 @@ class MainWindow : public Window, private PreDispatchHook {
 template <class Paths>
 void MainWindow::TakeIn(const Paths& paths) {
   if (!clientView_) return;
-  // The intake's closing box comes after the list has been painted again.
-  TargetListView::Intake intake(list_);
-  RedrawFreeze freeze(clientView_);
   {
+    // The intake's closing box comes after the list has been painted again.
+    TargetListView::Intake intake(list_);
+    RedrawFreeze freeze(clientView_);
     ProgressScope progress(&progress_, ActiveFromWide(texts::kLoading).c_str(), 0);
     for (const auto& path : paths) list_.AddPath(std::string(path));
   }
-  // A start without paths keeps "Ready".
+  // Once the intake has ended, its counts are in. A start without paths keeps "Ready".
   if (std::begin(paths) != std::end(paths)) ShowIntakeStatus();
 }
