@@ -9,6 +9,7 @@
 #include "resources/Texts.h"
 #include "resources/resource.h"
 #include "tags/SaveBatch.h"
+#include "templates/RuleReport.h"
 
 namespace {
 
@@ -28,6 +29,9 @@ const UINT kRuleBandId = 0xEB01;
 const UINT kRuleComboId = 0;
 // Posted to itself when the list's selection has changed; handled after the batch of changes.
 const UINT kSelectionSettled = WM_APP + 2;
+// Counting the rows a rule typed into the rule box fits waits for a pause in the typing.
+const UINT_PTR kRuleCountTimer = 1;
+const UINT kRuleCountDelay = 150;
 
 bool RegisterMainWindowClass(HINSTANCE instance) {
   WNDCLASSEXA existing = {sizeof existing};
@@ -75,6 +79,8 @@ const Handler<MainWindow> MainWindow::kHandlers[] = {
     OnNotify<MainWindow>(LVN_ITEMCHANGED, &MainWindow::OnListItemChanged),
     OnMessage<MainWindow>(kSelectionSettled, &MainWindow::OnSelectionSettled),
     OnNotify<MainWindow>(CBEN_ENDEDITA, &MainWindow::OnRuleEditEnded),
+    OnCommand<MainWindow>(kRuleComboId, &MainWindow::OnRuleBoxChange),
+    OnMessage<MainWindow>(WM_TIMER, &MainWindow::OnTimer),
     OnMessage<MainWindow>(WM_SIZE, &MainWindow::OnSize),
     OnNotify<MainWindow>(RBN_AUTOSIZE, &MainWindow::OnRebarAutoSize),
     OnMessage<MainWindow>(WM_ERASEBKGND, &MainWindow::OnEraseBackground),
@@ -251,6 +257,7 @@ bool MainWindow::OnListItemChanged(NMHDR* header, LRESULT* result) {
 bool MainWindow::OnSelectionSettled(WPARAM, LPARAM, LRESULT* result) {
   selectionUpdatePosted_ = false;
   ShowRuleOfSelection();
+  ShowStatusOfSelection();
   *result = 0;
   return true;
 }
@@ -259,12 +266,55 @@ void MainWindow::ShowRuleOfSelection() {
   const std::string rule = list_.CommonRule(GetNextSelected(clientView_, -1), -1);
   HWND edit = GetComboEdit(ruleCombo_);
   // Setting the same text again would only move the caret and lose the user's text selection.
-  if (edit && GetWindowString(edit) != rule) SetWindowTextA(edit, rule.c_str());
+  if (edit && GetWindowString(edit) != rule) {
+    settingRuleText_ = true;
+    SetWindowTextA(edit, rule.c_str());
+    settingRuleText_ = false;
+  }
+}
+
+void MainWindow::ShowStatus(const std::wstring& text) {
+  if (!statusBar_) return;
+  SendMessageW(statusBar_, SB_SETTEXTW, 0, reinterpret_cast<LPARAM>(text.c_str()));
+  // Kept as the window's own text too, which other processes (the tests) can read.
+  DefWindowProcW(statusBar_, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text.c_str()));
+}
+
+void MainWindow::ShowStatusOfSelection() {
+  const int first = GetNextSelected(clientView_, -1);
+  if (first == -1 || GetNextSelected(clientView_, first) != -1)
+    ShowStatus(WideFromActive(LoadText(IDS_READY)));
+  else
+    ShowStatus(WideFromActive(list_.RowStatus(first)));
+}
+
+void MainWindow::ShowIntakeStatus() {
+  const TargetListView::IntakeCounts counts = list_.lastIntake();
+  ShowStatus(WideFromActive(IntakeText(counts.added, counts.filled, list_.rulesFileName)));
+}
+
+bool MainWindow::OnRuleBoxChange(UINT notifyCode, UINT, HWND control) {
+  if (control != ruleCombo_ || notifyCode != CBN_EDITCHANGE) return false;
+  if (!settingRuleText_) SetTimer(hwnd(), kRuleCountTimer, kRuleCountDelay, nullptr);
+  return true;
+}
+
+bool MainWindow::OnTimer(WPARAM wParam, LPARAM, LRESULT* result) {
+  if (wParam != kRuleCountTimer) return false;
+  KillTimer(hwnd(), kRuleCountTimer);
+  if (clientView_)
+    ShowStatus(WideFromActive(list_.SelectionFitCount(GetWindowString(GetComboEdit(ruleCombo_)))));
+  *result = 0;
+  return true;
 }
 
 bool MainWindow::OnRuleEditEnded(NMHDR* header, LRESULT* result) {
   if (header->idFrom != kRuleComboId || header->hwndFrom != ruleCombo_) return false;
-  if (clientView_) list_.ApplyRuleToSelection(GetWindowString(GetComboEdit(ruleCombo_)));
+  if (clientView_) {
+    KillTimer(hwnd(), kRuleCountTimer);
+    list_.ApplyRuleToSelection(GetWindowString(GetComboEdit(ruleCombo_)));
+    ShowStatusOfSelection();
+  }
   *result = 0;
   return true;
 }

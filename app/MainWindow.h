@@ -5,6 +5,7 @@
 
 #include <windows.h>
 
+#include <iterator>
 #include <string>
 
 #include "window/MessagePump.h"
@@ -64,6 +65,8 @@ class MainWindow : public Window, private PreDispatchHook {
   bool OnListItemChanged(NMHDR* header, LRESULT* result);
   bool OnSelectionSettled(WPARAM wParam, LPARAM lParam, LRESULT* result);
   bool OnRuleEditEnded(NMHDR* header, LRESULT* result);
+  bool OnRuleBoxChange(UINT notifyCode, UINT id, HWND control);
+  bool OnTimer(WPARAM wParam, LPARAM lParam, LRESULT* result);
   bool OnSize(WPARAM wParam, LPARAM lParam, LRESULT* result);
   bool OnRebarAutoSize(NMHDR* header, LRESULT* result);
   bool OnEraseBackground(WPARAM wParam, LPARAM lParam, LRESULT* result);
@@ -75,7 +78,12 @@ class MainWindow : public Window, private PreDispatchHook {
   void AddBand(UINT id, HWND child, const wchar_t* title);
   void LockBands();
   void ShowRuleOfSelection();
+  // The status bar's text: a fixed one, or one of the active code page.
+  void ShowStatus(const std::wstring& text);
+  // What the rule did to the one selected row; "Ready" for none or several.
+  void ShowStatusOfSelection();
   void SaveAllRows();
+  void ShowIntakeStatus();
 
   static const Handler<MainWindow> kHandlers[];
 
@@ -90,14 +98,20 @@ class MainWindow : public Window, private PreDispatchHook {
   // A selection change of many rows notifies once per row; the rule box is brought up to date once,
   // when the batch is over, instead of walking the whole selection for every row.
   bool selectionUpdatePosted_ = false;
+  // The program, not the user, is setting the rule box's text: no count of the rows it fits.
+  bool settingRuleText_ = false;
 };
 
 template <class Paths>
 void MainWindow::TakeIn(const Paths& paths) {
   if (!clientView_) return;
-  // The intake's closing box comes after the list has been painted again.
-  TargetListView::Intake intake(list_);
-  RedrawFreeze freeze(clientView_);
-  ProgressScope progress(&progress_, ActiveFromWide(texts::kLoading).c_str(), 0);
-  for (const auto& path : paths) list_.AddPath(std::string(path));
+  {
+    // The intake's closing box comes after the list has been painted again.
+    TargetListView::Intake intake(list_);
+    RedrawFreeze freeze(clientView_);
+    ProgressScope progress(&progress_, ActiveFromWide(texts::kLoading).c_str(), 0);
+    for (const auto& path : paths) list_.AddPath(std::string(path));
+  }
+  // Once the intake has ended, its counts are in. A start without paths keeps "Ready".
+  if (std::begin(paths) != std::end(paths)) ShowIntakeStatus();
 }

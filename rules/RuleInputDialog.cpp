@@ -4,6 +4,7 @@
 
 #include "window/Controls.h"
 #include "window/ShellModule.h"
+#include "resources/Texts.h"
 #include "resources/resource.h"
 
 const Handler<RuleInputDialog> RuleInputDialog::kHandlers[] = {
@@ -13,7 +14,13 @@ const Handler<RuleInputDialog> RuleInputDialog::kHandlers[] = {
     OnMessage<RuleInputDialog>(WM_SIZE, &RuleInputDialog::OnSize),
     OnCommand<RuleInputDialog>(IDOK, &RuleInputDialog::OnOk),
     OnCommand<RuleInputDialog>(IDCANCEL, &RuleInputDialog::OnCancel),
+    OnCommand<RuleInputDialog>(IDC_RULE_EDIT, &RuleInputDialog::OnEditChange),
+    OnMessage<RuleInputDialog>(WM_TIMER, &RuleInputDialog::OnTimer),
 };
+
+namespace {
+const UINT_PTR kCountTimer = 1;
+}  // namespace
 
 INT_PTR RuleInputDialog::DoModal(HWND owner) {
   return DialogBoxParamA(theModule.instance(), MAKEINTRESOURCEA(IDD_RULE_INPUT), owner,
@@ -32,7 +39,9 @@ bool RuleInputDialog::OnInitDialog(WPARAM, LPARAM, LRESULT* result) {
     if (edit_) SetFocus(edit_);
   }
   if (!caption_.empty()) SetWindowTextW(hwnd(), caption_.c_str());
-  resize_.Init(hwnd(), {{IDC_RULE_EDIT, DialogResize::kWidth}});
+  if (fitCount) AddCountLine();
+  resize_.Init(hwnd(), {{IDC_RULE_EDIT, DialogResize::kWidth}, {kCountId, DialogResize::kWidth}});
+  if (count_) SetTimer(hwnd(), kCountTimer, 0, nullptr);
   *result = TRUE;  // the default focus; the edit takes it when the dialog shows
   return true;
 }
@@ -85,6 +94,42 @@ void RuleInputDialog::EndWith(int result) {
     MessageBeep(MB_OK);
   }
   EndDialog(hwnd(), result);
+}
+
+void RuleInputDialog::AddCountLine() {
+  // Under the buttons, as wide as the edit; the dialog grows by the line's height.
+  RECT edit, ok, client, window;
+  GetWindowRect(edit_, &edit);
+  GetWindowRect(GetDlgItem(hwnd(), IDOK), &ok);
+  MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&edit), 2);
+  MapWindowPoints(nullptr, hwnd(), reinterpret_cast<POINT*>(&ok), 2);
+  GetClientRect(hwnd(), &client);
+  GetWindowRect(hwnd(), &window);
+  const int gap = ok.top - edit.bottom;
+  const int height = edit.bottom - edit.top;
+  count_ = CreateWindowExW(0, L"STATIC", L"", WS_CHILD | WS_VISIBLE | SS_LEFTNOWORDWRAP, edit.left,
+                           ok.bottom + gap / 2, edit.right - edit.left, height, hwnd(),
+                           reinterpret_cast<HMENU>(static_cast<INT_PTR>(kCountId)),
+                           theModule.instance(), nullptr);
+  if (!count_) return;
+  SendMessageW(count_, WM_SETFONT, SendMessageW(hwnd(), WM_GETFONT, 0, 0), FALSE);
+  SetWindowPos(hwnd(), nullptr, 0, 0, window.right - window.left,
+               window.bottom - window.top + height + gap / 2, SWP_NOMOVE | SWP_NOZORDER);
+}
+
+bool RuleInputDialog::OnEditChange(UINT notifyCode, UINT, HWND) {
+  if (notifyCode != EN_CHANGE || !count_) return false;
+  SetTimer(hwnd(), kCountTimer, kCountDelay, nullptr);
+  return true;
+}
+
+bool RuleInputDialog::OnTimer(WPARAM wParam, LPARAM, LRESULT* result) {
+  if (wParam != kCountTimer) return false;
+  KillTimer(hwnd(), kCountTimer);
+  if (count_ && edit_ && fitCount)
+    SetWindowTextW(count_, WideFromActive(fitCount(GetWindowString(edit_))).c_str());
+  *result = 0;
+  return true;
 }
 
 bool RuleInputDialog::OnOk(UINT, UINT, HWND) {

@@ -3,6 +3,7 @@
 
 #include <windows.h>
 
+#include <functional>
 #include <string>
 
 #include "window/DialogResize.h"
@@ -19,6 +20,13 @@ class RuleInputDialog : public Dialog {
   // Before: the text offered. After: the edit's final text, for OK and Cancel alike.
   const std::string& ruleText() const { return rule_; }
 
+  // When set, a line under the buttons shows what it says of the rule in the edit (how many
+  // rows it fits), brought up to date kCountDelay milliseconds after the last change: typing
+  // itself never waits for a count.
+  std::function<std::string(const std::string&)> fitCount;
+  static const UINT kCountDelay = 150;
+  static const int kCountId = 1100;
+
  private:
   bool HandleMessage(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* result) override;
 
@@ -28,6 +36,10 @@ class RuleInputDialog : public Dialog {
   bool OnSize(WPARAM wParam, LPARAM lParam, LRESULT* result);
   bool OnOk(UINT notifyCode, UINT id, HWND control);
   bool OnCancel(UINT notifyCode, UINT id, HWND control);
+  bool OnEditChange(UINT notifyCode, UINT id, HWND control);
+  bool OnTimer(WPARAM wParam, LPARAM lParam, LRESULT* result);
+
+  void AddCountLine();
 
   void CentreOverOwner();
   void EndWith(int result);
@@ -37,5 +49,6 @@ class RuleInputDialog : public Dialog {
   std::wstring caption_;
   std::string rule_;
   HWND edit_ = nullptr;
+  HWND count_ = nullptr;
   DialogResize resize_;
 };

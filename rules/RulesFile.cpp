@@ -44,12 +44,13 @@ RulesEncoding TakeRulesEncoding(std::string& fileBytes) {
   return RulesEncoding::kUtf8;
 }
 
-void ParseRules(const std::string& fileBytes, std::vector<std::string>& rules) {
+void ParseRules(const std::string& fileBytes, std::vector<std::string>& rules,
+                std::vector<int>* lines) {
   static const boost::regex comment(R"(^\s*//)", boost::regex::perl);
 
   const std::string text = fileBytes.substr(0, fileBytes.find('\x1A'));
   size_t start = 0;
-  while (start < text.size()) {
+  for (int number = 1; start < text.size(); ++number) {
     const size_t lineEnd = text.find('\n', start);
     const bool hasLineEnd = lineEnd != std::string::npos;
     std::string line = text.substr(start, hasLineEnd ? lineEnd - start : std::string::npos);
@@ -60,5 +61,6 @@ void ParseRules(const std::string& fileBytes, std::vector<std::string>& rules) {
     if (line.empty() || boost::regex_search(line, comment)) continue;
     // Lines longer than a 260-byte buffer holds are kept whole rather than cut or dropped.
     rules.push_back(line);
+    if (lines) lines->push_back(number);
   }
 }

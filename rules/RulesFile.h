@@ -10,7 +10,9 @@
 // CR LF counts as LF (a lone CR stays in its line), the byte 0x1A ends the file, and a line's
 // text ends at its first NUL. Empty lines and lines in which "^\s*//" is found are skipped;
 // every other line is kept byte for byte, however long it is.
-void ParseRules(const std::string& fileBytes, std::vector<std::string>& rules);
+// With `lines`, each rule's line number (from 1) is appended there too.
+void ParseRules(const std::string& fileBytes, std::vector<std::string>& rules,
+                std::vector<int>* lines = nullptr);
 
 // Whether `bytes` are well-formed UTF-8: no stray or missing continuation byte, no overlong form,
 // no surrogate, nothing past U+10FFFF.
@@ -28,8 +30,12 @@ RulesEncoding TakeRulesEncoding(std::string& fileBytes);
 // or folder named "rules.txt" exists. A file that cannot be opened gives no rules and no message.
 // Its rules are converted to the active code page; a rule with a character that code page cannot
 // hold is left out, as it could never fit a path the program sees.
-void LoadRules(std::vector<std::string>& rules);
+// With `lines`, each rule's line in the file; with `fileName`, the name of the file looked for
+// ("rules.txt" or "_rules.txt"), for telling the user where a rule came from.
+void LoadRules(std::vector<std::string>& rules, std::vector<int>* lines = nullptr,
+               std::string* fileName = nullptr);
 
 // The same lookup in `folder` (with or without a trailing separator).
-void LoadRulesFromFolder(const std::string& folder, std::vector<std::string>& rules);
+void LoadRulesFromFolder(const std::string& folder, std::vector<std::string>& rules,
+                         std::vector<int>* lines = nullptr, std::string* fileName = nullptr);
 #endif

@@ -43,24 +43,30 @@ std::optional<std::string> ToActiveCodePage(const std::string& rule, UINT from) 
 
 }  // namespace
 
-void LoadRulesFromFolder(const std::string& folder, std::vector<std::string>& rules) {
-  std::string path = JoinPath(folder, "rules.txt");
+void LoadRulesFromFolder(const std::string& folder, std::vector<std::string>& rules,
+                         std::vector<int>* lines, std::string* fileName) {
+  std::string name = "rules.txt";
   // A folder of that name counts too: then opening fails and no rules are loaded.
-  if (GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES) {
-    path = JoinPath(folder, "_rules.txt");
-  }
+  if (GetFileAttributesA(JoinPath(folder, name).c_str()) == INVALID_FILE_ATTRIBUTES)
+    name = "_rules.txt";
+  if (fileName) *fileName = name;
+  const std::string path = JoinPath(folder, name);
   std::string bytes;
   if (!ReadWholeFile(path, bytes)) return;
   const UINT from =
       TakeRulesEncoding(bytes) == RulesEncoding::kUtf8 ? CP_UTF8 : SystemLegacyCodePage();
-  std::vector<std::string> lines;
-  ParseRules(bytes, lines);
-  for (const std::string& line : lines) {
-    if (auto rule = ToActiveCodePage(line, from)) rules.push_back(std::move(*rule));
+  std::vector<std::string> texts;
+  std::vector<int> numbers;
+  ParseRules(bytes, texts, &numbers);
+  for (size_t index = 0; index < texts.size(); ++index) {
+    auto rule = ToActiveCodePage(texts[index], from);
+    if (!rule) continue;
+    rules.push_back(std::move(*rule));
+    if (lines) lines->push_back(numbers[index]);
   }
 }
 
-void LoadRules(std::vector<std::string>& rules) {
+void LoadRules(std::vector<std::string>& rules, std::vector<int>* lines, std::string* fileName) {
   const std::wstring folder = ProgramFolder();
-  if (!folder.empty()) LoadRulesFromFolder(ActiveFromWide(folder), rules);
+  if (!folder.empty()) LoadRulesFromFolder(ActiveFromWide(folder), rules, lines, fileName);
 }

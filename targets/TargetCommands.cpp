@@ -10,7 +10,9 @@
 #include "tags/SaveEntry.h"
 #include "tags/TagLibrary.h"
 #include "targets/TargetListView.h"
+#include "paths/PathText.h"
 #include "templates/CodeTable.h"
+#include "templates/RuleReport.h"
 
 bool TargetListView::OnContextMenu(WPARAM, LPARAM lParam, LRESULT* result) {
   *result = 0;
@@ -60,8 +62,14 @@ bool TargetListView::OnProperties(UINT, UINT, HWND) {
 
 void TargetListView::ApplyRuleCommand() {
   RuleInputDialog dialog(texts::kRulePrompt, CommonRule(GetNextSelected(hwnd(), -1), -1));
+  // The selection stays while the dialog is up: its paths are read once, not at every count.
+  const std::vector<std::string> paths = SelectedPaths();
+  dialog.fitCount = [&paths](const std::string& rule) {
+    const FitCount count = CountFits(paths, rule, AnsiLeadBytes());
+    return FitCountText(count.fits, static_cast<int>(paths.size()), count.error);
+  };
   if (dialog.DoModal(GetActiveWindow()) == IDOK && !dialog.ruleText().empty())
-    ApplyRuleToSelection(dialog.ruleText());
+    ApplyRuleToSelection(dialog.ruleText(), RuleSource::kDialog);
 }
 
 void TargetListView::RemoveSelected() {

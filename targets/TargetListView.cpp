@@ -19,6 +19,7 @@
 #include "paths/PathText.h"
 #include "templates/CodeTable.h"
 #include "templates/MatchRule.h"
+#include "templates/RuleReport.h"
 
 namespace {
 
@@ -100,6 +101,7 @@ struct TargetListView::IntakeState {
   std::set<FolderId> folders;
   std::set<std::string> brokenRules;
   int unwritableNames = 0;
+  IntakeCounts counts;
   // As the code page shows them (characters it lacks as question marks); at most kListedNames.
   std::vector<std::string> listedNames;
 };
@@ -114,6 +116,7 @@ TargetListView::Intake::Intake(TargetListView& list) : list_(list), outermost_(!
 TargetListView::Intake::~Intake() {
   if (!outermost_) return;
   const std::unique_ptr<IntakeState> state = std::move(list_.intake_);
+  list_.lastIntake_ = state->counts;
   if (state->unwritableNames == 0) return;
   wchar_t count[256];
   wsprintfW(count, texts::kUnwritableNames, state->unwritableNames);
@@ -155,7 +158,7 @@ bool TargetListView::OnCreate(WPARAM wParam, LPARAM lParam, LRESULT* result) {
   *result = DefaultProc(WM_CREATE, wParam, lParam);
   if (*result == -1) return true;
   SetExtendedListViewStyle(hwnd(), kListExStyle);
-  LoadRules(rules);
+  LoadRules(rules, &ruleLines, &rulesFileName);
   return true;
 }
 
@@ -185,11 +188,18 @@ void TargetListView::AddFile(const std::string& path) {
   const int row = InsertItem(hwnd(), RowCount(), LastComponent(path).c_str(),
                              reinterpret_cast<LPARAM>(item.get()));
   if (row < 0) return;
+  ++intake_->counts.added;
   if (progress) progress->Advance();
-  for (const std::string& rule : rules) {
+  for (size_t index = 0; index < rules.size(); ++index) {
+    const std::string& rule = rules[index];
     if (intake_->brokenRules.count(rule)) continue;
-    const int outcome = ApplyRuleOutcome(row, path, rule);
-    if (outcome == RuleMatch::kFits) break;
+    const RuleSource source{RuleSource::kRulesFile,
+                            index < ruleLines.size() ? ruleLines[index] : 0};
+    const int outcome = ApplyRuleOutcome(row, path, rule, source);
+    if (outcome == RuleMatch::kFits) {
+      ++intake_->counts.filled;
+      break;
+    }
     // Reported once: for the rest of this intake the rule does not fit.
     if (outcome == RuleMatch::kError) intake_->brokenRules.insert(rule);
   }
@@ -271,12 +281,13 @@ void TargetListView::AddEntry(const std::string& root, const std::wstring& wide,
     AddFile(path);
 }
 
-bool TargetListView::ApplyRule(int row, std::string path, std::string templateText) {
-  return ApplyRuleOutcome(row, path, templateText) == RuleMatch::kFits;
+bool TargetListView::ApplyRule(int row, std::string path, std::string templateText,
+                               RuleSource source) {
+  return ApplyRuleOutcome(row, path, templateText, source) == RuleMatch::kFits;
 }
 
 int TargetListView::ApplyRuleOutcome(int row, const std::string& path,
-                                     const std::string& templateText) {
+                                     const std::string& templateText, RuleSource source) {
   const RuleMatch match = MatchRule(path, templateText, AnsiLeadBytes());
   if (match.outcome == RuleMatch::kError) {
     MessageBoxW(hwnd(), WideFromActive(match.error).c_str(), WideFromActive(templateText).c_str(),
@@ -288,7 +299,11 @@ int TargetListView::ApplyRuleOutcome(int row, const std::string& path,
     if (CodeTable[code].fieldKey && match.values[code])
       SetCellText(row, code + 1, *match.values[code]);
   }
-  if (TargetItem* item = ItemOfRow(row)) item->rule = templateText;
+  if (TargetItem* item = ItemOfRow(row)) {
+    item->rule = templateText;
+    item->source = source;
+    item->missedRule.clear();
+  }
   return match.outcome;
 }
 
@@ -298,12 +313,43 @@ void TargetListView::ClearTagColumns(int row) {
   }
 }
 
-void TargetListView::ApplyRuleToSelection(const std::string& templateText) {
+void TargetListView::ApplyRuleToSelection(const std::string& templateText, RuleSource::Kind from) {
   for (int row = GetNextSelected(hwnd(), -1); row != -1; row = GetNextSelected(hwnd(), row)) {
     ClearTagColumns(row);
-    const TargetItem* item = ItemOfRow(row);
-    ApplyRule(row, item ? item->path : std::string(), templateText);
+    TargetItem* item = ItemOfRow(row);
+    if (!ApplyRule(row, item ? item->path : std::string(), templateText, {from}) && item) {
+      item->source = RuleSource();
+      item->missedRule = templateText;
+      item->missedSource = {from};
+    }
   }
+}
+
+std::string TargetListView::RowStatus(int row) const {
+  const TargetItem* item = ItemOfRow(row);
+  if (!item) return std::string();
+  if (item->source.kind != RuleSource::kNone)
+    return FilledText(item->rule, item->source, rulesFileName);
+  if (!item->missedRule.empty()) {
+    return MissedText(item->missedRule, item->missedSource,
+                      ClosestRule(item->path, {item->missedRule}, AnsiLeadBytes()));
+  }
+  return NoStoredFitText(rules, ruleLines, ClosestRule(item->path, rules, AnsiLeadBytes()),
+                         rulesFileName);
+}
+
+std::vector<std::string> TargetListView::SelectedPaths() const {
+  std::vector<std::string> paths;
+  for (int row = GetNextSelected(hwnd(), -1); row != -1; row = GetNextSelected(hwnd(), row)) {
+    if (const TargetItem* item = ItemOfRow(row)) paths.push_back(item->path);
+  }
+  return paths;
+}
+
+std::string TargetListView::SelectionFitCount(const std::string& templateText) const {
+  const std::vector<std::string> paths = SelectedPaths();
+  const FitCount count = CountFits(paths, templateText, AnsiLeadBytes());
+  return FitCountText(count.fits, static_cast<int>(paths.size()), count.error);
 }
 
 TargetItem* TargetListView::ItemOfRow(int row) const {

@@ -48,14 +48,31 @@ class TargetListView : public Window {
   void ScanFolder(std::string folder);
 
   // Reads tag values out of the row's path by `templateText` into columns 1 to 7 and records the
-  // template as the entry's rule; false when it does not fit or does not compile (reported in a
-  // box owned by the list).
-  bool ApplyRule(int row, std::string path, std::string templateText);
+  // template as the entry's rule, from `source`; false when it does not fit or does not compile
+  // (reported in a box owned by the list).
+  bool ApplyRule(int row, std::string path, std::string templateText,
+                 RuleSource source = {RuleSource::kRuleBox});
 
   // Empties columns 1 to 7 of the row.
   void ClearTagColumns(int row);
-  // For every selected row in ascending order: ClearTagColumns, then ApplyRule.
-  void ApplyRuleToSelection(const std::string& templateText);
+  // For every selected row in ascending order: ClearTagColumns, then ApplyRule. A row that the
+  // rule does not fit remembers it (TargetItem::missedRule).
+  void ApplyRuleToSelection(const std::string& templateText,
+                            RuleSource::Kind from = RuleSource::kRuleBox);
+
+  // The status bar's words for one row: which rule filled it and where that rule came from, or
+  // why the rule typed for it, or the closest rule of the rules file, does not fit.
+  std::string RowStatus(int row) const;
+  // How many of the selected rows `templateText` fits, in words (as it is typed).
+  std::string SelectionFitCount(const std::string& templateText) const;
+  std::vector<std::string> SelectedPaths() const;
+
+  // What the last intake did: rows added, and rows a rule of the rules file filled.
+  struct IntakeCounts {
+    int added = 0;
+    int filled = 0;
+  };
+  IntakeCounts lastIntake() const { return lastIntake_; }
 
   TargetItem* ItemOfRow(int row) const;
   std::vector<int> SelectedRows() const;
@@ -82,8 +99,11 @@ class TargetListView : public Window {
 
   // Owns every entry ever made here, in the order made; rows only refer to them.
   std::vector<boost::shared_ptr<TargetItem>> items;
-  // The rules file's templates, in file order.
+  // The rules file's templates, in file order; their lines in the file (may be left empty); the
+  // file's name, as the status bar names it.
   std::vector<std::string> rules;
+  std::vector<int> ruleLines;
+  std::string rulesFileName = "rules.txt";
   // Told of every file taken in and every row the update command saves; may be null. Its status
   // text tells how many were saved when Esc stopped the update.
   Progress* progress = nullptr;
@@ -110,10 +130,12 @@ class TargetListView : public Window {
   void AddFile(const std::string& path);
 
   // ApplyRule's work; RuleMatch::kError after the box that reports it.
-  int ApplyRuleOutcome(int row, const std::string& path, const std::string& templateText);
+  int ApplyRuleOutcome(int row, const std::string& path, const std::string& templateText,
+                       RuleSource source);
 
   static const Handler<TargetListView> kHandlers[];
 
   struct IntakeState;
   std::unique_ptr<IntakeState> intake_;
+  IntakeCounts lastIntake_;
 };

@@ -1,6 +1,7 @@
 #include "templates/MatchRule.h"
 
 #include <algorithm>
+#include <cstring>
 #include <memory>
 #include <mutex>
 #include <unordered_map>
@@ -66,13 +67,13 @@ CompiledPattern Build(const std::string& templateText, int which, const LeadByte
   return pattern;
 }
 
-// What one pattern gave on the path: found or not (and group 1, when it has groups), or the
-// library's text when it did not compile or the search was given up.
+// What one pattern gave on the path: found or not (and the text of its value group, when it has
+// one), or the library's text when it did not compile or the search was given up.
 struct SearchResult {
   bool found = false;
   bool failed = false;
   std::string error;
-  std::optional<std::string> group1;
+  std::optional<std::string> value;
 };
 
 // The leftmost match that starts where a character starts. A search may find its leftmost match
@@ -105,7 +106,9 @@ SearchResult Search(const CompiledPattern& pattern, const std::string& path,
   try {
     boost::smatch match;
     result.found = SearchByCharacter(path, match, *pattern.regex, characterStarts);
-    if (result.found && match.size() > 1) result.group1 = match.str(1);
+    const char* name = kValueGroup;
+    if (result.found && match.named_subexpression_index(name, name + std::strlen(name)) > 0)
+      result.value = match[name].str();
   } catch (const std::exception& failure) {
     result.failed = true;
     result.error = failure.what();
@@ -140,7 +143,7 @@ RuleMatch MatchSteps(SearchPattern&& search) {
   for (int row = 0; row < kCodeCount; ++row) {
     const SearchResult field = search(row);
     if (field.failed) return Error(field.error);
-    if (field.found && field.group1 && CodeTable[row].fieldKey) result.values[row] = field.group1;
+    if (field.found && field.value && CodeTable[row].fieldKey) result.values[row] = field.value;
   }
   return result;
 }
@@ -178,6 +181,24 @@ struct CompiledTemplate {
                                       [](const CompiledPattern& pattern) { return pattern.regex; });
     if (!leadBytes.none() && compiled)
       byteWise = std::make_unique<const CompiledTemplate>(templateText, LeadBytes());
+  }
+
+  // The check pattern alone; where it is found, a field pattern that did not compile is the
+  // error that Match would report.
+  RuleMatch Fits(const std::string& path) const {
+    if (byteWise && std::none_of(path.begin(), path.end(), [&](char byte) {
+          return leadBytes[static_cast<unsigned char>(byte)];
+        }))
+      return byteWise->Fits(path);
+    const SearchResult fits = Search(patterns[0], path, CharacterStarts(path, leadBytes));
+    if (fits.failed) return Error(fits.error);
+    RuleMatch result;
+    if (!fits.found) return result;
+    for (int row = 0; row < kCodeCount; ++row) {
+      if (!patterns[fieldPattern[row]].regex) return Error(patterns[fieldPattern[row]].error);
+    }
+    result.outcome = RuleMatch::kFits;
+    return result;
   }
 
   RuleMatch Match(const std::string& path) const {
@@ -242,6 +263,30 @@ RuleMatch MatchRuleUncached(const std::string& path, const std::string& template
   } catch (...) {
     return Error(ActiveText(kUnknownApplyError));
   }
+}
+
+RuleMatch RuleFits(const std::string& path, const std::string& templateText,
+                   const LeadBytes& leadBytes) {
+  try {
+    return CompiledFor(templateText, leadBytes)->Fits(path);
+  } catch (const std::exception& failure) {
+    return Error(failure.what());
+  } catch (...) {
+    return Error(ActiveText(kUnknownApplyError));
+  }
+}
+
+RuleMatch FindPattern(const std::string& path, const std::string& pattern,
+                      const LeadBytes& leadBytes) {
+  CompiledPattern compiled;
+  compiled.built = true;
+  compiled.text = pattern;
+  Compile(compiled);
+  const SearchResult found = Search(compiled, path, CharacterStarts(path, leadBytes));
+  if (found.failed) return Error(found.error);
+  RuleMatch result;
+  if (found.found) result.outcome = RuleMatch::kFits;
+  return result;
 }
 
 void ClearRuleCache() {

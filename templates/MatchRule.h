@@ -15,8 +15,9 @@ struct RuleMatch {
   // kMaxPatternLength (see Patterns.h), or for a failure that the library does not describe.
   std::string error;
   // Indexed by CodeTable row. Set, when the template fits, for each row with a field key whose
-  // field pattern matched and has at least one capture group: the text of group 1 (empty when
-  // that group took part in no match). Values are taken as matched: no trimming, no conversion.
+  // code the template holds: the text at the code's first occurrence (empty when that took part
+  // in no match). Groups of the template's own regular expressions never give a value. Values
+  // are taken as matched: no trimming, no conversion.
   std::array<std::optional<std::string>, kCodeCount> values;
 };
 
@@ -38,6 +39,19 @@ RuleMatch MatchRule(const std::string& path, const std::string& templateText,
 // compares MatchRule with.
 RuleMatch MatchRuleUncached(const std::string& path, const std::string& templateText,
                             const LeadBytes& leadBytes = LeadBytes());
+
+// Whether the template fits the path, as MatchRule's outcome says, by its check pattern alone
+// and with the patterns compiled once per template as MatchRule keeps them: for counting the
+// paths a rule fits. No values are set. A field pattern that does not compile is an error here
+// too, where the check pattern is found; a field pattern's search, which the library could give
+// up, is not tried.
+RuleMatch RuleFits(const std::string& path, const std::string& templateText,
+                   const LeadBytes& leadBytes = LeadBytes());
+
+// Whether `pattern`, a regular expression built from a template (Patterns.h), is found in the
+// path, searched as MatchRule searches: kFits, kNoFit, or kError with the library's text.
+RuleMatch FindPattern(const std::string& path, const std::string& pattern,
+                      const LeadBytes& leadBytes = LeadBytes());
 
 // Forgets every compiled template (for the benchmark's cold figures).
 void ClearRuleCache();

@@ -1,11 +1,12 @@
 #include "templates/Patterns.h"
 
+#include <algorithm>
 #include <array>
 #include <iterator>
+#include <string>
 #include <stdexcept>
 #include <vector>
 
-#include <boost/format.hpp>
 #include <boost/regex.hpp>
 
 #include "templates/ActiveText.h"
@@ -74,6 +75,25 @@ std::string Replace(const std::string& text, const boost::regex& pattern,
                     const std::string& format) {
   std::string result;
   boost::regex_replace(BoundedAppender(result), text.begin(), text.end(), pattern, format);
+  return result;
+}
+
+// The same, with the first match replaced by `firstFormat`: one pass, as regex_replace makes it,
+// so that no replacement is searched again.
+std::string ReplaceFirstApart(const std::string& text, const boost::regex& pattern,
+                              const std::string& firstFormat, const std::string& format) {
+  std::string result;
+  BoundedAppender out(result);
+  auto copied = text.begin();
+  bool first = true;
+  for (boost::sregex_iterator match(text.begin(), text.end(), pattern), end; match != end;
+       ++match) {
+    std::copy(match->prefix().first, match->prefix().second, out);
+    match->format(out, first ? firstFormat : format);
+    copied = (*match)[0].second;
+    first = false;
+  }
+  std::copy(copied, text.end(), out);
   return result;
 }
 
@@ -180,11 +200,26 @@ std::string BuildFieldPattern(const std::string& templateText, int row,
                               const LeadBytes& leadBytes) {
   std::string text = EscapeTemplate(templateText) + PathTail(leadBytes);
   const std::string argument = FirstArgument(text, row);
+  const std::string inside =
+      argument.empty() ? DefaultCapture(row, leadBytes) : Replace(argument, Fixed().unwrap, "$1");
   // As a format, an argument's escaped parentheses become the parentheses of a capture group.
-  const std::string group =
-      argument.empty() ? boost::str(boost::format("(%1%)") % DefaultCapture(row, leadBytes))
-                       : argument;
-  text = Replace(text, Fixed().findCode[row], group);
+  const std::string group = argument.empty() ? "(" + inside + ")" : argument;
+  // The first occurrence is the group named for the value: groups that the template's own
+  // regular expressions open before it then neither give the value nor move it.
+  const std::string valueGroup = std::string("(?<") + kValueGroup + ">" + inside + ")";
+  text = ReplaceFirstApart(text, Fixed().findCode[row], valueGroup, group);
   text = StripCodes(text, leadBytes);
   return Replace(text, Fixed().escapedPercent, "%");
+}
+
+std::string BuildPrefixPattern(const std::string& templatePrefix, int foldersAfter,
+                               const LeadBytes& leadBytes) {
+  const std::string run =
+      leadBytes.none() ? std::string(R"([^\\]*)") : CharacterRun(leadBytes, R"(\\)", '*');
+  std::string folders;
+  for (int folder = 0; folder < foldersAfter; ++folder) folders += "(?:" + run + R"(\\))";
+  // Grouped whole: a slash piece may hold an alternation at its top level.
+  return R"((?:^|(?<=\\))(?:)" +
+         StripCodes(EscapeTemplate(templatePrefix) + folders + PathTail(leadBytes), leadBytes) +
+         ")";
 }

@@ -38,7 +38,19 @@ std::string StripCodes(const std::string& patternText, const LeadBytes& leadByte
 std::string BuildCheckPattern(const std::string& templateText,
                               const LeadBytes& leadBytes = LeadBytes());
 
-// The pattern in which every occurrence of the code of CodeTable row `row` is a capture group.
-// For row 0, `$A - $T.mp3` gives `([^\\]+) \- [^\\]+\.mp3[^\\]*$`.
+// The name of the capture group that holds a code's value in its field pattern.
+constexpr const char* kValueGroup = "tagwhirl";
+
+// The pattern in which every occurrence of the code of CodeTable row `row` is a capture group,
+// the first one named kValueGroup; without the code, the check pattern. For row 0,
+// `$A - $T.mp3` gives `(?<tagwhirl>[^\\]+) \- [^\\]+\.mp3[^\\]*$`.
 std::string BuildFieldPattern(const std::string& templateText, int row,
                               const LeadBytes& leadBytes = LeadBytes());
+
+// The pattern that tells whether a path has the start of a template: `templatePrefix` (the
+// template cut where one of its pieces ends), starting where the path or one of its folder or
+// file names starts, then anything, as long as `foldersAfter` folder separators are still to
+// come, up to the end of the path. Where it is found, the check pattern of the whole template
+// (with no folders after) is found too.
+std::string BuildPrefixPattern(const std::string& templatePrefix, int foldersAfter,
+                               const LeadBytes& leadBytes = LeadBytes());

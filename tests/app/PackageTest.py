@@ -7,7 +7,9 @@ editor shows them, the sample rules are byte for byte those the program reads, t
 of both binaries reads back (through version.dll, as Explorer's properties read it). Then the
 program is started from there, from another working folder, on a folder of music: the main window
 appears, the sample rules beside the program fill the row, and saving in place writes the values
-into the file through the unpacked mp3infp.dll.
+into the file through the unpacked mp3infp.dll. Started again on an album folder of every format
+with a cover and a cue sheet, the sample rules fill every audio row and no other, as the status
+bar says.
 
 Usage: PackageTest.py <bin folder> <version>   (DISPLAY must name a running X server)
 """
@@ -28,6 +30,18 @@ from wine_gui import ROOT, check, mp3, probe, wait_until, wine, windows_path, xd
 BIN = os.path.abspath(sys.argv[1])
 VERSION = sys.argv[2]
 FILES = ["tagwhirl.exe", "mp3infp.dll", "_rules.txt", "rules-guide.txt", "readme.txt"]
+FIRST_RULE = r"$K - $A - $T/\.(?i:mp3|rmp|wav|flac|ogg|oga|opus|m4a|m4b|mp4)$/"
+# An album folder: the name in it and the sample it is a copy of (None: an MP3 without tags,
+# "": not audio).
+ALBUM = [
+    ("01 - Blue Harbor - Morning Train.mp3", None),
+    ("02 - Blue Harbor - Harbour Lights.flac", "flac-padded.flac"),
+    ("03 - Blue Harbor - Night Ferry.m4a", "m4a-moov-first.m4a"),
+    ("04 - Blue Harbor - Low Tide.ogg", "ogg-vorbis.ogg"),
+    ("05 - Blue Harbor - Last Call.opus", "ogg-opus.opus"),
+    ("cover.jpg", ""),
+    ("Summer Log.cue", ""),
+]
 wine_gui.init(BIN)
 
 
@@ -113,7 +127,7 @@ def run_program(app, work):
         xdotool("windowfocus", "--sync", window)
         xdotool("key", "ctrl+a")
         time.sleep(0.3)
-        return probe("text", "tagwhirl.MainWindow", "class:ComboBoxEx32") == "$K - $A - $T.mp3"
+        return probe("text", "tagwhirl.MainWindow", "class:ComboBoxEx32") == FIRST_RULE
 
     check(wait_until(rule_shown, 15),
           "the row got the first sample rule (rule box: %r)" %
@@ -141,6 +155,36 @@ def run_program(app, work):
     wine_gui.close(program, window)
 
 
+def run_album(app, work):
+    samples, album = os.path.join(work, "samples"), os.path.join(work, "album")
+    made = subprocess.run([sys.executable, os.path.join(ROOT, "tests", "mp3infp",
+                                                        "make_format_samples.py"), samples],
+                          capture_output=True, text=True)
+    if not check(made.returncode == 0, "make_format_samples.py succeeds " + made.stderr):
+        return
+    os.makedirs(album)
+    for name, sample in ALBUM:
+        if sample:
+            shutil.copy(os.path.join(samples, sample), os.path.join(album, name))
+        else:
+            with open(os.path.join(album, name), "wb") as f:
+                f.write(mp3() if sample is None else b"not audio")
+    started = wine_gui.start(os.path.join(app, "tagwhirl.exe"), album)
+    if not started:
+        return
+    program, window = started
+    audio = sum(1 for _, sample in ALBUM if sample != "")
+    wanted = "%d 個のファイルを追加し、そのうち %d 個を _rules.txt のルールで埋めました。" % (
+        len(ALBUM), audio)
+
+    def status():
+        return probe("text", "tagwhirl.MainWindow", "class:msctls_statusbar32")
+
+    check(wait_until(lambda: status() == wanted, 15),
+          "the sample rules fill every audio row and no other (status bar: %r)" % status())
+    wine_gui.close(program, window)
+
+
 def main():
     work = tempfile.mkdtemp(prefix="package.", dir=os.path.join(BIN, ".."))
     try:
@@ -151,6 +195,7 @@ def main():
         check_texts(app)
         check_versions(app)
         run_program(app, work)
+        run_album(app, work)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 

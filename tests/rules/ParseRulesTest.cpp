@@ -22,6 +22,25 @@ TEST(ParseRules, RulesInFileOrderDuplicatesKept) {
               ElementsAre("$A - $T.mp3", "$K $T.mp3", "$A - $T.mp3"));
 }
 
+// The line a rule stands on, as an editor counts lines, to tell the user which rule filled a row.
+TEST(ParseRules, LineNumbersCountEveryLine) {
+  const struct {
+    const char* bytes;
+    std::vector<int> lines;
+  } cases[] = {
+      {"// c\r\n$A - $T.mp3\r\n\r\n$T.mp3\r\n", {2, 4}},
+      {"\xEF\xBB\xBFone\n  // c\n\ntwo", {1, 4}},
+      {"a\rb\nc\x1A\nd\n", {1, 2}},
+  };
+  for (const auto& test : cases) {
+    std::vector<std::string> rules;
+    std::vector<int> lines;
+    ParseRules(test.bytes, rules, &lines);
+    EXPECT_EQ(lines, test.lines) << test.bytes;
+    EXPECT_EQ(rules.size(), lines.size());
+  }
+}
+
 TEST(ParseRules, AppendsToWhatIsThere) {
   std::vector<std::string> rules = {"first"};
   ParseRules("second\n", rules);

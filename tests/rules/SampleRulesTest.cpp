@@ -1,5 +1,6 @@
 // The sample rules shipped beside the program: they load, and each one fits the kind of path
-// its comment promises, before any later rule does.
+// its comment promises, before any later rule does, in every audio format the tag library
+// writes and in no other file of an album folder.
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -39,29 +40,48 @@ std::string FirstFit(const std::vector<std::string>& rules, const std::string& p
   return "none";
 }
 
+// Every sample rule ends with this piece: the extensions of the formats the tag library writes.
+const std::string kAudio = R"(/\.(?i:mp3|rmp|wav|flac|ogg|oga|opus|m4a|m4b|mp4)$/)";
+
 TEST(SampleRules, LoadInOrder) {
-  EXPECT_THAT(SampleRules(),
-              ElementsAre("$K - $A - $T.mp3", R"($A\[$Y] $B\$K $T.mp3)",
-                          R"($A\$B\Disc $I\$K $T.mp3)", R"($A\$B\$K - $T.mp3)",
-                          R"($A\$B\$K $T.mp3)", "$A - $T.mp3", "$K $T.mp3", "$T.mp3"));
+  EXPECT_THAT(SampleRules(), ElementsAre("$K - $A - $T" + kAudio, R"($A\[$Y] $B\$K $T)" + kAudio,
+                                         R"($A\$B\Disc $I\$K $T)" + kAudio,
+                                         R"($A\$B\$K - $T)" + kAudio, R"($A\$B\$K $T)" + kAudio,
+                                         "$A - $T" + kAudio, "$K $T" + kAudio, "$T" + kAudio));
 }
 
-TEST(SampleRules, EachFitsItsKindOfPath) {
+// Each kind of name in an album folder, with every extension found there: the audio files fit
+// the rule meant for them, the cover, cue sheet, rip log and notes fit none.
+TEST(SampleRules, EachFitsItsKindOfAudioFileAndNothingElse) {
+  const struct {
+    const char* stem;
+    const char* fits;  // the rule without kAudio, and the values
+  } kinds[] = {
+      {R"(C:\m\01 - Artist - Title)", "$K - $A - $T -> A=Artist T=Title K=01"},
+      {R"(C:\m\Artist\[2004] Album\01 Title)",
+       R"($A\[$Y] $B\$K $T -> A=Artist B=Album T=Title K=01 Y=2004)"},
+      {R"(C:\m\Artist\Album\Disc 2\01 Title)",
+       R"($A\$B\Disc $I\$K $T -> A=Artist B=Album T=Title K=01)"},
+      {R"(C:\m\Artist\Album\01 - Title)", R"($A\$B\$K - $T -> A=Artist B=Album T=Title K=01)"},
+      {R"(C:\m\Artist\Album\01 Title)", R"($A\$B\$K $T -> A=Artist B=Album T=Title K=01)"},
+      {R"(C:\m\Artist - Title)", "$A - $T -> A=Artist T=Title"},
+      {R"(C:\01 Title)", "$K $T -> T=Title K=01"},
+      {R"(C:\m\Title)", "$T -> T=Title"},
+  };
+  const char* audio[] = {"mp3",  "rmp", "wav", "flac", "ogg", "oga",
+                         "opus", "m4a", "m4b", "mp4",  "MP3", "Flac"};
+  const char* others[] = {"jpg", "cue", "log", "txt", "m3u", "mp3.txt", "flac.part", "mp3x"};
   const auto rules = SampleRules();
-  EXPECT_EQ(FirstFit(rules, R"(C:\mp3\01 - Artist - Title.mp3)"),
-            "$K - $A - $T.mp3 -> A=Artist T=Title K=01");
-  EXPECT_EQ(FirstFit(rules, R"(C:\mp3\Artist\[2004] Album\01 Title.mp3)"),
-            R"($A\[$Y] $B\$K $T.mp3 -> A=Artist B=Album T=Title K=01 Y=2004)");
-  EXPECT_EQ(FirstFit(rules, R"(C:\mp3\Artist\Album\Disc 2\01 Title.mp3)"),
-            R"($A\$B\Disc $I\$K $T.mp3 -> A=Artist B=Album T=Title K=01)");
-  EXPECT_EQ(FirstFit(rules, R"(C:\mp3\Artist\Album\01 - Title.mp3)"),
-            R"($A\$B\$K - $T.mp3 -> A=Artist B=Album T=Title K=01)");
-  EXPECT_EQ(FirstFit(rules, R"(C:\mp3\Artist\Album\01 Title.mp3)"),
-            R"($A\$B\$K $T.mp3 -> A=Artist B=Album T=Title K=01)");
-  EXPECT_EQ(FirstFit(rules, R"(C:\mp3\Artist - Title.mp3)"), "$A - $T.mp3 -> A=Artist T=Title");
-  EXPECT_EQ(FirstFit(rules, R"(C:\01 Title.mp3)"), "$K $T.mp3 -> T=Title K=01");
-  EXPECT_EQ(FirstFit(rules, R"(C:\mp3\Title.mp3)"), "$T.mp3 -> T=Title");
-  EXPECT_EQ(FirstFit(rules, R"(C:\mp3\Title.MP3)"), "none");
+  for (const auto& kind : kinds) {
+    std::string fits = kind.fits;
+    fits.insert(fits.find(" ->"), kAudio);
+    for (const char* extension : audio)
+      EXPECT_EQ(FirstFit(rules, kind.stem + std::string(".") + extension), fits) << extension;
+    for (const char* extension : others)
+      EXPECT_EQ(FirstFit(rules, kind.stem + std::string(".") + extension), "none") << extension;
+  }
+  for (const char* name : {"cover.jpg", "folder.jpg", "Album.cue", "Album.log", "notes.txt"})
+    EXPECT_EQ(FirstFit(rules, std::string(R"(C:\m\Artist\Album\)") + name), "none") << name;
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <set>
 #include <sstream>
 
+#include "templates/ActiveText.h"
 #include "window/Controls.h"
 #include "tests/targets/TargetListFixture.h"
 
@@ -355,6 +356,59 @@ TEST_F(TargetListTest, ApplyRuleToSelectionClearsThenRefills) {
   EXPECT_EQ("old", list.ItemOfRow(2)->rule);
   // Unselected rows are untouched.
   EXPECT_EQ("", list.ItemOfRow(1)->rule);
+}
+
+// A mixed album folder through one intake with rules of every format, then rules typed for
+// single rows: what the status bar says of each row, and of the intake.
+TEST_F(TargetListTest, StatusSaysWhatEachRuleDid) {
+  const std::string audio = R"(/\.(?i:mp3|flac|m4a|ogg|opus)$/)";
+  list.rules = {"$K - $A - $T" + audio, "$A - $T" + audio};
+  list.ruleLines = {12, 15};
+  list.rulesFileName = "_rules.txt";
+  const std::string album = scratch.AddFolder("Album");
+  for (const char* name :
+       {"01 - A - One.flac", "B - Two.M4A", "Three.opus", "cover.jpg", "Album.cue", "C - Four.ogg"})
+    scratch.AddFile(std::string("Album\\") + name);
+  list.AddPath(album);
+  EXPECT_EQ(list.lastIntake().added, 6);
+  EXPECT_EQ(list.lastIntake().filled, 3);
+
+  const auto rowOf = [&](const std::string& name) {
+    for (int row = 0; row < list.RowCount(); ++row)
+      if (list.CellText(row, 0) == name) return row;
+    return -1;
+  };
+  const std::u16string closest =
+      u"_rules.txt のどのルールにも合いません。いちばん近い 15 行目のルール「$A - $T" +
+      std::u16string(audio.begin(), audio.end()) + u"」: ";
+  const struct {
+    const char* name;
+    std::u16string status;
+  } rows[] = {
+      {"01 - A - One.flac", u"_rules.txt の 12 行目のルール「$K - $A - $T" +
+                                std::u16string(audio.begin(), audio.end()) + u"」で埋めました。"},
+      {"B - Two.M4A", u"_rules.txt の 15 行目のルール「$A - $T" +
+                          std::u16string(audio.begin(), audio.end()) + u"」で埋めました。"},
+      {"Three.opus", closest + u"「$A」の後に「 - 」がありません。"},
+      {"cover.jpg", closest + u"「$A」の後に「 - 」がありません。"},
+  };
+  for (const auto& row : rows)
+    EXPECT_EQ(list.RowStatus(rowOf(row.name)), ActiveText(row.status)) << row.name;
+
+  // Typed for one row: in the dialog a rule that does not fit, then in the rule box one that does.
+  Select({rowOf("Three.opus")});
+  EXPECT_EQ(list.SelectionFitCount("$K $T.opus"),
+            ActiveText(u"選んだ 1 行のうち 0 行に合います。"));
+  list.ApplyRuleToSelection("$K $T.opus", RuleSource::kDialog);
+  EXPECT_EQ(list.RowStatus(rowOf("Three.opus")),
+            ActiveText(u"「ルールを適用」の入力欄のルール「$K $T.opus」は合いません: "
+                       u"名前に「$K」の数字がありません。"));
+  list.ApplyRuleToSelection("$T.opus");
+  EXPECT_EQ(list.RowStatus(rowOf("Three.opus")),
+            ActiveText(u"ルール欄のルール「$T.opus」で埋めました。"));
+  Select({0, 1, 2, 3, 4, 5});
+  EXPECT_EQ(list.SelectionFitCount("$T" + audio),
+            ActiveText(u"選んだ 6 行のうち 4 行に合います。"));
 }
 
 TEST_F(TargetListTest, EntriesOutliveDeletedRowsAndNewRowsGoLast) {

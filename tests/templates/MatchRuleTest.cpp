@@ -109,19 +109,34 @@ TEST(MatchRule, CodeTwiceTakesTheFirstGroup) {
   EXPECT_EQ(*match.values[kArtist], "One");
 }
 
-TEST(MatchRule, OwnGroupBeforeTheCodeGivesTheValue) {
-  // The slash piece's group comes first in the title's field pattern, and it is the only group of
-  // the other rows' patterns: every row with a key takes its text.
-  const RuleMatch match = Apply(R"(C:\x-42 Song.mp3)", "/(x|y)/-$K $T.mp3");
-  ASSERT_EQ(match.outcome, RuleMatch::kFits);
-  EXPECT_EQ(Values(match), "x|x|x|x|x|x|x|-");
-}
-
-TEST(MatchRule, GroupThatTookNoPartGivesEmptyText) {
-  // The optional group is the only group of the patterns of the absent codes.
-  const RuleMatch match = Apply(R"(C:\Song.mp3)", "$T/(x)?/.mp3");
-  ASSERT_EQ(match.outcome, RuleMatch::kFits);
-  EXPECT_EQ(Values(match), "||Song|||||-");
+// Groups that a template's slash pieces and arguments open are the user's regular expressions:
+// they never give a value, nor move the group a code takes its value from, and a code the
+// template lacks gets no value at all.
+TEST(MatchRule, ValuesComeOnlyFromCodes) {
+  const struct {
+    const char* path;
+    const char* templateText;
+    const char* values;
+  } cases[] = {
+      {R"(C:\x-42 Song.mp3)", "/(x|y)/-$K $T.mp3", "-|-|Song|42|-|-|-|-"},
+      {R"(C:\Song.mp3)", "$T/(x)?/.mp3", "-|-|Song|-|-|-|-|-"},
+      {R"(C:\Artist\01 Song.flac)", R"($A\$K $T/\.(flac|m4a|opus)/)", "Artist|-|Song|01|-|-|-|-"},
+      {R"(C:\Artist\01 Song.flac)", R"($A\$K $T/\.(?i:flac|m4a)$/)", "Artist|-|Song|01|-|-|-|-"},
+      // A group in an argument, before the code and inside the code's own argument.
+      {R"(C:\a1 - Song.mp3)", "$I((a|b)1) - $T.mp3", "-|-|Song|-|-|-|-|-"},
+      {R"(C:\003 Song.mp3)", R"($K((0*)([1-9]\d*)) $T.mp3)", "-|-|Song|003|-|-|-|-"},
+      // A backreference in a slash piece still counts the template's groups as before.
+      {R"(C:\aa Song.mp3)", R"(/(a)\1/ $T.mp3)", "-|-|Song|-|-|-|-|-"},
+      {R"(C:\One - Two.mp3)", "$A - $A.mp3", "One|-|-|-|-|-|-|-"},
+      {R"(C:\x Song.mp3)", "$A()x $T.mp3", "|-|Song|-|-|-|-|-"},
+  };
+  for (const auto& test : cases) {
+    for (const LeadBytes& leadBytes : {LeadBytes(), LeadBytes::CodePage932()}) {
+      const RuleMatch match = Apply(test.path, test.templateText, leadBytes);
+      EXPECT_EQ(match.outcome, RuleMatch::kFits) << test.templateText;
+      EXPECT_EQ(Values(match), test.values) << test.templateText;
+    }
+  }
 }
 
 TEST(MatchRule, EmptyArgumentGivesEmptyValue) {

@@ -24,8 +24,8 @@ TEST(WorkedExample, ArtistHyphenTitle) {
   const std::string tmpl = "$A - $T.mp3";
   EXPECT_EQ(EscapeTemplate(tmpl), R"($A \- $T\.mp3)");
   EXPECT_EQ(BuildCheckPattern(tmpl), R"([^\\]+ \- [^\\]+\.mp3[^\\]*$)");
-  EXPECT_EQ(BuildFieldPattern(tmpl, 0), R"(([^\\]+) \- [^\\]+\.mp3[^\\]*$)");
-  EXPECT_EQ(BuildFieldPattern(tmpl, 2), R"([^\\]+ \- ([^\\]+)\.mp3[^\\]*$)");
+  EXPECT_EQ(BuildFieldPattern(tmpl, 0), R"((?<tagwhirl>[^\\]+) \- [^\\]+\.mp3[^\\]*$)");
+  EXPECT_EQ(BuildFieldPattern(tmpl, 2), R"([^\\]+ \- (?<tagwhirl>[^\\]+)\.mp3[^\\]*$)");
   for (int row : {1, 3, 4, 5, 6, 7}) {
     EXPECT_EQ(BuildFieldPattern(tmpl, row), BuildCheckPattern(tmpl)) << row;
   }
@@ -34,9 +34,9 @@ TEST(WorkedExample, ArtistHyphenTitle) {
 TEST(WorkedExample, TrackWithArgument) {
   const std::string tmpl = R"($K(\d+) $T.mp3)";
   EXPECT_EQ(EscapeTemplate(tmpl), R"($K\(\\d\+\) $T\.mp3)");
-  EXPECT_EQ(BuildFieldPattern(tmpl, 3), R"((\d+) [^\\]+\.mp3[^\\]*$)");
+  EXPECT_EQ(BuildFieldPattern(tmpl, 3), R"((?<tagwhirl>\d+) [^\\]+\.mp3[^\\]*$)");
   EXPECT_EQ(BuildCheckPattern(tmpl), R"(\d+ [^\\]+\.mp3[^\\]*$)");
-  EXPECT_EQ(BuildFieldPattern(tmpl, 2), R"(\d+ ([^\\]+)\.mp3[^\\]*$)");
+  EXPECT_EQ(BuildFieldPattern(tmpl, 2), R"(\d+ (?<tagwhirl>[^\\]+)\.mp3[^\\]*$)");
 }
 
 TEST(EscapeTemplate, EscapesAsciiPunctuationButDollarAndApostrophe) {
@@ -95,30 +95,30 @@ TEST(CheckPattern, LowerCaseAndUnknownLettersAreNoCodes) {
 
 TEST(CheckPattern, SpaceBeforeParenthesisMeansNoArgument) {
   EXPECT_EQ(BuildCheckPattern("$T (live)"), R"([^\\]+ \(live\)[^\\]*$)");
-  EXPECT_EQ(BuildFieldPattern("$T (live)", 2), R"(([^\\]+) \(live\)[^\\]*$)");
+  EXPECT_EQ(BuildFieldPattern("$T (live)", 2), R"((?<tagwhirl>[^\\]+) \(live\)[^\\]*$)");
 }
 
 TEST(CheckPattern, EmptyArgumentMatchesEmptyText) {
   EXPECT_EQ(BuildCheckPattern("$A() x"), R"( x[^\\]*$)");
-  EXPECT_EQ(BuildFieldPattern("$A() x", 0), R"(() x[^\\]*$)");
+  EXPECT_EQ(BuildFieldPattern("$A() x", 0), R"((?<tagwhirl>) x[^\\]*$)");
 }
 
 TEST(CheckPattern, ArgumentsLoseOneLevelOfBackslashes) {
   // \d stays the digit class; a doubled backslash written in the argument is one backslash.
   EXPECT_EQ(BuildCheckPattern(R"($T([^\\]+?) x)"), R"([^\\]+? x[^\\]*$)");
-  EXPECT_EQ(BuildFieldPattern(R"($T([^\\]+?) x)", 2), R"(([^\\]+?) x[^\\]*$)");
+  EXPECT_EQ(BuildFieldPattern(R"($T([^\\]+?) x)", 2), R"((?<tagwhirl>[^\\]+?) x[^\\]*$)");
   // The regex escape \x41 survives: escaping doubled its backslash, the format step halves it.
-  EXPECT_EQ(BuildFieldPattern(R"($T(\x41))", 2), R"((\x41)[^\\]*$)");
+  EXPECT_EQ(BuildFieldPattern(R"($T(\x41))", 2), R"((?<tagwhirl>\x41)[^\\]*$)");
   // Raw in a slash piece, it is a control escape of the format itself and becomes the letter.
-  EXPECT_EQ(BuildFieldPattern(R"($T(/\x41/))", 2), R"((A)[^\\]*$)");
+  EXPECT_EQ(BuildFieldPattern(R"($T(/\x41/))", 2), R"((?<tagwhirl>A)[^\\]*$)");
 }
 
 TEST(CheckPattern, SlashPieceInsideArgumentPassesTheFormatStep) {
   // The piece's \d loses its backslash: the argument is the letter d.
-  EXPECT_EQ(BuildFieldPattern(R"($T(/\d+/))", 2), R"((d+)[^\\]*$)");
+  EXPECT_EQ(BuildFieldPattern(R"($T(/\d+/))", 2), R"((?<tagwhirl>d+)[^\\]*$)");
   EXPECT_EQ(BuildCheckPattern(R"($T(/\d+/))"), R"(d+[^\\]*$)");
   // A doubled backslash leaves one.
-  EXPECT_EQ(BuildFieldPattern(R"($T(/\\d+/))", 2), R"((\d+)[^\\]*$)");
+  EXPECT_EQ(BuildFieldPattern(R"($T(/\\d+/))", 2), R"((?<tagwhirl>\d+)[^\\]*$)");
 }
 
 TEST(CheckPattern, SlashPieceOutsideArgumentsIsRaw) {
@@ -132,17 +132,17 @@ TEST(CheckPattern, ArgumentOfFirstOccurrenceServesAll) {
 }
 
 TEST(FieldPattern, CodeTwiceGivesTwoGroups) {
-  EXPECT_EQ(BuildFieldPattern("$A - $A.mp3", 0), R"(([^\\]+) \- ([^\\]+)\.mp3[^\\]*$)");
-  EXPECT_EQ(BuildFieldPattern("$K$K", 3), R"((\d+)(\d+)[^\\]*$)");
+  EXPECT_EQ(BuildFieldPattern("$A - $A.mp3", 0), R"((?<tagwhirl>[^\\]+) \- ([^\\]+)\.mp3[^\\]*$)");
+  EXPECT_EQ(BuildFieldPattern("$K$K", 3), R"((?<tagwhirl>\d+)(\d+)[^\\]*$)");
 }
 
 TEST(FieldPattern, SkipCodeIsAGroupToo) {
-  EXPECT_EQ(BuildFieldPattern("$I$T", 7), R"(([^\\]*)[^\\]+[^\\]*$)");
+  EXPECT_EQ(BuildFieldPattern("$I$T", 7), R"((?<tagwhirl>[^\\]*)[^\\]+[^\\]*$)");
 }
 
 TEST(FieldPattern, EscapedPercentLosesItsBackslash) {
   EXPECT_EQ(BuildCheckPattern("100% $T"), R"(100\% [^\\]+[^\\]*$)");
-  EXPECT_EQ(BuildFieldPattern("100% $T", 2), R"(100% ([^\\]+)[^\\]*$)");
+  EXPECT_EQ(BuildFieldPattern("100% $T", 2), R"(100% (?<tagwhirl>[^\\]+)[^\\]*$)");
   EXPECT_EQ(BuildFieldPattern("100% $T", 0), R"(100% [^\\]+[^\\]*$)");
 }
 
@@ -150,27 +150,27 @@ TEST(GreedyArgument, LaterCodeSwallowedButPatternsStillWork) {
   const std::string tmpl = R"($K(\d+) $T(.+))";
   EXPECT_EQ(BuildCheckPattern(tmpl), R"(\d+ .+[^\\]*$)");
   // Row 3 is built first: its argument runs to the last escaped parenthesis and takes $T along.
-  EXPECT_EQ(BuildFieldPattern(tmpl, 3), R"((\d+) [^\\]+(.+)[^\\]*$)");
-  EXPECT_EQ(BuildFieldPattern(tmpl, 2), R"(\d+ (.+)[^\\]*$)");
+  EXPECT_EQ(BuildFieldPattern(tmpl, 3), R"((?<tagwhirl>\d+) [^\\]+(.+)[^\\]*$)");
+  EXPECT_EQ(BuildFieldPattern(tmpl, 2), R"(\d+ (?<tagwhirl>.+)[^\\]*$)");
 }
 
 TEST(GreedyArgument, EarlierRowSwallowsLaterCodeIntoUnbalancedCheck) {
   const std::string tmpl = R"($T(.+) - $K(\d+))";
   EXPECT_EQ(BuildCheckPattern(tmpl), R"(.+) - \d+(\d+[^\\]*$)");
-  EXPECT_EQ(BuildFieldPattern(tmpl, 3), R"(.+ \- (\d+)[^\\]*$)");
+  EXPECT_EQ(BuildFieldPattern(tmpl, 3), R"(.+ \- (?<tagwhirl>\d+)[^\\]*$)");
 }
 
 TEST(ReplacementFormat, DollarReferencesOfArgumentsAreFilledIn) {
   // $1 in an argument is group 1 of the code's match: the escaped argument itself.
-  EXPECT_EQ(BuildFieldPattern("$T(a$1)", 2), R"((a\(a$1\))[^\\]*$)");
+  EXPECT_EQ(BuildFieldPattern("$T(a$1)", 2), R"((?<tagwhirl>a\(a$1\))[^\\]*$)");
   EXPECT_EQ(BuildCheckPattern("$T(a$1)"), R"(a\(a$1\)[^\\]*$)");
   // An apostrophe is never escaped, so $' stays a reference: the text after the code.
   EXPECT_EQ(BuildCheckPattern("$T(a$') z"), R"(a z[^\\]*$ z[^\\]*$)");
   // The ampersand and the backtick are escaped first, so $& and $` stay as written.
-  EXPECT_EQ(BuildFieldPattern("$T(a$&)", 2), R"((a$&)[^\\]*$)");
+  EXPECT_EQ(BuildFieldPattern("$T(a$&)", 2), R"((?<tagwhirl>a$&)[^\\]*$)");
   EXPECT_EQ(BuildCheckPattern("$T(a$`)"), R"(a$`[^\\]*$)");
   // The library's format writes one dollar sign for two.
-  EXPECT_EQ(BuildFieldPattern("$T(x$$)", 2), R"((x$)[^\\]*$)");
+  EXPECT_EQ(BuildFieldPattern("$T(x$$)", 2), R"((?<tagwhirl>x$)[^\\]*$)");
 }
 
 TEST(ReplacementFormat, TextCopiedByReferencesIsBounded) {
@@ -181,7 +181,7 @@ TEST(ReplacementFormat, TextCopiedByReferencesIsBounded) {
   EXPECT_LT(BuildCheckPattern("$T($A($0$0$0$K()").size(), kMaxPatternLength);
   EXPECT_THROW(BuildCheckPattern("$A($0$A($T($B($0$K()"), std::length_error);
   // Copies that stay small are built as usual.
-  EXPECT_EQ(BuildFieldPattern("$A($0)", 0), R"(($A\($0\))[^\\]*$)");
+  EXPECT_EQ(BuildFieldPattern("$A($0)", 0), R"((?<tagwhirl>$A\($0\))[^\\]*$)");
 }
 
 // Code page 932: the default patterns and the tail take a lead byte and the byte after it as one
@@ -199,12 +199,12 @@ TEST(DoubleByte, DefaultPatternsAndTailGoByCharacter) {
     std::string pattern;
   } const cases[] = {
       {"$A - $T.mp3", -1, some + " \\- " + some + "\\.mp3" + tail},
-      {"$A - $T.mp3", 0, "(" + some + ") \\- " + some + "\\.mp3" + tail},
-      {"$A - $T.mp3", 2, some + " \\- (" + some + ")\\.mp3" + tail},
+      {"$A - $T.mp3", 0, "(?<tagwhirl>" + some + ") \\- " + some + "\\.mp3" + tail},
+      {"$A - $T.mp3", 2, some + " \\- (?<tagwhirl>" + some + ")\\.mp3" + tail},
       {"$I$K", -1, any + "\\d+" + tail},
-      {"$I$K", 7, "(" + any + ")\\d+" + tail},
+      {"$I$K", 7, "(?<tagwhirl>" + any + ")\\d+" + tail},
       {"", -1, tail},
-      {R"($K(\d+) $T.mp3)", 3, R"((\d+) )" + some + R"(\.mp3)" + tail},
+      {R"($K(\d+) $T.mp3)", 3, R"((?<tagwhirl>\d+) )" + some + R"(\.mp3)" + tail},
       {R"($T([^\\]+) /[^\\]x/)", -1, R"([^\\]+ [^\\]x)" + tail},
       {kSo + "$T", -1, kSoLead + R"(\\)" + some + tail},
   };
@@ -223,7 +223,7 @@ TEST(DoubleByte, SecondByteBackslashSplitsLikeASeparator) {
   // The template's own so is escaped as bytes, so it matches those two bytes of a path.
   EXPECT_EQ(BuildCheckPattern(kSo + " $T.mp3"), kSoLead + R"(\\ [^\\]+\.mp3[^\\]*$)");
   EXPECT_EQ(BuildFieldPattern("$A" + kHyou + "$T", 0),
-            R"(([^\\]+))" + kHyouLead + R"(\\[^\\]+[^\\]*$)");
+            R"((?<tagwhirl>[^\\]+))" + kHyouLead + R"(\\[^\\]+[^\\]*$)");
 }
 
 TEST(DoubleByte, SecondByteBackslashProtectsASlash) {

@@ -11,6 +11,7 @@
 
 #include "templates/MatchRule.h"
 #include "templates/Patterns.h"
+#include "templates/RuleReport.h"
 
 namespace {
 // Paths hold at most 259 bytes and rules are single lines; longer inputs only slow the search.
@@ -61,5 +62,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     std::abort();
   }
   if (cachedCp932.outcome == RuleMatch::kError && cachedCp932.error.empty()) std::abort();
+
+  // The explanation of a rule that does not fit: never thrown out, and a rule that the path has
+  // to its last piece is one that fits. Counting by the check pattern alone agrees.
+  const RuleMiss miss = ClosestRule(path, {templateText}, cp932);
+  if (miss.rule == 0 && miss.fitting == miss.pieces.size() &&
+      cachedCp932.outcome != RuleMatch::kFits)
+    std::abort();
+  if (RuleFits(path, templateText, cp932).outcome != cachedCp932.outcome &&
+      cachedCp932.outcome != RuleMatch::kError)
+    std::abort();
   return 0;
 }
