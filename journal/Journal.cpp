@@ -375,7 +375,8 @@ Journal::Outcome Journal::Undo() {
         DeleteFileW(Named(step.before->kept).c_str());
       }
       if (step.before->kind != Kind::kCreated) continue;
-      if (!Exists(path) || DeleteFileW(path.c_str())) {
+      if (!Exists(path)) continue;  // never made, or removed after a failure
+      if (DeleteFileW(path.c_str())) {
         ++outcome.removed;
       } else {
         failed.insert(key);

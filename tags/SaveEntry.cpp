@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "resources/Texts.h"
+#include "tags/SaveJournal.h"
 #include "tags/TagLibrary.h"
 #include "templates/CodeTable.h"
 
@@ -72,7 +73,9 @@ bool SaveEntry(const EntryToSave& entry, const char* folder, HWND owner) {
     target = ActiveFromWide(destination);
     // A copy that fails (a file of that name exists already, no such folder, no room) must not
     // lead to saving into whatever file the destination names: that may be someone else's.
+    TheSaveJournal().RecordCreated(target);
     if (!CopyFileA(entry.path.c_str(), target.c_str(), TRUE)) {
+      TheSaveJournal().RecordCopyFailed(target);
       ReportSaveFailure(target);
       return false;
     }

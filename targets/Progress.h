@@ -10,6 +10,8 @@ class Progress {
   // One more step is under way.
   virtual void Advance() = 0;
   virtual void End() = 0;
+  // A result to leave on show after the work (how many files an undo restored).
+  virtual void Tell(const char* text) { (void)text; }
 };
 
 // Begin and End around a scope; nothing when there is no one to tell.

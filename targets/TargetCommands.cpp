@@ -7,6 +7,7 @@
 #include "resources/resource.h"
 #include "rules/RuleInputDialog.h"
 #include "tags/SaveEntry.h"
+#include "tags/SaveJournal.h"
 #include "tags/TagLibrary.h"
 #include "targets/TargetListView.h"
 #include "templates/CodeTable.h"
@@ -30,6 +31,8 @@ bool TargetListView::OnContextMenu(WPARAM, LPARAM lParam, LRESULT* result) {
   if (!menu) return true;
   const bool single = GetNextSelected(hwnd(), first) == -1;
   HMENU popup = GetSubMenu(menu, single ? 1 : 0);
+  EnableMenuItem(popup, ID_EDIT_UNDO,
+                 MF_BYCOMMAND | (TheSaveJournal().CanUndo() ? MF_ENABLED : MF_GRAYED));
   SetForegroundWindow(GetParent(hwnd()));
   TrackPopupMenu(popup, 0, at.x, at.y, 0, hwnd(), nullptr);
   PostMessageA(hwnd(), WM_NULL, 0, 0);
@@ -49,6 +52,11 @@ bool TargetListView::OnRemove(UINT, UINT, HWND) {
 
 bool TargetListView::OnUpdateTags(UINT, UINT, HWND) {
   UpdateTags();
+  return true;
+}
+
+bool TargetListView::OnUndo(UINT, UINT, HWND) {
+  UndoLastSave();
   return true;
 }
 
@@ -73,6 +81,7 @@ void TargetListView::UpdateTags() {
   const std::vector<int> rows = SelectedRows();
   ProgressScope scope(progress, ActiveFromWide(texts::kUpdatingTags).c_str(),
                       static_cast<int>(rows.size()));
+  SaveJournalScope journal(TheSaveJournal());
   for (int row : rows) {
     scope.Advance();
     SaveRow(row, nullptr);
@@ -94,4 +103,53 @@ bool TargetListView::SaveRow(int row, const char* folder) {
 void TargetListView::ShowProperties() {
   const TargetItem* item = ItemOfRow(GetNextSelected(hwnd(), -1));
   if (item) theTagLibrary.ViewPropEx(hwnd(), item->path.c_str());
+}
+
+namespace {
+
+// The status bar's text after an undo, and one box naming the files left alone.
+void ReportUndo(const journal::Journal::Outcome& outcome, Progress* progress) {
+  wchar_t text[256];
+  wsprintfW(text, texts::kUndone, outcome.restored);
+  std::wstring said = text;
+  if (outcome.removed) {
+    wsprintfW(text, texts::kUndoneCopies, outcome.removed);
+    said += text;
+  }
+  if (progress) progress->Tell(ActiveFromWide(said).c_str());
+  if (outcome.failed.empty()) return;
+
+  const int count = static_cast<int>(outcome.failed.size());
+  constexpr int kListed = 20;
+  wsprintfW(text, texts::kUndoFailed, count);
+  std::wstring box = text;
+  for (int i = 0; i < count && i < kListed; ++i) box += L"\n" + outcome.failed[i];
+  if (count > kListed) {
+    wsprintfW(text, texts::kMoreNames, count - kListed);
+    box += L"\n";
+    box += text;
+  }
+  MessageBoxW(nullptr, box.c_str(), texts::kUndoCaption, MB_OK | MB_ICONWARNING | MB_TASKMODAL);
+}
+
+}  // namespace
+
+void TargetListView::UndoLastSave() {
+  if (!TheSaveJournal().CanUndo()) {
+    MessageBoxW(nullptr, texts::kNothingToUndo, texts::kUndoCaption,
+                MB_OK | MB_ICONINFORMATION | MB_TASKMODAL);
+    return;
+  }
+  ReportUndo(TheSaveJournal().Undo(), progress);
+}
+
+void TargetListView::OfferUnfinishedSave() {
+  SaveJournal& journal = TheSaveJournal();
+  if (!journal.FoundUnfinished()) return;
+  if (MessageBoxW(nullptr, texts::kUnfinishedSave, texts::kUndoCaption,
+                  MB_YESNO | MB_ICONWARNING | MB_TASKMODAL) == IDYES) {
+    ReportUndo(journal.UndoUnfinished(), progress);
+  } else {
+    journal.KeepUnfinished();
+  }
 }
