@@ -8,7 +8,7 @@
 #include "window/ShellModule.h"
 #include "resources/Texts.h"
 #include "resources/resource.h"
-#include "tags/SaveJournal.h"
+#include "tags/SaveBatch.h"
 
 namespace {
 
@@ -212,15 +212,16 @@ bool MainWindow::OnSaveRequest(WPARAM, LPARAM, LRESULT* result) {
 
 void MainWindow::SaveAllRows() {
   if (!clientView_) return;
-  ProgressScope progress(&progress_, ActiveFromWide(texts::kSaving).c_str(), list_.RowCount());
-  SaveJournalScope journal(TheSaveJournal());
   // The folder is read once, before the first row: every row goes where the panel said then.
   const bool toFolder = panel_.SaveToFolder();
   const std::string folder = toFolder ? panel_.FolderText() : std::string();
+  SaveBatch batch(list_.hwnd(), SaveKind::kSaveAll, list_.RowCount(),
+                  toFolder ? folder.c_str() : nullptr, &progress_);
   for (int row = 0; row < list_.RowCount(); ++row) {
-    progress.Advance();
-    list_.SaveRow(row, toFolder ? folder.c_str() : nullptr);
+    EntryToSave entry;
+    if (list_.EntryOfRow(row, &entry) && !batch.Save(entry)) break;
   }
+  batch.Finish();
 }
 
 bool MainWindow::OnDropFiles(WPARAM wParam, LPARAM, LRESULT* result) {

@@ -32,6 +32,11 @@ void StatusProgress::End() {
   shown_ = active_ = false;
 }
 
+void StatusProgress::EndWith(const std::string& text) {
+  Show(text);
+  shown_ = active_ = false;
+}
+
 void StatusProgress::Show(const std::string& text) {
   if (!statusBar_) return;
   SendMessageA(statusBar_, SB_SETTEXTA, 0, reinterpret_cast<LPARAM>(text.c_str()));

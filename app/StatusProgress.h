@@ -17,7 +17,7 @@ class StatusProgress : public Progress {
   void Begin(const char* what, int total) override;
   void Advance() override;
   void End() override;
-  void Tell(const char* text) override { Show(text); }
+  void EndWith(const std::string& text) override;
 
   // Milliseconds; tests put a clock of their own here.
   DWORD (*clock)() = [] { return GetTickCount(); };

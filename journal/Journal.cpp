@@ -79,6 +79,7 @@ bool HashAt(HANDLE file, const std::vector<std::pair<uint64_t, size_t>>& places,
   hash = Hash(nullptr, 0);
   std::vector<uint8_t> bytes;
   for (const auto& [offset, size] : places) {
+    if (size > (64u << 20)) return false;  // no tag of ours is this large: a damaged record
     bytes.resize(size);
     if (size && (!Seek(file, offset) || !ReadAll(file, bytes.data(), size))) return false;
     hash = Hash(bytes.data(), size, hash);
@@ -127,7 +128,7 @@ bool Unchanged(const std::wstring& path, const Step& step) {
                             OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   std::vector<std::pair<uint64_t, size_t>> places;
-  for (const auto& old : step.before->old) places.emplace_back(old.offset, old.bytes.size());
+  for (const auto& old : step.before->old) places.emplace_back(old.offset, size_t(old.length));
   uint64_t hash = 0;
   const bool read = HashAt(file, places, hash);
   CloseHandle(file);

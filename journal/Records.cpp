@@ -97,7 +97,9 @@ std::vector<uint8_t> Encode(const Record& record) {
     body.U64(record.size), body.U64(record.writeTime);
   if (record.kind == Kind::kInPlace) {
     body.U32(static_cast<uint32_t>(record.old.size()));
-    for (const auto& old : record.old) body.U64(old.offset), body.Data(old.bytes);
+    for (const auto& old : record.old) {
+      body.U64(old.offset), body.U64(old.length), body.Data(old.bytes);
+    }
   }
   if (record.kind == Kind::kWritten) body.U64(record.fileId), body.U64(record.hash);
 
@@ -131,11 +133,13 @@ bool Decode(const uint8_t* data, size_t size, std::vector<Record>& records) {
       r.size = in.Number(8), r.writeTime = in.Number(8);
     if (r.kind == Kind::kInPlace) {
       const uint64_t count = in.Number(4);
-      // Each piece takes at least 12 bytes: a count beyond that is damage, not a reason to
+      // Each piece takes at least 20 bytes: a count beyond that is damage, not a reason to
       // reserve memory.
-      if (count > length / 12) break;
+      if (count > length / 20) break;
       r.old.resize(count);
-      for (auto& old : r.old) old.offset = in.Number(8), old.bytes = in.Data();
+      for (auto& old : r.old) {
+        old.offset = in.Number(8), old.length = in.Number(8), old.bytes = in.Data();
+      }
     }
     if (r.kind == Kind::kWritten) r.fileId = in.Number(8), r.hash = in.Number(8);
     if (!in.ok() || !in.AtEnd()) break;

@@ -20,8 +20,11 @@ enum class Kind : uint8_t {
   kEnd = 7,        // the save is over
 };
 
+// The bytes a write in place covers at `offset`: `length` new ones, over `bytes` (fewer where the
+// new ones pass the old end).
 struct OldBytes {
   uint64_t offset = 0;
+  uint64_t length = 0;
   std::vector<uint8_t> bytes;
 
   bool operator==(const OldBytes&) const = default;

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <vector>
 
+#include "mp3infp/Leftovers.h"
+
 namespace mp3infp {
 namespace {
 
@@ -48,7 +50,9 @@ bool RecordInPlace(HANDLE file, const std::wstring& path, const SavePlan& plan,
   if (!LibraryJournal().active()) return true;
   const auto patches = plan.Patches();
   std::vector<journal::OldBytes> kept(patches.size());
-  for (size_t i = 0; i < patches.size(); ++i) kept[i] = {patches[i].offset, old[i]};
+  for (size_t i = 0; i < patches.size(); ++i) {
+    kept[i] = {patches[i].offset, patches[i].bytes->size(), old[i]};
+  }
   return LibraryJournal().BeforeInPlace(path, file, plan.oldSize, std::move(kept));
 }
 
@@ -291,6 +295,7 @@ Writer& SystemWriter() {
 }
 
 bool WritePlan(FileHandle& file, const std::wstring& path, const SavePlan& plan, Writer& writer) {
+  SweepLeftovers(path);
   bool written;
   if (plan.InPlace()) {
     written = WriteInPlace(file.get(), path, plan, writer);

@@ -18,6 +18,20 @@ inline constexpr wchar_t kSaveFailed[] = L"保存に失敗";
 inline constexpr wchar_t kMakeId3v1Failed[] = L"mp3v1タグの作成に失敗";
 inline constexpr wchar_t kMakeId3v2Failed[] = L"mp3v2タグの作成に失敗";
 inline constexpr wchar_t kErrorCaption[] = L"エラー";
+// Why a file of a batch failed, after its name in the one report at the end of the batch.
+inline constexpr wchar_t kCopyFailed[] = L"コピーに失敗";
+inline constexpr wchar_t kReadOnlyFile[] = L"読み取り専用";
+inline constexpr wchar_t kLockedFile[] = L"ほかのプログラムが使用中";
+inline constexpr wchar_t kNotTaggable[] = L"タグを付けられない形式";
+// After the reason, when the copy made in the output folder was removed again.
+inline constexpr wchar_t kCopyRemoved[] = L"（作成したコピーは削除しました）";
+// The report's first line (a wsprintfW format): how many failed, out of how many.
+inline constexpr wchar_t kFailedOutOf[] = L"%d 個のファイルのうち %d 個を保存できませんでした。";
+// After the listed names, how many more failed (a wsprintfW format).
+inline constexpr wchar_t kMoreFailures[] = L"…ほか %d 件";
+// The status bar after a save that the user stopped with Esc (a wsprintfW format): how many files
+// were saved, out of how many.
+inline constexpr wchar_t kSaveStopped[] = L"中断しました。%d / %d 個のファイルを保存しました";
 // After an intake that left out names the ANSI code page cannot hold: their count (a wsprintfW
 // format), then up to five of the names, then how many more.
 inline constexpr wchar_t kUnwritableNames[] =

@@ -6,21 +6,13 @@
 
 #include <cstring>
 
+#include "mp3infp/Session.h"
 #include "resources/Texts.h"
 #include "tags/SaveJournal.h"
 #include "tags/TagLibrary.h"
 #include "templates/CodeTable.h"
 
 namespace {
-
-// The boxes of saving have no owner, but are task-modal: while one is up, nothing else in the
-// program takes input, so that no second save, removal or new rule runs inside the loop of rows
-// that waits for it and changes the list under it.
-const UINT kSaveBoxStyle = MB_OK | MB_TASKMODAL;
-
-void ReportSaveFailure(const std::string& target) {
-  ShowMessage(nullptr, target, texts::kSaveFailed, kSaveBoxStyle);
-}
 
 // A copy of a read-only file (from a CD, a share, a file marked so) is read-only too, and the
 // library could not tag it; it is our own new file, so it may be written.
@@ -30,35 +22,60 @@ void MakeWritable(const std::string& copy) {
     SetFileAttributesA(copy.c_str(), attributes & ~FILE_ATTRIBUTE_READONLY);
 }
 
+bool Exists(const std::string& path) {
+  return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+// Why the library refused: its result code first, then what the file itself tells.
+FailureReason ReasonOfResult(const std::string& target, DWORD result) {
+  if (result == mp3infp::kCannotTag) return FailureReason::kNotTaggable;
+  return ClassifyFailure(target, FailureReason::kSaveFailed);
+}
+
+// Both ID3 tags for an MP3 file that has neither, once per save: a file that cannot have them
+// (read-only, locked) fails once, not once per field and tag.
+bool MakeMissingId3Tags(const std::string& path) {
+  const TagLibrary& library = theTagLibrary;
+  if (library.GetType() != kMp3infpTypeMp3) return true;
+  if (library.GetTagType() & (kMp3infpTagId3v1 | kMp3infpTagId3v2)) return true;
+  // Either tag alone takes the values; the file fails only when it has neither.
+  library.MakeId3v1(path.c_str());
+  library.MakeId3v2(path.c_str());
+  return (library.GetTagType() & (kMp3infpTagId3v1 | kMp3infpTagId3v2)) != 0;
+}
+
+bool HasValue(const EntryToSave& entry) {
+  for (int code = 0; code < kCodeCount; ++code) {
+    if (CodeTable[code].fieldKey && !entry.values[code].empty()) return true;
+  }
+  return false;
+}
+
 }  // namespace
 
-void SetTagField(const std::string& path, const char* fieldKey, const std::string& value) {
-  if (value.empty()) return;
+bool SetTagField(const std::string& path, const char* fieldKey, const std::string& value) {
+  if (value.empty()) return true;
   const TagLibrary& library = theTagLibrary;
   const std::string key = fieldKey;
   if (library.GetType() != kMp3infpTypeMp3) {
     library.SetValue(key.c_str(), value.c_str());
-    return;
+    return true;
   }
-  DWORD tags = library.GetTagType();
-  if (!(tags & (kMp3infpTagId3v1 | kMp3infpTagId3v2))) {
-    if (library.MakeId3v1(path.c_str()) != 0)
-      ShowMessage(nullptr, texts::kMakeId3v1Failed, nullptr, kSaveBoxStyle);
-    if (library.MakeId3v2(path.c_str()) != 0)
-      ShowMessage(nullptr, texts::kMakeId3v2Failed, nullptr, kSaveBoxStyle);
-    tags = library.GetTagType();
-  }
+  if (!MakeMissingId3Tags(path)) return false;
+  const DWORD tags = library.GetTagType();
   if (tags & kMp3infpTagId3v1) library.SetValue((key + "_v1").c_str(), value.c_str());
   if (tags & kMp3infpTagId3v2) library.SetValue((key + "_v2").c_str(), value.c_str());
   if (tags & kMp3infpTagRiffInfo) library.SetValue((key + "_rmp").c_str(), value.c_str());
+  return true;
 }
 
-bool SaveEntry(const EntryToSave& entry, const char* folder, HWND owner) {
+SaveOutcome SaveEntryOutcome(const EntryToSave& entry, const char* folder, HWND owner) {
   const TagLibrary& library = theTagLibrary;
+  SaveOutcome outcome;
+  outcome.target = entry.path;
 
   // Into a folder, the copy is made first and everything happens to the copy: the user's
   // original stays as it was (also when it is read-only), and no tag is created in it.
-  std::string target = entry.path;
   if (folder) {
     const std::string& name = entry.fileName;
     // The path limit counts characters, which in UTF-8 may take up to three bytes each: the
@@ -67,35 +84,67 @@ bool SaveEntry(const EntryToSave& entry, const char* folder, HWND owner) {
     wchar_t destination[MAX_PATH];
     if (wideFolder.size() + 1 + wideName.size() >= MAX_PATH ||
         !PathCombineW(destination, wideFolder.c_str(), wideName.c_str())) {
-      ReportSaveFailure(std::string(folder) + "\\" + name);
-      return false;
+      outcome.target = std::string(folder) + "\\" + name;
+      outcome.reason = FailureReason::kCopyFailed;
+      return outcome;
     }
-    target = ActiveFromWide(destination);
+    outcome.target = ActiveFromWide(destination);
     // A copy that fails (a file of that name exists already, no such folder, no room) must not
-    // lead to saving into whatever file the destination names: that may be someone else's.
-    TheSaveJournal().RecordCreated(target);
-    if (!CopyFileA(entry.path.c_str(), target.c_str(), TRUE)) {
-      TheSaveJournal().RecordCopyFailed(target);
-      ReportSaveFailure(target);
-      return false;
+    // lead to saving into whatever file the destination names: that may be someone else's. What
+    // a failed copy left (on a full disk, a part of the file) is ours only when no file of that
+    // name was there before: fail-if-exists then guarantees that the copy made it.
+    const bool existed = Exists(outcome.target);
+    TheSaveJournal().RecordCreated(outcome.target);
+    if (!CopyFileA(entry.path.c_str(), outcome.target.c_str(), TRUE)) {
+      TheSaveJournal().RecordCopyFailed(outcome.target);
+      outcome.reason = FailureReason::kCopyFailed;
+      if (!existed && Exists(outcome.target)) {
+        MakeWritable(outcome.target);
+        outcome.copyRemoved = DeleteFileA(outcome.target.c_str()) != FALSE;
+      }
+      return outcome;
     }
-    MakeWritable(target);
+    outcome.madeCopy = true;
+    MakeWritable(outcome.target);
   }
 
+  const std::string& target = outcome.target;
   // A file that cannot be loaded (deleted, renamed or locked since it entered the list) has no
   // values to set, and the library would then answer a save with success, writing nothing.
-  if (library.Load(owner, target.c_str()) != 0) {
-    ReportSaveFailure(target);
-    return false;
+  DWORD result = library.Load(owner, target.c_str());
+  if (result == 0 && HasValue(entry)) {
+    // A file whose tags cannot be made would be "saved" with nothing written.
+    if (!MakeMissingId3Tags(target)) {
+      result = mp3infp::kCannotOpen;
+    } else {
+      for (int code = 0; code < kCodeCount; ++code) {
+        if (CodeTable[code].fieldKey)
+          SetTagField(target, CodeTable[code].fieldKey, entry.values[code]);
+      }
+    }
+  } else if (result != 0 && result != mp3infp::kCannotTag) {
+    result = mp3infp::kCannotOpen;
   }
-  for (int code = 0; code < kCodeCount; ++code) {
-    if (!CodeTable[code].fieldKey) continue;
-    SetTagField(target, CodeTable[code].fieldKey, entry.values[code]);
+  if (result == 0) result = library.Save(target.c_str());
+  if (result == 0) {
+    outcome.saved = true;
+    return outcome;
   }
 
-  if (library.Save(target.c_str()) != 0) {
-    ReportSaveFailure(target);
-    return false;
+  outcome.reason = ReasonOfResult(target, result);
+  // The untagged or half-written copy must not pass for the user's file.
+  if (outcome.madeCopy) {
+    outcome.copyRemoved = DeleteFileA(target.c_str()) != FALSE;
+    outcome.madeCopy = !outcome.copyRemoved;
   }
-  return true;
+  return outcome;
+}
+
+bool SaveEntry(const EntryToSave& entry, const char* folder, HWND owner) {
+  const SaveOutcome outcome = SaveEntryOutcome(entry, folder, owner);
+  if (outcome.saved) return true;
+  FailureReport report;
+  report.Add(outcome.target, outcome.reason, outcome.copyRemoved);
+  report.Show(1);
+  return false;
 }

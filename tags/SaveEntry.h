@@ -7,6 +7,7 @@
 #include <array>
 #include <string>
 
+#include "tags/FailureReport.h"
 #include "templates/CodeTable.h"
 
 // What saving a row needs, handed over by the list: saving knows nothing of the list.
@@ -20,11 +21,30 @@ struct EntryToSave {
   std::array<std::string, kCodeCount> values;
 };
 
-// Saves `entry`; `folder` null saves in place. `owner` is the window the tag library's Load is
-// given (the target list). True when the library saved the file; false after a failure that has
-// been reported in a message box.
+// What became of one save.
+struct SaveOutcome {
+  bool saved = false;
+  // The file written, or meant to be: the entry's path, or the copy's in the output folder.
+  std::string target;
+  // Why it failed, when it did.
+  FailureReason reason = FailureReason::kSaveFailed;
+  // The save made a new file at `target` (a copy into the output folder), which is still there.
+  bool madeCopy = false;
+  // The copy this save had made was removed again after a failure.
+  bool copyRemoved = false;
+};
+
+// Saves `entry` without showing anything; `folder` null saves in place. `owner` is the window the
+// tag library's Load is given (the target list). A copy into the folder that fails, or whose tags
+// cannot be saved, does not stay under the target name; a file that was there before is never
+// touched.
+SaveOutcome SaveEntryOutcome(const EntryToSave& entry, const char* folder, HWND owner);
+
+// SaveEntryOutcome with its failure reported in a box of its own. True when the library saved the
+// file.
 bool SaveEntry(const EntryToSave& entry, const char* folder, HWND owner);
 
 // Sets one field of the current file of the tag library, creating the ID3 tags of an MP3 file
-// that has none. An empty value leaves the file's own value alone.
-void SetTagField(const std::string& path, const char* fieldKey, const std::string& value);
+// that has none. An empty value leaves the file's own value alone. False when the file has no
+// tag to take the value and none could be made.
+bool SetTagField(const std::string& path, const char* fieldKey, const std::string& value);

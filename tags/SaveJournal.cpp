@@ -25,7 +25,7 @@ std::wstring SaveJournal::DefaultFolder() {
 }
 
 void SaveJournal::Begin() {
-  if (depth_++ > 0 || journal_.folder().empty()) return;
+  if (depth_++ > 0 || journal_.folder().empty() || disabled_) return;
   // An unfinished journal of another run is not dropped unseen: the program offers it at start,
   // and a save does not replace it before then.
   if (FoundUnfinished()) return;

@@ -31,6 +31,9 @@ class SaveJournal {
   void RecordCreated(const std::string& path);
   void RecordCopyFailed(const std::string& path);
 
+  // No journal from now on: saves cannot be undone (for measuring what the journal costs).
+  void Disable() { disabled_ = true; }
+
   // Whether this instance's last save can be undone.
   bool CanUndo() const;
   journal::Journal::Outcome Undo();
@@ -46,19 +49,8 @@ class SaveJournal {
   const uint64_t owner_;
   int depth_ = 0;
   bool saved_ = false;  // this instance's save is in the journal
+  bool disabled_ = false;
 };
 
 // The program's one journal, in the default folder, for theTagLibrary.
 SaveJournal& TheSaveJournal();
-
-// Begin and End around a batch of saves.
-class SaveJournalScope {
- public:
-  explicit SaveJournalScope(SaveJournal& journal) : journal_(journal) { journal_.Begin(); }
-  ~SaveJournalScope() { journal_.End(); }
-  SaveJournalScope(const SaveJournalScope&) = delete;
-  SaveJournalScope& operator=(const SaveJournalScope&) = delete;
-
- private:
-  SaveJournal& journal_;
-};

@@ -2,6 +2,8 @@
 // while their one thread is busy; the main window shows them in its status bar.
 #pragma once
 
+#include <string>
+
 class Progress {
  public:
   virtual ~Progress() = default;
@@ -10,8 +12,8 @@ class Progress {
   // One more step is under way.
   virtual void Advance() = 0;
   virtual void End() = 0;
-  // A result to leave on show after the work (how many files an undo restored).
-  virtual void Tell(const char* text) { (void)text; }
+  // Ends the work and leaves `text` (what became of it) where the progress was shown.
+  virtual void EndWith(const std::string& text) { End(); }
 };
 
 // Begin and End around a scope; nothing when there is no one to tell.

@@ -6,6 +6,7 @@
 #include "resources/Texts.h"
 #include "resources/resource.h"
 #include "rules/RuleInputDialog.h"
+#include "tags/SaveBatch.h"
 #include "tags/SaveEntry.h"
 #include "tags/SaveJournal.h"
 #include "tags/TagLibrary.h"
@@ -79,25 +80,28 @@ void TargetListView::RemoveSelected() {
 
 void TargetListView::UpdateTags() {
   const std::vector<int> rows = SelectedRows();
-  ProgressScope scope(progress, ActiveFromWide(texts::kUpdatingTags).c_str(),
-                      static_cast<int>(rows.size()));
-  SaveJournalScope journal(TheSaveJournal());
+  SaveBatch batch(hwnd(), SaveKind::kUpdateTags, static_cast<int>(rows.size()), nullptr, progress);
   for (int row : rows) {
-    scope.Advance();
-    SaveRow(row, nullptr);
+    EntryToSave entry;
+    if (EntryOfRow(row, &entry) && !batch.Save(entry)) break;
   }
+  batch.Finish();
+}
+
+bool TargetListView::EntryOfRow(int row, EntryToSave* entry) const {
+  const TargetItem* item = ItemOfRow(row);
+  if (!item) return false;
+  entry->path = item->path;
+  entry->fileName = CellText(row, 0);
+  for (int code = 0; code < kCodeCount; ++code) {
+    if (CodeTable[code].fieldKey) entry->values[code] = CellText(row, code + 1);
+  }
+  return true;
 }
 
 bool TargetListView::SaveRow(int row, const char* folder) {
-  const TargetItem* item = ItemOfRow(row);
-  if (!item) return false;
   EntryToSave entry;
-  entry.path = item->path;
-  entry.fileName = CellText(row, 0);
-  for (int code = 0; code < kCodeCount; ++code) {
-    if (CodeTable[code].fieldKey) entry.values[code] = CellText(row, code + 1);
-  }
-  return SaveEntry(entry, folder, hwnd());
+  return EntryOfRow(row, &entry) && SaveEntry(entry, folder, hwnd());
 }
 
 void TargetListView::ShowProperties() {
@@ -116,7 +120,7 @@ void ReportUndo(const journal::Journal::Outcome& outcome, Progress* progress) {
     wsprintfW(text, texts::kUndoneCopies, outcome.removed);
     said += text;
   }
-  if (progress) progress->Tell(ActiveFromWide(said).c_str());
+  if (progress) progress->EndWith(ActiveFromWide(said));
   if (outcome.failed.empty()) return;
 
   const int count = static_cast<int>(outcome.failed.size());

@@ -10,6 +10,7 @@
 #include <tuple>
 #include <vector>
 
+#include "mp3infp/Leftovers.h"
 #include "window/Controls.h"
 #include "window/ShellModule.h"
 #include "resources/Texts.h"
@@ -175,6 +176,9 @@ void TargetListView::AddPath(std::string path) {
 }
 
 void TargetListView::AddFile(const std::string& path) {
+  // The tag library's own temporary files, left by a save that was ended, are no one's music;
+  // the library's next save in their folder removes them.
+  if (mp3infp::IsTemporaryName(WideFromActive(LastComponent(path)))) return;
   boost::shared_ptr<TargetItem> item = boost::make_shared<TargetItem>();
   item->path = path;
   items.push_back(item);

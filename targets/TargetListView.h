@@ -12,6 +12,7 @@
 #include "window/Window.h"
 #include "targets/Progress.h"
 #include "targets/TargetItem.h"
+#include "tags/SaveEntry.h"
 
 class TargetListView : public Window {
  public:
@@ -66,8 +67,11 @@ class TargetListView : public Window {
   // Every row selected.
   void SelectAll();
 
-  // Saves the row with SaveEntry, handing it the entry's path and the row's cells; `folder` null
-  // saves in place. False when there is no such row or the save failed.
+  // What saving the row needs: the entry's path and the row's cells. False when there is no such
+  // row.
+  bool EntryOfRow(int row, EntryToSave* entry) const;
+  // Saves the row alone with SaveEntry; `folder` null saves in place. False when there is no such
+  // row or the save failed (reported in its box).
   bool SaveRow(int row, const char* folder);
 
   // The commands of the context menu.
@@ -84,7 +88,8 @@ class TargetListView : public Window {
   std::vector<boost::shared_ptr<TargetItem>> items;
   // The rules file's templates, in file order.
   std::vector<std::string> rules;
-  // Told of every file taken in and every row the update command saves; may be null.
+  // Told of every file taken in and every row the update command saves; may be null. Its status
+  // text tells how many were saved when Esc stopped the update.
   Progress* progress = nullptr;
 
   static const int kColumnCount = 8;

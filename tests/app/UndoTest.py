@@ -29,6 +29,7 @@ wine_gui.init(BIN)
 SAMPLES = [None, "id3", "flac-padded.flac", "flac-tight.flac", "ogg-vorbis.ogg", "ogg-opus.opus",
            "m4a-moov-first.m4a", "m4a-moov-last.m4a"]
 COPIES = 5  # of each sample: 40 files
+KILLED_COPIES = 25  # 200 files, a save long enough to be cut off
 
 
 def sha(path):
@@ -40,15 +41,16 @@ def hashes(folder):
     return {name: sha(os.path.join(folder, name)) for name in os.listdir(folder)}
 
 
-def make_music(work):
-    samples, music = os.path.join(work, "samples"), os.path.join(work, "music")
-    made = subprocess.run([sys.executable, os.path.join(ROOT, "tests", "mp3infp",
-                                                        "make_format_samples.py"), samples],
-                          capture_output=True, text=True)
-    check(made.returncode == 0, "make_format_samples.py succeeds " + made.stderr)
+def make_music(work, folder, copies):
+    samples, music = os.path.join(work, "samples"), os.path.join(work, folder)
+    if not os.path.isdir(samples):
+        made = subprocess.run([sys.executable, os.path.join(ROOT, "tests", "mp3infp",
+                                                            "make_format_samples.py"), samples],
+                              capture_output=True, text=True)
+        check(made.returncode == 0, "make_format_samples.py succeeds " + made.stderr)
     os.makedirs(music)
     tagged = b"ID3\x03\x00\x00\x00\x00\x08\x00" + b"\x00" * 1024  # an empty tag with room
-    for i in range(COPIES):
+    for i in range(copies):
         for sample in SAMPLES:
             ext = os.path.splitext(sample)[1] if sample and sample != "id3" else ".mp3"
             name = "楽団%d - %s %d%s" % (i, (sample or "bare").split(".")[0], i, ext)
@@ -107,24 +109,34 @@ def into_folder_then_menu(app, music, before, out):
     wine_gui.close(program, window)
 
 
-def killed_then_restarted(app, music, before, trials):
+def killed_then_restarted(app, music, trials):
+    pristine = music + ".pristine"
+    shutil.copytree(music, pristine)
+    before = hashes(music)
+    cut = 0
     for trial in range(trials):
         program, window = wine_gui.start(app, music)
         save()
-        time.sleep(random.uniform(0.3, 3.0))
+        time.sleep(random.uniform(0.1, 1.5))
         os.kill(program.pid, signal.SIGKILL)
         program.wait()
         program, window = wine_gui.start(app, music)
         if wait_until(lambda: wine_gui.exists("caption:元に戻す", "shown"), 10):
-            # Yes, the default button: undo.
-            xdotool("key", "Return")
+            cut += 1
+            # はい, the default button: undo.
+            click("text:はい(&Y)", top="caption:元に戻す")
+            check(wait_until(lambda: hashes(music) == before, 60),
+                  "killed (%d): every file has its bytes back, no temporary file left" % trial)
         else:
-            # The save had ended before the kill: undo it as a finished one.
-            click("class:tagwhirl.TargetListView")
-            xdotool("key", "ctrl+z")
-        check(wait_until(lambda: hashes(music) == before, 60),
-              "killed (%d): every file has its bytes back, no temporary file left" % trial)
+            # The save had ended before the kill: another run's save, which this one does not
+            # undo. The files are put back for the next round.
+            print("     killed (%d): the save had ended" % trial)
+            shutil.rmtree(music)
+            shutil.copytree(pristine, music)
+        # The box came before the window took the focus: a click gives it.
+        click("class:tagwhirl.TargetListView")
         wine_gui.close(program, window)
+    check(cut > 0, "at least one save was cut off (%d of %d)" % (cut, trials))
 
 
 def main():
@@ -132,13 +144,14 @@ def main():
     try:
         journal = os.path.join(work, "journal")
         wine_gui.ENV["TAGWHIRL_JOURNAL"] = wine_gui.windows_path(work) + "\\journal"
-        music, out = make_music(work), os.path.join(work, "out")
+        music, out = make_music(work, "music", COPIES), os.path.join(work, "out")
         os.makedirs(out)
         before = hashes(music)
         app = os.path.join(wine_gui.make_app(work), "tagwhirl.exe")
         in_place_then_ctrl_z(app, music, before)
         into_folder_then_menu(app, music, before, out)
-        killed_then_restarted(app, music, before, int(os.environ.get("UNDO_KILLS", "3")))
+        killed_then_restarted(app, make_music(work, "big", KILLED_COPIES),
+                              int(os.environ.get("UNDO_KILLS", "3")))
         check(os.path.isdir(journal), "the journal is where TAGWHIRL_JOURNAL says")
     finally:
         shutil.rmtree(work, ignore_errors=True)

@@ -32,6 +32,8 @@ std::vector<Sample> MixedSamples() {
       {"tight.flac", Flac({FlacBlock(0, FlacStreamInfo(), true)})},
       {"room.m4a", Mp4File(withRoom)},
       {"tight.m4a", Mp4File(Mp4Layout{})},
+      // moov at the end grows in place, past the old end of the file.
+      {"last.m4a", Mp4File(Mp4Layout{.moovFirst = false})},
   };
   for (const char* name : {"vorbis.ogg", "opus.opus"})
     samples.push_back({name, ReadBytes(std::string("Z:" TAGWHIRL_OGG_SAMPLES "/") + name)});

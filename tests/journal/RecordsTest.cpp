@@ -12,7 +12,7 @@ namespace {
 std::vector<Record> SomeRecords() {
   Record inPlace{.kind = Kind::kInPlace, .path = u"C:\\音楽\\a.mp3", .size = 5000};
   inPlace.writeTime = 0x01D9'0000'1234'5678ull;
-  inPlace.old = {{0, {1, 2, 3}}, {4872, {}}, {4990, std::vector<uint8_t>(10, 0xFF)}};
+  inPlace.old = {{0, 3, {1, 2, 3}}, {4872, 9, {}}, {4990, 20, std::vector<uint8_t>(10, 0xFF)}};
   Record rewrite{.kind = Kind::kRewrite, .path = u"D:\\b.flac"};
   rewrite.temporary = u"D:\\b.flac.tagwhirl-new-1-2.tmp";
   rewrite.kept = u"C:\\j\\kept-1-1.bin";

@@ -13,6 +13,7 @@
 
 #include "mp3infp/FileIo.h"
 #include "mp3infp/FlacFile.h"
+#include "mp3infp/Leftovers.h"
 #include "mp3infp/Session.h"
 #include "tags/SaveEntry.h"
 #include "tags/TagLibrary.h"
@@ -683,6 +684,129 @@ TEST(Mp3infpHeldFile, FromLoadToTheNextSaveOrLoad) {
   session.SetValue("INAM_v2", "題名");
   EXPECT_NE(0u, session.Save(path.c_str()));
   SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+}
+
+// A failed save is one box that names the file, captioned with why it failed.
+TEST_F(Mp3infpDll, AFailedSaveIsOneBoxNamingTheFileAndWhy) {
+  const struct {
+    const char* name;
+    Bytes bytes;
+    bool readOnly, held;
+    const char* reason;
+  } cases[] = {
+      {"bare.mp3", MpegAudio(5), true, false, "読み取り専用"},
+      {"tagged.mp3", TightMp3(5), true, false, "読み取り専用"},
+      {"held.mp3", TightMp3(5), false, true, "ほかのプログラムが使用中"},
+      {"notes.txt", Bytes(300, 'x'), false, false, "タグを付けられない形式"},
+  };
+  const ScratchFolder scratch("failing");
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.name);
+    const std::string path = scratch.path() + "\\" + test.name;
+    ASSERT_TRUE(WriteBytes(path, test.bytes));
+    if (test.readOnly) SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+    HANDLE holder = test.held ? CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                            OPEN_EXISTING, 0, nullptr)
+                              : INVALID_HANDLE_VALUE;
+    EntryToSave entry;
+    entry.path = path;
+    std::copy(kValues.begin(), kValues.end(), entry.values.begin());
+    std::vector<SeenBox> boxes;
+    {
+      BoxWatcher watcher;
+      EXPECT_FALSE(SaveEntry(entry, nullptr, nullptr));
+      boxes = watcher.boxes();
+    }
+    if (holder != INVALID_HANDLE_VALUE) CloseHandle(holder);
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ(test.reason, boxes[0].caption);
+    EXPECT_EQ(path, boxes[0].text);
+    EXPECT_EQ(test.bytes, ReadBytes(path));
+  }
+}
+
+std::vector<std::string> FileNames(const std::string& folder) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((folder + "\\*").c_str(), &data);
+  if (find == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (data.cFileName[0] != '.') names.push_back(data.cFileName);
+  } while (FindNextFileA(find, &data));
+  FindClose(find);
+  std::sort(names.begin(), names.end());
+  return names;
+}
+
+// Notes the folder's names while the new file is written.
+class NamesWhileWriting : public mp3infp::Writer {
+ public:
+  explicit NamesWhileWriting(std::string folder) : folder_(std::move(folder)) {}
+  bool Write(HANDLE file, uint64_t offset, const void* data, size_t length) override {
+    if (names.empty()) names = FileNames(folder_);
+    return mp3infp::Writer::Write(file, offset, data, length);
+  }
+  std::vector<std::string> names;
+
+ private:
+  std::string folder_;
+};
+
+// The next save in a folder removes what an ended save left there: only files of the library's
+// own naming, and only beside a whole original.
+TEST(Mp3infpLeftovers, TheNextSaveInAFolderRemovesItsOwnAndNothingElse) {
+  const struct {
+    const char* name;
+    bool readOnly, folder;
+    bool stays;
+  } cases[] = {
+      {"song.mp3.tagwhirl-new-12-345.tmp", false, false, false},
+      {"other.mp3.tagwhirl-new-99-1.tmp", false, false, false},
+      {"gone.mp3.tagwhirl-new-12-345.tmp", false, false, true},
+      {"song.mp3.tagwhirl-new-x1-345.tmp", false, false, true},
+      {"song.mp3.tmp", false, false, true},
+      {"song.mp3.tagwhirl-new-7-8.tmp", true, false, true},
+      {"song.mp3.tagwhirl-new-9-9.tmp", false, true, true},
+  };
+  const ScratchFolder scratch("leftovers");
+  const std::string& folder = scratch.path();
+  const std::string song = folder + "\\song.mp3";
+  ASSERT_TRUE(WriteBytes(song, TightMp3(5)));
+  ASSERT_TRUE(WriteBytes(folder + "\\other.mp3", TightMp3(2)));
+  for (const auto& test : cases) {
+    const std::string path = folder + "\\" + test.name;
+    if (test.folder) {
+      ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr));
+      continue;
+    }
+    ASSERT_TRUE(WriteBytes(path, Bytes(10, 'p')));
+    if (test.readOnly) SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+  }
+
+  mp3infp::Session session;
+  ASSERT_EQ(0u, session.Load(song.c_str()));
+  session.SetValue("INAM_v2", "a title longer than the room the old tag has");
+  NamesWhileWriting writer(folder);
+  ASSERT_EQ(0u, session.Save(song.c_str(), writer));
+
+  // The name the save wrote under is one the sweep knows as its own, for the file it replaced.
+  std::vector<std::string> temporary;
+  const std::vector<std::string> after = FileNames(folder);
+  for (const std::string& name : writer.names) {
+    if (std::find(after.begin(), after.end(), name) == after.end() &&
+        name.find("song.mp3.tagwhirl-new-") == 0)
+      temporary.push_back(name);
+  }
+  ASSERT_EQ(1u, temporary.size());
+  EXPECT_EQ(L"song.mp3", mp3infp::OriginalOfTemporary(Wide(temporary[0])));
+
+  for (const auto& test : cases) {
+    const std::string path = folder + "\\" + test.name;
+    EXPECT_EQ(test.stays, GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) << test.name;
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (test.folder) RemoveDirectoryA(path.c_str());
+  }
 }
 
 // Finds the property dialog of this process, reads it and closes it as Esc or OK would.

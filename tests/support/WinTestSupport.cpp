@@ -28,42 +28,37 @@ void PumpWaitingMessages() {
   }
 }
 
-BoxWatcher::BoxWatcher(HWND probe) : probe_(probe), thread_([this] { Watch(); }) {}
-
-BoxWatcher::~BoxWatcher() {
-  stop_ = true;
-  thread_.join();
-}
-
-std::vector<SeenBox> BoxWatcher::boxes() {
-  std::lock_guard<std::mutex> hold(lock_);
-  return boxes_;
-}
-
 namespace {
+
+// The watcher whose hook runs on this thread.
+thread_local BoxWatcher* hookedWatcher = nullptr;
+
+bool IsDialogBox(HWND hwnd) {
+  char className[64] = "";
+  GetClassNameA(hwnd, className, sizeof className);
+  return std::string(className) == "#32770";
+}
 
 struct Found {
   DWORD process;
-  HWND box = nullptr;
+  DWORD skippedThread;
+  std::vector<HWND> boxes;
 };
 
-BOOL CALLBACK FindBox(HWND hwnd, LPARAM context) {
+BOOL CALLBACK FindBoxes(HWND hwnd, LPARAM context) {
   auto* found = reinterpret_cast<Found*>(context);
   DWORD process = 0;
-  GetWindowThreadProcessId(hwnd, &process);
-  char className[64] = "";
-  GetClassNameA(hwnd, className, sizeof className);
-  if (process == found->process && IsWindowVisible(hwnd) && std::string(className) == "#32770") {
-    found->box = hwnd;
-    return FALSE;
-  }
+  const DWORD thread = GetWindowThreadProcessId(hwnd, &process);
+  if (process == found->process && thread != found->skippedThread && IsWindowVisible(hwnd) &&
+      IsDialogBox(hwnd))
+    found->boxes.push_back(hwnd);
   return TRUE;
 }
 
 BOOL CALLBACK FindStaticText(HWND child, LPARAM context) {
   char className[64] = "";
   GetClassNameA(child, className, sizeof className);
-  char text[1024] = "";
+  char text[8192] = "";
   GetWindowTextA(child, text, sizeof text);
   if (std::string(className) == "Static" && text[0]) {
     *reinterpret_cast<std::string*>(context) = text;
@@ -74,27 +69,65 @@ BOOL CALLBACK FindStaticText(HWND child, LPARAM context) {
 
 }  // namespace
 
+BoxWatcher::BoxWatcher(HWND probe)
+    : probe_(probe),
+      thread_id_(GetCurrentThreadId()),
+      hook_(SetWindowsHookExA(WH_CALLWNDPROCRET, AfterMessage, nullptr, thread_id_)),
+      thread_([this] { Watch(); }) {
+  hookedWatcher = this;
+}
+
+BoxWatcher::~BoxWatcher() {
+  hookedWatcher = nullptr;
+  if (hook_) UnhookWindowsHookEx(hook_);
+  stop_ = true;
+  thread_.join();
+}
+
+std::vector<SeenBox> BoxWatcher::boxes() {
+  std::lock_guard<std::mutex> hold(lock_);
+  return boxes_;
+}
+
+LRESULT CALLBACK BoxWatcher::AfterMessage(int code, WPARAM wParam, LPARAM lParam) {
+  const auto* message = reinterpret_cast<const CWPRETSTRUCT*>(lParam);
+  // A box has its text, its buttons and (task-modal) the other windows disabled once its
+  // WM_INITDIALOG is handled; its modal loop has not begun, so the press posted waits for it.
+  if (code == HC_ACTION && hookedWatcher && message->message == WM_INITDIALOG &&
+      IsDialogBox(message->hwnd))
+    hookedWatcher->Answer(message->hwnd);
+  return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+void BoxWatcher::Answer(HWND box) {
+  SeenBox seen;
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    for (HWND known : seen_) {
+      if (known == box) return;
+    }
+    seen_.push_back(box);
+  }
+  char caption[512] = "";
+  GetWindowTextA(box, caption, sizeof caption);
+  seen.caption = caption;
+  EnumChildWindows(box, FindStaticText, reinterpret_cast<LPARAM>(&seen.text));
+  seen.owner = GetWindow(box, GW_OWNER);
+  seen.probeEnabled = !probe_ || IsWindowEnabled(probe_);
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    boxes_.push_back(seen);
+  }
+  HWND ok = FindWindowExA(box, nullptr, "Button", nullptr);
+  PostMessageA(ok ? ok : box, ok ? BM_CLICK : WM_CLOSE, 0, 0);
+}
+
 void BoxWatcher::Watch() {
   while (!stop_) {
-    Found found{GetCurrentProcessId()};
-    EnumWindows(FindBox, reinterpret_cast<LPARAM>(&found));
-    if (found.box) {
-      SeenBox seen;
-      char caption[512] = "";
-      GetWindowTextA(found.box, caption, sizeof caption);
-      seen.caption = caption;
-      EnumChildWindows(found.box, FindStaticText, reinterpret_cast<LPARAM>(&seen.text));
-      seen.owner = GetWindow(found.box, GW_OWNER);
-      seen.probeEnabled = !probe_ || IsWindowEnabled(probe_);
-      {
-        std::lock_guard<std::mutex> hold(lock_);
-        boxes_.push_back(seen);
-      }
-      HWND ok = FindWindowExA(found.box, nullptr, "Button", nullptr);
-      PostMessageA(ok ? ok : found.box, ok ? BM_CLICK : WM_CLOSE, 0, 0);
-      // Wait until this box has gone before looking for the next one.
-      for (int i = 0; i < 400 && IsWindow(found.box) && IsWindowVisible(found.box); ++i) Sleep(5);
-    }
+    // A box stays in the list of seen ones: a box that is slow to go is not counted again.
+    Found found{GetCurrentProcessId(), hook_ ? thread_id_ : 0};
+    EnumWindows(FindBoxes, reinterpret_cast<LPARAM>(&found));
+    for (HWND box : found.boxes) Answer(box);
     Sleep(10);
   }
 }

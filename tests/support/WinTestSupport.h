@@ -32,8 +32,11 @@ struct SeenBox {
   bool probeEnabled = true;
 };
 
-// Watches for message boxes on another thread and presses their first button (OK), recording
-// each box's caption, text and owner, and whether `probe` (when given) was enabled meanwhile.
+// Answers the message boxes that come up while it lives by pressing their first button (OK),
+// recording each box's caption, text and owner, and whether `probe` (when given) was enabled
+// meanwhile. A box of the thread that made the watcher is seen by a hook on that thread as it is
+// set up, before it can take any input: none is missed and none counted twice, however busy the
+// machine. Boxes of other threads are looked for every few milliseconds.
 class BoxWatcher {
  public:
   explicit BoxWatcher(HWND probe = nullptr);
@@ -41,10 +44,16 @@ class BoxWatcher {
   std::vector<SeenBox> boxes();
 
  private:
+  static LRESULT CALLBACK AfterMessage(int code, WPARAM wParam, LPARAM lParam);
   void Watch();
+  // Records the box and presses its button, unless it was seen before.
+  void Answer(HWND box);
   HWND probe_;
+  DWORD thread_id_;
+  HHOOK hook_ = nullptr;
   std::atomic<bool> stop_{false};
   std::mutex lock_;
+  std::vector<HWND> seen_;
   std::vector<SeenBox> boxes_;
   std::thread thread_;
 };

@@ -15,6 +15,18 @@ using ::testing::IsEmpty;
 
 namespace {
 
+std::string ReadText(const std::string& path) {
+  std::string text;
+  HANDLE file =
+      CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return text;
+  char buffer[256];
+  DWORD read = 0;
+  if (ReadFile(file, buffer, sizeof buffer, &read, nullptr)) text.assign(buffer, read);
+  CloseHandle(file);
+  return text;
+}
+
 // The codes' places in an entry's values (CodeTable order).
 enum { kArtist, kAlbum, kTitle, kTrack, kGenre, kYear, kComment };
 
@@ -110,9 +122,12 @@ TEST_F(SaveEntryTest, EachValueGoesToItsField) {
   }
 }
 
-TEST_F(SaveEntryTest, FailuresAreReportedAndSavingGoesOn) {
+// A file whose tags cannot be made has nothing to take the values: it fails once, named, without
+// a save that would write nothing and report success.
+TEST_F(SaveEntryTest, FailedTagCreationIsOneFailureOfTheFile) {
   EntryToSave entry = Entry("song.mp3");
   entry.values[kTitle] = "Title";
+  entry.values[kArtist] = "Artist";
   Configure(1, 0, 5, 5, 9);
   std::vector<SeenBox> boxes;
   bool saved = true;
@@ -122,12 +137,12 @@ TEST_F(SaveEntryTest, FailuresAreReportedAndSavingGoesOn) {
     boxes = watcher.boxes();
   }
   EXPECT_FALSE(saved);
-  ASSERT_EQ(3u, boxes.size());
-  EXPECT_EQ("mp3v1タグの作成に失敗", boxes[0].text);
-  EXPECT_EQ("mp3v2タグの作成に失敗", boxes[1].text);
-  EXPECT_EQ("保存に失敗", boxes[2].caption);
-  EXPECT_EQ(scratch / "song.mp3", boxes[2].text);
-  EXPECT_EQ(nullptr, boxes[2].owner);
+  const std::string path = scratch / "song.mp3";
+  EXPECT_THAT(Log(), ElementsAre("Load " + path, "MakeId3v1 " + path, "MakeId3v2 " + path));
+  ASSERT_EQ(1u, boxes.size());
+  EXPECT_EQ("保存に失敗", boxes[0].caption);
+  EXPECT_EQ(path, boxes[0].text);
+  EXPECT_EQ(nullptr, boxes[0].owner);
 }
 
 // A save counts as done only when the file was written; every failure has its box, and the
@@ -141,7 +156,7 @@ TEST_F(SaveEntryTest, ASaveSucceedsOnlyWhenTheFileWasWritten) {
     DWORD failures;  // the result of tag creation and of saving
     bool saved;
     bool asksToSave;
-    std::vector<std::string> boxCaptions;  // "" where the caption is the system's default
+    std::vector<std::string> boxCaptions;
   } const cases[] = {
       {"the file is gone since it entered the list",
        true,
@@ -153,7 +168,7 @@ TEST_F(SaveEntryTest, ASaveSucceedsOnlyWhenTheFileWasWritten) {
        {"保存に失敗"}},
       {"an all-empty row whose file loads", false, true, 0, 0, true, true, {}},
       {"the library cannot save", false, false, 2, 7, false, true, {"保存に失敗"}},
-      {"tag creation and saving fail", false, false, 0, 7, false, true, {"", "", "保存に失敗"}},
+      {"tag creation and saving fail", false, false, 0, 7, false, false, {"保存に失敗"}},
   };
   int index = 0;
   for (const auto& test : cases) {
@@ -176,7 +191,7 @@ TEST_F(SaveEntryTest, ASaveSucceedsOnlyWhenTheFileWasWritten) {
               std::find(calls.begin(), calls.end(), "Save " + path) != calls.end());
     ASSERT_EQ(test.boxCaptions.size(), boxes.size());
     for (size_t box = 0; box < boxes.size(); ++box) {
-      if (!test.boxCaptions[box].empty()) EXPECT_EQ(test.boxCaptions[box], boxes[box].caption);
+      EXPECT_EQ(test.boxCaptions[box], boxes[box].caption);
       EXPECT_EQ(nullptr, boxes[box].owner);
       EXPECT_FALSE(boxes[box].probeEnabled) << "box " << box << " is not task-modal";
     }
@@ -212,41 +227,54 @@ TEST_F(SaveEntryTest, IntoAFolderTheCopyIsMadeFirstAndTaggedAlone) {
   EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(copy.c_str()));
 }
 
-TEST_F(SaveEntryTest, AFailedCopyIsReportedAndNothingIsSaved) {
-  EntryToSave entry = Entry("source.mp3");
-  entry.values[kTitle] = "Title";
+// A copy that fails, or whose tags cannot be saved, does not stay under the target name; a file
+// that was there before is never touched.
+TEST_F(SaveEntryTest, AFailedCopyIsReportedAndOnlyWhatTheSaveMadeIsRemoved) {
   const std::string out = scratch.AddFolder("out");
-  // Someone else's file of that name is already there: it must not get our tags.
-  const std::string other = scratch.AddFile("out\\source.mp3", "someone else's file");
-  std::vector<SeenBox> boxes;
-  bool saved = true;
-  {
-    BoxWatcher watcher;
-    saved = Save(entry, out.c_str());
-    saved = saved || Save(entry, (scratch / "no such folder").c_str());
-    boxes = watcher.boxes();
+  // Someone else's file of that name is already there: it must not get our tags, nor go.
+  const std::string other = scratch.AddFile("out\\taken.mp3", "someone else's file");
+  const struct {
+    const char* what;
+    std::string fileName, folder;
+    DWORD saveResult;
+    const char* caption;
+    std::string boxText;
+    bool copyStays;
+  } cases[] = {
+      {"a file of that name is there", "taken.mp3", out, 0, "コピーに失敗", other, true},
+      {"no such folder", "x.mp3", scratch / "none", 0, "コピーに失敗", scratch / "none\\x.mp3",
+       false},
+      {"beyond the path limit", std::string(200, 'n') + ".mp3", scratch / std::string(100, 'f'), 0,
+       "コピーに失敗", "", false},
+      {"the copy cannot be tagged", "new.mp3", out, 7, "保存に失敗",
+       out + "\\new.mp3\n（作成したコピーは削除しました）", false},
+      {"the copy is tagged", "good.mp3", out, 0, nullptr, "", true},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.what);
+    EntryToSave entry = Entry("source.mp3");
+    entry.fileName = test.fileName;
+    entry.values[kTitle] = "Title";
+    Configure(1, 2, 0, 0, test.saveResult);
+    std::vector<SeenBox> boxes;
+    bool saved = false;
+    {
+      BoxWatcher watcher;
+      saved = Save(entry, test.folder.c_str());
+      boxes = watcher.boxes();
+    }
+    EXPECT_EQ(test.caption == nullptr, saved);
+    ASSERT_EQ(test.caption ? 1u : 0u, boxes.size());
+    if (test.caption) {
+      EXPECT_EQ(test.caption, boxes[0].caption);
+    }
+    if (!test.boxText.empty()) {
+      EXPECT_EQ(test.boxText, boxes[0].text);
+    }
+    const std::string target = test.folder + "\\" + test.fileName;
+    EXPECT_EQ(test.copyStays, GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES);
   }
-  EXPECT_FALSE(saved);
-  EXPECT_THAT(Log(), IsEmpty());
-  ASSERT_EQ(2u, boxes.size());
-  EXPECT_EQ("保存に失敗", boxes[0].caption);
-  EXPECT_EQ(other, boxes[0].text);
-  EXPECT_EQ(scratch / "no such folder\\source.mp3", boxes[1].text);
-}
-
-TEST_F(SaveEntryTest, AFolderAndNameBeyondThePathLimitFail) {
-  EntryToSave entry = Entry("source.mp3");
-  entry.fileName = std::string(200, 'n') + ".mp3";
-  const std::string folder = scratch / std::string(100, 'f');
-  std::vector<SeenBox> boxes;
-  {
-    BoxWatcher watcher;
-    EXPECT_FALSE(Save(entry, folder.c_str()));
-    boxes = watcher.boxes();
-  }
-  EXPECT_THAT(Log(), IsEmpty());
-  ASSERT_EQ(1u, boxes.size());
-  EXPECT_EQ("保存に失敗", boxes[0].caption);
+  EXPECT_EQ("someone else's file", ReadText(other));
 }
 
 }  // namespace

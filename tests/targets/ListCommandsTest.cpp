@@ -13,6 +13,7 @@
 #include "tests/targets/TargetListFixture.h"
 
 using ::testing::ElementsAre;
+using ::testing::HasSubstr;
 
 namespace {
 
@@ -173,12 +174,15 @@ TEST_F(ListSavingTest, UpdateTagsSavesTheSelectionInPlaceInRowOrder) {
   list.SetCellText(1, 1, "not selected");
   Select({2, 0});
   library.Configure(1, 2, 0, 0, 1);
-  {
-    BoxWatcher watcher;  // every save fails; each failure has its box and the next row follows
-    list.UpdateTags();
-    EXPECT_EQ(2u, watcher.boxes().size());
-  }
   const std::string one = scratch / "A - One.mp3", three = scratch / "Three.mp3";
+  {
+    BoxWatcher watcher;  // every save fails; the next row follows, and one report names both
+    list.UpdateTags();
+    const std::vector<SeenBox> boxes = watcher.boxes();
+    ASSERT_EQ(1u, boxes.size());
+    EXPECT_EQ("エラー", boxes[0].caption);
+    EXPECT_THAT(boxes[0].text, HasSubstr("\n" + one + " : 保存に失敗\n" + three + " : 保存に失敗"));
+  }
   EXPECT_THAT(library.Calls(),
               ElementsAre("Load " + one, "Save " + one, "Load " + three, "Set INAM_v2=Title",
                           "Set ICMT_v2=note", "Save " + three));

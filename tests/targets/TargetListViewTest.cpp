@@ -63,8 +63,13 @@ TEST_F(TargetListTest, FolderIsTakenDepthFirstInPreOrderWithAbsolutePaths) {
   scratch.AddFile("zero.mp3", "");
   const std::string hidden = scratch.AddFile("hidden.mp3");
   SetFileAttributesA(hidden.c_str(), FILE_ATTRIBUTE_HIDDEN);
+  // The tag library's temporary files, whole, cut or empty, named directly too: never rows.
+  scratch.AddFile("a.mp3.tagwhirl-new-12-345.tmp", "");
+  scratch.AddFile("sub1\\gone.mp3.tagwhirl-new-1-2.tmp");
+  scratch.AddFile("notes.mp3.tmp");
 
   list.AddPath(scratch.path());
+  list.AddPath(scratch / "a.mp3.tagwhirl-new-12-345.tmp");
 
   const std::vector<std::string> paths = RowPaths();
   const std::set<std::string> expected = {scratch / "a.mp3",
@@ -74,7 +79,8 @@ TEST_F(TargetListTest, FolderIsTakenDepthFirstInPreOrderWithAbsolutePaths) {
                                           scratch / "only folders\\inner\\e.mp3",
                                           scratch / "picture.jpg",
                                           scratch / "zero.mp3",
-                                          scratch / "hidden.mp3"};
+                                          scratch / "hidden.mp3",
+                                          scratch / "notes.mp3.tmp"};
   EXPECT_EQ(expected, std::set<std::string>(paths.begin(), paths.end()));
 
   // Pre-order: every folder's files form one unbroken run of rows.

@@ -161,10 +161,10 @@ int Rect(const std::string& top, const std::string& child, bool edges) {
   return 0;
 }
 
-int Text(const std::string& top, const std::string& child) {
+int Text(const std::string& top, const std::string& child, bool kept) {
   HWND found = FindChild(top, child);
   if (!found) return 1;
-  std::printf("%s\n", ToUtf8(ShownTextOf(found).c_str()).c_str());
+  std::printf("%s\n", ToUtf8((kept ? TextOf(found) : ShownTextOf(found)).c_str()).c_str());
   return 0;
 }
 
@@ -194,7 +194,9 @@ int main(int argc, char** argv) {
   }
   if (argc >= 4 && std::strcmp(argv[1], "rect") == 0) return Rect(argv[2], argv[3], false);
   if (argc >= 4 && std::strcmp(argv[1], "box") == 0) return Rect(argv[2], argv[3], true);
-  if (argc >= 4 && std::strcmp(argv[1], "text") == 0) return Text(argv[2], argv[3]);
+  if (argc >= 4 && std::strcmp(argv[1], "text") == 0) return Text(argv[2], argv[3], false);
+  // The text the system keeps, readable while the window's thread is busy (a status bar).
+  if (argc >= 4 && std::strcmp(argv[1], "kept") == 0) return Text(argv[2], argv[3], true);
   if (argc >= 2 && std::strcmp(argv[1], "focus") == 0) return Focus();
   if (argc >= 5 && std::strcmp(argv[1], "caption") == 0) {
     HWND found = FindChild(argv[2], argv[3]);

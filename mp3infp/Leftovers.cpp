@@ -1,0 +1,55 @@
+#include "mp3infp/Leftovers.h"
+
+#include <windows.h>
+
+#include <mutex>
+#include <set>
+
+#include "mp3infp/FileIo.h"
+
+namespace mp3infp {
+
+namespace {
+
+// Folders are compared without regard to case, as the file system compares them.
+struct FolderLess {
+  bool operator()(const std::wstring& a, const std::wstring& b) const {
+    return CompareStringOrdinal(a.c_str(), int(a.size()), b.c_str(), int(b.size()), TRUE) ==
+           CSTR_LESS_THAN;
+  }
+};
+
+}  // namespace
+
+void SweepLeftovers(const std::wstring& path) {
+  const size_t separator = path.find_last_of(L"\\/");
+  if (separator == std::wstring::npos) return;
+  const std::wstring folder = path.substr(0, separator + 1);
+  {
+    static std::mutex lock;
+    static std::set<std::wstring, FolderLess> swept;
+    std::lock_guard<std::mutex> hold(lock);
+    if (!swept.insert(folder).second) return;
+  }
+  // The pattern narrows the listing to candidates; the exact naming is checked on each name (a
+  // pattern's "*" also matches names of other shapes).
+  const std::wstring pattern = folder + L"*" + std::wstring(kTemporaryKind) + L"*.tmp";
+  WIN32_FIND_DATAW found;
+  const HANDLE search =
+      FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
+      continue;
+    const std::wstring_view original = OriginalOfTemporary(found.cFileName);
+    if (original.empty()) continue;
+    const DWORD attributes = GetFileAttributesW((folder + std::wstring(original)).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
+    // Made by the library, never marked read-only by it: a read-only one is someone's copy.
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_READONLY) continue;
+    DeleteFileW((folder + found.cFileName).c_str());
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+}  // namespace mp3infp

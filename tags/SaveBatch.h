@@ -1,0 +1,64 @@
+// One batch of saves: "保存" of every row, "タグ情報を更新" of the selection. Every save of a
+// command runs through one SaveBatch, which
+//  - shows the progress in the status bar,
+//  - stops after the current file when the user presses Esc,
+//  - collects the failures and shows them in one box at the end (a batch of one file keeps the
+//    single box it always had),
+//  - says in the status bar how many files were saved when the user stopped it.
+#pragma once
+
+#include <windows.h>
+
+#include <functional>
+#include <string>
+
+#include "tags/FailureReport.h"
+#include "tags/SaveEntry.h"
+#include "targets/Progress.h"
+
+enum class SaveKind { kSaveAll, kUpdateTags };
+
+class SaveBatch {
+ public:
+  // `total` is how many saves the caller means to ask for; `folder` null saves in place, and is
+  // read once here. `owner` is the window the library is given and whose being in the foreground
+  // lets Esc stop the batch. `progress` may be null.
+  SaveBatch(HWND owner, SaveKind kind, int total, const char* folder, Progress* progress);
+  // Finishes the batch if Finish was not called.
+  ~SaveBatch();
+  SaveBatch(const SaveBatch&) = delete;
+  SaveBatch& operator=(const SaveBatch&) = delete;
+
+  // Saves one entry; its failure is collected for the report. False when the user has asked to
+  // stop: the caller asks for no further save.
+  bool Save(const EntryToSave& entry);
+  // Shows the one report of what failed and the status text; only the first call does anything.
+  void Finish();
+
+  SaveKind kind() const { return kind_; }
+  int saved() const { return saved_; }
+  int failed() const { return static_cast<int>(report_.size()); }
+  bool stopped() const { return stopped_; }
+  const char* folder() const { return inPlace_ ? nullptr : folder_.c_str(); }
+
+  // Whether the user asked to stop; by default, whether Esc is down while the owner's window is
+  // the foreground one. Tests put their own here.
+  std::function<bool()> stopRequested;
+
+ private:
+  HWND owner_;
+  SaveKind kind_;
+  int total_;
+  bool inPlace_;
+  std::string folder_;
+  Progress* progressSink_;
+  FailureReport report_;
+  int saved_ = 0;
+  int asked_ = 0;
+  bool stopped_ = false;
+  bool finished_ = false;
+};
+
+// Whether Esc is down, or was pressed since the last look, while `window`'s top-level window is
+// the foreground one. Reads the key state only: no message is taken from the queue.
+bool EscapePressed(HWND window);
