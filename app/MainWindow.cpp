@@ -68,6 +68,17 @@ int WindowWidth(HWND hwnd) {
   return rect.right - rect.left;
 }
 
+// Ctrl+Z (or Alt+Backspace) typed into a text field (the output folder, the rule box, a cell
+// being edited) undoes the typing there, not the last save.
+bool IsTextFieldUndo(const MSG& message) {
+  if (message.message != WM_KEYDOWN && message.message != WM_SYSKEYDOWN) return false;
+  const bool control = GetKeyState(VK_CONTROL) < 0, alt = GetKeyState(VK_MENU) < 0;
+  if (!((message.wParam == 'Z' && control) || (message.wParam == VK_BACK && alt))) return false;
+  char name[16] = "";
+  GetClassNameA(message.hwnd, name, sizeof name);
+  return lstrcmpiA(name, "Edit") == 0;
+}
+
 }  // namespace
 
 const Handler<MainWindow> MainWindow::kHandlers[] = {
@@ -76,6 +87,7 @@ const Handler<MainWindow> MainWindow::kHandlers[] = {
     OnMessage<MainWindow>(WM_DROPFILES, &MainWindow::OnDropFiles),
     OnCommand<MainWindow>(ID_SELECT_ALL, &MainWindow::OnSelectAll),
     OnCommand<MainWindow>(ID_FILE_NEW, &MainWindow::OnNothing),
+    OnCommand<MainWindow>(ID_EDIT_UNDO, &MainWindow::OnUndo),
     OnNotify<MainWindow>(LVN_ITEMCHANGED, &MainWindow::OnListItemChanged),
     OnMessage<MainWindow>(kSelectionSettled, &MainWindow::OnSelectionSettled),
     OnNotify<MainWindow>(CBEN_ENDEDITA, &MainWindow::OnRuleEditEnded),
@@ -243,6 +255,11 @@ bool MainWindow::OnSelectAll(UINT, UINT, HWND) {
 
 bool MainWindow::OnNothing(UINT, UINT, HWND) { return true; }
 
+bool MainWindow::OnUndo(UINT, UINT, HWND) {
+  if (clientView_) list_.UndoLastSave();
+  return true;
+}
+
 bool MainWindow::OnListItemChanged(NMHDR* header, LRESULT* result) {
   if (header->hwndFrom != clientView_) return false;
   const NMLISTVIEW* change = reinterpret_cast<const NMLISTVIEW*>(header);
@@ -378,7 +395,9 @@ bool MainWindow::OnDestroy(WPARAM, LPARAM, LRESULT* result) {
 }
 
 bool MainWindow::PreDispatch(MSG* message) {
-  if (accelerators_ && TranslateAcceleratorA(hwnd(), accelerators_, message)) return true;
+  if (accelerators_ && !IsTextFieldUndo(*message) &&
+      TranslateAcceleratorA(hwnd(), accelerators_, message))
+    return true;
   HWND panel = panel_.hwnd();
   if (!panel || !message->hwnd || (message->hwnd != panel && !IsChild(panel, message->hwnd)) ||
       message->message < WM_KEYFIRST || message->message > WM_KEYLAST)

@@ -62,6 +62,7 @@ class MainWindow : public Window, private PreDispatchHook {
   bool OnDropFiles(WPARAM wParam, LPARAM lParam, LRESULT* result);
   bool OnSelectAll(UINT notifyCode, UINT id, HWND control);
   bool OnNothing(UINT notifyCode, UINT id, HWND control);
+  bool OnUndo(UINT notifyCode, UINT id, HWND control);
   bool OnListItemChanged(NMHDR* header, LRESULT* result);
   bool OnSelectionSettled(WPARAM wParam, LPARAM lParam, LRESULT* result);
   bool OnRuleEditEnded(NMHDR* header, LRESULT* result);

@@ -17,6 +17,7 @@ int RunProgram(const char* commandLine, int showCommand) {
     HWND hwnd = mainWindow.Create();
     if (hwnd) {
       ShowWindow(hwnd, showCommand);
+      mainWindow.list().OfferUnfinishedSave();
       exitCode = pump.RunPump();
     }
   }

@@ -46,6 +46,12 @@ BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
   return TRUE;
 }
 
+DWORD WINAPI mp3infp_SetJournal(const wchar_t* folder) {
+  return Guarded(kInternalError, [&](mp3infp::Session&) -> DWORD {
+    return mp3infp::LibraryJournal().Attach(folder) ? 0 : 1;
+  });
+}
+
 DWORD WINAPI mp3infp_Load(HWND, const char* path) {
   return Guarded(kInternalError, [&](mp3infp::Session& s) { return s.Load(path); });
 }

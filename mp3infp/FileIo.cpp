@@ -2,6 +2,8 @@
 
 #include <aclapi.h>
 
+#include "journal/Journal.h"
+
 #include <algorithm>
 #include <cstring>
 #include <vector>
@@ -41,9 +43,33 @@ bool SetSize(HANDLE file, uint64_t size) {
   return SetFilePointerEx(file, position, nullptr, FILE_BEGIN) && SetEndOfFile(file);
 }
 
+// The journal of the save under way, if the program gave one: what a write changes is on disk
+// there before the change.
+bool RecordInPlace(HANDLE file, const std::wstring& path, const SavePlan& plan,
+                   const std::vector<Bytes>& old) {
+  if (!LibraryJournal().active()) return true;
+  const auto patches = plan.Patches();
+  std::vector<journal::OldBytes> kept(patches.size());
+  for (size_t i = 0; i < patches.size(); ++i) {
+    kept[i] = {patches[i].offset, patches[i].bytes->size(), old[i]};
+  }
+  return LibraryJournal().BeforeInPlace(path, file, plan.oldSize, std::move(kept));
+}
+
+void RecordOutcome(const std::wstring& path, const SavePlan& plan, bool written) {
+  if (!LibraryJournal().active()) return;
+  if (!written) return LibraryJournal().Abandoned(path);
+  std::vector<journal::Span> ours;
+  if (plan.InPlace()) {
+    for (const auto& patch : plan.Patches())
+      ours.push_back({patch.offset, patch.bytes->data(), patch.bytes->size()});
+  }
+  LibraryJournal().Written(path, ours);
+}
+
 // The new bytes go over the old ones. What they cover is kept first, so that a write that fails
 // part way can be undone.
-bool WriteInPlace(HANDLE file, const SavePlan& plan, Writer& writer) {
+bool WriteInPlace(HANDLE file, const std::wstring& path, const SavePlan& plan, Writer& writer) {
   const auto patches = plan.Patches();
   std::vector<Bytes> old(patches.size());
   for (size_t i = 0; i < patches.size(); ++i) {
@@ -60,6 +86,7 @@ bool WriteInPlace(HANDLE file, const SavePlan& plan, Writer& writer) {
     SystemWriter().Flush(file);
     return false;
   };
+  if (!RecordInPlace(file, path, plan, old)) return false;
   for (size_t i = 0; i < patches.size(); ++i) {
     const Bytes& bytes = *patches[i].bytes;
     if (!writer.Write(file, patches[i].offset, bytes.data(), bytes.size())) return undo(i + 1);
@@ -166,6 +193,8 @@ bool CarryOver(HANDLE original, HANDLE copy) {
 // fifth of the flushed copy.)
 bool Replace(FileHandle& file, const std::wstring& path, const SavePlan& plan, Writer& writer) {
   const std::wstring temporary = UniqueSibling(path, L"tagwhirl-new-");
+  std::wstring kept;
+  if (!LibraryJournal().BeforeRewrite(path, temporary, kept)) return false;
   FileHandle target(CreateFileW(temporary.c_str(), GENERIC_READ | GENERIC_WRITE | WRITE_DAC, 0,
                                 nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!target.valid()) return false;
@@ -173,7 +202,10 @@ bool Replace(FileHandle& file, const std::wstring& path, const SavePlan& plan, W
       CarryOver(file.get(), target.get()) && WriteCopy(file.get(), target.get(), plan, writer);
   written = writer.Close(target) && written;
   written = writer.Close(file) && written;
-  if (written && MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
+  // The original stays alive in the journal as a link: this also spares the rename freeing its
+  // blocks.
+  if (written && LibraryJournal().KeepOriginal(path, kept) &&
+      MoveFileExW(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
     return true;
   DeleteFileW(temporary.c_str());
   return false;
@@ -274,11 +306,20 @@ Writer& SystemWriter() {
 
 bool WritePlan(FileHandle& file, const std::wstring& path, const SavePlan& plan, Writer& writer) {
   SweepLeftovers(path);
+  bool written;
   if (plan.InPlace()) {
-    const bool written = WriteInPlace(file.get(), plan, writer);
-    return writer.Close(file) && written;
+    written = WriteInPlace(file.get(), path, plan, writer);
+    written = writer.Close(file) && written;
+  } else {
+    written = Replace(file, path, plan, writer);
   }
-  return Replace(file, path, plan, writer);
+  RecordOutcome(path, plan, written);
+  return written;
+}
+
+journal::Recorder& LibraryJournal() {
+  static journal::Recorder recorder;
+  return recorder;
 }
 
 }  // namespace mp3infp

@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "journal/Journal.h"
 #include "mp3infp/ByteSource.h"
 #include "mp3infp/SavePlan.h"
 
@@ -87,6 +88,10 @@ Writer& SystemWriter();
 // Writes the new file of `plan` for the file at `path`, open in `file` (OpenForWriting). In place
 // when the plan allows it, else through a temporary file beside it; `file` is closed on return.
 // On failure the file is as it was.
+// Every write goes into the journal of the save under way, when there is one.
 bool WritePlan(FileHandle& file, const std::wstring& path, const SavePlan& plan, Writer& writer);
+
+// The journal the program gave the library (mp3infp_SetJournal).
+journal::Recorder& LibraryJournal();
 
 }  // namespace mp3infp

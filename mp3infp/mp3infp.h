@@ -73,7 +73,15 @@ typedef DWORD(WINAPI* Mp3infpMakeTagFn)(const char* path);
 typedef DWORD(WINAPI* Mp3infpViewPropExFn)(HWND owner, const char* path, DWORD reserved1,
                                            DWORD reserved2, DWORD reserved3, DWORD reserved4);
 
+// Records every write the library makes from now on into the save journal in `folder` (a folder
+// whose journal the program has begun), ahead of the change, so that the program can undo the
+// save; null stops. The path is wide: the folder lies under the user's profile, whose name the
+// narrow code page may not hold. Returns 0 on success. Optional: a library without it saves
+// without a journal.
+typedef DWORD(WINAPI* Mp3infpSetJournalFn)(const wchar_t* folder);
+
 #ifdef MP3INFP_BUILDING
+MP3INFP_API DWORD WINAPI mp3infp_SetJournal(const wchar_t* folder);
 MP3INFP_API DWORD WINAPI mp3infp_Load(HWND owner, const char* path);
 MP3INFP_API DWORD WINAPI mp3infp_GetValue(const char* name, char* buffer, DWORD bufferSize);
 MP3INFP_API DWORD WINAPI mp3infp_SetValue(const char* name, const char* value);

@@ -46,6 +46,19 @@ inline constexpr wchar_t kRuleBand[] = L"ルール";
 inline constexpr wchar_t kLoading[] = L"読み込み中";
 inline constexpr wchar_t kSaving[] = L"保存中";
 inline constexpr wchar_t kUpdatingTags[] = L"タグ情報を更新";
+// Undo of the last save. The count of files restored goes into the status bar.
+inline constexpr wchar_t kNothingToUndo[] = L"元に戻せる保存はありません。";
+inline constexpr wchar_t kUndoCaption[] = L"元に戻す";
+inline constexpr wchar_t kUndone[] = L"%d 個のファイルを元に戻しました";
+inline constexpr wchar_t kUndoneCopies[] = L"、出力先のコピー %d 個を削除しました";
+inline constexpr wchar_t kUndoFailed[] =
+    L"次の %d 個のファイルは、保存の後に変更された、削除された、または使用中のため、"
+    L"元に戻さずにそのままにしました。";
+// At start, when the last run stopped in the middle of a save.
+inline constexpr wchar_t kUnfinishedSave[] =
+    L"前回の保存は途中で終わっています。\n\n"
+    L"[はい] その保存の前の状態に、ファイルを元に戻します。\n"
+    L"[いいえ] ファイルをそのままにします (途中まで書かれたファイルだけは元に戻します)。";
 inline constexpr wchar_t kRulePrompt[] = L"ルールを入力してください";
 // The list's columns, in order: the file name, then the tag columns in code-table order.
 inline constexpr const wchar_t* kColumnTitles[] = {

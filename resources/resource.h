@@ -32,7 +32,7 @@
 #define ID_EDIT_COPY 57634
 #define ID_EDIT_CUT 57635
 #define ID_EDIT_PASTE 57637
-#define ID_EDIT_UNDO 57643
+#define ID_EDIT_UNDO 57643  // 元に戻す: the last save
 #define ID_NEXT_PANE 57680
 #define ID_PREV_PANE 57681
 #define ID_UPDATE_TAGS ID_FILE_SAVE

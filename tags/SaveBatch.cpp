@@ -1,6 +1,7 @@
 #include "tags/SaveBatch.h"
 
 #include "resources/Texts.h"
+#include "tags/SaveJournal.h"
 
 bool EscapePressed(HWND window) {
   const HWND root = window ? GetAncestor(window, GA_ROOT) : nullptr;
@@ -28,6 +29,7 @@ SaveBatch::SaveBatch(HWND owner, SaveKind kind, int total, const char* folder, P
   stopRequested = [owner] { return EscapePressed(owner); };
 
   // ---- The batch begins: a journal of its saves starts here, before any file is touched. ----
+  TheSaveJournal().Begin();
 }
 
 SaveBatch::~SaveBatch() { Finish(); }
@@ -55,6 +57,7 @@ void SaveBatch::Finish() {
   finished_ = true;
 
   // ---- The batch ends: a journal of its saves is closed here. ----
+  TheSaveJournal().End();
 
   if (progressSink_) {
     if (stopped_) {

@@ -8,6 +8,7 @@
 
 #include "mp3infp/Session.h"
 #include "resources/Texts.h"
+#include "tags/SaveJournal.h"
 #include "tags/TagLibrary.h"
 #include "templates/CodeTable.h"
 
@@ -93,7 +94,9 @@ SaveOutcome SaveEntryOutcome(const EntryToSave& entry, const char* folder, HWND 
     // a failed copy left (on a full disk, a part of the file) is ours only when no file of that
     // name was there before: fail-if-exists then guarantees that the copy made it.
     const bool existed = Exists(outcome.target);
+    TheSaveJournal().RecordCreated(outcome.target);
     if (!CopyFileA(entry.path.c_str(), outcome.target.c_str(), TRUE)) {
+      TheSaveJournal().RecordCopyFailed(outcome.target);
       outcome.reason = FailureReason::kCopyFailed;
       if (!existed && Exists(outcome.target)) {
         MakeWritable(outcome.target);

@@ -38,6 +38,7 @@ bool TagLibrary::Open(const char* name) {
   Resolve(module_, "mp3infp_mp3_MakeId3v1", &makeId3v1_);
   Resolve(module_, "mp3infp_mp3_MakeId3v2", &makeId3v2_);
   Resolve(module_, "mp3infp_ViewPropEx", &viewPropEx_);
+  Resolve(module_, "mp3infp_SetJournal", &setJournal_);
   return true;
 }
 
@@ -76,6 +77,10 @@ DWORD TagLibrary::SetValue(const char* name, const char* value) const {
 }
 
 DWORD TagLibrary::Save(const char* path) const { return save_ ? save_(path) : kMissingEntryPoint; }
+
+DWORD TagLibrary::SetJournal(const wchar_t* folder) const {
+  return setJournal_ ? setJournal_(folder) : kMissingEntryPoint;
+}
 
 DWORD TagLibrary::GetType() const { return getType_ ? getType_() : kMp3infpTypeUnknown; }
 

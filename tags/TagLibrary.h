@@ -31,6 +31,9 @@ class TagLibrary {
   DWORD MakeId3v1(const char* path) const;
   DWORD MakeId3v2(const char* path) const;
   DWORD ViewPropEx(HWND owner, const char* path) const;
+  // Optional, not one of the nine: a library without it saves without a journal (and answers
+  // kMissingEntryPoint here).
+  DWORD SetJournal(const wchar_t* folder) const;
 
   // What a failing call answers when its entry point is missing.
   static const DWORD kMissingEntryPoint = static_cast<DWORD>(-2);
@@ -46,6 +49,7 @@ class TagLibrary {
   Mp3infpMakeTagFn makeId3v1_ = nullptr;
   Mp3infpMakeTagFn makeId3v2_ = nullptr;
   Mp3infpViewPropExFn viewPropEx_ = nullptr;
+  Mp3infpSetJournalFn setJournal_ = nullptr;
 };
 
 // The program's one library, loaded during static initialisation (app/Statics.cpp). It is

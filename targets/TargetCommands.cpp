@@ -8,6 +8,7 @@
 #include "rules/RuleInputDialog.h"
 #include "tags/SaveBatch.h"
 #include "tags/SaveEntry.h"
+#include "tags/SaveJournal.h"
 #include "tags/TagLibrary.h"
 #include "targets/TargetListView.h"
 #include "paths/PathText.h"
@@ -33,6 +34,8 @@ bool TargetListView::OnContextMenu(WPARAM, LPARAM lParam, LRESULT* result) {
   if (!menu) return true;
   const bool single = GetNextSelected(hwnd(), first) == -1;
   HMENU popup = GetSubMenu(menu, single ? 1 : 0);
+  EnableMenuItem(popup, ID_EDIT_UNDO,
+                 MF_BYCOMMAND | (TheSaveJournal().CanUndo() ? MF_ENABLED : MF_GRAYED));
   SetForegroundWindow(GetParent(hwnd()));
   TrackPopupMenu(popup, 0, at.x, at.y, 0, hwnd(), nullptr);
   PostMessageA(hwnd(), WM_NULL, 0, 0);
@@ -52,6 +55,11 @@ bool TargetListView::OnRemove(UINT, UINT, HWND) {
 
 bool TargetListView::OnUpdateTags(UINT, UINT, HWND) {
   UpdateTags();
+  return true;
+}
+
+bool TargetListView::OnUndo(UINT, UINT, HWND) {
+  UndoLastSave();
   return true;
 }
 
@@ -107,4 +115,53 @@ bool TargetListView::SaveRow(int row, const char* folder) {
 void TargetListView::ShowProperties() {
   const TargetItem* item = ItemOfRow(GetNextSelected(hwnd(), -1));
   if (item) theTagLibrary.ViewPropEx(hwnd(), item->path.c_str());
+}
+
+namespace {
+
+// The status bar's text after an undo, and one box naming the files left alone.
+void ReportUndo(const journal::Journal::Outcome& outcome, Progress* progress) {
+  wchar_t text[256];
+  wsprintfW(text, texts::kUndone, outcome.restored);
+  std::wstring said = text;
+  if (outcome.removed) {
+    wsprintfW(text, texts::kUndoneCopies, outcome.removed);
+    said += text;
+  }
+  if (progress) progress->EndWith(ActiveFromWide(said));
+  if (outcome.failed.empty()) return;
+
+  const int count = static_cast<int>(outcome.failed.size());
+  constexpr int kListed = 20;
+  wsprintfW(text, texts::kUndoFailed, count);
+  std::wstring box = text;
+  for (int i = 0; i < count && i < kListed; ++i) box += L"\n" + outcome.failed[i];
+  if (count > kListed) {
+    wsprintfW(text, texts::kMoreNames, count - kListed);
+    box += L"\n";
+    box += text;
+  }
+  MessageBoxW(nullptr, box.c_str(), texts::kUndoCaption, MB_OK | MB_ICONWARNING | MB_TASKMODAL);
+}
+
+}  // namespace
+
+void TargetListView::UndoLastSave() {
+  if (!TheSaveJournal().CanUndo()) {
+    MessageBoxW(nullptr, texts::kNothingToUndo, texts::kUndoCaption,
+                MB_OK | MB_ICONINFORMATION | MB_TASKMODAL);
+    return;
+  }
+  ReportUndo(TheSaveJournal().Undo(), progress);
+}
+
+void TargetListView::OfferUnfinishedSave() {
+  SaveJournal& journal = TheSaveJournal();
+  if (!journal.FoundUnfinished()) return;
+  if (MessageBoxW(nullptr, texts::kUnfinishedSave, texts::kUndoCaption,
+                  MB_YESNO | MB_ICONWARNING | MB_TASKMODAL) == IDYES) {
+    ReportUndo(journal.UndoUnfinished(), progress);
+  } else {
+    journal.KeepUnfinished();
+  }
 }

@@ -137,6 +137,7 @@ const Handler<TargetListView> TargetListView::kHandlers[] = {
     OnMessage<TargetListView>(WM_CONTEXTMENU, &TargetListView::OnContextMenu),
     OnCommand<TargetListView>(ID_APPLY_RULE, &TargetListView::OnApplyRule),
     OnCommand<TargetListView>(ID_REMOVE_FROM_LIST, &TargetListView::OnRemove),
+    OnCommand<TargetListView>(ID_EDIT_UNDO, &TargetListView::OnUndo),
     OnCommand<TargetListView>(ID_UPDATE_TAGS, &TargetListView::OnUpdateTags),
     OnCommand<TargetListView>(ID_PROPERTIES, &TargetListView::OnProperties),
 };

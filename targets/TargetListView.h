@@ -96,6 +96,10 @@ class TargetListView : public Window {
   void RemoveSelected();
   void UpdateTags();
   void ShowProperties();
+  // 元に戻す: the last save of this instance, or says there is none.
+  void UndoLastSave();
+  // At start: offers to undo a save that the last run left unfinished.
+  void OfferUnfinishedSave();
 
   // Owns every entry ever made here, in the order made; rows only refer to them.
   std::vector<boost::shared_ptr<TargetItem>> items;
@@ -118,6 +122,7 @@ class TargetListView : public Window {
   bool OnRemove(UINT notifyCode, UINT id, HWND control);
   bool OnUpdateTags(UINT notifyCode, UINT id, HWND control);
   bool OnProperties(UINT notifyCode, UINT id, HWND control);
+  bool OnUndo(UINT notifyCode, UINT id, HWND control);
 
   struct FolderId;
   // A folder's search, inside an intake; `known` is its identity when the caller knows it.

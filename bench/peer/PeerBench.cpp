@@ -3,7 +3,9 @@
 // with the status bar's progress shown); and the floors any rewrite of those files has: a flushed
 // copy of each to a new file, and the barest rewrite that flushes before it swaps.
 //
-//   PeerBench save <folder> <rule>     intake of the folder with the rule, then "保存(&S)" in place
+//   PeerBench save <folder> <rule> [nojournal]
+//                                      intake of the folder with the rule, then "保存(&S)" in place
+//                                      (with `nojournal`, without the journal that undo needs)
 //   PeerBench copy <from> <to> [over]  every file of <from> copied into <to> and flushed; with
 //                                      `over`, over the copies already there, freeing their
 //                                      blocks as a rewrite frees the original's
@@ -28,6 +30,7 @@
 #include "bench/WindowBench.h"
 #include "resources/resource.h"
 #include "tags/SaveEntry.h"
+#include "tags/SaveJournal.h"
 #include "tags/TagLibrary.h"
 #include "templates/CodeTable.h"
 
@@ -189,7 +192,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string mode = argc > 1 ? argv[1] : "";
-  if (mode == "save" && argc > 3) return Save(argv[2], argv[3]);
+  if (mode == "save" && argc > 3) {
+    // What the journal of the save costs shows against a save without one.
+    if (argc > 4 && std::string(argv[4]) == "nojournal") TheSaveJournal().Disable();
+    return Save(argv[2], argv[3]);
+  }
   if (mode == "copy" && argc > 3)
     return Copy(argv[2], argv[3], argc > 4 && std::string(argv[4]) == "over");
   if (mode == "rewrite" && argc > 2) return Rewrite(argv[2]);

@@ -81,6 +81,9 @@ def title_of(folder, i):
 
 def main():
     shutil.rmtree(WORK, ignore_errors=True)
+    # The journal on the files' volume, as TAGWHIRL_JOURNAL lets a user put it: the originals of
+    # rewritten files are then kept as links. "tagwhirl" saves with it, "nojournal" without.
+    os.environ["TAGWHIRL_JOURNAL"] = winpath(WORK) + "\\journal"
     master, empty = os.path.join(WORK, "master"), os.path.join(WORK, "empty")
     make_master(master)
     os.makedirs(empty)
@@ -89,19 +92,22 @@ def main():
     print(f"{FILES} files of {KIB} KiB in one folder; kid3-cli start-up {kid3_start:.3f} s")
 
     results = {k: [] for k in
-               ("kid3 A", "tagwhirl A", "floor A", "over A", "rewrite A", "kid3 B", "tagwhirl B")}
+               ("kid3 A", "tagwhirl A", "nojournal A", "floor A", "over A", "rewrite A", "kid3 B",
+                "tagwhirl B", "nojournal B")}
 
     def tool_run(tool, run):  # on this round's folders
         if tool == "kid3":
             seconds = kid3(dirs["kid3"], RULES[run][1]) - kid3_start
             line = f"kid3-cli {seconds:.3f} s (less start-up)"
-        else:
+        elif tool == "tagwhirl":
             seconds, line = peer("save", winpath(dirs["tagwhirl"]), RULES[run][0])
+        else:
+            seconds, line = peer("save", winpath(dirs["nojournal"]), RULES[run][0], "nojournal")
         results[f"{tool} {run}"].append(seconds)
         print(f"round {round_ + 1} run {run}: {line}")
 
     for round_ in range(ROUNDS):
-        dirs = {t: os.path.join(WORK, t) for t in ("kid3", "tagwhirl", "bare")}
+        dirs = {t: os.path.join(WORK, t) for t in ("kid3", "tagwhirl", "nojournal", "bare")}
         for folder in dirs.values():
             fresh_copy(master, folder)
         shutil.rmtree(os.path.join(WORK, "copy"), ignore_errors=True)
@@ -109,9 +115,9 @@ def main():
         # The disk's speed drifts within a run (one round's run A took 7.5 s, the next 9.3 s, and
         # another run's 10.9 and 8.8 s), and what goes first meets the disk just after the fresh
         # copies: tagwhirl's run A and the flushed copies take turns at going first.
-        steps = ["tagwhirl", "kid3", "copies", "bare"]
-        for step in steps[2 * round_ % 4:] + steps[:2 * round_ % 4]:
-            if step in ("kid3", "tagwhirl"):
+        steps = ["tagwhirl", "kid3", "copies", "bare", "nojournal"]
+        for step in steps[2 * round_ % 5:] + steps[:2 * round_ % 5]:
+            if step in ("kid3", "tagwhirl", "nojournal"):
                 tool_run(step, "A")
             elif step == "copies":
                 copies = winpath(os.path.join(WORK, "copy"))
@@ -125,7 +131,8 @@ def main():
                 results["rewrite A"].append(seconds)
                 print(f"round {round_ + 1} bare {line}")
             sync()
-        for tool in ["kid3", "tagwhirl"] if round_ % 2 == 0 else ["tagwhirl", "kid3"]:
+        for tool in (["kid3", "tagwhirl", "nojournal"] if round_ % 2 == 0 else
+                     ["nojournal", "tagwhirl", "kid3"]):
             tool_run(tool, "B")
             sync()
         for tool in ("kid3", "tagwhirl"):
@@ -144,6 +151,10 @@ def main():
           f"({best('floor A'):.3f} s): {best('tagwhirl A') / best('floor A'):.2f} |")
     print(f"| B | {best('tagwhirl B'):.3f} s | {best('kid3 B'):.3f} s | "
           f"{best('tagwhirl B') / best('kid3 B'):.2f} | ≤ 1.0 × kid3-cli |")
+    for run in "AB":
+        print(f"| {run} without the journal | {best('nojournal ' + run):.3f} s | "
+              f"{best('kid3 ' + run):.3f} s | {best('nojournal ' + run) / best('kid3 ' + run):.2f} | "
+              f"journal's cost: {best('tagwhirl ' + run) / best('nojournal ' + run):.2f} × |")
     print(f"run A / flushed copy over the copies ({best('over A'):.3f} s): "
           f"{best('tagwhirl A') / best('over A'):.2f}")
     print(f"run A / bare rewrite of the copies ({best('rewrite A'):.3f} s): "

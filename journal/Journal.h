@@ -1,0 +1,132 @@
+// A save's journal: what every file of the last save was before it, kept so that the save can be
+// undone byte for byte, also after the program or the machine stopped in the middle of it.
+//
+// The journal lives in a folder of its own (the program picks a per-user data folder): a file of
+// records, written ahead of every change, and the originals of the files that were written anew,
+// kept as hard links (copies across volumes). One save is kept: the next one replaces it. The
+// program and the tag library, each with its own copy of this code, append to the same records:
+// the program its start and end and the copies it makes, the library its writes. A lock file
+// held from a save's start to its end keeps a second instance of the program out meanwhile.
+//
+// Win32 file API only, no windows.
+#pragma once
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "journal/Records.h"
+
+namespace journal {
+
+// The bytes a write in place put at `offset`.
+struct Span {
+  uint64_t offset;
+  const uint8_t* data;
+  size_t size;
+};
+
+// Appends records to the journal a save has open; each copy of this code has its own.
+class Recorder {
+ public:
+  Recorder() = default;
+  Recorder(const Recorder&) = delete;
+  Recorder& operator=(const Recorder&) = delete;
+  ~Recorder() { Detach(); }
+
+  // Records into the journal in `folder`; null or empty stops recording. False when the folder
+  // holds no journal that a save has begun.
+  bool Attach(const wchar_t* folder);
+  void Detach();
+  bool active() const { return records_ != INVALID_HANDLE_VALUE; }
+
+  // Before a write in place: the old size and time and the bytes the write will cover. False
+  // when the record is not safely on disk; the write must then not go ahead.
+  bool BeforeInPlace(const std::wstring& path, HANDLE file, uint64_t oldSize,
+                     std::vector<OldBytes> old);
+  // Before the file is written anew through `temporary`: names the file its original will be
+  // kept as.
+  bool BeforeRewrite(const std::wstring& path, const std::wstring& temporary, std::wstring& kept);
+  // Just before the temporary file takes the original's place: keeps the original, as a hard
+  // link or, where none can be made, a copy.
+  bool KeepOriginal(const std::wstring& path, const std::wstring& kept);
+  // After a write: what the file is now, so that undo can tell whether anything changed it
+  // since. `ours` are the bytes a write in place put there (none for a file written anew).
+  bool Written(const std::wstring& path, const std::vector<Span>& ours);
+  // After a write that failed and left the file as it was.
+  void Abandoned(const std::wstring& path);
+
+  // Appends `record`; flushed to the disk when `flush`.
+  bool Append(const Record& record, bool flush);
+
+ private:
+  std::wstring folder_;
+  HANDLE records_ = INVALID_HANDLE_VALUE;
+  unsigned kept_ = 0;
+};
+
+// The file names inside a journal folder.
+inline constexpr wchar_t kRecordsName[] = L"records.twj";
+inline constexpr wchar_t kLockName[] = L"lock";
+
+// The program's side: one save's journal in `folder`.
+class Journal {
+ public:
+  explicit Journal(std::wstring folder) : folder_(std::move(folder)) {}
+  Journal(const Journal&) = delete;
+  Journal& operator=(const Journal&) = delete;
+  ~Journal();
+  const std::wstring& folder() const { return folder_; }
+
+  enum class State {
+    kNone,        // nothing to undo
+    kFinished,    // a save that ended
+    kUnfinished,  // a save that stopped in the middle: the program or the machine stopped
+    kBusy,        // another instance of the program holds the journal
+  };
+  // What the folder holds, and whose save it is.
+  State Inspect(uint64_t* owner = nullptr) const;
+
+  // A save starts: the journal of the save before it is dropped. False when there can be no
+  // journal (another instance is saving, the folder cannot be written): the save then goes on
+  // without one, and cannot be undone.
+  bool Begin(uint64_t owner);
+  bool active() const { return lock_ != INVALID_HANDLE_VALUE; }
+  // Before a copy is made into an output folder: a file that the save creates. Not recorded (and
+  // false) when something of that name exists already: it is not ours to remove.
+  bool RecordCreated(const std::wstring& path);
+  // A step of the save that failed and left `path` as it was (or never created it).
+  void RecordAbandoned(const std::wstring& path);
+  void End();
+
+  struct Outcome {
+    int restored = 0;                  // files given back their bytes
+    int removed = 0;                   // copies the save made, removed
+    std::vector<std::wstring> failed;  // left alone: changed since, deleted, locked
+  };
+  // Gives every file of the journal's save its bytes back, removes the copies the save made and
+  // drops the journal. Files changed since the save are left alone and named.
+  Outcome Undo();
+  // For a save that stopped in the middle, whose files the user keeps: the file the save was
+  // writing when it stopped gets its old bytes back (it may be half written), the temporary files
+  // go, and the journal is dropped.
+  void Keep();
+
+ private:
+  bool Lock();
+  void Unlock();
+  bool Read(std::vector<Record>& records) const;
+  void Drop();
+  std::wstring Inside(const wchar_t* name) const { return folder_ + L"\\" + name; }
+
+  std::wstring folder_;
+  HANDLE lock_ = INVALID_HANDLE_VALUE;
+  Recorder recorder_;
+};
+
+// The identity of an open file on its volume.
+uint64_t FileId(HANDLE file);
+
+}  // namespace journal

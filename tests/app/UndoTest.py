@@ -1,0 +1,161 @@
+#!/usr/bin/python3
+"""Undo of a save through the whole program, under Wine and X with real keyboard and mouse input.
+
+A folder of mixed files (MP3 with and without tags, FLAC with and without room, Ogg Vorbis, Opus,
+M4A with moov first and last; the formats other than MP3 made by Debian's encoders through
+make_format_samples.py) is saved in place and undone with Ctrl+Z, saved into an output folder and
+undone from the list's context menu, and saved while the program is killed (SIGKILL) at random
+points, then started again and its offer to undo taken. Every time, every file's SHA-256 must be
+what it was before, with nothing left beside them.
+
+Usage: UndoTest.py <bin folder>   (DISPLAY must name a running X server)
+"""
+import hashlib
+import os
+import random
+import shutil
+import signal
+import subprocess
+import sys
+import tempfile
+import time
+
+import wine_gui
+from wine_gui import ROOT, check, click, mp3, wait_until, xdotool
+
+BIN = os.path.abspath(sys.argv[1])
+wine_gui.init(BIN)
+
+SAMPLES = [None, "id3", "flac-padded.flac", "flac-tight.flac", "ogg-vorbis.ogg", "ogg-opus.opus",
+           "m4a-moov-first.m4a", "m4a-moov-last.m4a"]
+COPIES = 5  # of each sample: 40 files
+KILLED_COPIES = 25  # 200 files, a save long enough to be cut off
+
+
+def sha(path):
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def hashes(folder):
+    return {name: sha(os.path.join(folder, name)) for name in os.listdir(folder)}
+
+
+def make_music(work, folder, copies):
+    samples, music = os.path.join(work, "samples"), os.path.join(work, folder)
+    if not os.path.isdir(samples):
+        made = subprocess.run([sys.executable, os.path.join(ROOT, "tests", "mp3infp",
+                                                            "make_format_samples.py"), samples],
+                              capture_output=True, text=True)
+        check(made.returncode == 0, "make_format_samples.py succeeds " + made.stderr)
+    os.makedirs(music)
+    tagged = b"ID3\x03\x00\x00\x00\x00\x08\x00" + b"\x00" * 1024  # an empty tag with room
+    for i in range(copies):
+        for sample in SAMPLES:
+            ext = os.path.splitext(sample)[1] if sample and sample != "id3" else ".mp3"
+            name = "楽団%d - %s %d%s" % (i, (sample or "bare").split(".")[0], i, ext)
+            path = os.path.join(music, name)
+            if sample in (None, "id3"):
+                with open(path, "wb") as f:
+                    f.write(mp3(tagged if sample else b""))
+            else:
+                shutil.copy(os.path.join(samples, sample), path)
+    return music
+
+
+def save(folder=None):
+    wine_gui.apply_rule("$A - $T.$I")
+    if folder:
+        click("text:出力先を指定(&D)")
+        click("id:1004")
+        xdotool("type", "--delay", "20", wine_gui.windows_path(folder))
+    click("text:保存(&S)")
+
+
+def all_changed(music, before):
+    return lambda: all(sha(os.path.join(music, n)) != h for n, h in before.items())
+
+
+def in_place_then_ctrl_z(app, music, before):
+    program, window = wine_gui.start(app, music)
+    save()
+    check(wait_until(all_changed(music, before), 60), "in place: every file is saved")
+    time.sleep(1)
+    # In the rule box Ctrl+Z undoes the typing only.
+    click("class:ComboBoxEx32")
+    xdotool("type", "x")
+    xdotool("key", "ctrl+z")
+    time.sleep(2)
+    check(all_changed(music, before)(), "Ctrl+Z in a text field leaves the save alone")
+    click("class:tagwhirl.TargetListView")
+    xdotool("key", "ctrl+z")
+    check(wait_until(lambda: hashes(music) == before, 60),
+          "in place: Ctrl+Z gives every file its bytes back, nothing left beside them")
+    wine_gui.close(program, window)
+
+
+def into_folder_then_menu(app, music, before, out):
+    program, window = wine_gui.start(app, music)
+    save(out)
+    check(wait_until(lambda: len(os.listdir(out)) == len(before), 60),
+          "into a folder: every copy is made")
+    time.sleep(1)
+    click("class:tagwhirl.TargetListView")
+    xdotool("key", "shift+F10")
+    check(wait_until(lambda: wine_gui.exists("#32768", "shown"), 10), "the context menu opens")
+    xdotool("key", "u")
+    check(wait_until(lambda: not os.listdir(out), 60), "into a folder: undo removes the copies")
+    check(hashes(music) == before, "into a folder: the originals stay as they were")
+    wine_gui.close(program, window)
+
+
+def killed_then_restarted(app, music, trials):
+    pristine = music + ".pristine"
+    shutil.copytree(music, pristine)
+    before = hashes(music)
+    cut = 0
+    for trial in range(trials):
+        program, window = wine_gui.start(app, music)
+        save()
+        time.sleep(random.uniform(0.1, 1.5))
+        os.kill(program.pid, signal.SIGKILL)
+        program.wait()
+        program, window = wine_gui.start(app, music)
+        if wait_until(lambda: wine_gui.exists("caption:元に戻す", "shown"), 10):
+            cut += 1
+            # はい, the default button: undo.
+            click("text:はい(&Y)", top="caption:元に戻す")
+            check(wait_until(lambda: hashes(music) == before, 60),
+                  "killed (%d): every file has its bytes back, no temporary file left" % trial)
+        else:
+            # The save had ended before the kill: another run's save, which this one does not
+            # undo. The files are put back for the next round.
+            print("     killed (%d): the save had ended" % trial)
+            shutil.rmtree(music)
+            shutil.copytree(pristine, music)
+        # The box came before the window took the focus: a click gives it.
+        click("class:tagwhirl.TargetListView")
+        wine_gui.close(program, window)
+    check(cut > 0, "at least one save was cut off (%d of %d)" % (cut, trials))
+
+
+def main():
+    work = tempfile.mkdtemp(prefix="undo.", dir=os.path.join(BIN, ".."))
+    try:
+        journal = os.path.join(work, "journal")
+        wine_gui.ENV["TAGWHIRL_JOURNAL"] = wine_gui.windows_path(work) + "\\journal"
+        music, out = make_music(work, "music", COPIES), os.path.join(work, "out")
+        os.makedirs(out)
+        before = hashes(music)
+        app = os.path.join(wine_gui.make_app(work), "tagwhirl.exe")
+        in_place_then_ctrl_z(app, music, before)
+        into_folder_then_menu(app, music, before, out)
+        killed_then_restarted(app, make_music(work, "big", KILLED_COPIES),
+                              int(os.environ.get("UNDO_KILLS", "3")))
+        check(os.path.isdir(journal), "the journal is where TAGWHIRL_JOURNAL says")
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
+
+
+main()
+sys.exit(wine_gui.finish("UndoTest"))

@@ -1,0 +1,266 @@
+// A save of mixed files through the library, with a journal: undone to the files' exact bytes,
+// also when the save was cut off at any write (a crash), and leaving alone what changed since.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <stdexcept>
+
+#include "journal/Journal.h"
+#include "mp3infp/Session.h"
+#include "tests/mp3infp/Mp4Samples.h"
+#include "tests/mp3infp/WinSampleFiles.h"
+
+using namespace samples;
+
+namespace {
+
+struct Sample {
+  std::string name;
+  Bytes bytes;
+};
+
+// In place and written anew, in every container.
+std::vector<Sample> MixedSamples() {
+  Bytes roomy = Tag(3, Frame(3, "TIT2", Latin1Text("old")), 600);
+  Append(roomy, MpegAudio(8));
+  Mp4Layout withRoom;
+  withRoom.freeAfterMoov = 400;
+  std::vector<Sample> samples = {
+      {"roomy.mp3", roomy},
+      {"bare.mp3", MpegAudio(12, 3)},
+      {"padded.flac", Flac({FlacBlock(0, FlacStreamInfo()), FlacBlock(1, Bytes(800, 0), true)})},
+      {"tight.flac", Flac({FlacBlock(0, FlacStreamInfo(), true)})},
+      {"room.m4a", Mp4File(withRoom)},
+      {"tight.m4a", Mp4File(Mp4Layout{})},
+      // moov at the end grows in place, past the old end of the file.
+      {"last.m4a", Mp4File(Mp4Layout{.moovFirst = false})},
+  };
+  for (const char* name : {"vorbis.ogg", "opus.opus"})
+    samples.push_back({name, ReadBytes(std::string("Z:" TAGWHIRL_OGG_SAMPLES "/") + name)});
+  return samples;
+}
+
+// Stops the save at its n-th write, as a crash would: nothing after it runs, no failure is
+// recorded and nothing is put back.
+class CrashingWriter : public mp3infp::Writer {
+ public:
+  explicit CrashingWriter(int writes) : left_(writes) {}
+  bool Write(HANDLE file, uint64_t offset, const void* data, size_t length) override {
+    if (left_-- == 0) {
+      // Half of it reaches the disk.
+      mp3infp::Writer::Write(file, offset, data, length / 2);
+      throw std::runtime_error("crash");
+    }
+    return mp3infp::Writer::Write(file, offset, data, length);
+  }
+
+ private:
+  int left_;
+};
+
+class JournalFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CreateDirectoryA(music.c_str(), nullptr);
+    CreateDirectoryA(out.c_str(), nullptr);
+    for (const Sample& s : MixedSamples()) {
+      ASSERT_FALSE(s.bytes.empty()) << s.name;
+      ASSERT_TRUE(WriteBytes(music + "\\" + s.name, s.bytes));
+      before[s.name] = s.bytes;
+    }
+  }
+  void TearDown() override { mp3infp::LibraryJournal().Detach(); }
+
+  // Saves every file, in place or into a copy in `out`, once with short values, and once more
+  // (unless `rounds` is 1) with a comment long enough to make every file be written anew.
+  void SaveAll(journal::Journal& journal, bool intoFolder, mp3infp::Writer& writer,
+               int rounds = 2) {
+    for (int round = 0; round < rounds; ++round) {
+      for (const auto& [name, bytes] : before) {
+        std::string path = music + "\\" + name;
+        if (intoFolder) {
+          const std::string copy = out + "\\" + name;
+          if (round == 0) {
+            journal.RecordCreated(Wide(copy));
+            ASSERT_TRUE(CopyFileA(path.c_str(), copy.c_str(), TRUE));
+          }
+          path = copy;
+        }
+        mp3infp::Session session;
+        ASSERT_EQ(0u, session.Load(path.c_str())) << name;
+        const bool mp3 = name.ends_with(".mp3");
+        if (mp3 && name == "bare.mp3" && round == 0) session.MakeTag(path.c_str(), true);
+        const std::string suffix = mp3 ? "_v2" : "";
+        session.SetValue(("INAM" + suffix).c_str(), "新しい題名");
+        session.SetValue(("ICMT" + suffix).c_str(),
+                         round ? std::string(3000, 'c').c_str() : "short");
+        ASSERT_EQ(0u, session.Save(path.c_str(), writer)) << name;
+      }
+    }
+  }
+
+  void ExpectAsBefore() {
+    for (const auto& [name, bytes] : before)
+      EXPECT_EQ(bytes, ReadBytes(music + "\\" + name)) << name;
+    EXPECT_EQ(int(before.size()), CountFiles(music));
+    EXPECT_EQ(0, CountFiles(out));
+    EXPECT_EQ(1, CountFiles(scratch / "journal")) << "only the lock is left";
+  }
+
+  const ScratchFolder scratch{"journal"};
+  const std::string music = scratch / "music", out = scratch / "out";
+  const std::wstring folder = Wide(scratch / "journal");
+  std::map<std::string, Bytes> before;
+};
+
+TEST_F(JournalFixture, UndoGivesEveryFileItsBytesBackAndRemovesTheCopies) {
+  for (bool intoFolder : {false, true}) {
+    SCOPED_TRACE(intoFolder ? "into a folder" : "in place");
+    journal::Journal journal(folder);
+    ASSERT_TRUE(journal.Begin(42));
+    ASSERT_EQ(0u, mp3infp::LibraryJournal().Attach(folder.c_str()) ? 0u : 1u);
+    SaveAll(journal, intoFolder, mp3infp::SystemWriter());
+    mp3infp::LibraryJournal().Detach();
+    journal.End();
+    for (const auto& [name, bytes] : before) {
+      EXPECT_NE(bytes, ReadBytes((intoFolder ? out : music) + "\\" + name)) << name;
+    }
+    uint64_t owner = 0;
+    EXPECT_EQ(journal::Journal::State::kFinished, journal.Inspect(&owner));
+    EXPECT_EQ(42u, owner);
+
+    const auto outcome = journal.Undo();
+    EXPECT_TRUE(outcome.failed.empty());
+    EXPECT_EQ(intoFolder ? 0 : int(before.size()), outcome.restored);
+    EXPECT_EQ(intoFolder ? int(before.size()) : 0, outcome.removed);
+    ExpectAsBefore();
+    EXPECT_EQ(journal::Journal::State::kNone, journal.Inspect());
+  }
+}
+
+// Cut off at every write of the save in turn; then, as at the next start, the unfinished journal
+// is found and undone, or kept: a kept file is whole, as before the save or as after it.
+TEST_F(JournalFixture, ASaveCutOffAnywhereIsUndoneOrKeptWhole) {
+  // Each file as each round of the save leaves it.
+  std::map<std::string, Bytes> saved[2];
+  for (int rounds : {1, 2}) {
+    journal::Journal journal(folder);
+    ASSERT_TRUE(journal.Begin(1));
+    mp3infp::LibraryJournal().Attach(folder.c_str());
+    SaveAll(journal, false, mp3infp::SystemWriter(), rounds);
+    for (const auto& [name, bytes] : before)
+      saved[rounds - 1][name] = ReadBytes(music + "\\" + name);
+    mp3infp::LibraryJournal().Detach();
+    journal.Undo();
+  }
+  for (int writes = 0; writes < 60; writes += 3) {
+    for (bool undo : {true, false}) {
+      SCOPED_TRACE(::testing::Message() << writes << (undo ? " undo" : " keep"));
+      for (bool intoFolder : {false, true}) {
+        {
+          journal::Journal journal(folder);
+          ASSERT_TRUE(journal.Begin(2));
+          mp3infp::LibraryJournal().Attach(folder.c_str());
+          CrashingWriter writer(writes);
+          try {
+            SaveAll(journal, intoFolder, writer);
+          } catch (const std::runtime_error&) {
+          }
+          mp3infp::LibraryJournal().Detach();
+        }
+        journal::Journal next(folder);
+        const auto state = next.Inspect();
+        if (state == journal::Journal::State::kFinished) break;  // past the last write
+        ASSERT_EQ(journal::Journal::State::kUnfinished, state);
+        if (undo) {
+          EXPECT_TRUE(next.Undo().failed.empty());
+          ExpectAsBefore();
+          continue;
+        }
+        next.Keep();
+        for (const auto& [name, bytes] : before) {
+          const Bytes now = ReadBytes(music + "\\" + name);
+          EXPECT_TRUE(now == bytes || now == saved[0][name] || now == saved[1][name]) << name;
+          ASSERT_TRUE(WriteBytes(music + "\\" + name, bytes));
+        }
+        EXPECT_EQ(int(before.size()), CountFiles(music)) << "no temporary file left";
+        for (const auto& [name, bytes] : before) DeleteFileA((out + "\\" + name).c_str());
+      }
+    }
+  }
+}
+
+// What changed since the save is named and left as it is; everything else is undone.
+TEST_F(JournalFixture, AFileChangedSinceIsNamedAndLeftAlone) {
+  struct Case {
+    const char* what;
+    std::string name;
+    void (*change)(const std::string& path, HANDLE& held);
+  } cases[] = {
+      {"grown", "padded.flac",
+       [](const std::string& path, HANDLE&) {
+         Bytes bytes = ReadBytes(path);
+         bytes.push_back(1);
+         WriteBytes(path, bytes);
+       }},
+      {"same size and time, other bytes in the tag", "roomy.mp3",
+       [](const std::string& path, HANDLE&) {
+         Bytes bytes = ReadBytes(path);
+         bytes[40] ^= 1;
+         HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                                   OPEN_EXISTING, 0, nullptr);
+         FILETIME time;
+         GetFileTime(file, nullptr, nullptr, &time);
+         DWORD done = 0;
+         WriteFile(file, bytes.data(), DWORD(bytes.size()), &done, nullptr);
+         SetFileTime(file, nullptr, nullptr, &time);  // even with the time put back
+         CloseHandle(file);
+       }},
+      {"deleted", "tight.m4a", [](const std::string& path, HANDLE&) { DeleteFileA(path.c_str()); }},
+      {"locked", "bare.mp3",
+       [](const std::string& path, HANDLE& held) {
+         held = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+       }},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const auto& [name, bytes] : before) WriteBytes(music + "\\" + name, bytes);
+    journal::Journal journal(folder);
+    ASSERT_TRUE(journal.Begin(3));
+    mp3infp::LibraryJournal().Attach(folder.c_str());
+    // Once: the files with room are written in place, the others anew.
+    SaveAll(journal, false, mp3infp::SystemWriter(), 1);
+    mp3infp::LibraryJournal().Detach();
+    journal.End();
+    const std::string changed = music + "\\" + c.name;
+    HANDLE held = INVALID_HANDLE_VALUE;
+    const Bytes saved = ReadBytes(changed);
+    c.change(changed, held);
+    // A locked file cannot be read; it holds what the save left.
+    const Bytes afterChange = held == INVALID_HANDLE_VALUE ? ReadBytes(changed) : saved;
+
+    const auto outcome = journal.Undo();
+    if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
+    ASSERT_EQ(1u, outcome.failed.size());
+    EXPECT_EQ(Wide(changed), outcome.failed[0]);
+    EXPECT_EQ(int(before.size()) - 1, outcome.restored);
+    EXPECT_EQ(afterChange, ReadBytes(changed));
+    for (const auto& [name, bytes] : before) {
+      if (name != c.name) {
+        EXPECT_EQ(bytes, ReadBytes(music + "\\" + name)) << name;
+      }
+    }
+  }
+}
+
+// A second instance of the program finds the journal held while a save is under way.
+TEST_F(JournalFixture, AJournalInUseIsNotTakenOver) {
+  journal::Journal first(folder), second(folder);
+  ASSERT_TRUE(first.Begin(1));
+  EXPECT_EQ(journal::Journal::State::kBusy, second.Inspect());
+  EXPECT_FALSE(second.Begin(2));
+  first.End();
+  EXPECT_EQ(journal::Journal::State::kFinished, second.Inspect());
+}
+
+}  // namespace
