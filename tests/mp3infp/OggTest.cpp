@@ -559,7 +559,8 @@ TEST(Ogg, OtherStreamsPagesStayInTheirOrder) {
         ++f;
         continue;
       }
-      const size_t length = 27 + ourPages[o].lacing.size() + ourPages[o++].body.size();
+      const size_t length = 27 + ourPages[o].lacing.size() + ourPages[o].body.size();
+      ++o;
       old.insert(old.end(), ours.begin() + offset, ours.begin() + offset + length);
       offset += length;
     }
