@@ -123,6 +123,9 @@ RuleMiss ClosestRule(const std::string& path, const std::vector<std::string>& ru
                      const LeadBytes& leadBytes) {
   RuleMiss closest;
   for (size_t index = 0; index < rules.size(); ++index) {
+    // A rule whose pieces compile one by one but not together (a greedy argument swallowing the
+    // next code's) has its own error box; it explains nothing about the name.
+    if (RuleFits(path, rules[index], leadBytes).outcome == RuleMatch::kError) continue;
     std::vector<RulePiece> pieces = SplitRulePieces(rules[index], leadBytes);
     const size_t fitting = FittingPieces(path, pieces, leadBytes);
     if (fitting == std::string::npos) continue;
