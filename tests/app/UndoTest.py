@@ -13,6 +13,7 @@ Usage: UndoTest.py <bin folder>   (DISPLAY must name a running X server)
 import hashlib
 import os
 import random
+import threading
 import shutil
 import signal
 import subprocess
@@ -109,6 +110,16 @@ def into_folder_then_menu(app, music, before, out):
     wine_gui.close(program, window)
 
 
+def written(music, stamps):
+    count = 0
+    for name, stamp in stamps.items():
+        try:
+            count += os.stat(os.path.join(music, name)).st_mtime_ns != stamp
+        except OSError:
+            pass
+    return count
+
+
 def killed_then_restarted(app, music, trials):
     pristine = music + ".pristine"
     shutil.copytree(music, pristine)
@@ -116,9 +127,19 @@ def killed_then_restarted(app, music, trials):
     cut = 0
     for trial in range(trials):
         program, window = wine_gui.start(app, music)
+        # Killed once a random number of files has been written: a time of its own would fall
+        # after the save's end on a quiet machine and before its start on a busy one.
+        stamps = {n: os.stat(os.path.join(music, n)).st_mtime_ns for n in os.listdir(music)}
+        goal = random.randint(1, len(stamps) * 3 // 4)
+
+        def kill():
+            wait_until(lambda: written(music, stamps) >= goal, 60, 0.001)
+            os.kill(program.pid, signal.SIGKILL)
+        # Watching from the start: the save may be over before the click that starts it returns.
+        killer = threading.Thread(target=kill)
+        killer.start()
         save()
-        time.sleep(random.uniform(0.1, 1.5))
-        os.kill(program.pid, signal.SIGKILL)
+        killer.join()
         program.wait()
         program, window = wine_gui.start(app, music)
         if wait_until(lambda: wine_gui.exists("caption:元に戻す", "shown"), 10):

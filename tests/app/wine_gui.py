@@ -53,12 +53,12 @@ def windows_path(path):
                           text=True).stdout.strip()
 
 
-def wait_until(condition, seconds):
+def wait_until(condition, seconds, step=0.2):
     deadline = time.time() + seconds
     while time.time() < deadline:
         if condition():
             return True
-        time.sleep(0.2)
+        time.sleep(step)
     return condition()
 
 

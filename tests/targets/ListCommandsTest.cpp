@@ -135,7 +135,7 @@ TEST_F(ListCommandsTest, ContextMenuDependsOnTheSelection) {
   SendMessageA(list.hwnd(), WM_CONTEXTMENU, reinterpret_cast<WPARAM>(list.hwnd()), -1);
   driver.join();
   EXPECT_THAT(single, ElementsAre("プロパティ(&R)", "ルールを適用(&A)", "リストから削除(&D)", "",
-                                  "タグ情報を更新(&S)"));
+                                  "タグ情報を更新(&S)", "元に戻す(&U)"));
   RECT listRect = WindowRectOf(list.hwnd());
   EXPECT_EQ((listRect.left + listRect.right) / 2, singleAt.left);
   EXPECT_EQ((listRect.top + listRect.bottom) / 2, singleAt.top);
@@ -149,7 +149,8 @@ TEST_F(ListCommandsTest, ContextMenuDependsOnTheSelection) {
                MAKELPARAM(120, 130));
   driver.join();
   EXPECT_THAT(several,
-              ElementsAre("ルールを適用(&A)", "リストから削除(&D)", "", "タグ情報を更新(&S)"));
+              ElementsAre("ルールを適用(&A)", "リストから削除(&D)", "", "タグ情報を更新(&S)",
+                          "元に戻す(&U)"));
 }
 
 class ListSavingTest : public ListCommandsTest {
