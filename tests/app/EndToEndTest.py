@@ -162,7 +162,7 @@ def property_view(work):
     dialog = "caption:タグ情報"
 
     def open_view(how):
-        check(wait_until(lambda: exists("#32768", "shown"), 10), how + ": the context menu opens")
+        check(wait_until(lambda: exists("#32768", "shown"), 30), how + ": the context menu opens")
         xdotool("key", "r")
         check(wait_until(lambda: exists(dialog, "shown"), 15), how + ": タグ情報 opens")
 
@@ -189,19 +189,17 @@ def property_view(work):
 
     # With no window manager nothing moves the X input focus to a new window; it is given here as
     # a window manager would, and Esc then goes to the dialog's focused control like any key.
-    found = subprocess.run(["timeout", "10", "xdotool", "search", "--sync", "--name",
-                            "^タグ情報$"], env=ENV, capture_output=True, text=True).stdout.split()
-    check(bool(found), "タグ情報 is on the X display")
-    if found:
-        xdotool("windowfocus", "--sync", found[0])
-    check(probe("focus").startswith("#32770: タグ情報\n"), "タグ情報 is the active window")
+    found = subprocess.run(["timeout", "30", "xdotool", "search", "--sync", "--onlyvisible",
+                            "--name", "^タグ情報$"], env=ENV, capture_output=True,
+                           text=True).stdout.split()
+    check(bool(found) and wine_gui.focus(found[0], dialog), "タグ情報 is the active window")
     xdotool("key", "Escape")
     closed_by("Esc")
 
     # The row stays selected: Shift+F10 opens the menu for it, and OK is clicked.
-    xdotool("windowfocus", "--sync", window)
-    xdotool("key", "shift+F10")
-    open_view("Shift+F10")
+    check(wine_gui.context_menu(window), "Shift+F10: the context menu opens")
+    xdotool("key", "r")
+    check(wait_until(lambda: exists(dialog, "shown"), 30), "Shift+F10: タグ情報 opens")
     click("id:1", top=dialog)
     closed_by("a click on OK")
     close(program, window)

@@ -26,8 +26,18 @@ wait_exit() {
     fi
     sleep 0.1
   done
-  kill "$pid" 2>/dev/null
   code=timeout
+}
+
+# Gives X window $2 the focus and presses key $3 until the process (pid $1) ends, at most three
+# times: a key that reaches Wine before it has made the window active is lost on a busy machine.
+press_until_exit() {
+  local pid=$1 window=$2 key=$3 try
+  for try in 1 2 3; do
+    timeout 10 xdotool windowfocus --sync "$window" 2>/dev/null && xdotool key "$key"
+    wait_exit "$pid" 15
+    [ "$code" != timeout ] && return
+  done
 }
 
 # The box's fixed text must read the same in the UTF-8 code page and in the system's (932).
@@ -45,21 +55,21 @@ for program in tagwhirl.exe tagwhirl-system-code-page.exe; do
   [ "$(echo "$box" | grep -c '^Button:')" = 1 ] || fail "the box has more than the OK button"
   if wine "$probe" exists tagwhirl.MainWindow; then fail "a main window exists beside the box"; fi
   caption=$(echo "$box" | head -1 | sed 's/^#32770: //')
-  window=$(xdotool search --name "^${caption}\$" | head -1)
+  window=$(timeout 30 xdotool search --sync --onlyvisible --name "^${caption}\$" | head -1)
   [ -n "$window" ] || fail "the box is not on the X display"
-  xdotool windowfocus --sync "$window" && xdotool key Return
-  wait_exit $pid 20
+  press_until_exit $pid "$window" Return
+  kill $pid 2>/dev/null
   [ "$code" = 0 ] || fail "exit code without the library: $code, expected 0"
 done
 
 echo "== main window closed"
 (cd "$bin" && exec wine tagwhirl.exe) &
 pid=$!
-window=$(timeout 30 xdotool search --sync --name '^tagwhirl$' | head -1)
+window=$(timeout 30 xdotool search --sync --onlyvisible --name '^tagwhirl$' | head -1)
 [ -n "$window" ] || fail "no main window titled tagwhirl"
 wine "$probe" exists tagwhirl.MainWindow || fail "the main window has not the program's class"
-xdotool windowfocus --sync "$window" && xdotool key alt+F4
-wait_exit $pid 20
+press_until_exit $pid "$window" alt+F4
+kill $pid 2>/dev/null
 [ "$code" = 1 ] || fail "exit code after closing: $code, expected 1"
 
 [ $failures = 0 ] && echo "ProgramTest passed"

@@ -45,7 +45,9 @@ def probe(*args):
 
 
 def xdotool(*args):
-    return subprocess.run(["xdotool", *args], env=ENV, capture_output=True, text=True).stdout.strip()
+    # --sync waits for the X server's answer, which a window gone meanwhile never gives.
+    return subprocess.run(["timeout", "30", "xdotool", *args], env=ENV, capture_output=True,
+                          text=True).stdout.strip()
 
 
 def windows_path(path):
@@ -78,6 +80,32 @@ def exists(top, how="exists"):
     return wine(os.path.join(BIN, "WindowProbe.exe"), how, top).returncode == 0
 
 
+def rows(top="tagwhirl.MainWindow", control="class:tagwhirl.TargetListView"):
+    count = probe("count", top, control)
+    return int(count) if count.isdigit() else -1
+
+
+def focus(window, top="tagwhirl.MainWindow", control=None, seconds=30):
+    """Gives `window` (an X id) the X input focus, as a window manager would, and waits until Wine
+    has made `top` the active window (and `control`, a class, the focused one): keys sent before
+    that go to whatever was active."""
+    active = (top.replace("caption:", "#32770: ") + "\n") if top.startswith("caption:") else top + ":"
+
+    def taken():
+        xdotool("windowfocus", "--sync", window)
+        now = probe("focus") + "\n"
+        return now.startswith(active) and (not control or ("\n" + control + ":") in now)
+    return wait_until(taken, seconds, step=0.5)
+
+
+def context_menu(window):
+    """Shift+F10 on the list once it has the keyboard; True when the menu shows."""
+    if not focus(window, control="tagwhirl.TargetListView"):
+        click("class:tagwhirl.TargetListView")
+    xdotool("key", "shift+F10")
+    return wait_until(lambda: exists("#32768", "shown"), 30)
+
+
 def make_app(work, program="tagwhirl.exe"):
     """The program alone with its library: no rules file, so only a typed rule acts."""
     app = os.path.join(work, "app")
@@ -95,21 +123,31 @@ def start(program, folder, cwd=None):
     window = subprocess.run(["timeout", "40", "xdotool", "search", "--sync", "--name",
                              "^tagwhirl$"], env=ENV, capture_output=True, text=True).stdout.split()
     check(bool(window), "the main window appears")
-    if not window:
+    if not window or not wait_until(lambda: exists("tagwhirl.MainWindow", "shown"), 30):
         process.kill()
         return None
-    time.sleep(1)
+    # The rows of the folder on the command line are taken after the window shows (or a box
+    # comes first).
+    wait_until(lambda: rows() > 0 or exists("#32770", "shown"), 30, step=0.5)
     return process, window[0]
 
 
 def close(process, window):
-    xdotool("windowfocus", "--sync", window)
-    xdotool("key", "alt+F4")
-    try:
-        code = process.wait(30)
-    except subprocess.TimeoutExpired:
+    # Alt+F4 reaches the window only once Wine has taken the X focus; a key lost on a busy
+    # machine is sent again while the window is still there.
+    code = "timeout"
+    for _ in range(3):
+        focus(window)
+        xdotool("key", "alt+F4")
+        try:
+            code = process.wait(20)
+            break
+        except subprocess.TimeoutExpired:
+            if not exists("tagwhirl.MainWindow", "shown"):
+                code = process.wait(20) if process.poll() is None else process.returncode
+                break
+    if process.poll() is None:
         process.kill()
-        code = "timeout"
     check(code == 1, "the program ends with exit code 1 (got %s)" % code)
 
 

@@ -11,6 +11,7 @@
 //                                            coordinates
 //   WindowProbe box <top> <child>            prints its left, top, right and bottom edges
 //   WindowProbe text <top> <child>           prints the text it shows now
+//   WindowProbe count <top> <child>          prints how many rows a list view holds
 //   WindowProbe caption <top> <child> <text> exit code 0 when the text the system keeps for it is
 //                                            <text>; asks the window nothing, so it answers also
 //                                            while the window's thread is busy
@@ -22,6 +23,7 @@
 //
 // Arguments arrive in the ANSI code page; output is UTF-8 so that the shell can compare it.
 #include <windows.h>
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -172,6 +174,15 @@ int Text(const std::string& top, const std::string& child, bool kept) {
   return 0;
 }
 
+int Count(const std::string& top, const std::string& child) {
+  HWND found = FindChild(top, child);
+  DWORD_PTR rows = 0;
+  if (!found || !SendMessageTimeoutA(found, LVM_GETITEMCOUNT, 0, 0, SMTO_ABORTIFHUNG, 5000, &rows))
+    return 1;
+  std::printf("%lu\n", static_cast<unsigned long>(rows));
+  return 0;
+}
+
 // Where keyboard input goes now: the foreground thread's active and focused windows.
 int Focus() {
   GUITHREADINFO info = {sizeof info};
@@ -201,6 +212,7 @@ int main(int argc, char** argv) {
   if (argc >= 4 && std::strcmp(argv[1], "text") == 0) return Text(argv[2], argv[3], false);
   // The text the system keeps, readable while the window's thread is busy (a status bar).
   if (argc >= 4 && std::strcmp(argv[1], "kept") == 0) return Text(argv[2], argv[3], true);
+  if (argc >= 4 && std::strcmp(argv[1], "count") == 0) return Count(argv[2], argv[3]);
   if (argc >= 2 && std::strcmp(argv[1], "focus") == 0) return Focus();
   if (argc >= 5 && std::strcmp(argv[1], "caption") == 0) {
     HWND found = FindChild(argv[2], argv[3]);
@@ -208,7 +220,8 @@ int main(int argc, char** argv) {
   }
   std::fprintf(stderr,
                "usage: WindowProbe wait <text> <ms> | exists <top> | shown <top> | close <top>"
-               " | rect <top> <child> | box <top> <child> | text <top> <child> | focus"
+               " | rect <top> <child> | box <top> <child> | text <top> <child> | count <top> <child>"
+               " | focus"
                " | caption <top> <child> <text>\n");
   return 2;
 }
