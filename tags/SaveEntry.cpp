@@ -53,6 +53,8 @@ bool HasValue(const EntryToSave& entry) {
 
 }  // namespace
 
+CopyFileFunction theCopyFile = CopyFileA;
+
 bool SetTagField(const std::string& path, const char* fieldKey, const std::string& value) {
   if (value.empty()) return true;
   const TagLibrary& library = theTagLibrary;
@@ -95,7 +97,7 @@ SaveOutcome SaveEntryOutcome(const EntryToSave& entry, const char* folder, HWND 
     // name was there before: fail-if-exists then guarantees that the copy made it.
     const bool existed = Exists(outcome.target);
     TheSaveJournal().RecordCreated(outcome.target);
-    if (!CopyFileA(entry.path.c_str(), outcome.target.c_str(), TRUE)) {
+    if (!theCopyFile(entry.path.c_str(), outcome.target.c_str(), TRUE)) {
       TheSaveJournal().RecordCopyFailed(outcome.target);
       outcome.reason = FailureReason::kCopyFailed;
       if (!existed && Exists(outcome.target)) {

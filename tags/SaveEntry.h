@@ -34,6 +34,11 @@ struct SaveOutcome {
   bool copyRemoved = false;
 };
 
+// How the copy into an output folder is made: CopyFileA, which tests replace by one that stops
+// part way, as a full disk does.
+using CopyFileFunction = BOOL(WINAPI*)(LPCSTR source, LPCSTR destination, BOOL failIfExists);
+extern CopyFileFunction theCopyFile;
+
 // Saves `entry` without showing anything; `folder` null saves in place. `owner` is the window the
 // tag library's Load is given (the target list). A copy into the folder that fails, or whose tags
 // cannot be saved, does not stay under the target name; a file that was there before is never

@@ -227,6 +227,18 @@ TEST_F(SaveEntryTest, IntoAFolderTheCopyIsMadeFirstAndTaggedAlone) {
   EXPECT_NE(INVALID_FILE_ATTRIBUTES, GetFileAttributesA(copy.c_str()));
 }
 
+// Writes half of the source and fails as a full disk does, leaving that half behind.
+BOOL WINAPI CopyCutByAFullDisk(LPCSTR source, LPCSTR destination, BOOL) {
+  const std::string bytes = ReadText(source);
+  HANDLE file = CreateFileA(destination, GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return FALSE;
+  DWORD written = 0;
+  WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size() / 2), &written, nullptr);
+  CloseHandle(file);
+  SetLastError(ERROR_DISK_FULL);
+  return FALSE;
+}
+
 // A copy that fails, or whose tags cannot be saved, does not stay under the target name; a file
 // that was there before is never touched.
 TEST_F(SaveEntryTest, AFailedCopyIsReportedAndOnlyWhatTheSaveMadeIsRemoved) {
@@ -240,6 +252,7 @@ TEST_F(SaveEntryTest, AFailedCopyIsReportedAndOnlyWhatTheSaveMadeIsRemoved) {
     const char* caption;
     std::string boxText;
     bool copyStays;
+    CopyFileFunction copy = CopyFileA;
   } cases[] = {
       {"a file of that name is there", "taken.mp3", out, 0, "コピーに失敗", other, true},
       {"no such folder", "x.mp3", scratch / "none", 0, "コピーに失敗", scratch / "none\\x.mp3",
@@ -248,6 +261,8 @@ TEST_F(SaveEntryTest, AFailedCopyIsReportedAndOnlyWhatTheSaveMadeIsRemoved) {
        "コピーに失敗", "", false},
       {"the copy cannot be tagged", "new.mp3", out, 7, "保存に失敗",
        out + "\\new.mp3\n（作成したコピーは削除しました）", false},
+      {"the disk fills during the copy", "cut.mp3", out, 0, "コピーに失敗",
+       out + "\\cut.mp3\n（作成したコピーは削除しました）", false, CopyCutByAFullDisk},
       {"the copy is tagged", "good.mp3", out, 0, nullptr, "", true},
   };
   for (const auto& test : cases) {
@@ -260,7 +275,9 @@ TEST_F(SaveEntryTest, AFailedCopyIsReportedAndOnlyWhatTheSaveMadeIsRemoved) {
     bool saved = false;
     {
       BoxWatcher watcher;
+      theCopyFile = test.copy;
       saved = Save(entry, test.folder.c_str());
+      theCopyFile = CopyFileA;
       boxes = watcher.boxes();
     }
     EXPECT_EQ(test.caption == nullptr, saved);
