@@ -29,8 +29,12 @@ wine_gui.init(BIN)
 
 SAMPLES = [None, "id3", "flac-padded.flac", "flac-tight.flac", "ogg-vorbis.ogg", "ogg-opus.opus",
            "m4a-moov-first.m4a", "m4a-moov-last.m4a"]
-COPIES = 5  # of each sample: 40 files
-KILLED_COPIES = 25  # 200 files, a save long enough to be cut off
+# Of each sample: 40 files, and 200 for a save long enough to be cut off. UNDO_COPIES=125 and
+# UNDO_KILLED_COPIES=125 make the saves of 1,000 files, too long for the test command.
+COPIES = int(os.environ.get("UNDO_COPIES", "5"))
+KILLED_COPIES = int(os.environ.get("UNDO_KILLED_COPIES", "25"))
+# What a wait allows grows with the files.
+SLOW = max(60, (COPIES + KILLED_COPIES) * len(SAMPLES) // 3)
 
 
 def sha(path):
@@ -80,7 +84,7 @@ def all_changed(music, before):
 def in_place_then_ctrl_z(app, music, before):
     program, window = wine_gui.start(app, music)
     save()
-    check(wait_until(all_changed(music, before), 60), "in place: every file is saved")
+    check(wait_until(all_changed(music, before), SLOW), "in place: every file is saved")
     time.sleep(1)
     # In the rule box Ctrl+Z undoes the typing only.
     click("class:ComboBoxEx32")
@@ -90,7 +94,7 @@ def in_place_then_ctrl_z(app, music, before):
     check(all_changed(music, before)(), "Ctrl+Z in a text field leaves the save alone")
     click("class:tagwhirl.TargetListView")
     xdotool("key", "ctrl+z")
-    check(wait_until(lambda: hashes(music) == before, 60),
+    check(wait_until(lambda: hashes(music) == before, SLOW),
           "in place: Ctrl+Z gives every file its bytes back, nothing left beside them")
     wine_gui.close(program, window)
 
@@ -98,12 +102,12 @@ def in_place_then_ctrl_z(app, music, before):
 def into_folder_then_menu(app, music, before, out):
     program, window = wine_gui.start(app, music)
     save(out)
-    check(wait_until(lambda: len(os.listdir(out)) == len(before), 60),
+    check(wait_until(lambda: len(os.listdir(out)) == len(before), SLOW),
           "into a folder: every copy is made")
     time.sleep(1)
     check(wine_gui.context_menu(window), "the context menu opens")
     xdotool("key", "u")
-    check(wait_until(lambda: not os.listdir(out), 60), "into a folder: undo removes the copies")
+    check(wait_until(lambda: not os.listdir(out), SLOW), "into a folder: undo removes the copies")
     check(hashes(music) == before, "into a folder: the originals stay as they were")
     wine_gui.close(program, window)
 
@@ -131,7 +135,7 @@ def killed_then_restarted(app, music, trials):
         goal = random.randint(1, len(stamps) * 3 // 4)
 
         def kill():
-            wait_until(lambda: written(music, stamps) >= goal, 60, 0.001)
+            wait_until(lambda: written(music, stamps) >= goal, SLOW, 0.001)
             os.kill(program.pid, signal.SIGKILL)
         # Watching from the start: the save may be over before the click that starts it returns.
         killer = threading.Thread(target=kill)
@@ -144,7 +148,7 @@ def killed_then_restarted(app, music, trials):
             cut += 1
             # はい, the default button: undo.
             click("text:はい(&Y)", top="caption:元に戻す")
-            check(wait_until(lambda: hashes(music) == before, 60),
+            check(wait_until(lambda: hashes(music) == before, SLOW),
                   "killed (%d): every file has its bytes back, no temporary file left" % trial)
         else:
             # The save had ended before the kill: another run's save, which this one does not
