@@ -62,14 +62,30 @@ State StateOf(const std::wstring& path) {
                             FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                             OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return state;
-  BY_HANDLE_FILE_INFORMATION info;
-  if (GetFileInformationByHandle(file, &info)) {
-    state.read = true;
-    state.size = (uint64_t(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-    state.writeTime = Time(info.ftLastWriteTime);
-    state.fileId = (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
+  LARGE_INTEGER size;
+  FILETIME written;
+  state.fileId = FileId(file);
+  state.read = state.fileId && GetFileSizeEx(file, &size) &&
+               GetFileTime(file, nullptr, nullptr, &written);
+  if (state.read) {
+    state.size = static_cast<uint64_t>(size.QuadPart);
+    state.writeTime = Time(written);
   }
   CloseHandle(file);
+  return state;
+}
+
+// The same, for a file whose identity the caller had from its own handle: a look at the path
+// alone, which asks the system nothing else.
+State StateOf(const std::wstring& path, uint64_t fileId) {
+  if (!fileId) return StateOf(path);
+  State state;
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return state;
+  state.read = true;
+  state.size = (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  state.writeTime = Time(data.ftLastWriteTime);
+  state.fileId = fileId;
   return state;
 }
 
@@ -173,6 +189,21 @@ bool RestoreRewrite(const std::wstring& path, const Step& step) {
 }  // namespace
 
 uint64_t FileId(HANDLE file) {
+  // The file index alone, as the system keeps it. GetFileInformationByHandle gives it too, but
+  // asks for the volume's serial number with it, which under Wine is a request to another
+  // process: half a millisecond a file, most of what the journal cost a save of tags with room.
+  struct IoStatus {
+    LONG status;
+    ULONG_PTR information;
+  };
+  using Query = LONG(WINAPI*)(HANDLE, IoStatus*, void*, ULONG, int);
+  static const auto query = reinterpret_cast<Query>(reinterpret_cast<void*>(
+      GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "NtQueryInformationFile")));
+  constexpr int kFileInternalInformation = 6;
+  IoStatus status;
+  LARGE_INTEGER index;
+  if (query && query(file, &status, &index, sizeof index, kFileInternalInformation) >= 0)
+    return static_cast<uint64_t>(index.QuadPart);
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(file, &info)) return 0;
   return (uint64_t(info.nFileIndexHigh) << 32) | info.nFileIndexLow;
@@ -200,7 +231,14 @@ bool Recorder::Append(const Record& record, bool flush) {
   const std::vector<uint8_t> bytes = Encode(record);
   // At the end each time: the program's copy of this code appends to the same file.
   if (!Seek(records_, 0, FILE_END) || !WriteAll(records_, bytes.data(), bytes.size())) return false;
-  return !flush || FlushFileBuffers(records_);
+  // The records of single files are flushed once a second at most: a stop of the machine then
+  // loses the undo of the files of that last second at worst, each of which holds its old bytes
+  // or its new ones (a file written anew is flushed before its rename). Flushing each record made
+  // a save of files with room seven times slower, and a rewrite a third slower.
+  const DWORD now = GetTickCount();
+  if (!flush && now - flushed_ < kFlushEvery) return true;
+  flushed_ = now;
+  return FlushFileBuffers(records_) != FALSE;
 }
 
 bool Recorder::BeforeInPlace(const std::wstring& path, HANDLE file, uint64_t oldSize,
@@ -211,10 +249,7 @@ bool Recorder::BeforeInPlace(const std::wstring& path, HANDLE file, uint64_t old
   Record r{.kind = Kind::kInPlace, .path = Stored(path), .size = oldSize};
   r.writeTime = Time(written);
   r.old = std::move(old);
-  // Written ahead but not flushed: the system writes the record before a crash of the program
-  // can lose it, and flushing it for each file made a save of tags with room seven times slower
-  // (200 files under Wine: 3.6 s against 0.5 s). Only a stop of the machine itself can lose it,
-  // and then the file holds either its old tag or the new one whole.
+  // Written ahead; the system keeps it should the program stop (Append says when it is flushed).
   return Append(r, false);
 }
 
@@ -227,7 +262,7 @@ bool Recorder::BeforeRewrite(const std::wstring& path, const std::wstring& tempo
   Record r{.kind = Kind::kRewrite, .path = Stored(path)};
   r.temporary = Stored(temporary);
   r.kept = Stored(kept);
-  return Append(r, true);
+  return Append(r, false);
 }
 
 bool Recorder::KeepOriginal(const std::wstring& path, const std::wstring& kept) {
@@ -237,16 +272,16 @@ bool Recorder::KeepOriginal(const std::wstring& path, const std::wstring& kept) 
          CopyFileW(path.c_str(), kept.c_str(), TRUE);
 }
 
-bool Recorder::Written(const std::wstring& path, const std::vector<Span>& ours) {
+bool Recorder::Written(const std::wstring& path, const std::vector<Span>& ours, uint64_t fileId) {
   if (!active()) return true;
-  const State now = StateOf(path);
+  const State now = StateOf(path, fileId);
   Record r{.kind = Kind::kWritten, .path = Stored(path), .size = now.size};
   r.writeTime = now.writeTime;
   r.fileId = now.fileId;
   r.hash = Hash(nullptr, 0);
   for (const Span& span : ours) r.hash = Hash(span.data, span.size, r.hash);
-  // Not flushed: should it be lost, undo treats the write as unfinished and restores the file
-  // without comparing it first, which is what the record would have allowed anyway.
+  // Should it be lost, undo treats the write as unfinished and restores the file without comparing
+  // it first, which is what the record would have allowed anyway.
   return now.read && Append(r, false);
 }
 
@@ -330,7 +365,7 @@ bool Journal::Begin(uint64_t owner) {
 
 bool Journal::RecordCreated(const std::wstring& path) {
   if (!active() || Exists(path)) return false;
-  return recorder_.Append({.kind = Kind::kCreated, .path = Stored(path)}, true);
+  return recorder_.Append({.kind = Kind::kCreated, .path = Stored(path)}, false);
 }
 
 void Journal::RecordAbandoned(const std::wstring& path) { recorder_.Abandoned(path); }

@@ -53,18 +53,23 @@ class Recorder {
   // link or, where none can be made, a copy.
   bool KeepOriginal(const std::wstring& path, const std::wstring& kept);
   // After a write: what the file is now, so that undo can tell whether anything changed it
-  // since. `ours` are the bytes a write in place put there (none for a file written anew).
-  bool Written(const std::wstring& path, const std::vector<Span>& ours);
+  // since. `ours` are the bytes a write in place put there (none for a file written anew);
+  // `fileId` is the file's identity (FileId) when the caller had a handle to it, else 0.
+  bool Written(const std::wstring& path, const std::vector<Span>& ours, uint64_t fileId = 0);
   // After a write that failed and left the file as it was.
   void Abandoned(const std::wstring& path);
 
-  // Appends `record`; flushed to the disk when `flush`.
+  // Appends `record`; flushed to the disk when `flush`, and otherwise when the last flush is a
+  // second old.
   bool Append(const Record& record, bool flush);
 
  private:
+  static constexpr DWORD kFlushEvery = 1000;  // milliseconds
+
   std::wstring folder_;
   HANDLE records_ = INVALID_HANDLE_VALUE;
   unsigned kept_ = 0;
+  DWORD flushed_ = GetTickCount();
 };
 
 // The file names inside a journal folder.

@@ -56,7 +56,8 @@ bool RecordInPlace(HANDLE file, const std::wstring& path, const SavePlan& plan,
   return LibraryJournal().BeforeInPlace(path, file, plan.oldSize, std::move(kept));
 }
 
-void RecordOutcome(const std::wstring& path, const SavePlan& plan, bool written) {
+void RecordOutcome(const std::wstring& path, const SavePlan& plan, bool written,
+                   uint64_t fileId) {
   if (!LibraryJournal().active()) return;
   if (!written) return LibraryJournal().Abandoned(path);
   std::vector<journal::Span> ours;
@@ -64,7 +65,7 @@ void RecordOutcome(const std::wstring& path, const SavePlan& plan, bool written)
     for (const auto& patch : plan.Patches())
       ours.push_back({patch.offset, patch.bytes->data(), patch.bytes->size()});
   }
-  LibraryJournal().Written(path, ours);
+  LibraryJournal().Written(path, ours, fileId);
 }
 
 // The new bytes go over the old ones. What they cover is kept first, so that a write that fails
@@ -191,7 +192,8 @@ bool CarryOver(HANDLE original, HANDLE copy) {
 // failure anywhere before it leaves the original untouched. (ReplaceFile would move the original
 // to a backup name for us to delete: two renames more than this one, which under Wine cost a
 // fifth of the flushed copy.)
-bool Replace(FileHandle& file, const std::wstring& path, const SavePlan& plan, Writer& writer) {
+bool Replace(FileHandle& file, const std::wstring& path, const SavePlan& plan, Writer& writer,
+             uint64_t& fileId) {
   const std::wstring temporary = UniqueSibling(path, L"tagwhirl-new-");
   std::wstring kept;
   if (!LibraryJournal().BeforeRewrite(path, temporary, kept)) return false;
@@ -200,6 +202,8 @@ bool Replace(FileHandle& file, const std::wstring& path, const SavePlan& plan, W
   if (!target.valid()) return false;
   bool written =
       CarryOver(file.get(), target.get()) && WriteCopy(file.get(), target.get(), plan, writer);
+  // The rename keeps the new file's identity, which the journal records.
+  fileId = LibraryJournal().active() ? journal::FileId(target.get()) : 0;
   written = writer.Close(target) && written;
   written = writer.Close(file) && written;
   // The original stays alive in the journal as a link: this also spares the rename freeing its
@@ -307,13 +311,15 @@ Writer& SystemWriter() {
 bool WritePlan(FileHandle& file, const std::wstring& path, const SavePlan& plan, Writer& writer) {
   SweepLeftovers(path);
   bool written;
+  uint64_t fileId = 0;
   if (plan.InPlace()) {
     written = WriteInPlace(file.get(), path, plan, writer);
+    if (LibraryJournal().active()) fileId = journal::FileId(file.get());
     written = writer.Close(file) && written;
   } else {
-    written = Replace(file, path, plan, writer);
+    written = Replace(file, path, plan, writer, fileId);
   }
-  RecordOutcome(path, plan, written);
+  RecordOutcome(path, plan, written, fileId);
   return written;
 }
 
