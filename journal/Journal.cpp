@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <set>
 
 namespace journal {
@@ -257,8 +258,8 @@ bool Recorder::BeforeRewrite(const std::wstring& path, const std::wstring& tempo
                              std::wstring& kept) {
   kept.clear();
   if (!active()) return true;
-  kept = folder_ + L"\\kept-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-         std::to_wstring(++kept_) + L".bin";
+  kept = folder_ + L"\\" + kKeptFolder + L"\\kept-" + std::to_wstring(GetCurrentProcessId()) +
+         L"-" + std::to_wstring(++kept_) + L".bin";
   Record r{.kind = Kind::kRewrite, .path = Stored(path)};
   r.temporary = Stored(temporary);
   r.kept = Stored(kept);
@@ -268,6 +269,10 @@ bool Recorder::BeforeRewrite(const std::wstring& path, const std::wstring& tempo
 bool Recorder::KeepOriginal(const std::wstring& path, const std::wstring& kept) {
   if (kept.empty()) return true;
   DeleteFileW(kept.c_str());
+  if (CreateHardLinkW(kept.c_str(), path.c_str(), nullptr)) return true;
+  // Its folder, should someone have removed it since the save began.
+  CreateDirectoryW(folder_.c_str(), nullptr);
+  CreateDirectoryW((folder_ + L"\\" + kKeptFolder).c_str(), nullptr);
   return CreateHardLinkW(kept.c_str(), path.c_str(), nullptr) ||
          CopyFileW(path.c_str(), kept.c_str(), TRUE);
 }
@@ -334,21 +339,62 @@ Journal::State Journal::Inspect(uint64_t* owner) const {
   return records.back().kind == Kind::kEnd ? State::kFinished : State::kUnfinished;
 }
 
-void Journal::Drop() {
-  recorder_.Detach();
-  DeleteFileW(Inside(kRecordsName).c_str());
+namespace {
+
+// Deletes the files `pattern` (a path with wildcards) finds, and the folder too when `folder`.
+void DeleteMatching(const std::wstring& folder, const wchar_t* pattern, bool removeFolder) {
   WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW(Inside(L"kept-*.bin").c_str(), &found);
+  HANDLE search = FindFirstFileW((folder + L"\\" + pattern).c_str(), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    do {
+      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+        DeleteFileW((folder + L"\\" + found.cFileName).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+  }
+  if (removeFolder) RemoveDirectoryW(folder.c_str());
+}
+
+// The originals kept for a save that can no longer be undone, moved aside by Begin.
+void DeleteRetired(const std::wstring& folder) {
+  WIN32_FIND_DATAW found;
+  HANDLE search = FindFirstFileW((folder + L"\\" + kRetiredPrefix + L"*").c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
-    DeleteFileW(Inside(found.cFileName).c_str());
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+      DeleteMatching(folder + L"\\" + found.cFileName, L"*", true);
   } while (FindNextFileW(search, &found));
   FindClose(search);
 }
 
+DWORD WINAPI DeleteRetiredThread(void* folder) {
+  std::unique_ptr<std::wstring> owned(static_cast<std::wstring*>(folder));
+  DeleteRetired(*owned);
+  return 0;
+}
+
+}  // namespace
+
+void Journal::Drop() {
+  recorder_.Detach();
+  DeleteFileW(Inside(kRecordsName).c_str());
+  DeleteMatching(Inside(kKeptFolder), L"kept-*.bin", false);
+  DeleteMatching(folder_, L"kept-*.bin", false);  // where an earlier version kept them
+  DeleteRetired(folder_);
+}
+
 bool Journal::Begin(uint64_t owner) {
   if (!Lock()) return false;
-  Drop();
+  DeleteFileW(Inside(kRecordsName).c_str());
+  // The originals the last save kept are moved aside in one rename and deleted once this save
+  // is over: deleting a thousand rewritten originals frees their blocks, which took as long as
+  // saving a thousand tags with room.
+  const std::wstring retired = Inside(kRetiredPrefix) + std::to_wstring(GetCurrentProcessId()) +
+                               L"-" + std::to_wstring(GetTickCount());
+  if (Exists(Inside(kKeptFolder)) && !MoveFileW(Inside(kKeptFolder).c_str(), retired.c_str()))
+    DeleteMatching(Inside(kKeptFolder), L"kept-*.bin", false);
+  DeleteMatching(folder_, L"kept-*.bin", false);
+  CreateDirectoryW(Inside(kKeptFolder).c_str(), nullptr);
   HANDLE records = CreateFileW(Inside(kRecordsName).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   bool ok = records != INVALID_HANDLE_VALUE;
@@ -374,6 +420,16 @@ void Journal::End() {
   if (!active()) return;
   recorder_.Append({.kind = Kind::kEnd}, true);
   Unlock();
+  // While the user looks at the result; what a program ended meanwhile leaves, the next save's
+  // end deletes.
+  auto* folder = new std::wstring(folder_);
+  HANDLE thread = CreateThread(nullptr, 0, DeleteRetiredThread, folder, 0, nullptr);
+  if (thread) {
+    CloseHandle(thread);
+  } else {
+    delete folder;
+    DeleteRetired(folder_);
+  }
 }
 
 Journal::Outcome Journal::Undo() {

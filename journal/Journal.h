@@ -75,6 +75,10 @@ class Recorder {
 // The file names inside a journal folder.
 inline constexpr wchar_t kRecordsName[] = L"records.twj";
 inline constexpr wchar_t kLockName[] = L"lock";
+// The folder of the originals kept as links, and the prefix of those of earlier saves, which are
+// deleted after the next save.
+inline constexpr wchar_t kKeptFolder[] = L"kept";
+inline constexpr wchar_t kRetiredPrefix[] = L"retired-";
 
 // The program's side: one save's journal in `folder`.
 class Journal {

@@ -264,3 +264,44 @@ TEST_F(JournalFixture, AJournalInUseIsNotTakenOver) {
 }
 
 }  // namespace
+
+namespace {
+int CountRetired(const std::string& journal) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((journal + "\\retired-*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return 0;
+  int count = 0;
+  do ++count;
+  while (FindNextFileA(search, &found));
+  FindClose(search);
+  return count;
+}
+}  // namespace
+
+// The originals an earlier save kept are moved aside when the next save begins and deleted after
+// it ends, not during it; that save is undone as any other.
+TEST_F(JournalFixture, AnEarlierSavesOriginalsGoOnceTheNextSaveEnds) {
+  const std::string kept = scratch / "journal\\kept";
+  std::map<std::string, Bytes> afterFirst;
+  for (int save = 0; save < 2; ++save) {
+    journal::Journal journal(folder);
+    ASSERT_TRUE(journal.Begin(7));
+    EXPECT_EQ(0, CountFiles(kept));
+    EXPECT_EQ(save, CountRetired(scratch / "journal"));
+    ASSERT_TRUE(mp3infp::LibraryJournal().Attach(folder.c_str()));
+    SaveAll(journal, false, mp3infp::SystemWriter());
+    mp3infp::LibraryJournal().Detach();
+    EXPECT_LT(0, CountFiles(kept)) << "rewritten originals are kept";
+    journal.End();
+    if (save == 0) {
+      for (const auto& [name, bytes] : before) afterFirst[name] = ReadBytes(music + "\\" + name);
+      continue;
+    }
+    for (int waited = 0; waited < 100 && CountRetired(scratch / "journal"); ++waited) Sleep(100);
+    EXPECT_EQ(0, CountRetired(scratch / "journal"));
+  }
+  journal::Journal journal(folder);
+  EXPECT_TRUE(journal.Undo().failed.empty());
+  for (const auto& [name, bytes] : afterFirst)
+    EXPECT_EQ(bytes, ReadBytes(music + "\\" + name)) << name << " is as after the first save";
+}
