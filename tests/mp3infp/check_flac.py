@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """FLAC files made by flac in the odd layouts that other taggers leave: two comment blocks,
 padding beyond what one block's 24-bit length can say, an ID3v2 tag and junk before "fLaC", an
-ID3v1 tag or junk after the audio. Each is saved by FlacSaveTool; the bytes around the FLAC stream
+ID3v1 tag or junk after the audio. Each is saved by SaveTool; the bytes around the FLAC stream
 must be as they were, and the stream itself is read by independent readers (independent_readers.py:
 flac -t, metaflac, mutagen, ffprobe, the decoded audio's MD5) against the stream it was saved
 from. flac and mutagen refuse the streams with those bytes around them, as they were."""

@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """MP3 and WAVE files made by ffmpeg, some with the odd layouts real collections hold (bytes
 before the first frame, WAVE with its tags in an "id3 " chunk as well, RF64), saved by
-Id3SaveTool, then read by independent readers: mutagen, exiftool and ffprobe see the values
+SaveTool, then read by independent readers: mutagen, exiftool and ffprobe see the values
 (in every tag of the file, so that no reader shows an old one), the decoded audio has the MD5 it
 had, and the bytes of the audio are the same bytes. Broken files are refused."""
 import json

@@ -1,5 +1,5 @@
 #!/usr/bin/env python3
-"""M4A files made by ffmpeg, saved by Mp4SaveTool, then read by independent readers
+"""M4A files made by ffmpeg, saved by SaveTool, then read by independent readers
 (independent_readers.py): mutagen and ffprobe see the values; the decoded audio (ffmpeg's MD5 of
 the samples) and the raw bytes of mdat are as they were, the chunk offsets moved with mdat; cover
 art and freeform items are kept byte for byte; exiftool sees the values and finds no fault it did

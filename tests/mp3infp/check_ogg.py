@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """Makes Ogg Vorbis and Opus files with the system's encoders, saves values into them through
-OggSaveTool (the library's Ogg code) and checks the result with independent readers
+SaveTool (the library's code) and checks the result with independent readers
 (independent_readers.py: mutagen, vorbiscomment, ogginfo, opusinfo, ffprobe, the decoded audio's
 MD5 from ffmpeg, and a page walker that checks every checksum, the sequence numbers, the serial
 and the pages after the headers).
-    check_ogg.py OggSaveTool WORK_FOLDER"""
+    check_ogg.py SaveTool WORK_FOLDER"""
 import base64
 import os
 import shutil
@@ -59,10 +59,10 @@ def write(name, data):
 
 
 def save(source, target, values, expect=0):
-    """Saves with OggSaveTool; the tool's word on how it would write ("in-place", "rewrite")."""
-    args = [tool, "save", path(source), path(target)]
+    """Saves with SaveTool; the tool's word on how it would write ("in place", "rewritten")."""
+    args = [tool, path(source), path(target)]
     for key, value in values:
-        args += [key, value.encode("cp932")]
+        args.append(key.encode() + b"=" + value.encode("cp932"))
     result = subprocess.run(args, capture_output=True)
     check(result.returncode == expect,
           f"{source} -> {target}: exit {result.returncode}, expected {expect}")
@@ -117,10 +117,10 @@ check((info["format"], info["rate"], info["channels"], info["seconds"])
       == ("Opus", "48000", "2", "2.000"), f"opus.opus info {info}")
 
 # Vorbis: every field, with mixed-case duplicates replaced; the pages keep their number.
-check(save("vorbis.ogg", "vorbis-saved.ogg", JAPANESE) == "rewrite", "vorbis: not rewritten")
+check(save("vorbis.ogg", "vorbis-saved.ogg", JAPANESE) == "rewritten", "vorbis: not rewritten")
 verify("vorbis.ogg", "vorbis-saved.ogg", JAPANESE)
 # The same length again: in place.
-check(save("vorbis-saved.ogg", "vorbis-again.ogg", JAPANESE) == "in-place", "vorbis: same length")
+check(save("vorbis-saved.ogg", "vorbis-again.ogg", JAPANESE) == "in place", "vorbis: same length")
 check(read("vorbis-saved.ogg") == read("vorbis-again.ogg"), "vorbis: same values, other bytes")
 
 # A picture of 90 KB: the comment spans pages; a save keeps the picture and the page count.
@@ -141,16 +141,16 @@ save("grown.ogg", "shrunk.ogg", ASCII + [("ICMT", "short")])
 verify("grown.ogg", "shrunk.ogg", ASCII + [("ICMT", "short")])
 
 # Opus: opusenc leaves room after the list, so saves go in place; the picture stays.
-check(save("opus.opus", "opus-saved.opus", JAPANESE) == "in-place", "opus: not in place")
+check(save("opus.opus", "opus-saved.opus", JAPANESE) == "in place", "opus: not in place")
 verify("opus.opus", "opus-saved.opus", JAPANESE, opus=True)
 # Without room: rewritten with room added, and the next save fits in place.
 shutil.copy(path("opus.opus"), path("tight.opus"))
 tight = OggOpus(path("tight.opus"))
 tight.save(padding=lambda info: 0)
 check(comment_list(packets(pages(read("tight.opus")), 2)[0][1])[2] == b"", "tight.opus: padded")
-check(save("tight.opus", "tight-saved.opus", JAPANESE) == "rewrite", "tight opus: in place")
+check(save("tight.opus", "tight-saved.opus", JAPANESE) == "rewritten", "tight opus: in place")
 verify("tight.opus", "tight-saved.opus", JAPANESE, opus=True)
-check(save("tight-saved.opus", "tight-again.opus", ASCII) == "in-place", "opus: no room left")
+check(save("tight-saved.opus", "tight-again.opus", ASCII) == "in place", "opus: no room left")
 verify("tight-saved.opus", "tight-again.opus", ASCII, opus=True)
 
 # A chain of two streams: the first stream's tags; the second link stays byte for byte, also
@@ -254,7 +254,7 @@ write("cut-headers.ogg", read("vorbis.ogg")[:first[1]["offset"] + 200])
 write("cut-audio.ogg", read("vorbis.ogg")[:-100])
 for name, values in (("hole.ogg", ASCII), ("bad-crc.ogg", ASCII),
                      ("cut-headers.ogg", ASCII), ("cut-audio.ogg", long_comment)):
-    save(name, "refused-" + name, values, expect=3)
+    save(name, "refused-" + name, values, expect=2)
     check(not os.path.exists(path("refused-" + name)), f"{name}: written")
 save("cut-audio.ogg", "cut-audio-saved.ogg", ASCII)
 check(read("cut-audio-saved.ogg").endswith(read("cut-audio.ogg")[first[2]["offset"]:]),
