@@ -16,12 +16,7 @@ import independent_readers
 
 tool = sys.argv[1]
 work = tempfile.mkdtemp()
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
+check = independent_readers.Findings()
 
 
 def path(name):
@@ -82,7 +77,7 @@ for name, (front, stream, back) in samples.items():
     args = [tool, path(name), saved] + [f"{k}={v}" for k, v in values.items()]
     result = subprocess.run([a.encode("cp932") for a in args], capture_output=True)
     if result.returncode != 0:
-        failures.append(f"{name}: save failed ({result.returncode})")
+        check(False, f"{name}: save failed ({result.returncode})")
         continue
     data = independent_readers.read(saved)
     check(data.startswith(front) and data.endswith(back), f"{name}: the bytes around the stream")
@@ -106,6 +101,4 @@ result = subprocess.run([tool, broken, broken + ".out", "INAM=x"], capture_outpu
 check(result.returncode == 2 and not os.path.exists(broken + ".out"), "a cut file not refused")
 
 shutil.rmtree(work)
-for failure in failures:
-    print("FAIL", failure)
-sys.exit(1 if failures else 0)
+sys.exit(check.finish())

@@ -16,16 +16,12 @@ import tempfile
 import mutagen.id3
 import mutagen.wave
 
+import independent_readers
 from independent_readers import audio_md5, ffprobe_tags, read
 
 tool = sys.argv[1]
 work = tempfile.mkdtemp()
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
+check = independent_readers.Findings()
 
 
 def ffmpeg(name, args, transform=None):
@@ -113,7 +109,7 @@ for name, args, transform in mp3s:
     command = [tool, path, saved] + [f"{k}_v2={v}" for k, v in MP3_VALUES.items()]
     result = subprocess.run([a.encode("cp932") for a in command], capture_output=True)
     if result.returncode != 0:
-        failures.append(f"{name}: refused ({result.returncode})")
+        check(False, f"{name}: refused ({result.returncode})")
         continue
     data = read(saved)
     tags = mutagen.id3.ID3(saved)
@@ -162,7 +158,7 @@ for name, args, transform, has_id3 in waves:
     result = subprocess.run([tool, path, saved] + [f"{k}={v}" for k, v in WAVE_VALUES.items()],
                             capture_output=True)
     if result.returncode != 0:
-        failures.append(f"{name}: refused ({result.returncode})")
+        check(False, f"{name}: refused ({result.returncode})")
         continue
     data = read(saved)
     info = info_items(data)
@@ -208,6 +204,4 @@ struct.pack_into("<Q", rf64, 20, len(rf64) * 2)
 refused("rf64-claims.wav", bytes(rf64))
 
 shutil.rmtree(work)
-for failure in failures:
-    print("FAIL", failure)
-sys.exit(1 if failures else 0)
+sys.exit(check.finish())

@@ -21,12 +21,7 @@ import independent_readers
 
 tool = sys.argv[1]
 work = tempfile.mkdtemp()
-failures = []
-
-
-def check(condition, what):
-    if not condition:
-        failures.append(what)
+check = independent_readers.Findings()
 
 
 def with_co64(data):
@@ -126,7 +121,7 @@ for name, codec, flags, tags, cover, transform in samples:
     args = [tool, path, saved] + [f"{k}={v}" for k, v in values.items()]
     result = subprocess.run([a.encode("cp932") for a in args], capture_output=True)
     if result.returncode != 0:
-        failures.append(f"{name}: save failed ({result.returncode})")
+        check(False, f"{name}: save failed ({result.returncode})")
         continue
     after = open(saved, "rb").read()
     independent_readers.check_saved(check, saved, path, values)
@@ -159,6 +154,4 @@ result = subprocess.run([tool, frag, frag + ".out", "INAM=x"], capture_output=Tr
 check(result.returncode == 2 and not os.path.exists(frag + ".out"), "fragmented file not refused")
 
 shutil.rmtree(work)
-for failure in failures:
-    print("FAIL", failure)
-sys.exit(1 if failures else 0)
+sys.exit(check.finish())

@@ -25,6 +25,25 @@ FFPROBE_NAMES = {"IART": "artist", "IPRD": "album", "INAM": "title", "TRACK": "t
 UTF8_ENV = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8")
 
 
+class Findings:
+    """What a check script found wrong: `check(condition, what)` records `what` when the
+    condition fails; `check.finish()` prints every finding and gives the exit status."""
+
+    def __init__(self):
+        self.failures = []
+
+    def __call__(self, condition, what):
+        if not condition:
+            self.failures.append(what)
+        return condition
+
+    def finish(self):
+        for failure in self.failures:
+            print("FAIL", failure)
+        print(f"{len(self.failures)} failures")
+        return 1 if self.failures else 0
+
+
 def read(path):
     with open(path, "rb") as f:
         return f.read()
