@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """Undo of a save through the whole program, under Wine and X with real keyboard and mouse input.
 
-A folder of mixed files (MP3 with and without tags, FLAC with and without room, Ogg Vorbis, Opus,
+A folder of 1,000 mixed files (MP3 with and without tags, FLAC with and without room, Ogg Vorbis, Opus,
 M4A with moov first and last; the formats other than MP3 made by Debian's encoders through
 make_format_samples.py) is saved in place and undone with Ctrl+Z, saved into an output folder and
 undone from the list's context menu, and saved while the program is killed (SIGKILL) at random
@@ -29,10 +29,10 @@ wine_gui.init(BIN)
 
 SAMPLES = [None, "id3", "flac-padded.flac", "flac-tight.flac", "ogg-vorbis.ogg", "ogg-opus.opus",
            "m4a-moov-first.m4a", "m4a-moov-last.m4a"]
-# Of each sample: 40 files, and 200 for a save long enough to be cut off. UNDO_COPIES=125 and
-# UNDO_KILLED_COPIES=125 make the saves of 1,000 files, too long for the test command.
-COPIES = int(os.environ.get("UNDO_COPIES", "5"))
-KILLED_COPIES = int(os.environ.get("UNDO_KILLED_COPIES", "25"))
+# Of each sample: saves of 1,000 mixed files (UNDO_COPIES and UNDO_KILLED_COPIES make them
+# smaller while a change is tried).
+COPIES = int(os.environ.get("UNDO_COPIES", "125"))
+KILLED_COPIES = int(os.environ.get("UNDO_KILLED_COPIES", "125"))
 # What a wait allows grows with the files.
 SLOW = max(60, (COPIES + KILLED_COPIES) * len(SAMPLES) // 3)
 
