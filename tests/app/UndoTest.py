@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """Undo of a save through the whole program, under Wine and X with real keyboard and mouse input.
 
-A folder of 1,000 mixed files (MP3 with and without tags, FLAC with and without room, Ogg Vorbis, Opus,
-M4A with moov first and last; the formats other than MP3 made by Debian's encoders through
+A folder of 1,000 mixed files (MP3 with and without tags, FLAC with and without room, Ogg Vorbis,
+Opus, M4A with moov first and last; the formats other than MP3 made by Debian's encoders through
 make_format_samples.py) is saved in place and undone with Ctrl+Z, saved into an output folder and
 undone from the list's context menu, and saved while the program is killed (SIGKILL) at random
 points, then started again and its offer to undo taken. Every time, every file's SHA-256 must be
