@@ -15,8 +15,6 @@ namespace texts {
 
 inline constexpr wchar_t kTagLibraryMissing[] = L"mp3infp.dll が見つかりません";
 inline constexpr wchar_t kSaveFailed[] = L"保存に失敗";
-inline constexpr wchar_t kMakeId3v1Failed[] = L"mp3v1タグの作成に失敗";
-inline constexpr wchar_t kMakeId3v2Failed[] = L"mp3v2タグの作成に失敗";
 inline constexpr wchar_t kErrorCaption[] = L"エラー";
 // Why a file of a batch failed, after its name in the one report at the end of the batch.
 inline constexpr wchar_t kCopyFailed[] = L"コピーに失敗";
