@@ -49,41 +49,30 @@ bool ReadAll(HANDLE file, uint8_t* data, size_t size) {
   return true;
 }
 
-// What a file is now, read through a handle opened for its attributes only: it opens even a
-// file another program has locked, and the time is read after our handle that wrote it closed
-// (a volume may set it only then).
+// What a file is now, read after our handle that wrote it closed (a volume may set the time only
+// then), also of a file another program has locked: the save records it and undo compares it
+// through the same StateOf.
 struct State {
   bool read = false;
   uint64_t size = 0, writeTime = 0, fileId = 0;
 };
 
-State StateOf(const std::wstring& path) {
-  State state;
-  HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
-                            FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                            OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return state;
-  LARGE_INTEGER size;
-  FILETIME written;
-  state.fileId = FileId(file);
-  state.read = state.fileId && GetFileSizeEx(file, &size) &&
-               GetFileTime(file, nullptr, nullptr, &written);
-  if (state.read) {
-    state.size = static_cast<uint64_t>(size.QuadPart);
-    state.writeTime = Time(written);
-  }
-  CloseHandle(file);
-  return state;
-}
-
-// The same, for a file whose identity the caller had from its own handle: a look at the path
-// alone, which asks the system nothing else.
-State StateOf(const std::wstring& path, uint64_t fileId) {
-  if (!fileId) return StateOf(path);
+// Size and time come from the file's entry in its folder, which asks the system for nothing
+// else; the identity from a handle opened for its attributes only, or `fileId` when the caller
+// had one.
+State StateOf(const std::wstring& path, uint64_t fileId = 0) {
   State state;
   WIN32_FILE_ATTRIBUTE_DATA data;
   if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return state;
-  state.read = true;
+  if (!fileId) {
+    HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
+                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                              OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return state;
+    fileId = FileId(file);
+    CloseHandle(file);
+  }
+  state.read = fileId != 0;
   state.size = (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
   state.writeTime = Time(data.ftLastWriteTime);
   state.fileId = fileId;
