@@ -330,7 +330,8 @@ Journal::State Journal::Inspect(uint64_t* owner) const {
 
 namespace {
 
-// Deletes the files `pattern` (a path with wildcards) finds, and the folder too when `folder`.
+// Deletes the files in `folder` that `pattern` (with wildcards) names, then the folder itself when
+// `removeFolder`.
 void DeleteMatching(const std::wstring& folder, const wchar_t* pattern, bool removeFolder) {
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((folder + L"\\" + pattern).c_str(), &found);
