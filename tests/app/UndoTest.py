@@ -144,7 +144,7 @@ def killed_then_restarted(app, music, trials):
         killer.join()
         program.wait()
         program, window = wine_gui.start(app, music)
-        if wait_until(lambda: wine_gui.exists("caption:元に戻す", "shown"), 10):
+        if wait_until(lambda: wine_gui.exists("caption:元に戻す", "shown"), 30):
             cut += 1
             # はい, the default button: undo.
             click("text:はい(&Y)", top="caption:元に戻す")
