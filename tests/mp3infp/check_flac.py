@@ -74,8 +74,7 @@ for name, (front, stream, back) in samples.items():
     with open(path(name + ".stream.flac"), "wb") as f:
         f.write(stream)
     saved = path(name + ".saved")
-    args = [tool, path(name), saved] + [f"{k}={v}" for k, v in values.items()]
-    result = subprocess.run([a.encode("cp932") for a in args], capture_output=True)
+    result = independent_readers.save_tool(tool, path(name), saved, values)
     if result.returncode != 0:
         check(False, f"{name}: save failed ({result.returncode})")
         continue

@@ -106,8 +106,8 @@ for name, args, transform in mp3s:
     path = ffmpeg(name, args, transform)
     original = read(path)
     saved = path + ".saved.mp3"
-    command = [tool, path, saved] + [f"{k}_v2={v}" for k, v in MP3_VALUES.items()]
-    result = subprocess.run([a.encode("cp932") for a in command], capture_output=True)
+    result = independent_readers.save_tool(tool, path, saved,
+                                           {k + "_v2": v for k, v in MP3_VALUES.items()})
     if result.returncode != 0:
         check(False, f"{name}: refused ({result.returncode})")
         continue
@@ -155,8 +155,7 @@ for name, args, transform, has_id3 in waves:
     path = ffmpeg(name, args, transform)
     original = read(path)
     saved = path + ".saved.wav"
-    result = subprocess.run([tool, path, saved] + [f"{k}={v}" for k, v in WAVE_VALUES.items()],
-                            capture_output=True)
+    result = independent_readers.save_tool(tool, path, saved, WAVE_VALUES)
     if result.returncode != 0:
         check(False, f"{name}: refused ({result.returncode})")
         continue

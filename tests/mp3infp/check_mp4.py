@@ -118,8 +118,7 @@ for name, codec, flags, tags, cover, transform in samples:
     path = make(name, codec, flags, tags, cover, transform)
     before = open(path, "rb").read()
     saved = path + ".saved.m4a"
-    args = [tool, path, saved] + [f"{k}={v}" for k, v in values.items()]
-    result = subprocess.run([a.encode("cp932") for a in args], capture_output=True)
+    result = independent_readers.save_tool(tool, path, saved, values)
     if result.returncode != 0:
         check(False, f"{name}: save failed ({result.returncode})")
         continue

@@ -55,10 +55,7 @@ def write(name, data):
 
 def save(source, target, values, expect=0):
     """Saves with SaveTool; the tool's word on how it would write ("in place", "rewritten")."""
-    args = [tool, path(source), path(target)]
-    for key, value in values:
-        args.append(key.encode() + b"=" + value.encode("cp932"))
-    result = subprocess.run(args, capture_output=True)
+    result = independent_readers.save_tool(tool, path(source), path(target), dict(values))
     check(result.returncode == expect,
           f"{source} -> {target}: exit {result.returncode}, expected {expect}")
     return result.stdout.decode().strip()

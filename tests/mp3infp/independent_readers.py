@@ -25,6 +25,13 @@ FFPROBE_NAMES = {"IART": "artist", "IPRD": "album", "INAM": "title", "TRACK": "t
 UTF8_ENV = dict(os.environ, LANG="C.UTF-8", LC_ALL="C.UTF-8")
 
 
+def save_tool(tool, source, target, values):
+    """Runs SaveTool on `source` into `target`: `values` maps field names (IART, INAM_v2...) to
+    text, passed in code page 932 as the program passes it. The finished process."""
+    args = [tool, source, target] + [f"{key}={value}" for key, value in values.items()]
+    return subprocess.run([arg.encode("cp932") for arg in args], capture_output=True)
+
+
 class Findings:
     """What a check script found wrong: `check(condition, what)` records `what` when the
     condition fails; `check.finish()` prints every finding and gives the exit status."""
