@@ -65,6 +65,7 @@ class Recorder {
 
  private:
   static constexpr DWORD kFlushEvery = 1000;  // milliseconds
+  static constexpr unsigned kKeptPerFolder = 64;
 
   std::wstring folder_;
   HANDLE records_ = INVALID_HANDLE_VALUE;
@@ -75,8 +76,8 @@ class Recorder {
 // The file names inside a journal folder.
 inline constexpr wchar_t kRecordsName[] = L"records.twj";
 inline constexpr wchar_t kLockName[] = L"lock";
-// The folder of the originals kept as links, and the prefix of those of earlier saves, which are
-// deleted after the next save.
+// The folder of the originals kept as links (in numbered folders of a few dozen each), and the
+// prefix of those of earlier saves, which are deleted after the next save.
 inline constexpr wchar_t kKeptFolder[] = L"kept";
 inline constexpr wchar_t kRetiredPrefix[] = L"retired-";
 
