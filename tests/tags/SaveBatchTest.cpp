@@ -1,5 +1,5 @@
 // A batch of saves against the recording library: one report at the end. Esc is pressed through
-// X in tests/app/StopSaveTest.py.
+// X in tests/app/StopSaveTest.py; here a stop is asked for at a chosen file.
 #include "tags/SaveBatch.h"
 
 #include <windows.h>
@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "resources/Texts.h"
 #include "tests/support/RecordingLibrary.h"
 #include "tests/support/WinTestSupport.h"
 
@@ -99,6 +100,49 @@ TEST_F(SaveBatchTest, FailuresMakeOneReportAtTheEnd) {
       line = entries[index].path + (end == std::string::npos ? "" : line.substr(end));
     }
     EXPECT_THAT(Lines(boxes[0].text), ElementsAreArray(expected));
+  }
+}
+
+// A stop asked for while a file is saved ends the batch after that file: no file after it is
+// touched, and the status bar counts exactly the files saved.
+TEST_F(SaveBatchTest, AStopEndsTheBatchAfterTheFileUnderWay) {
+  struct StatusLine : Progress {
+    void Begin(const char*, int) override {}
+    void Advance() override {}
+    void End() override { text = "done"; }
+    void EndWith(const std::string& line) override { text = line; }
+    std::string text;
+  };
+  const struct {
+    int files, stopAfter;  // stopAfter 0: never
+    const wchar_t* status;
+  } cases[] = {{5, 2, L"中断しました。2 / 5 個のファイルを保存しました"},
+               {5, 5, L"中断しました。5 / 5 個のファイルを保存しました"},
+               {3, 0, nullptr}};
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.stopAfter);
+    const std::vector<EntryToSave> entries = Entries(test.files);
+    library.Configure(1, 2, 0, 0, 0);
+    StatusLine status;
+    SaveBatch batch(nullptr, SaveKind::kSaveAll, test.files, nullptr, &status);
+    int looks = 0;
+    batch.stopRequested = [&] { return ++looks == test.stopAfter; };
+    int asked = 0;
+    for (const EntryToSave& entry : entries) {
+      ++asked;
+      if (!batch.Save(entry)) break;
+    }
+    if (test.stopAfter) {
+      const size_t calls = library.Calls().size();
+      EXPECT_FALSE(batch.Save(entries.back()));
+      EXPECT_EQ(calls, library.Calls().size()) << "nothing is touched once stopped";
+    }
+    batch.Finish();
+    const int saved = test.stopAfter ? test.stopAfter : test.files;
+    EXPECT_EQ(saved, asked);
+    EXPECT_EQ(saved, batch.saved());
+    EXPECT_EQ(test.stopAfter != 0, batch.stopped());
+    EXPECT_EQ(test.status ? ActiveFromWide(test.status) : "done", status.text);
   }
 }
 
