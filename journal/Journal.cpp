@@ -49,6 +49,15 @@ bool ReadAll(HANDLE file, uint8_t* data, size_t size) {
   return true;
 }
 
+// The size and time of the file's entry in its folder.
+bool SizeAndTime(const std::wstring& path, uint64_t& size, uint64_t& writeTime) {
+  WIN32_FILE_ATTRIBUTE_DATA data;
+  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return false;
+  size = (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+  writeTime = Time(data.ftLastWriteTime);
+  return true;
+}
+
 // What a file is now, read after our handle that wrote it closed (a volume may set the time only
 // then), also of a file another program has locked: the save records it and undo compares it
 // through the same StateOf.
@@ -62,19 +71,16 @@ struct State {
 // had one.
 State StateOf(const std::wstring& path, uint64_t fileId = 0) {
   State state;
-  WIN32_FILE_ATTRIBUTE_DATA data;
-  if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data)) return state;
+  if (!SizeAndTime(path, state.size, state.writeTime)) return {};
   if (!fileId) {
     HANDLE file = CreateFileW(path.c_str(), FILE_READ_ATTRIBUTES,
                               FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                               OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return state;
+    if (file == INVALID_HANDLE_VALUE) return {};
     fileId = FileId(file);
     CloseHandle(file);
   }
   state.read = fileId != 0;
-  state.size = (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
-  state.writeTime = Time(data.ftLastWriteTime);
   state.fileId = fileId;
   return state;
 }
@@ -323,16 +329,23 @@ bool Journal::Read(std::vector<Record>& records) const {
   return ok && Decode(bytes.data(), bytes.size(), records);
 }
 
+bool Journal::EndedAsLeft() const {
+  uint64_t size = 0, writeTime = 0;
+  return ended_.valid && SizeAndTime(Inside(kRecordsName), size, writeTime) &&
+         size == ended_.size && writeTime == ended_.writeTime;
+}
+
 Journal::State Journal::Inspect(uint64_t* owner) const {
+  const bool endedAsLeft = EndedAsLeft();
   std::vector<Record> records;
-  if (!Read(records) || records.empty() || records.front().kind != Kind::kBegin)
+  if (!endedAsLeft && (!Read(records) || records.empty() || records.front().kind != Kind::kBegin))
     return State::kNone;
-  if (owner) *owner = records.front().owner;
+  if (owner) *owner = endedAsLeft ? ended_.owner : records.front().owner;
   HANDLE lock = CreateFileW(Inside(kLockName).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (lock == INVALID_HANDLE_VALUE && !active()) return State::kBusy;
   if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
-  return records.back().kind == Kind::kEnd ? State::kFinished : State::kUnfinished;
+  return endedAsLeft || records.back().kind == Kind::kEnd ? State::kFinished : State::kUnfinished;
 }
 
 namespace {
@@ -390,6 +403,7 @@ DWORD WINAPI DeleteRetiredThread(void* folder) {
 }  // namespace
 
 void Journal::Drop() {
+  ended_.valid = false;
   recorder_.Detach();
   DeleteFileW(Inside(kRecordsName).c_str());
   DeleteKept(Inside(kKeptFolder));
@@ -398,6 +412,7 @@ void Journal::Drop() {
 }
 
 bool Journal::Begin(uint64_t owner) {
+  ended_ = {.owner = owner};
   if (!Lock()) return false;
   DeleteFileW(Inside(kRecordsName).c_str());
   // The originals the last save kept are moved aside in one rename and deleted once this save
@@ -432,8 +447,10 @@ void Journal::RecordAbandoned(const std::wstring& path) { recorder_.Abandoned(pa
 
 void Journal::End() {
   if (!active()) return;
-  recorder_.Append({.kind = Kind::kEnd}, true);
+  const bool ended = recorder_.Append({.kind = Kind::kEnd}, true);
   Unlock();
+  // Taken once no handle writes the file any more: a volume may set the time only at the close.
+  ended_.valid = ended && SizeAndTime(Inside(kRecordsName), ended_.size, ended_.writeTime);
   // While the user looks at the result; what a program ended meanwhile leaves, the next save's
   // end deletes.
   auto* folder = new std::wstring(folder_);

@@ -261,6 +261,13 @@ TEST_F(JournalFixture, AJournalInUseIsNotTakenOver) {
   EXPECT_FALSE(second.Begin(2));
   first.End();
   EXPECT_EQ(journal::Journal::State::kFinished, second.Inspect());
+  // The save an instance ended is not mistaken for the one a later instance left unfinished.
+  EXPECT_EQ(journal::Journal::State::kFinished, first.Inspect());
+  {
+    journal::Journal third(folder);
+    ASSERT_TRUE(third.Begin(3));
+  }  // stopped in the middle: no end record
+  EXPECT_EQ(journal::Journal::State::kUnfinished, first.Inspect());
 }
 
 }  // namespace
