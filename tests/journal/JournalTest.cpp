@@ -4,6 +4,8 @@
 
 #include <map>
 #include <stdexcept>
+#include <string>
+#include <vector>
 
 #include "journal/Journal.h"
 #include "mp3infp/Session.h"
@@ -273,22 +275,27 @@ TEST_F(JournalFixture, AJournalInUseIsNotTakenOver) {
 }  // namespace
 
 namespace {
-int CountRetired(const std::string& journal) {
+// The names in `folder` that `pattern` matches, "." and ".." left out.
+std::vector<std::string> Names(const std::string& folder, const char* pattern) {
+  std::vector<std::string> names;
   WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((journal + "\\retired-*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return 0;
-  int count = 0;
-  do ++count;
-  while (FindNextFileA(search, &found));
+  HANDLE search = FindFirstFileA((folder + "\\" + pattern).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (found.cFileName[0] != '.') names.push_back(found.cFileName);
+  } while (FindNextFileA(search, &found));
   FindClose(search);
-  return count;
+  return names;
+}
+
+int CountRetired(const std::string& journal) {
+  return static_cast<int>(Names(journal, "retired-*").size());
 }
 
 // The originals kept, in the numbered folders under `kept`.
 int CountKept(const std::string& kept) {
   int count = 0;
-  for (int folder = 0; folder < 1000; ++folder)
-    count += CountFiles(kept + "\\" + std::to_string(folder));
+  for (const std::string& folder : Names(kept, "*")) count += CountFiles(kept + "\\" + folder);
   return count;
 }
 }  // namespace
