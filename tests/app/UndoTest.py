@@ -43,7 +43,15 @@ def sha(path):
 
 
 def hashes(folder):
-    return {name: sha(os.path.join(folder, name)) for name in os.listdir(folder)}
+    """The files' hashes; a file the program removes while they are read (its temporary file,
+    which the undo under way deletes) is left out, so the wait simply looks again."""
+    found = {}
+    for name in os.listdir(folder):
+        try:
+            found[name] = sha(os.path.join(folder, name))
+        except FileNotFoundError:
+            pass
+    return found
 
 
 def make_music(work, folder, copies):
