@@ -1,6 +1,7 @@
 #include "journal/Journal.h"
 
 #include <algorithm>
+#include <cwchar>
 #include <map>
 #include <memory>
 #include <set>
@@ -350,48 +351,51 @@ Journal::State Journal::Inspect(uint64_t* owner) const {
 
 namespace {
 
-// Deletes the files in `folder` that `pattern` (with wildcards) names.
-void DeleteMatching(const std::wstring& folder, const wchar_t* pattern) {
+// Calls `visit` with the path and the entry of everything in `folder` that `pattern` (with
+// wildcards) names, "." and ".." left out.
+template <typename Visit>
+void EachIn(const std::wstring& folder, const wchar_t* pattern, Visit visit) {
   WIN32_FIND_DATAW found;
   HANDLE search = FindFirstFileW((folder + L"\\" + pattern).c_str(), &found);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
-    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-      DeleteFileW((folder + L"\\" + found.cFileName).c_str());
+    if (std::wcscmp(found.cFileName, L".") != 0 && std::wcscmp(found.cFileName, L"..") != 0)
+      visit(folder + L"\\" + found.cFileName, found);
   } while (FindNextFileW(search, &found));
   FindClose(search);
 }
 
+bool IsFolder(const WIN32_FIND_DATAW& found) {
+  return (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+}
+
+// Deletes the files in `folder` that `pattern` names.
+void DeleteMatching(const std::wstring& folder, const wchar_t* pattern) {
+  EachIn(folder, pattern, [](const std::wstring& path, const WIN32_FIND_DATAW& found) {
+    if (!IsFolder(found)) DeleteFileW(path.c_str());
+  });
+}
+
 // Deletes `folder` with the files in it and in its folders of kept links.
 void DeleteKept(const std::wstring& folder) {
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
-  if (search != INVALID_HANDLE_VALUE) {
-    do {
-      const std::wstring inside = folder + L"\\" + found.cFileName;
-      if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
-        DeleteFileW(inside.c_str());
-      } else if (found.cFileName[0] != L'.') {
-        // Only our own folders are entered: a link to another folder is removed, not followed.
-        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) DeleteMatching(inside, L"*");
-        RemoveDirectoryW(inside.c_str());
-      }
-    } while (FindNextFileW(search, &found));
-    FindClose(search);
-  }
+  EachIn(folder, L"*", [](const std::wstring& path, const WIN32_FIND_DATAW& found) {
+    if (!IsFolder(found)) {
+      DeleteFileW(path.c_str());
+      return;
+    }
+    // Only our own folders are entered: a link to another folder is removed, not followed.
+    if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT)) DeleteMatching(path, L"*");
+    RemoveDirectoryW(path.c_str());
+  });
   RemoveDirectoryW(folder.c_str());
 }
 
 // The originals kept for a save that can no longer be undone, moved aside by Begin.
 void DeleteRetired(const std::wstring& folder) {
-  WIN32_FIND_DATAW found;
-  HANDLE search = FindFirstFileW((folder + L"\\" + kRetiredPrefix + L"*").c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-      DeleteKept(folder + L"\\" + found.cFileName);
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+  EachIn(folder, (std::wstring(kRetiredPrefix) + L"*").c_str(),
+         [](const std::wstring& path, const WIN32_FIND_DATAW& found) {
+           if (IsFolder(found)) DeleteKept(path);
+         });
 }
 
 DWORD WINAPI DeleteRetiredThread(void* folder) {
