@@ -21,6 +21,9 @@ class Id3File : public AudioFile {
 
   const std::optional<Id3v1Tag>& id3v1() const { return id3v1_; }
   const std::optional<Id3v2Tag>& id3v2() const { return id3v2_; }
+  // Where the ID3v2 tag read from the file ends (0 without one): in an MPEG file, where what
+  // follows it begins, which may be before the end its header declares.
+  uint64_t id3v2End() const { return id3v2Length_ ? id3v2Offset_ + id3v2Length_ : 0; }
   // The items of the first LIST/INFO chunk; nullptr when the file has none.
   virtual const InfoList* info() const { return nullptr; }
 

@@ -155,6 +155,16 @@ Id3v2Tag Id3v2Tag::Parse(std::span<const uint8_t> data) {
   return tag;
 }
 
+Id3v2Tag Id3v2Tag::ParseWhole(std::span<const uint8_t> data) {
+  if (data.size() < kHeaderSize || data.size() - kHeaderSize > kMaxTagBody) return Parse(data);
+  Bytes whole(data.begin(), data.end());
+  if (whole[3] == 4) whole[5] &= uint8_t(~kFooter);
+  Bytes size;
+  AppendSyncSafe32(size, uint32_t(data.size() - kHeaderSize));
+  std::copy(size.begin(), size.end(), whole.begin() + 6);
+  return Parse(whole);
+}
+
 std::string_view Id3v2Tag::FrameId(Field field) const {
   for (const auto& row : kFieldFrames) {
     if (row.field == field) return row.byVersion[version_ - 2];

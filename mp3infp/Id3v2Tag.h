@@ -17,6 +17,11 @@ class Id3v2Tag {
  public:
   static constexpr size_t kHeaderSize = 10;
   static constexpr size_t kMaxFrames = 4096;
+  // How far before its declared end a tag may really end. Some writers count the header into
+  // the size, or set the footer flag of a 2.4 tag and write no footer: the size then claims 10
+  // bytes of what follows. What follows (audio, "fLaC") is looked for this little before the
+  // declared end too.
+  static constexpr uint64_t kMaxOvershoot = 64;
 
   // An empty 2.3 tag.
   Id3v2Tag() = default;
@@ -28,6 +33,9 @@ class Id3v2Tag {
   // Parses a tag from its bytes (header first); `data` may be shorter than the tag claims, which
   // marks the tag as cut.
   static Id3v2Tag Parse(std::span<const uint8_t> data);
+  // Parses `data` as the whole tag, whatever size its header declares: a tag whose size
+  // overstates it, once what follows has been found before its declared end.
+  static Id3v2Tag ParseWhole(std::span<const uint8_t> data);
 
   int version() const { return version_; }
   // The tag can be written back without losing anything it holds.

@@ -45,6 +45,36 @@ bool Continues(const uint8_t* p, const uint8_t* next) {
          (p[2] & 0x0C) == (next[2] & 0x0C);
 }
 
+// The frame whose header `p` is at `at` is followed, where it ends and before `end`, by another
+// frame header of the same stream.
+bool FollowedByFrame(ByteSource& source, uint64_t at, const uint8_t* p, uint64_t end) {
+  const uint32_t frame = FrameLength(p);
+  if (frame < 4 || at > end || frame > end - at || end - at - frame < 4) return false;
+  uint8_t following[4];
+  return source.Read(at + frame, following, sizeof following) && Continues(p, following);
+}
+
+// Where the tag at the head really ends when its size claims the head of the audio
+// (Id3v2Tag::kMaxOvershoot): the first frame header a little before `declared` that another
+// follows. Nothing when a frame header is at `declared` or none is found before it.
+std::optional<uint64_t> AudioBeforeDeclaredEnd(ByteSource& source, uint64_t declared,
+                                               uint64_t end) {
+  uint8_t header[4];
+  if (declared >= end || end - declared < sizeof header ||
+      !source.Read(declared, header, sizeof header) || IsMpegFrameHeader(header))
+    return std::nullopt;
+  const uint64_t from = std::max<uint64_t>(Id3v2Tag::kHeaderSize,
+                                           declared - std::min(declared, Id3v2Tag::kMaxOvershoot));
+  Bytes window;
+  if (from >= declared || !source.ReadBytes(from, size_t(declared - from + 3), window))
+    return std::nullopt;
+  for (size_t i = 0; from + i < declared; ++i) {
+    if (IsMpegFrameHeader(&window[i]) && FollowedByFrame(source, from + i, &window[i], end))
+      return from + i;
+  }
+  return std::nullopt;
+}
+
 bool IsMpegExtension(std::string_view extension) {
   std::string lower(extension);
   for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -63,12 +93,7 @@ std::optional<uint64_t> FindMpegAudio(ByteSource& source, uint64_t begin, uint64
   const uint64_t length = std::min<uint64_t>(end - begin, kMaxBytesBeforeAudio + 4);
   if (!source.ReadBytes(begin, size_t(length), window)) return std::nullopt;
   for (size_t i = 0; i + 4 <= window.size(); ++i) {
-    if (!IsMpegFrameHeader(&window[i])) continue;
-    const uint32_t frame = FrameLength(&window[i]);
-    if (frame < 4 || frame > end - begin - i - 4) continue;
-    const uint64_t next = begin + i + frame;
-    uint8_t following[4];
-    if (source.Read(next, following, sizeof following) && Continues(&window[i], following))
+    if (IsMpegFrameHeader(&window[i]) && FollowedByFrame(source, begin + i, &window[i], end))
       return begin + i;
   }
   return std::nullopt;
@@ -85,9 +110,21 @@ std::unique_ptr<MpegFile> MpegFile::Parse(ByteSource& source, std::string_view e
       const uint64_t available = std::min(*total, size);
       if (!source.ReadBytes(0, available, bytes)) file->valid_ = false;
       file->id3v2_ = Id3v2Tag::Parse(bytes);
-      if (!file->id3v2_->wellFormed()) file->valid_ = false;
       file->id3v2Length_ = *total;
       audioStart = available;
+      // A size that claims the first frame's head: the tag is what comes before the audio, as
+      // long as its frames end there. The save writes it with its right size, so that the first
+      // frame, which readers skipped, is audio again; rewriting the declared extent would
+      // overwrite the head of that frame.
+      if (const auto audio = AudioBeforeDeclaredEnd(source, *total, size)) {
+        auto whole = Id3v2Tag::ParseWhole(std::span(bytes).first(size_t(*audio)));
+        if (whole.wellFormed()) {
+          file->id3v2_ = std::move(whole);
+          file->id3v2Length_ = *audio;
+          audioStart = *audio;
+        }
+      }
+      if (!file->id3v2_->wellFormed()) file->valid_ = false;
     }
   }
   file->ReadId3v1AtEnd(source, audioStart);
@@ -105,7 +142,12 @@ std::unique_ptr<MpegFile> MpegFile::Parse(ByteSource& source, std::string_view e
   // (a tag, or its name).
   const auto first = FindMpegAudio(source, probe, audioEnd);
   const bool mpeg = first && (*first == probe || file->id3v2_ || IsMpegExtension(extension));
-  if (!file->id3v2_ && !mpeg && !(file->id3v1_ && IsMpegExtension(extension))) return nullptr;
+  // Without audio, an ID3v1 tag on a file named as MPEG audio still makes it one (a save that
+  // adds an ID3v2 tag to it must not make it unreadable). Behind an ID3v2 tag alone there must be
+  // nothing but tags: anything else may be another container whose head the tag's size claims,
+  // which a save would overwrite.
+  const bool named = file->id3v1_ && IsMpegExtension(extension);
+  if (!mpeg && !named && !(file->id3v2_ && probe == audioEnd)) return nullptr;
   const uint64_t audio = mpeg ? *first : probe;
   file->stream_ = ReadMpegStream(source, audio, std::max(audio, audioEnd));
   if (file->stream_.format.empty()) file->stream_.format = "MPEG";

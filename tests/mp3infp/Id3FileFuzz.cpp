@@ -37,11 +37,16 @@ std::vector<KeptFrame> OtherFrames(const Id3File& file) {
   return frames;
 }
 
-// The bytes between the ID3v2 tag and the ID3v1 tag of an MPEG file.
+// The bytes between the ID3v2 tag and the ID3v1 tag of an MPEG file. The tag ends where its
+// header says, or, when that claims the head of the audio, a little before.
 Bytes Audio(const Bytes& file, const Id3File& parsed) {
   uint64_t begin = 0;
-  if (file.size() >= 10)
-    begin = std::min<uint64_t>(Id3v2Tag::TotalSize(file.data()).value_or(0), file.size());
+  if (file.size() >= 10 && parsed.kind() == FileKind::kMp3) {
+    const uint64_t declared = Id3v2Tag::TotalSize(file.data()).value_or(0);
+    const uint64_t end = parsed.id3v2End() ? parsed.id3v2End() : declared;
+    Check(end <= declared && declared - end <= Id3v2Tag::kMaxOvershoot);
+    begin = std::min<uint64_t>(end, file.size());
+  }
   uint64_t end = file.size();
   if (parsed.id3v1() && end >= 128 && file[end - 128] == 'T') end -= 128;
   if (end < begin) return {};

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "mp3infp/Id3v1Tag.h"
+#include "mp3infp/Id3v2Tag.h"
 #include "tests/mp3infp/FormatTestSupport.h"
 
 namespace {
@@ -199,12 +200,21 @@ TEST(Layout, StreamOfMpegAndWave) {
 namespace {
 
 // Bytes before the first frame, which broken rippers leave: the audio is found past them when
-// two frame headers follow each other there, and every byte after the tag stays.
+// two frame headers follow each other there, and every byte after the tag stays. Behind an ID3v2
+// tag there must be audio within that bound (or nothing but tags), and audio that starts a little
+// before a tag's declared end gets the tag written with its true size: the bytes the size claimed
+// are the head of the first frame. Anything else is refused: another container, say, whose head
+// a save would overwrite.
 TEST(Layout, BytesBeforeTheFirstFrame) {
   Bytes junk(3000);
   for (size_t i = 0; i < junk.size(); ++i) junk[i] = uint8_t(i * 7 % 255);
   junk[1000] = 0xFF, junk[1001] = 0xFB, junk[1002] = 0x90;  // a lone header: not the audio
-  const Bytes tag = Tag(3, Frame(3, "TIT2", Latin1Text("old")), 0);
+  const Bytes frames = Frame(3, "TIT2", Latin1Text("old"));
+  const Bytes tag = Tag(3, frames, 0);
+  const Bytes footerless = OvershootingTag(4, Frame(4, "TIT2", Latin1Text("old")), 0);
+  const Bytes counted = OvershootingTag(3, frames, 30);
+  Bytes ogg = Of("OggS");
+  Append(ogg, junk);
   struct Case {
     const char* what;
     std::vector<Bytes> parts;  // the file; what follows a tag must stay as it is
@@ -218,7 +228,15 @@ TEST(Layout, BytesBeforeTheFirstFrame) {
       {"one frame after junk", {junk, MpegAudio(1)}, ".mp3", false},
       {"zeros after a tag", {tag, Bytes(2000), MpegAudio(3)}, ".dat", true},
       {"junk after a tag", {tag, junk, MpegAudio(3)}, ".mp3", true},
-      {"junk past the bound", {tag, Bytes(70 * 1024, 1), MpegAudio(3)}, ".mp3", true},
+      {"a tag alone", {tag}, ".mp3", true},
+      {"a tag flagged with a footer it lacks", {footerless, MpegAudio(3)}, ".mp3", true},
+      {"a tag whose size counts its header", {counted, MpegAudio(3)}, ".mp3", true},
+      {"junk past the bound", {tag, Bytes(70 * 1024, 1), MpegAudio(3)}, ".mp3", false},
+      {"junk after a tag, no audio", {tag, junk}, ".mp3", false},
+      // What a save makes of junk with an ID3v1 tag, named as MPEG audio, which is taken.
+      {"junk and an ID3v1 tag after a tag, named MPEG", {tag, junk, Id3v1("t", "a")}, ".mp3", true},
+      {"junk and an ID3v1 tag after a tag", {tag, junk, Id3v1("t", "a")}, ".dat", false},
+      {"an Ogg page behind a tag whose size counts its header", {counted, ogg}, ".mp3", false},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
@@ -226,14 +244,20 @@ TEST(Layout, BytesBeforeTheFirstFrame) {
     for (const Bytes& part : c.parts) Append(old, part);
     const auto file = ParseBytes(old, c.extension);
     ASSERT_EQ(c.taken, file != nullptr);
-    if (!file) continue;
-    const bool bounded = c.parts[1].size() > 64 * 1024;
-    EXPECT_EQ(bounded ? 0u : 44100u, file->Stream().sampleRate);
+    if (!file) {
+      EXPECT_TRUE(SaveBytes(old, {{"INAM_v2", "new"}}, nullptr, c.extension).empty());
+      continue;
+    }
+    EXPECT_EQ(c.parts.back()[0] == 0xFF ? 44100u : 0u, file->Stream().sampleRate);
     const Bytes saved = SaveBytes(old, {{"INAM_v2", "new"}}, nullptr, c.extension);
     ASSERT_FALSE(saved.empty());
     EXPECT_EQ("new", Get(saved, "INAM_v2", c.extension));
-    const size_t oldTag = c.parts[0] == tag ? tag.size() : 0;
-    EXPECT_TRUE(std::equal(old.begin() + oldTag, old.end(), saved.end() - (old.size() - oldTag)));
+    const size_t oldTag = c.parts[0][0] == 'I' ? c.parts[0].size() : 0;
+    const size_t kept = old.size() - oldTag;
+    EXPECT_TRUE(std::equal(old.begin() + oldTag, old.end(), saved.end() - kept));
+    if (oldTag) {
+      EXPECT_EQ(saved.size() - kept, *mp3infp::Id3v2Tag::TotalSize(saved.data()));
+    }
   }
 }
 

@@ -79,6 +79,18 @@ inline Bytes Tag(int version, const Bytes& body, size_t padding, uint8_t flags =
   return out;
 }
 
+// A tag whose size claims the 10 bytes that follow it, as some writers leave them: a 2.4 tag
+// flagged with a footer that it lacks, or an older one whose size counts its own header.
+inline Bytes OvershootingTag(int version, const Bytes& body, size_t padding) {
+  if (version == 4) return Tag(4, body, padding, 0x10);
+  Bytes out = Tag(version, body, padding);
+  const Bytes tail(out.begin() + 10, out.end());
+  out.resize(6);
+  AppendSyncSafe(out, uint32_t(tail.size() + 10));
+  Append(out, tail);
+  return out;
+}
+
 inline Bytes Id3v1(std::string_view title, std::string_view artist, int track = 0,
                    uint8_t genre = 255) {
   Bytes out = Of("TAG");
@@ -172,6 +184,18 @@ inline Bytes FlacStreamInfo(uint32_t rate = 44100, uint32_t channels = 2,
   return out;
 }
 
+// A PICTURE block's body: front cover, PNG, no description, image size unknown, `data`.
+inline Bytes FlacPictureBody(const Bytes& data) {
+  Bytes out;
+  AppendBE32(out, 3);
+  AppendBE32(out, 9);
+  Append(out, Of("image/png"));
+  out.resize(out.size() + 4 + 16, 0);
+  AppendBE32(out, uint32_t(data.size()));
+  Append(out, data);
+  return out;
+}
+
 inline Bytes VorbisCommentBody(std::string_view vendor, const std::vector<std::string>& items) {
   Bytes out;
   AppendLE32(out, uint32_t(vendor.size()));
@@ -184,9 +208,10 @@ inline Bytes VorbisCommentBody(std::string_view vendor, const std::vector<std::s
   return out;
 }
 
-// Audio frames as far as the tag code cares: a frame sync code, then varied bytes.
+// Audio frames as far as the tag code cares: the header of an encoder's first frame (44.1 kHz,
+// stereo, 16 bits, as FlacStreamInfo's defaults; its CRC-8 last), then varied bytes.
 inline Bytes FlacAudio(size_t size, uint32_t seed = 7) {
-  Bytes out{0xFF, 0xF8};
+  Bytes out{0xFF, 0xF8, 0xC9, 0x88, 0x00, 0x23};
   while (out.size() < size) {
     seed = seed * 1103515245u + 12345u;
     out.push_back(uint8_t(seed >> 16));

@@ -28,6 +28,11 @@ def tag(version, body, padding=16, flags=0):
     return b"ID3" + bytes([version, 0, flags]) + syncsafe(len(body) + padding) + body + bytes(padding)
 
 
+def overshot(data):
+    """The tag with a size that counts its own header."""
+    return data[:6] + syncsafe(len(data)) + data[10:]
+
+
 def v1(title=b"title", track=3):
     t = bytearray(b"TAG" + bytes(125))
     t[3:3 + len(title)] = title
@@ -71,6 +76,11 @@ seeds = {
     "zeros-head.mp3": bytes(300) + audio(3),
     "junk-head.mp3": bytes(range(1, 255)) * 2 + audio(3),
     "tag-junk.mp3": tag(3, frame(3, b"TIT2", b"\0t"), 0) + b"\x01junk" * 40 + audio(3),
+    # Tags whose size claims the head of what follows: the first frame, another container, junk.
+    "footerless.mp3": tag(4, frame(4, b"TIT2", b"\0t"), 0, 0x10) + audio(3),
+    "counted.mp3": overshot(tag(3, frame(3, b"TIT2", b"\0t"), 20)) + audio(3),
+    "counted-ogg.mp3": overshot(tag(3, frame(3, b"TIT2", b"\0t"), 0)) + b"OggS\0\2" + bytes(40),
+    "tag-junk-only.mp3": tag(3, frame(3, b"TIT2", b"\0t"), 0) + b"\x01junk" * 40,
     "doubled-frames.mp3": tag(3, frame(3, b"TPE1", b"\0a") + frame(3, b"TPE1", b"\0b")
                               + frame(3, b"COMM", b"\0eng\0one") + frame(3, b"COMM", b"\0jpn\0two")
                               + frame(3, b"COMM", b"\0engdesc\0kept")) + audio(1),
