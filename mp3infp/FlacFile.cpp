@@ -51,80 +51,217 @@ Bytes PaddingBlocks(uint64_t size, uint64_t most, bool last) {
 bool IsFrameSync(const uint8_t* p) { return p[0] == 0xFF && (p[1] & 0xFE) == 0xF8; }
 bool IsMpegSync(const uint8_t* p) { return p[0] == 0xFF && (p[1] & 0xE0) == 0xE0; }
 
-// Where "fLaC" starts: at `pos`, or, behind ID3v2 tags, after bytes that some taggers and
-// rippers leave there (a tag's padding miscounted, a tag cut short). Only a bounded stretch is
-// searched, only when the bytes behind the tags are no MPEG audio, and only a "fLaC" followed by
-// a stream info block's header counts there, so that other audio is not taken for FLAC.
-std::optional<uint64_t> FindStart(ByteSource& source, uint64_t pos) {
+// The offset in `window` of the first "fLaC" that a stream info block's header follows, before
+// `before`; nothing when there is none.
+std::optional<size_t> FindMarker(const Bytes& window, size_t before) {
+  constexpr uint8_t kMarker[] = {'f', 'L', 'a', 'C'};
+  constexpr size_t kMarkerSize = sizeof kMarker + 4;
+  for (auto at = window.begin();; ++at) {
+    at = std::search(at, window.end(), std::begin(kMarker), std::end(kMarker));
+    if (window.end() - at < ptrdiff_t(kMarkerSize) || size_t(at - window.begin()) >= before)
+      return std::nullopt;
+    if ((at[4] & ~kLastFlag) == FlacFile::kStreamInfo && at[5] == 0 && at[6] == 0 &&
+        at[7] == kStreamInfoSize)
+      return size_t(at - window.begin());
+  }
+}
+
+// Where "fLaC" starts: at `pos`, or, behind ID3v2 tags (the last of which starts at `lastTag`),
+// a little before `pos` where the tag's size claims the head of the stream, or after bytes that
+// some taggers and rippers leave there (a tag's padding miscounted, a tag cut short). Only
+// bounded stretches are searched, the one after `pos` only when the bytes there are no MPEG
+// audio, and only a "fLaC" followed by a stream info block's header counts there, so that other
+// audio is not taken for FLAC.
+std::optional<uint64_t> FindStart(ByteSource& source, uint64_t pos, uint64_t lastTag) {
   const uint64_t size = source.Size();
   uint8_t head[4];
   if (size - pos < 4 || !source.Read(pos, head, 4)) return std::nullopt;
   if (std::memcmp(head, "fLaC", 4) == 0) return pos;
-  if (pos == 0 || IsMpegSync(head)) return std::nullopt;
-  constexpr uint8_t kMarker[] = {'f', 'L', 'a', 'C'};
-  constexpr size_t kMarkerSize = sizeof kMarker + 4;
+  if (pos == 0) return std::nullopt;
+  constexpr size_t kMarkerSize = 8;
   Bytes window;
+  // Before: only within the tag's last bytes, after its header.
+  const uint64_t back = std::min(Id3v2Tag::kMaxOvershoot, pos - lastTag - Id3v2Tag::kHeaderSize);
+  if (back &&
+      source.ReadBytes(pos - back,
+                       size_t(std::min<uint64_t>(size - pos + back, back + kMarkerSize)), window)) {
+    if (const auto at = FindMarker(window, size_t(back))) return pos - back + *at;
+  }
+  if (IsMpegSync(head)) return std::nullopt;
   if (!source.ReadBytes(
           pos, size_t(std::min<uint64_t>(size - pos, FlacFile::kMaxJunk + kMarkerSize)), window))
     return std::nullopt;
-  for (auto at = window.begin();; ++at) {
-    at = std::search(at, window.end(), std::begin(kMarker), std::end(kMarker));
-    if (window.end() - at < ptrdiff_t(kMarkerSize)) return std::nullopt;
-    if ((at[4] & ~kLastFlag) == FlacFile::kStreamInfo && at[5] == 0 && at[6] == 0 &&
-        at[7] == kStreamInfoSize)
-      return pos + uint64_t(at - window.begin());
+  if (const auto at = FindMarker(window, window.size())) return pos + *at;
+  return std::nullopt;
+}
+
+// The blocks after "fLaC" at `pos`, up to the one flagged last: `whole` when every one lies inside
+// the file and makes sense (the walk would otherwise run into the audio, which is never to be
+// taken for metadata); `end` is where the audio starts, or where the walk stopped.
+struct Chain {
+  std::vector<FlacFile::Block> blocks;
+  uint64_t end = 0;
+  bool whole = false;
+};
+
+// What a comment or picture block's contents take from the body at `at`, read as far as the file
+// or a block's 24-bit length allows; nothing when they pass that.
+std::optional<uint32_t> ContentsLength(ByteSource& source, uint64_t at, uint8_t type) {
+  Bytes body;
+  if (!source.ReadBytes(at, size_t(std::min<uint64_t>(source.Size() - at, kMaxBlockLength)), body))
+    return std::nullopt;
+  if (type == FlacFile::kVorbisComment) {
+    const auto comment = VorbisComment::Parse(body);
+    if (!comment) return std::nullopt;
+    return uint32_t(body.size() - comment->tail().size());
   }
+  // Picture type, MIME type, description, four numbers of the image, its data.
+  uint64_t pos = 4;
+  for (const uint64_t skipped : {0, 0, 16}) {
+    pos += skipped;
+    if (body.size() < 4 || pos > body.size() - 4) return std::nullopt;
+    pos += 4 + uint64_t(ReadBigEndian32(&body[pos]));
+    if (pos > body.size()) return std::nullopt;
+  }
+  return uint32_t(pos);
+}
+
+Chain WalkBlocks(ByteSource& source, uint64_t pos, bool byContents) {
+  Chain chain;
+  const uint64_t size = source.Size();
+  for (bool last = false; !last;) {
+    chain.end = pos;
+    uint8_t header[4];
+    if (chain.blocks.size() >= FlacFile::kMaxBlocks || size - pos < 4 ||
+        !source.Read(pos, header, 4))
+      return chain;
+    FlacFile::Block block;
+    block.type = header[0] & ~kLastFlag;
+    block.offset = pos;
+    block.length = uint32_t(header[1]) << 16 | uint32_t(header[2]) << 8 | header[3];
+    last = header[0] & kLastFlag;
+    const bool first = chain.blocks.empty();
+    if (block.type == FlacFile::kInvalid || (block.type == FlacFile::kStreamInfo) != first ||
+        (first && block.length < kStreamInfoSize))
+      return chain;
+    if (byContents &&
+        (block.type == FlacFile::kVorbisComment || block.type == FlacFile::kPicture)) {
+      const auto length = ContentsLength(source, pos + 4, block.type);
+      if (!length) return chain;
+      block.length = *length;
+    }
+    if (block.End() > size) return chain;
+    chain.blocks.push_back(block);
+    pos = block.End();
+  }
+  chain.end = pos;
+  chain.whole = true;
+  return chain;
+}
+
+bool FrameSyncAt(ByteSource& source, uint64_t at) {
+  uint8_t sync[2];
+  return source.Size() - at >= 2 && source.Read(at, sync, 2) && IsFrameSync(sync);
+}
+
+uint8_t Crc8(const uint8_t* p, size_t length) {
+  uint8_t crc = 0;
+  for (size_t i = 0; i < length; ++i) {
+    crc ^= p[i];
+    for (int bit = 0; bit < 8; ++bit) crc = uint8_t(crc & 0x80 ? (crc << 1) ^ 0x07 : crc << 1);
+  }
+  return crc;
+}
+
+// An audio frame's header at the end of `chain`: sync code, fields that are defined and agree
+// with the stream info (sample rate, channels, sample size, where the header gives them), and its
+// CRC-8.
+bool FrameOfStreamAt(ByteSource& source, const Chain& chain) {
+  uint8_t info[kStreamInfoSize];
+  uint8_t frame[16];
+  const uint64_t at = chain.end;
+  if (chain.blocks.empty() || !source.Read(chain.blocks[0].offset + 4, info, sizeof info) ||
+      source.Size() - at < 6)
+    return false;
+  const size_t available = size_t(std::min<uint64_t>(sizeof frame, source.Size() - at));
+  if (!source.Read(at, frame, available) || !IsFrameSync(frame) || (frame[3] & 1)) return false;
+  const uint32_t rate = uint32_t(info[10]) << 12 | uint32_t(info[11]) << 4 | info[12] >> 4;
+  const uint32_t channels = ((info[12] >> 1) & 7) + 1;
+  const uint32_t bits = ((info[12] & 1) << 4 | info[13] >> 4) + 1;
+  const uint32_t minBlock = uint32_t(info[0]) << 8 | info[1];
+  const uint32_t maxBlock = uint32_t(info[2]) << 8 | info[3];
+  if (rate == 0 || minBlock < 16 || maxBlock < minBlock) return false;
+
+  const int blockCode = frame[2] >> 4, rateCode = frame[2] & 0x0F;
+  const int channelCode = frame[3] >> 4, bitsCode = (frame[3] >> 1) & 7;
+  constexpr uint32_t kRates[12] = {0,     88200, 176400, 192000, 8000,  16000,
+                                   22050, 24000, 32000,  44100,  48000, 96000};
+  constexpr uint32_t kBits[8] = {0, 8, 12, 0, 16, 20, 24, 32};
+  if (blockCode == 0 || rateCode == 15 || (rateCode && rateCode < 12 && kRates[rateCode] != rate))
+    return false;
+  if (channelCode > 10 || (channelCode < 8 ? uint32_t(channelCode) + 1 : 2u) != channels)
+    return false;
+  if (bitsCode == 3 || (bitsCode && kBits[bitsCode] != bits)) return false;
+  // The frame or sample number, coded as UTF-8 is, then the block size and sample rate that the
+  // codes say follow.
+  size_t pos = 4;
+  int more = 0;
+  if (frame[pos] < 0x80) {
+    more = 0;
+  } else {
+    while (more < 7 && (frame[pos] << (more + 1) & 0x80)) ++more;
+    if (more == 0 || more > 6) return false;
+  }
+  pos += 1 + more;
+  pos += blockCode == 6 ? 1 : blockCode == 7 ? 2 : 0;
+  pos += rateCode == 12 ? 1 : rateCode == 13 || rateCode == 14 ? 2 : 0;
+  return pos < available && Crc8(frame, pos) == frame[pos];
 }
 
 }  // namespace
 
 std::unique_ptr<FlacFile> FlacFile::Parse(ByteSource& source) {
   const uint64_t size = source.Size();
-  uint64_t pos = 0;
+  uint64_t pos = 0, lastTag = 0;
   uint8_t head[Id3v2Tag::kHeaderSize];
   // ID3v2 tags in front, which some taggers put there; they stay as they are.
   for (int stacked = 0; stacked < kMaxStackedId3Tags; ++stacked) {
     if (size - pos < sizeof head || !source.Read(pos, head, sizeof head)) break;
     const auto total = Id3v2Tag::TotalSize(head);
     if (!total || *total > size - pos) break;
+    lastTag = pos;
     pos += *total;
   }
-  const auto start = FindStart(source, pos);
+  const auto start = FindStart(source, pos, lastTag);
   if (!start) return nullptr;
   pos = *start + 4;
 
-  std::unique_ptr<FlacFile> file(new FlacFile());
-  file->size_ = size;
-  // Every block up to the one flagged last must lie inside the file and make sense; the walk
-  // would otherwise run into the audio, which is never to be taken for metadata.
-  bool last = false;
-  while (!last) {
-    uint8_t header[4];
-    if (file->blocks_.size() >= kMaxBlocks || size - pos < 4 || !source.Read(pos, header, 4)) {
-      file->valid_ = false;
-      break;
-    }
-    Block block;
-    block.type = header[0] & ~kLastFlag;
-    block.offset = pos;
-    block.length = uint32_t(header[1]) << 16 | uint32_t(header[2]) << 8 | header[3];
-    last = header[0] & kLastFlag;
-    const bool first = file->blocks_.empty();
-    if (block.type == kInvalid || (block.type == kStreamInfo) != first ||
-        (first && block.length < kStreamInfoSize) || block.End() > size) {
-      file->valid_ = false;
-      break;
-    }
-    file->blocks_.push_back(block);
-    pos = block.End();
-  }
-  file->audioStart_ = pos;
+  Chain chain = WalkBlocks(source, pos, false);
   // The audio starts with a frame's sync code; anything else means the walk misread the
   // metadata (a missing last-block flag, say).
-  if (file->valid_ && pos < size) {
-    uint8_t sync[2] = {0, 0};
-    if (size - pos < 2 || !source.Read(pos, sync, 2) || !IsFrameSync(sync)) file->valid_ = false;
+  const bool whole = chain.whole && (chain.end == size || FrameSyncAt(source, chain.end));
+  auto file = FromBlocks(source, std::move(chain.blocks), chain.end, whole);
+  if (file->valid_) return file;
+  // Some writers leave a comment or picture block whose stated length is not what its contents
+  // take; decoders and other taggers read those two by their contents, and find the next block
+  // where they end. That reading is trusted only when it leads exactly to an audio frame whose
+  // header is whole and belongs to the stream that the stream info describes.
+  Chain byContents = WalkBlocks(source, pos, true);
+  if (byContents.whole && FrameOfStreamAt(source, byContents)) {
+    auto read = FromBlocks(source, std::move(byContents.blocks), byContents.end, true);
+    if (read->valid_) return read;
   }
+  return file;
+}
+
+std::unique_ptr<FlacFile> FlacFile::FromBlocks(ByteSource& source, std::vector<Block> blocks,
+                                               uint64_t audioStart, bool whole) {
+  const uint64_t size = source.Size();
+  std::unique_ptr<FlacFile> file(new FlacFile());
+  file->size_ = size;
+  file->blocks_ = std::move(blocks);
+  file->audioStart_ = audioStart;
+  file->valid_ = whole;
 
   uint64_t commentBytes = 0;
   for (size_t i = 0; i < file->blocks_.size(); ++i) {
@@ -259,6 +396,9 @@ std::optional<SavePlan> FlacFile::PlanRewrite(const Bytes& body) const {
     if (IsComment(i)) {
       if (i == commentBlocks_.front()) addComment();  // the later ones are merged into it
     } else if (block.type != kPadding) {
+      // A slipped block gets its true length, as other taggers write it: the blocks behind it
+      // move, and a reader that trusts the stated length would no longer land where it found
+      // the next block or the audio before.
       add(BlockHeader(block.type, false, block.length));
       keep(block.offset + 4, block.length);
       if (i == 0 && commentBlocks_.empty()) addComment();

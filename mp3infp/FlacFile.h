@@ -1,5 +1,8 @@
 // FLAC files: "fLaC" (behind any ID3v2 tags and stray bytes after them, which stay), metadata
 // blocks, then the audio frames and whatever follows them (an ID3v1 tag, say), which stay too.
+// A comment or picture block whose stated length disagrees with its contents is read by its
+// contents, as decoders read it, where that leads exactly to the first audio frame. A save in
+// place leaves such a block as it is; a rewrite gives it a header stating its true length.
 // The tag is the VORBIS_COMMENT block; a file with several gets one, holding what they held.
 // Only block headers and comments are read; every other block (pictures, seek tables, cue
 // sheets, application blocks) stays the bytes it is.
@@ -29,7 +32,7 @@ class FlacFile final : public AudioFile {
   struct Block {
     uint8_t type = 0;
     uint64_t offset = 0;  // of the 4-byte header
-    uint32_t length = 0;  // of the body
+    uint32_t length = 0;  // of the body, up to the next block
     uint64_t End() const { return offset + 4 + length; }
   };
   static constexpr size_t kMaxBlocks = 4096;
@@ -55,6 +58,9 @@ class FlacFile final : public AudioFile {
 
  private:
   FlacFile() = default;
+  // The file of these blocks, its comments read; `whole`: the blocks were read to the audio.
+  static std::unique_ptr<FlacFile> FromBlocks(ByteSource& source, std::vector<Block> blocks,
+                                              uint64_t audioStart, bool whole);
   bool IsComment(size_t block) const;
   std::optional<SavePlan> PlanInPlace(const Bytes& body) const;
   std::optional<SavePlan> PlanRewrite(const Bytes& body) const;

@@ -31,15 +31,10 @@ struct Layout {
 };
 Layout Walk(const Bytes& file) {
   Layout layout;
-  while (file.size() >= layout.start + 10 && file[layout.start] == 'I' &&
-         file[layout.start + 1] == 'D' && file[layout.start + 2] == '3') {
-    layout.start += 10 + (file[layout.start + 6] << 21 | file[layout.start + 7] << 14 |
-                          file[layout.start + 8] << 7 | file[layout.start + 9]);
-  }
+  // The first "fLaC": no tag in front in these files holds one, and a tag's size may overstate it.
   const Bytes magic = Of("fLaC");
-  layout.start = size_t(std::search(file.begin() + std::min(layout.start, file.size()), file.end(),
-                                    magic.begin(), magic.end()) -
-                        file.begin());
+  layout.start =
+      size_t(std::search(file.begin(), file.end(), magic.begin(), magic.end()) - file.begin());
   size_t pos = layout.start + 4;
   while (pos + 4 <= file.size()) {
     const size_t length = file[pos + 1] << 16 | file[pos + 2] << 8 | file[pos + 3];
@@ -108,6 +103,9 @@ TEST(Flac, RoomIsUsedWhereverItIsOtherwiseTheFileIsRewrittenWithPadding) {
   const Bytes large =
       FlacBlock(kComment, VorbisCommentBody("v", {"TITLE=" + std::string(9 << 20, 'o')}));
   const Bytes id3 = Tag(3, Frame(3, "TIT2", Latin1Text("id3 title")), 20);
+  // Tags whose size claims the head of the stream ("fLaC" and 6 bytes more).
+  const Bytes footerless = OvershootingTag(4, Frame(4, "TIT2", Latin1Text("id3 title")), 0);
+  const Bytes counted = OvershootingTag(3, Frame(3, "TIT2", Latin1Text("id3 title")), 20);
   Bytes v1 = Of("TAG"), junk = id3;
   v1.resize(128, 'v');
   Append(junk, {0, 0, 0xFF, 0xFB, 0x90, 0x64, 'f', 'L', 'a'});
@@ -168,6 +166,14 @@ TEST(Flac, RoomIsUsedWhereverItIsOtherwiseTheFileIsRewrittenWithPadding) {
        {info, FlacBlock(kComment, kOldComment), FlacBlock(kPad, Bytes(200), true)},
        true,
        junk},
+      {"a tag in front flagged with a footer it lacks",
+       {info, FlacBlock(kComment, kOldComment), FlacBlock(kPad, Bytes(200), true)},
+       true,
+       footerless},
+      {"a tag in front whose size counts its header, no room",
+       {info, FlacBlock(kComment, kOldComment, true)},
+       false,
+       counted},
       {"an ID3v1 tag after the audio",
        {info, FlacBlock(kComment, kOldComment, true)},
        false,
@@ -260,6 +266,93 @@ TEST(Flac, OnlyTheNamesWithoutSuffixAndTheStream) {
   EXPECT_EQ(1u, stream.channels);
   EXPECT_DOUBLE_EQ(2.0, stream.seconds);
   EXPECT_EQ(uint32_t(3000 * 8 / 2), stream.bitRate);
+}
+
+// A comment or picture block whose stated length disagrees with its contents is read by them, as
+// decoders read it, where the audio's first frame (its header whole and of this stream) is found
+// where the contents end. The slipped block's contents stay as they are, and so does its header
+// in a save in place; a rewrite states their true length. Anything short of that is refused.
+TEST(Flac, SlippedBlocksAreReadByTheirContentsWhereTheyLeadToTheAudio) {
+  const Bytes info = FlacBlock(kInfo, FlacStreamInfo());
+  const Bytes picture = FlacBlock(kPicture, FlacPictureBody(Bytes(300, 0x89)));
+  const Bytes comment = FlacBlock(kComment, kOldComment);
+  // The block with its header stating `length`, or the last-block flag.
+  const auto stated = [](Bytes block, int64_t change, bool last = false) {
+    const uint32_t length = uint32_t(int64_t(block.size() - 4) + change);
+    block[0] |= last ? 0x80 : 0;
+    block[1] = uint8_t(length >> 16), block[2] = uint8_t(length >> 8), block[3] = uint8_t(length);
+    return block;
+  };
+  Bytes unread = FlacBlock(kPicture, FlacPictureBody(Bytes(300, 0x89)));
+  Append(unread, Bytes(20, 0x5A));
+  unread = stated(unread, 0);
+  Bytes badCrc = FlacAudio(3000);
+  badCrc[5] ^= 1;
+  Bytes cut = stated(FlacBlock(kPicture, FlacPictureBody(Bytes(30000, 1))), -29000);
+  cut.resize(1500);
+  const Bytes pad = FlacBlock(kPad, Bytes(200), true);
+  struct Case {
+    const char* what;
+    std::vector<Bytes> blocks;
+    Bytes slipped;  // the block that must come through as it is; empty: refused
+    bool inPlace = true;
+    Bytes front = Flac({}, {}), back = FlacAudio(3000);
+  };
+  const Case cases[] = {
+      {"a picture whose contents leave bytes unread", {info, unread, comment, pad}, unread},
+      {"a picture stated short", {info, stated(picture, -10), comment, pad}, stated(picture, -10)},
+      {"a picture stated long", {info, stated(picture, 7), comment, pad}, stated(picture, 7)},
+      {"a comment stated short", {info, picture, stated(comment, -5), pad}, picture},
+      {"a comment stated long", {info, stated(comment, 3), picture, pad}, picture},
+      {"a last picture stated short, no room",
+       {info, comment, stated(picture, -10, true)},
+       stated(picture, -10, true),
+       false},
+      {"a frame header whose CRC-8 is wrong",
+       {info, stated(picture, -10), pad},
+       {},
+       true,
+       Flac({}, {}),
+       badCrc},
+      {"a frame of another sample rate",
+       {FlacBlock(kInfo, FlacStreamInfo(48000)), stated(picture, -10), pad},
+       {}},
+      {"no frame where the contents end",
+       {info, stated(picture, -10), pad},
+       {},
+       true,
+       Flac({}, {}),
+       Of("no audio")},
+      {"a seek table stated long", {info, stated(FlacBlock(kSeek, Bytes(18, 1)), 4), pad}, {}},
+      {"a picture whose data passes the end", {info, cut}, {}, true, Flac({}, {}), {}},
+  };
+  const Values values = {{"INAM", "新しい題名"}, {"TRACK", "3"}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    Bytes old = c.front;
+    for (const Bytes& block : c.blocks) Append(old, block);
+    Append(old, c.back);
+    bool inPlace = false;
+    const Bytes saved = SaveBytes(old, values, &inPlace, ".flac");
+    ASSERT_EQ(mp3infp::FileKind::kFlac, KindOf(old, ".flac"));
+    if (c.slipped.empty()) {
+      EXPECT_TRUE(saved.empty());
+      continue;
+    }
+    ASSERT_FALSE(saved.empty());
+    EXPECT_EQ(c.inPlace, inPlace);
+    // The slipped block's contents: in place with its header as it was, rewritten with one that
+    // states their true length; its last-block flag follows the chain.
+    const Bytes whole =
+        inPlace ? c.slipped : FlacBlock(0, Bytes(c.slipped.begin() + 4, c.slipped.end()));
+    const Bytes kept(whole.begin() + 1, whole.end());
+    EXPECT_NE(saved.end(), std::search(saved.begin(), saved.end(), kept.begin(), kept.end()));
+    EXPECT_TRUE(std::equal(c.back.begin(), c.back.end(), saved.end() - c.back.size()));
+    EXPECT_EQ("新しい題名", Get(saved, "INAM", ".flac"));
+    EXPECT_EQ("3", Get(saved, "TRACK", ".flac"));
+    EXPECT_EQ(saved, SaveBytes(saved, values, &inPlace, ".flac"));
+    EXPECT_TRUE(inPlace);
+  }
 }
 
 // The file without its last `count` bytes.
