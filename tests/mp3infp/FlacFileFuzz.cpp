@@ -17,18 +17,23 @@ namespace {
 
 using namespace mp3infp;
 
+// A block other than comment and padding: type, contents, and the length its header states,
+// which in a slipped block is not the contents' length.
 struct Kept {
   uint8_t type;
   Bytes body;
-  bool operator==(const Kept&) const = default;
+  uint32_t stated;
 };
 
 std::vector<Kept> OtherBlocks(const Bytes& file, const FlacFile& flac) {
   std::vector<Kept> blocks;
   for (const auto& block : flac.blocks()) {
     if (block.type == FlacFile::kPadding || block.type == FlacFile::kVorbisComment) continue;
-    blocks.push_back({block.type, Bytes(file.begin() + block.offset + 4,
-                                        file.begin() + block.offset + 4 + block.length)});
+    const uint8_t* header = &file[block.offset];
+    blocks.push_back(
+        {block.type,
+         Bytes(file.begin() + block.offset + 4, file.begin() + block.offset + 4 + block.length),
+         uint32_t(header[1] << 16 | header[2] << 8 | header[3])});
   }
   return blocks;
 }
@@ -82,14 +87,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   MemorySource original(input);
   const auto before = FlacFile::Parse(original);
   Check(OtherItems(*before) == OtherItems(*reread));
-  Check(OtherBlocks(input, *before) == OtherBlocks(output, *reread));
-  // In place, those blocks keep their headers but for the last-block flag: a slipped one keeps
-  // its stated length.
-  for (const auto& block : before->blocks()) {
-    if (!inPlace || block.type == FlacFile::kPadding || block.type == FlacFile::kVorbisComment)
-      continue;
-    Check(std::equal(input.begin() + block.offset + 1, input.begin() + block.End(),
-                     output.begin() + block.offset + 1));
+  // A slipped block keeps its stated length when the blocks stay where they were; a rewrite
+  // states the true one.
+  const auto kept = OtherBlocks(input, *before), written = OtherBlocks(output, *reread);
+  Check(kept.size() == written.size());
+  for (size_t i = 0; i < kept.size(); ++i) {
+    Check(kept[i].type == written[i].type && kept[i].body == written[i].body);
+    Check(written[i].stated == written[i].body.size() ||
+          (inPlace && written[i].stated == kept[i].stated));
   }
   const uint64_t head = before->blocks().front().offset;
   Check(reread->blocks().front().offset == head);
