@@ -222,26 +222,33 @@ bool FrameOfStreamAt(ByteSource& source, const Chain& chain) {
 
 std::unique_ptr<FlacFile> FlacFile::Parse(ByteSource& source) {
   const uint64_t size = source.Size();
-  uint64_t pos = 0, lastTag = 0;
+  uint64_t pos = 0, lastTag = 0, claimed = 0;
   uint8_t head[Id3v2Tag::kHeaderSize];
   // ID3v2 tags in front, which some taggers put there; they stay as they are.
   for (int stacked = 0; stacked < kMaxStackedId3Tags; ++stacked) {
     if (size - pos < sizeof head || !source.Read(pos, head, sizeof head)) break;
     const auto total = Id3v2Tag::TotalSize(head);
-    if (!total || *total > size - pos) break;
+    if (!total) break;
+    if (*total > size - pos) {
+      claimed = pos + *total;
+      break;
+    }
     lastTag = pos;
     pos += *total;
   }
   const auto start = FindStart(source, pos, lastTag);
   if (!start) return nullptr;
+  // "fLaC" inside what a tag claims beyond the file's end is read, not written: once a save
+  // grows the file, the tag would fit and be skipped, and the stream not be found again.
+  const bool claimedByTag = *start < claimed;
   pos = *start + 4;
 
   Chain chain = WalkBlocks(source, pos, false);
   // The audio starts with a frame's sync code; anything else means the walk misread the
   // metadata (a missing last-block flag, say).
   const bool whole = chain.whole && (chain.end == size || FrameSyncAt(source, chain.end));
-  auto file = FromBlocks(source, std::move(chain.blocks), chain.end, whole);
-  if (file->valid_) return file;
+  auto file = FromBlocks(source, std::move(chain.blocks), chain.end, whole && !claimedByTag);
+  if (file->valid_ || claimedByTag) return file;
   // Some writers leave a comment or picture block whose stated length is not what its contents
   // take; decoders and other taggers read those two by their contents, and find the next block
   // where they end. That reading is trusted only when it leads exactly to an audio frame whose

@@ -365,6 +365,9 @@ TEST(Flac, MalformedFilesAreNotWritten) {
   const Bytes info = FlacBlock(kInfo, FlacStreamInfo());
   Bytes cutComment = FlacBlock(kComment, kOldComment, true);
   cutComment[4] = 0xFF;  // the vendor string's length passes the block's end
+  Bytes claimed = Tag(3, Frame(3, "TIT2", Latin1Text("t")), 0);
+  Append(claimed, {'I', 'D', '3', 3, 0, 0, 0, 0x40, 0, 0});
+  Append(claimed, Flac({info, FlacBlock(kComment, kOldComment, true)}));
   struct Case {
     const char* what;
     Bytes file;
@@ -381,6 +384,7 @@ TEST(Flac, MalformedFilesAreNotWritten) {
       {"a second comment whose lengths pass its end",
        Flac({info, FlacBlock(kComment, kOldComment), cutComment})},
       {"no frame after the metadata", Flac({info, FlacBlock(kPad, {}, true)}, Of("not audio"))},
+      {"fLaC inside what a second tag claims beyond the end", claimed},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.what);
