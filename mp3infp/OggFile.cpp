@@ -175,6 +175,7 @@ bool OggFile::ParseHeaders(ByteSource& source, uint64_t start) {
     size_t position = 0;
     for (size_t i = 0; i < page.segments; ++i) {
       if (complete()) {
+        // Packets after the identification header on the first page: not a stream we rewrite.
         if (ours == 0) {
           sound_ = false;
           break;
