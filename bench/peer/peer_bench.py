@@ -55,11 +55,46 @@ def make_master(folder, files, kib):
             f.write(data)
 
 
-def settle():
-    """Nothing of an earlier step left to write or to free when the next timed one starts."""
+def free_retired():
+    """Deletes the originals that tagwhirl's journal kept and has retired, and syncs."""
     for retired in glob.glob(os.path.join(JOURNAL, "retired-*")):
         shutil.rmtree(retired, ignore_errors=True)
     subprocess.run(["sync"], check=True)
+
+
+def probe():
+    """Seconds to write and fsync 4 MiB, as a save's flushes meet the disk now."""
+    data = bytes(range(256)) * 4096
+    start = time.perf_counter()
+    for i in range(4):
+        with open(os.path.join(WORK, f"probe-{i}"), "wb") as f:
+            f.write(data)
+            f.flush()
+            os.fsync(f.fileno())
+    return time.perf_counter() - start
+
+
+QUIET = []  # the probe's time on the settled disk, taken at the start
+
+
+def settle():
+    """Nothing of an earlier step left to write or to free when the next timed one starts.
+
+    `sync` returns before the disk is done: after a gibibyte was written, the first run's flushes
+    still took two to three times as long (a run B of 8.4 s going first, 2.9 s going last), so
+    the disk's flushes are also waited for until they are as quick as at the start.
+    """
+    free_retired()
+    if not QUIET:
+        time.sleep(5)
+        QUIET.append(min(probe() for _ in range(5)))
+        return
+    deadline = time.perf_counter() + 20
+    while probe() > 1.5 * QUIET[0]:
+        if time.perf_counter() > deadline:
+            print("(the disk's flushes did not settle within 20 s)")
+            break
+        time.sleep(0.5)
 
 
 def fresh_copy(source, target):
@@ -141,7 +176,7 @@ def compare(files, kib, rounds):
             # cost too, paid while the user goes on after the save.
             subprocess.run(["sync"], check=True)
             start = time.perf_counter()
-            settle()
+            free_retired()
             freed.append(time.perf_counter() - start)
             print(f"round {round_ + 1}: the originals run A kept, freed in {freed[-1]:.3f} s")
 
@@ -186,6 +221,7 @@ def folders(small, large, kib, rounds):
     masters = {n: os.path.join(WORK, f"master-{n}") for n in sizes}
     for n in sizes:
         make_master(masters[n], n, kib)
+    settle()
     print(f"tagwhirl (journal on), files of {kib} KiB, folders of {small} and {large} files, "
           f"{rounds} rounds")
     per_file = {(n, run): [] for n in sizes for run in "AB"}
