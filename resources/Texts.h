@@ -30,6 +30,10 @@ inline constexpr wchar_t kMoreFailures[] = L"…ほか %d 件";
 // The status bar after a save that the user stopped with Esc (a wsprintfW format): how many files
 // were saved, out of how many.
 inline constexpr wchar_t kSaveStopped[] = L"中断しました。%d / %d 個のファイルを保存しました";
+// The status bar after a save or an update (a wsprintfW format): files saved, files passed by
+// because nothing in them would change (or they cannot be tagged), files that failed.
+inline constexpr wchar_t kSaveResult[] =
+    L"%d 個のファイルを保存しました（変更なし %d 個、失敗 %d 個）";
 // After an intake that left out names the ANSI code page cannot hold: their count (a wsprintfW
 // format), then up to five of the names, then how many more.
 inline constexpr wchar_t kUnwritableNames[] =
