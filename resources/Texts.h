@@ -62,6 +62,12 @@ inline constexpr wchar_t kUnfinishedSave[] =
     L"[はい] その保存の前の状態に、ファイルを元に戻します。\n"
     L"[いいえ] ファイルをそのままにします (途中まで書かれたファイルだけは元に戻します)。";
 inline constexpr wchar_t kRulePrompt[] = L"ルールを入力してください";
+// A change of one row in the status bar: "アーティスト: unknown → Nils Frahm"; the file's value
+// when it has none; what parts two changes, and the changes from the rule's words.
+inline constexpr wchar_t kChangeArrow[] = L" → ";
+inline constexpr wchar_t kNoValue[] = L"（なし）";
+inline constexpr wchar_t kChangeSeparator[] = L"、";
+inline constexpr wchar_t kChangesEnd[] = L"　";
 // The list's columns, in order: the file name, then the tag columns in code-table order.
 inline constexpr const wchar_t* kColumnTitles[] = {
     L"ファイル名", L"アーティスト", L"アルバム", L"タイトル",

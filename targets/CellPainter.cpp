@@ -13,6 +13,10 @@ CellPainter::~CellPainter() {
   if (boldFont_) DeleteObject(boldFont_);
 }
 
+HFONT CellPainter::NormalFont() const {
+  return listFont_ ? listFont_ : static_cast<HFONT>(GetStockObject(DEFAULT_GUI_FONT));
+}
+
 LRESULT CellPainter::Paint(HWND list, NMLVCUSTOMDRAW* draw,
                            const std::function<void(TargetItem*)>& onScreen) {
   NMCUSTOMDRAW& paint = draw->nmcd;
@@ -43,7 +47,7 @@ LRESULT CellPainter::Paint(HWND list, NMLVCUSTOMDRAW* draw,
         draw->clrText = GetSysColor(COLOR_GRAYTEXT);
       else
         draw->clrText = GetSysColor(COLOR_WINDOWTEXT);
-      SelectObject(paint.hdc, change && boldFont_ ? boldFont_ : listFont_);
+      SelectObject(paint.hdc, change && boldFont_ ? boldFont_ : NormalFont());
       return CDRF_NEWFONT;
     }
     case CDDS_ITEMPOSTPAINT:
@@ -57,7 +61,7 @@ void CellPainter::DrawStayingValues(HWND list, NMLVCUSTOMDRAW* draw, const Targe
   if (item.values.state != RowValues::Current::kRead) return;
   HDC dc = draw->nmcd.hdc;
   const int row = static_cast<int>(draw->nmcd.dwItemSpec);
-  const HGDIOBJ oldFont = SelectObject(dc, listFont_ ? listFont_ : GetStockObject(DEFAULT_GUI_FONT));
+  const HGDIOBJ oldFont = SelectObject(dc, NormalFont());
   const COLORREF oldColor = SetTextColor(dc, GetSysColor(COLOR_GRAYTEXT));
   const int oldMode = SetBkMode(dc, TRANSPARENT);
   for (int field = 0; field < kTagFieldCount; ++field) {

@@ -24,6 +24,7 @@ class CellPainter {
   LRESULT Paint(HWND list, NMLVCUSTOMDRAW* draw, const std::function<void(TargetItem*)>& onScreen);
 
  private:
+  HFONT NormalFont() const;
   void DrawStayingValues(HWND list, NMLVCUSTOMDRAW* draw, const TargetItem& item);
 
   HFONT boldFont_ = nullptr;

@@ -100,8 +100,10 @@ void TargetListView::SaveRows(const std::vector<int>& rows, SaveKind kind, const
     if (!item || !EntryOfRow(row, &entry)) continue;
     if (reader_) reader_->ReadNow(item);
     const RowValues& values = item->values;
-    // A copy into a folder is wanted whatever its tags; a file that cannot be tagged is not.
-    if (values.state == RowValues::Current::kNotTaggable || (!folder && !values.HasChange())) {
+    // A copy into a folder is wanted whatever its tags; a file that cannot be tagged is not. A
+    // file whose values could not be read is saved as it always was, and says why it fails.
+    const bool unchanged = values.state == RowValues::Current::kRead && !values.HasChange();
+    if (values.state == RowValues::Current::kNotTaggable || (!folder && unchanged)) {
       batch.PassBy();
       continue;
     }
@@ -124,12 +126,13 @@ std::wstring TargetListView::SelectionStatus(const std::string& ready) const {
   std::wstring text;
   if (item && item->values.state == RowValues::Current::kRead) {
     for (const RowValues::Change& change : item->values.Changes()) {
-      text += texts::kColumnTitles[change.field + 1];
-      text += L": " + WideFromActive(change.from.empty() ? std::string("-") : change.from) +
-              L" → " + WideFromActive(change.to) + L"、";
+      if (!text.empty()) text += texts::kChangeSeparator;
+      text += std::wstring(texts::kColumnTitles[change.field + 1]) + L": " +
+              (change.from.empty() ? texts::kNoValue : WideFromActive(change.from)) +
+              texts::kChangeArrow + WideFromActive(change.to);
     }
     // The rule's words follow the changes: both stay in reach.
-    if (!text.empty()) text.back() = L'　';
+    if (!text.empty()) text += texts::kChangesEnd;
   }
   return text + WideFromActive(RowStatus(row));
 }

@@ -3,6 +3,7 @@
 #include <shlwapi.h>
 
 #include <boost/make_shared.hpp>
+#include <optional>
 #include <set>
 #include <tuple>
 #include <vector>
@@ -70,6 +71,8 @@ struct TargetListView::IntakeState {
   std::set<std::string> brokenRules;
   int unwritableNames = 0;
   IntakeCounts counts;
+  // The rows come first: the files' own values are read once the intake has ended.
+  std::optional<CurrentTagReader::Pause> reading;
   // As the code page shows them (characters it lacks as question marks); at most kListedNames.
   std::vector<std::string> listedNames;
 };
@@ -78,12 +81,15 @@ TargetListView::TargetListView() = default;
 TargetListView::~TargetListView() = default;
 
 TargetListView::Intake::Intake(TargetListView& list) : list_(list), outermost_(!list.intake_) {
-  if (outermost_) list_.intake_ = std::make_unique<IntakeState>();
+  if (!outermost_) return;
+  list_.intake_ = std::make_unique<IntakeState>();
+  list_.intake_->reading.emplace(list_.reader_.get());
 }
 
 TargetListView::Intake::~Intake() {
   if (!outermost_) return;
   const std::unique_ptr<IntakeState> state = std::move(list_.intake_);
+  state->reading.reset();
   list_.lastIntake_ = state->counts;
   if (state->unwritableNames == 0) return;
   wchar_t count[256];

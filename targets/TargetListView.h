@@ -101,7 +101,8 @@ class TargetListView : public Window {
 
   // Saves `rows` in one SaveBatch: a row that changes nothing in its file (its values read first
   // where they are not known yet) is passed by when saving in place, and so is a file that cannot
-  // be tagged wherever it would go. A file saved in place is read again at once.
+  // be tagged wherever it would go. A file saved in place is read again at once. With a library
+  // that cannot read values apart, every row is saved.
   void SaveRows(const std::vector<int>& rows, SaveKind kind, const char* folder);
 
   // Opens the in-place editor over a tag cell (column 1 to 7); false when there is no such cell.
