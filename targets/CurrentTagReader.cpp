@@ -11,6 +11,9 @@ constexpr DWORD kFirstBuffer = 2048;
 // that values appear as they are read, seldom enough that 10,000 files do not flood the queue.
 constexpr size_t kBatchReadings = 256;
 constexpr DWORD kBatchMilliseconds = 40;
+// Under Wine each file's opening is a round trip to the server: two readers keep a second core
+// busy while one waits.
+constexpr int kReaderThreads = 2;
 
 }  // namespace
 
@@ -23,7 +26,7 @@ CurrentTagReader::~CurrentTagReader() {
     stop_ = true;
   }
   wake_.notify_all();
-  if (thread_.joinable()) thread_.join();
+  for (std::thread& thread : threads_) thread.join();
 }
 
 bool CurrentTagReader::Available() { return theTagLibrary.CanReadValues(); }
@@ -35,7 +38,7 @@ void CurrentTagReader::Add(TargetItem* item) {
   entry->second.generation = item->values.generation;
   if (added) queue_.push_back(item);
   // Started with the first file, so that a list that never gets one has no thread.
-  if (!thread_.joinable()) thread_ = std::thread(&CurrentTagReader::Run, this);
+  while (threads_.size() < kReaderThreads) threads_.emplace_back(&CurrentTagReader::Run, this);
   wake_.notify_one();
 }
 
@@ -114,11 +117,11 @@ void CurrentTagReader::Run() {
     if (found == waiting_.end()) continue;
     const Job job = std::move(found->second);
     waiting_.erase(found);
-    reading_ = true;
+    ++reading_;
     lock.unlock();
     Reading reading = Read(item, job);
     lock.lock();
-    reading_ = false;
+    --reading_;
     idle_.notify_all();
     readings_.push_back(std::move(reading));
   }
@@ -128,7 +131,7 @@ CurrentTagReader::Pause::Pause(CurrentTagReader* reader) : reader_(reader) {
   if (!reader_) return;
   std::unique_lock lock(reader_->mutex_);
   ++reader_->pauses_;
-  reader_->idle_.wait(lock, [this] { return !reader_->reading_; });
+  reader_->idle_.wait(lock, [this] { return reader_->reading_ == 0; });
 }
 
 CurrentTagReader::Pause::~Pause() {
@@ -137,5 +140,5 @@ CurrentTagReader::Pause::~Pause() {
     std::lock_guard lock(reader_->mutex_);
     --reader_->pauses_;
   }
-  reader_->wake_.notify_one();
+  reader_->wake_.notify_all();
 }

@@ -1,4 +1,4 @@
-// Reads the files' own tag values (RowValues::current) on a thread of its own, so that taking in
+// Reads the files' own tag values (RowValues::current) on threads of its own, so that taking in
 // and scrolling 10,000 files never waits for their tags. The rows drawn on screen are read first.
 // What it has read is handed over in batches: it posts one message to the list, and posts again
 // only once the list has taken what was there; the values themselves are only ever touched on the
@@ -81,7 +81,8 @@ class CurrentTagReader {
   bool posted_ = false;
   DWORD lastPost_ = 0;
   int pauses_ = 0;
-  bool reading_ = false;
+  // Files being read now, by all the threads.
+  int reading_ = 0;
   bool stop_ = false;
-  std::thread thread_;
+  std::vector<std::thread> threads_;
 };

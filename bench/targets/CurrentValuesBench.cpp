@@ -80,11 +80,12 @@ struct Round {
 
 Round RunRound(const std::string& folder) {
   Round round;
-  LatencyProbe probe;
   MainWindow window;
   if (!window.Create()) return round;
   ShowWindow(window.hwnd(), SW_SHOWNOACTIVATE);
   PumpWaiting();
+  // Made once the thread has its message queue, which its window gave it.
+  LatencyProbe probe;
   window.list().rules = {"$A - $T.$I"};
   round.memoryBefore = WorkingSetMiB();
   const double start = Now();

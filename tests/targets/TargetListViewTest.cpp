@@ -559,8 +559,25 @@ TEST_F(CurrentValuesTest, MixedAlbumShowsChangesAndSavesOnlyThem) {
   // Typed into a cell: Esc drops it, Enter keeps it as a change that is saved, and undone.
   const int hammers = RowOf("Nils Frahm - Hammers.flac");
   const std::string flacPath = list.ItemOfRow(hammers)->path;
+  // Sized, so that its cells are where a click finds them.
+  SetWindowPos(list.hwnd(), nullptr, 0, 0, 900, 300, SWP_NOZORDER);
+  RECT genre = {};
+  genre.top = 5;
+  genre.left = LVIR_LABEL;
+  ASSERT_TRUE(SendMessageA(list.hwnd(), LVM_GETSUBITEMRECT, hammers, LPARAM(&genre)));
+  const LPARAM inGenre = MAKELPARAM((genre.left + genre.right) / 2, (genre.top + genre.bottom) / 2);
+  SetItemState(list.hwnd(), hammers, LVIS_FOCUSED, LVIS_FOCUSED);
   for (const WPARAM key : {VK_ESCAPE, VK_RETURN}) {
-    ASSERT_TRUE(list.EditCell(hammers, 5));
+    // A double click opens the cell under it, and F2 the column last clicked, over the cell.
+    SendMessageA(list.hwnd(), WM_LBUTTONDBLCLK, MK_LBUTTON, inGenre);
+    ASSERT_TRUE(list.cellEditor().IsOpen());
+    list.cellEditor().Close(false);
+    SendMessageA(list.hwnd(), WM_KEYDOWN, VK_F2, 0);
+    ASSERT_TRUE(list.cellEditor().IsOpen());
+    RECT at;
+    GetWindowRect(list.cellEditor().edit(), &at);
+    MapWindowPoints(nullptr, list.hwnd(), reinterpret_cast<POINT*>(&at), 2);
+    EXPECT_EQ(at.left, genre.left);
     SetWindowTextW(list.cellEditor().edit(), L"Piano");
     SendMessageW(list.cellEditor().edit(), WM_KEYDOWN, key, 0);
     EXPECT_FALSE(list.cellEditor().IsOpen());
