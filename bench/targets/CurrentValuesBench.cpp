@@ -92,7 +92,14 @@ Round RunRound(const std::string& folder) {
   window.TakeIn(std::vector<std::string>{folder});
   round.intake = Now() - start;
   round.rows = window.list().RowCount();
-  // Counting the unread rows asks the list for each row: done every 20 ms, not at every message.
+  // The probe posted during the intake waited for the intake, which is not the reading's doing.
+  for (MSG message; PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE);) {
+    if (probe.Handle(message)) break;
+    TranslateMessage(&message);
+    DispatchMessageA(&message);
+  }
+  // Counting the unread rows asks the list for each row: done every 100 ms, not at every
+  // message, so that the count takes no core from the reading.
   probe.Measure(true);
   double lastCount = 0;
   for (;;) {
@@ -102,7 +109,7 @@ Round RunRound(const std::string& folder) {
       TranslateMessage(&message);
       DispatchMessageA(&message);
     }
-    if (Now() - lastCount >= 0.02) {
+    if (Now() - lastCount >= 0.1) {
       lastCount = Now();
       if (window.list().UnreadRows() == 0) break;
     }
