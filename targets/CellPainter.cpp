@@ -43,10 +43,12 @@ LRESULT CellPainter::Paint(HWND list, NMLVCUSTOMDRAW* draw,
       if (!item) return CDRF_DODEFAULT;
       const int field = draw->iSubItem - 1;
       const bool change = field >= 0 && field < kTagFieldCount && item->values.IsChange(field);
+      // A change is bold, and in the colour of the selection, which every high-contrast theme sets
+      // apart from the text: Wine's list view takes the new font for selected rows only.
       if (item->values.state == RowValues::Current::kNotTaggable)
         draw->clrText = GetSysColor(COLOR_GRAYTEXT);
       else
-        draw->clrText = GetSysColor(COLOR_WINDOWTEXT);
+        draw->clrText = GetSysColor(change ? COLOR_HIGHLIGHT : COLOR_WINDOWTEXT);
       SelectObject(paint.hdc, change && boldFont_ ? boldFont_ : NormalFont());
       return CDRF_NEWFONT;
     }

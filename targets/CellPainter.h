@@ -1,7 +1,8 @@
 // Draws the list's tag cells from the rows' values (NM_CUSTOMDRAW): a pending value that changes
-// the file in bold; where no value is pending, the file's own value in the system's grey text, as
-// staying as it is; a file that cannot be tagged greyed as a whole. Only system colours and the
-// list's own font are used, so that high-contrast themes hold.
+// the file in bold, in the system's colour of the selection; where no value is pending, the
+// file's own value in the system's grey text, as staying as it is; a file that cannot be tagged
+// greyed as a whole. Only system colours and the list's own font are used, so that high-contrast
+// themes hold.
 #pragma once
 
 #include <windows.h>
