@@ -91,6 +91,8 @@ CurrentTagReader::Reading CurrentTagReader::Read(TargetItem* item, const Job& jo
 }
 
 void CurrentTagReader::Run() {
+  // The window's thread comes first when the cores are busy: reading can wait, a click cannot.
+  SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_BELOW_NORMAL);
   std::unique_lock lock(mutex_);
   while (!stop_) {
     // What waits is handed over before the reader sleeps: the last few files show too.

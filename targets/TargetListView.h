@@ -110,7 +110,7 @@ class TargetListView : public Window {
   CellEditor& cellEditor() { return editor_; }
   // Answers the list's custom-draw notification, which goes to its parent; false for another one.
   bool PaintCells(NMHDR* header, LRESULT* result);
-  // How many rows' files are still to be read.
+  // How many entries' files are still to be read (a removed row's too).
   int UnreadRows() const;
 
   // Posted to the parent when the values of the one selected row may read otherwise.

@@ -98,8 +98,7 @@ Round RunRound(const std::string& folder) {
     TranslateMessage(&message);
     DispatchMessageA(&message);
   }
-  // Counting the unread rows asks the list for each row: done every 100 ms, not at every
-  // message, so that the count takes no core from the reading.
+  // The unread rows are counted every 100 ms, not at every message.
   probe.Measure(true);
   double lastCount = 0;
   for (;;) {
