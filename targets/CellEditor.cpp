@@ -26,11 +26,10 @@ bool CellEditor::Open(HWND list, int row, int column, const std::string& text) {
   cell.top = column;
   cell.left = LVIR_LABEL;
   if (!SendMessageA(list, LVM_GETSUBITEMRECT, row, reinterpret_cast<LPARAM>(&cell))) return false;
-  edit_ = CreateWindowExW(0, L"Edit", WideFromActive(text).c_str(),
-                          WS_CHILD | WS_BORDER | ES_AUTOHSCROLL, cell.left, cell.top,
-                          cell.right - cell.left, cell.bottom - cell.top, list, nullptr,
-                          reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(list, GWLP_HINSTANCE)),
-                          nullptr);
+  edit_ = CreateWindowExW(
+      0, L"Edit", WideFromActive(text).c_str(), WS_CHILD | WS_BORDER | ES_AUTOHSCROLL, cell.left,
+      cell.top, cell.right - cell.left, cell.bottom - cell.top, list, nullptr,
+      reinterpret_cast<HINSTANCE>(GetWindowLongPtrA(list, GWLP_HINSTANCE)), nullptr);
   if (!edit_) return false;
   row_ = row;
   column_ = column;

@@ -76,12 +76,11 @@ CurrentTagReader::Reading CurrentTagReader::Read(TargetItem* item, const Job& jo
   Reading reading{item, job.generation, RowValues::Current::kUnreadable, {}};
   std::string block(kFirstBuffer, '\0');
   DWORD needed = 0;
-  DWORD result = theTagLibrary.ReadValues(job.path.c_str(), block.data(), DWORD(block.size()),
-                                          &needed);
+  DWORD result =
+      theTagLibrary.ReadValues(job.path.c_str(), block.data(), DWORD(block.size()), &needed);
   if (result == mp3infp::kBufferTooSmall && needed > block.size()) {
     block.resize(needed);
-    result = theTagLibrary.ReadValues(job.path.c_str(), block.data(), DWORD(block.size()),
-                                      &needed);
+    result = theTagLibrary.ReadValues(job.path.c_str(), block.data(), DWORD(block.size()), &needed);
   }
   if (result == 0 && ValuesFromBlock(block.data(), needed, &reading.values))
     reading.state = RowValues::Current::kRead;

@@ -112,8 +112,8 @@ bool TargetListView::OnValuesRead(WPARAM, LPARAM, LRESULT* result) {
   if (updated.empty()) return true;
   // Only the rows on screen are drawn again; an item's row is found among them, not searched for.
   const int top = static_cast<int>(SendMessageA(hwnd(), LVM_GETTOPINDEX, 0, 0));
-  const int end = std::min(RowCount(), top + 1 +
-                           static_cast<int>(SendMessageA(hwnd(), LVM_GETCOUNTPERPAGE, 0, 0)));
+  const int end = std::min(
+      RowCount(), top + 1 + static_cast<int>(SendMessageA(hwnd(), LVM_GETCOUNTPERPAGE, 0, 0)));
   const std::set<TargetItem*> read(updated.begin(), updated.end());
   for (int row = top; row < end; ++row) {
     if (read.count(ItemOfRow(row))) SendMessageA(hwnd(), LVM_REDRAWITEMS, row, row);
@@ -127,10 +127,10 @@ bool TargetListView::OnValuesRead(WPARAM, LPARAM, LRESULT* result) {
 
 bool TargetListView::PaintCells(NMHDR* header, LRESULT* result) {
   if (header->hwndFrom != hwnd()) return false;
-  *result = painter_.Paint(hwnd(), reinterpret_cast<NMLVCUSTOMDRAW*>(header),
-                           [this](TargetItem* item) {
-                             if (reader_) reader_->Prefer(item);
-                           });
+  *result =
+      painter_.Paint(hwnd(), reinterpret_cast<NMLVCUSTOMDRAW*>(header), [this](TargetItem* item) {
+        if (reader_) reader_->Prefer(item);
+      });
   return true;
 }
 
@@ -151,8 +151,7 @@ bool TargetListView::OnButtonDown(WPARAM, LPARAM lParam, LRESULT*) {
 
 bool TargetListView::OnDoubleClick(WPARAM, LPARAM lParam, LRESULT* result) {
   int row, column;
-  if (!TagCellAt(hwnd(), {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}, &row, &column))
-    return false;
+  if (!TagCellAt(hwnd(), {GET_X_LPARAM(lParam), GET_Y_LPARAM(lParam)}, &row, &column)) return false;
   editColumn_ = column;
   EditCell(row, column);
   *result = 0;

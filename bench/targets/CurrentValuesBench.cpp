@@ -133,7 +133,8 @@ int Demo(int files) {
     const std::string path = folder + "\\Artist " + std::to_string(i) + " - Title.mp3";
     HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
     DWORD written;
-    for (int f = 0; f < 4; ++f) WriteFile(file, frame.data(), DWORD(frame.size()), &written, nullptr);
+    for (int f = 0; f < 4; ++f)
+      WriteFile(file, frame.data(), DWORD(frame.size()), &written, nullptr);
     CloseHandle(file);
   }
   const Round round = RunRound(folder);

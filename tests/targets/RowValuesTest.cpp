@@ -80,10 +80,19 @@ TEST(RowValuesTest, BlocksOfSevenTexts) {
     const char* artist;
     const char* comment;
   } cases[] = {
-      {std::string("A\0B\0T\0" "1\0G\0Y\0C\0", 14), true, "A", "C"},
+      {std::string("A\0B\0T\0"
+                   "1\0G\0Y\0C\0",
+                   14),
+       true, "A", "C"},
       {std::string("\0\0\0\0\0\0\0", 7), true, "", ""},
-      {std::string("A\0B\0T\0" "1\0G\0Y\0C\0extra", 19), true, "A", "C"},
-      {std::string("A\0B\0T\0" "1\0G\0Y\0C", 13), false, "", ""},
+      {std::string("A\0B\0T\0"
+                   "1\0G\0Y\0C\0extra",
+                   19),
+       true, "A", "C"},
+      {std::string("A\0B\0T\0"
+                   "1\0G\0Y\0C",
+                   13),
+       false, "", ""},
       {std::string("A\0B\0", 4), false, "", ""},
       {std::string(), false, "", ""},
   };
