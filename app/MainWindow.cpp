@@ -3,6 +3,8 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include <numeric>
+
 #include "window/Controls.h"
 #include "app/Program.h"
 #include "window/ShellModule.h"
@@ -90,6 +92,8 @@ const Handler<MainWindow> MainWindow::kHandlers[] = {
     OnCommand<MainWindow>(ID_EDIT_UNDO, &MainWindow::OnUndo),
     OnNotify<MainWindow>(LVN_ITEMCHANGED, &MainWindow::OnListItemChanged),
     OnMessage<MainWindow>(kSelectionSettled, &MainWindow::OnSelectionSettled),
+    OnMessage<MainWindow>(TargetListView::kRowValuesChanged, &MainWindow::OnSelectionSettled),
+    OnNotify<MainWindow>(NM_CUSTOMDRAW, &MainWindow::OnListCustomDraw),
     OnNotify<MainWindow>(CBEN_ENDEDITA, &MainWindow::OnRuleEditEnded),
     OnCommand<MainWindow>(kRuleComboId, &MainWindow::OnRuleBoxChange),
     OnMessage<MainWindow>(WM_TIMER, &MainWindow::OnTimer),
@@ -221,13 +225,9 @@ void MainWindow::SaveAllRows() {
   // The folder is read once, before the first row: every row goes where the panel said then.
   const bool toFolder = panel_.SaveToFolder();
   const std::string folder = toFolder ? panel_.FolderText() : std::string();
-  SaveBatch batch(list_.hwnd(), SaveKind::kSaveAll, list_.RowCount(),
-                  toFolder ? folder.c_str() : nullptr, &progress_);
-  for (int row = 0; row < list_.RowCount(); ++row) {
-    EntryToSave entry;
-    if (list_.EntryOfRow(row, &entry) && !batch.Save(entry)) break;
-  }
-  batch.Finish();
+  std::vector<int> rows(list_.RowCount());
+  std::iota(rows.begin(), rows.end(), 0);
+  list_.SaveRows(rows, SaveKind::kSaveAll, toFolder ? folder.c_str() : nullptr);
 }
 
 bool MainWindow::OnDropFiles(WPARAM wParam, LPARAM, LRESULT* result) {
@@ -298,11 +298,11 @@ void MainWindow::ShowStatus(const std::wstring& text) {
 }
 
 void MainWindow::ShowStatusOfSelection() {
-  const int first = GetNextSelected(clientView_, -1);
-  if (first == -1 || GetNextSelected(clientView_, first) != -1)
-    ShowStatus(WideFromActive(LoadText(IDS_READY)));
-  else
-    ShowStatus(WideFromActive(list_.RowStatus(first)));
+  ShowStatus(list_.SelectionStatus(LoadText(IDS_READY)));
+}
+
+bool MainWindow::OnListCustomDraw(NMHDR* header, LRESULT* result) {
+  return clientView_ && list_.PaintCells(header, result);
 }
 
 void MainWindow::ShowIntakeStatus() {

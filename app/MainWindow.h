@@ -66,6 +66,7 @@ class MainWindow : public Window, private PreDispatchHook {
   bool OnListItemChanged(NMHDR* header, LRESULT* result);
   bool OnSelectionSettled(WPARAM wParam, LPARAM lParam, LRESULT* result);
   bool OnRuleEditEnded(NMHDR* header, LRESULT* result);
+  bool OnListCustomDraw(NMHDR* header, LRESULT* result);
   bool OnRuleBoxChange(UINT notifyCode, UINT id, HWND control);
   bool OnTimer(WPARAM wParam, LPARAM lParam, LRESULT* result);
   bool OnSize(WPARAM wParam, LPARAM lParam, LRESULT* result);

@@ -3,7 +3,9 @@
 #define MP3INFP_BUILDING
 #include "mp3infp/mp3infp.h"
 
+#include <cstring>
 #include <mutex>
+#include <string>
 
 #include "mp3infp/PropertyDialog.h"
 #include "mp3infp/Session.h"
@@ -50,6 +52,21 @@ DWORD WINAPI mp3infp_SetJournal(const wchar_t* folder) {
   return Guarded(kInternalError, [&](mp3infp::Session&) -> DWORD {
     return mp3infp::LibraryJournal().Attach(folder) ? 0 : 1;
   });
+}
+
+DWORD WINAPI mp3infp_ReadValues(const char* path, char* buffer, DWORD bufferSize, DWORD* needed) {
+  // Outside the lock: it works on a file of its own, never on the current one.
+  try {
+    std::string block;
+    const DWORD result = mp3infp::ReadValues(path, &block);
+    if (needed) *needed = static_cast<DWORD>(block.size());
+    if (result != 0) return result;
+    if (!buffer || block.size() > bufferSize) return mp3infp::kBufferTooSmall;
+    std::memcpy(buffer, block.data(), block.size());
+    return 0;
+  } catch (...) {
+    return kInternalError;
+  }
 }
 
 DWORD WINAPI mp3infp_Load(HWND, const char* path) {

@@ -35,6 +35,19 @@ bool ReadAudioFile(const char* path, std::unique_ptr<AudioFile>& file) {
   return ParseFile(wide, ExtensionOf(path), file);
 }
 
+DWORD ReadValues(const char* path, std::string* block) {
+  block->clear();
+  std::unique_ptr<AudioFile> file;
+  if (!ReadAudioFile(path, file)) return kCannotOpen;
+  if (!file) return kCannotTag;
+  for (Field field : {Field::kArtist, Field::kAlbum, Field::kTitle, Field::kTrack, Field::kGenre,
+                      Field::kYear, Field::kComment}) {
+    if (const auto value = file->Get({field, TagKind::kDefault}, SystemCodec())) *block += *value;
+    block->push_back('\0');
+  }
+  return 0;
+}
+
 DWORD Session::Load(const char* path) {
   path_ = WidePath(path);
   extension_ = path ? ExtensionOf(path) : std::string();

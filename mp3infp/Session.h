@@ -21,6 +21,7 @@ constexpr DWORD kCannotOpen = 3;
 constexpr DWORD kCannotTag = 4;
 constexpr DWORD kUnsafeToWrite = 5;
 constexpr DWORD kWriteFailed = 6;
+constexpr DWORD kBufferTooSmall = 7;
 
 class Session {
  public:
@@ -54,5 +55,9 @@ class Session {
 // Reads the file at `path` without making it current into `file` (null for a file of no format we
 // know); false when it cannot be opened.
 bool ReadAudioFile(const char* path, std::unique_ptr<AudioFile>& file);
+
+// mp3infp_ReadValues' work: the seven values of the file at `path`, each followed by a NUL, into
+// `block`. 0, kCannotOpen or kCannotTag.
+DWORD ReadValues(const char* path, std::string* block);
 
 }  // namespace mp3infp

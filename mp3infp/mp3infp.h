@@ -80,7 +80,20 @@ typedef DWORD(WINAPI* Mp3infpViewPropExFn)(HWND owner, const char* path, DWORD r
 // without a journal.
 typedef DWORD(WINAPI* Mp3infpSetJournalFn)(const wchar_t* folder);
 
+// Reads the values of the seven field keys (IART, IPRD, INAM, TRACK, IGNR, ICRD, ICMT, as
+// GetValue answers the key alone; empty where the file has none) of the file at `path` into
+// `buffer`, one NUL-terminated text after another. The current file and its lock are not touched:
+// it may be called from another thread while the current file is loaded and saved, and the file
+// is opened for reading only, sharing it with any writer. Returns 0 on success, 3 when the file
+// cannot be read, 4 for a file the library cannot tag, 7 when the values do not fit: `*needed`
+// (when not null) then says how many bytes they take. Optional: a library without it shows no
+// current values, and every value is saved.
+typedef DWORD(WINAPI* Mp3infpReadValuesFn)(const char* path, char* buffer, DWORD bufferSize,
+                                           DWORD* needed);
+
 #ifdef MP3INFP_BUILDING
+MP3INFP_API DWORD WINAPI mp3infp_ReadValues(const char* path, char* buffer, DWORD bufferSize,
+                                            DWORD* needed);
 MP3INFP_API DWORD WINAPI mp3infp_SetJournal(const wchar_t* folder);
 MP3INFP_API DWORD WINAPI mp3infp_Load(HWND owner, const char* path);
 MP3INFP_API DWORD WINAPI mp3infp_GetValue(const char* name, char* buffer, DWORD bufferSize);

@@ -30,6 +30,10 @@ inline constexpr wchar_t kMoreFailures[] = L"…ほか %d 件";
 // The status bar after a save that the user stopped with Esc (a wsprintfW format): how many files
 // were saved, out of how many.
 inline constexpr wchar_t kSaveStopped[] = L"中断しました。%d / %d 個のファイルを保存しました";
+// The status bar after a save or an update (a wsprintfW format): files saved, files passed by
+// because nothing in them would change (or they cannot be tagged), files that failed.
+inline constexpr wchar_t kSaveResult[] =
+    L"%d 個のファイルを保存しました（変更なし %d 個、失敗 %d 個）";
 // After an intake that left out names the ANSI code page cannot hold: their count (a wsprintfW
 // format), then up to five of the names, then how many more.
 inline constexpr wchar_t kUnwritableNames[] =
@@ -58,6 +62,12 @@ inline constexpr wchar_t kUnfinishedSave[] =
     L"[はい] その保存の前の状態に、ファイルを元に戻します。\n"
     L"[いいえ] ファイルをそのままにします (途中まで書かれたファイルだけは元に戻します)。";
 inline constexpr wchar_t kRulePrompt[] = L"ルールを入力してください";
+// A change of one row in the status bar: "アーティスト: unknown → Nils Frahm"; the file's value
+// when it has none; what parts two changes, and the changes from the rule's words.
+inline constexpr wchar_t kChangeArrow[] = L" → ";
+inline constexpr wchar_t kNoValue[] = L"（なし）";
+inline constexpr wchar_t kChangeSeparator[] = L"、";
+inline constexpr wchar_t kChangesEnd[] = L"　";
 // The list's columns, in order: the file name, then the tag columns in code-table order.
 inline constexpr const wchar_t* kColumnTitles[] = {
     L"ファイル名", L"アーティスト", L"アルバム", L"タイトル",

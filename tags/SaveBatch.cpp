@@ -52,6 +52,12 @@ bool SaveBatch::Save(const EntryToSave& entry) {
   return !stopped_;
 }
 
+void SaveBatch::PassBy() {
+  if (stopped_ || finished_) return;
+  if (progressSink_) progressSink_->Advance();
+  ++unchanged_;
+}
+
 void SaveBatch::Finish() {
   if (finished_) return;
   finished_ = true;
@@ -65,7 +71,9 @@ void SaveBatch::Finish() {
       wsprintfW(text, texts::kSaveStopped, saved_, total_);
       progressSink_->EndWith(ActiveFromWide(text));
     } else {
-      progressSink_->End();
+      wchar_t text[256];
+      wsprintfW(text, texts::kSaveResult, saved_, unchanged_, failed());
+      progressSink_->EndWith(ActiveFromWide(text));
     }
   }
   report_.Show(asked_);

@@ -4,7 +4,8 @@
 //  - stops after the current file when the user presses Esc,
 //  - collects the failures and shows them in one box at the end (a batch of one file keeps the
 //    single box it always had),
-//  - says in the status bar how many files were saved when the user stopped it.
+//  - says in the status bar how many files were saved, had no change and failed (or, when the
+//    user stopped it, how many were saved).
 #pragma once
 
 #include <windows.h>
@@ -32,11 +33,14 @@ class SaveBatch {
   // Saves one entry; its failure is collected for the report. False when the user has asked to
   // stop: the caller asks for no further save.
   bool Save(const EntryToSave& entry);
+  // A file the caller passes by: nothing in it would change, or it cannot be tagged.
+  void PassBy();
   // Shows the one report of what failed and the status text; only the first call does anything.
   void Finish();
 
   SaveKind kind() const { return kind_; }
   int saved() const { return saved_; }
+  int unchanged() const { return unchanged_; }
   int failed() const { return static_cast<int>(report_.size()); }
   bool stopped() const { return stopped_; }
   const char* folder() const { return inPlace_ ? nullptr : folder_.c_str(); }
@@ -54,6 +58,7 @@ class SaveBatch {
   Progress* progressSink_;
   FailureReport report_;
   int saved_ = 0;
+  int unchanged_ = 0;
   int asked_ = 0;
   bool stopped_ = false;
   bool finished_ = false;

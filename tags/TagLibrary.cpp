@@ -39,6 +39,7 @@ bool TagLibrary::Open(const char* name) {
   Resolve(module_, "mp3infp_mp3_MakeId3v2", &makeId3v2_);
   Resolve(module_, "mp3infp_ViewPropEx", &viewPropEx_);
   Resolve(module_, "mp3infp_SetJournal", &setJournal_);
+  Resolve(module_, "mp3infp_ReadValues", &readValues_);
   return true;
 }
 
@@ -80,6 +81,11 @@ DWORD TagLibrary::Save(const char* path) const { return save_ ? save_(path) : kM
 
 DWORD TagLibrary::SetJournal(const wchar_t* folder) const {
   return setJournal_ ? setJournal_(folder) : kMissingEntryPoint;
+}
+
+DWORD TagLibrary::ReadValues(const char* path, char* buffer, DWORD bufferSize,
+                             DWORD* needed) const {
+  return readValues_ ? readValues_(path, buffer, bufferSize, needed) : kMissingEntryPoint;
 }
 
 DWORD TagLibrary::GetType() const { return getType_ ? getType_() : kMp3infpTypeUnknown; }

@@ -34,6 +34,9 @@ class TagLibrary {
   // Optional, not one of the nine: a library without it saves without a journal (and answers
   // kMissingEntryPoint here).
   DWORD SetJournal(const wchar_t* folder) const;
+  // Optional too, and callable from any thread: a library without it shows no current values.
+  bool CanReadValues() const { return readValues_ != nullptr; }
+  DWORD ReadValues(const char* path, char* buffer, DWORD bufferSize, DWORD* needed) const;
 
   // What a failing call answers when its entry point is missing.
   static const DWORD kMissingEntryPoint = static_cast<DWORD>(-2);
@@ -50,6 +53,7 @@ class TagLibrary {
   Mp3infpMakeTagFn makeId3v2_ = nullptr;
   Mp3infpViewPropExFn viewPropEx_ = nullptr;
   Mp3infpSetJournalFn setJournal_ = nullptr;
+  Mp3infpReadValuesFn readValues_ = nullptr;
 };
 
 // The program's one library, loaded during static initialisation (app/Statics.cpp). It is

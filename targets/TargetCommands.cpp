@@ -86,14 +86,55 @@ void TargetListView::RemoveSelected() {
   for (auto row = rows.rbegin(); row != rows.rend(); ++row) DeleteItem(hwnd(), *row);
 }
 
-void TargetListView::UpdateTags() {
-  const std::vector<int> rows = SelectedRows();
-  SaveBatch batch(hwnd(), SaveKind::kUpdateTags, static_cast<int>(rows.size()), nullptr, progress);
+void TargetListView::UpdateTags() { SaveRows(SelectedRows(), SaveKind::kUpdateTags, nullptr); }
+
+void TargetListView::SaveRows(const std::vector<int>& rows, SaveKind kind, const char* folder) {
+  // No file is read in the background while one is written; a row whose values are not known
+  // yet is read here, so that what is passed by is never decided on an old reading.
+  editor_.Close(true);
+  CurrentTagReader::Pause pause(reader_.get());
+  SaveBatch batch(hwnd(), kind, static_cast<int>(rows.size()), folder, progress);
   for (int row : rows) {
+    TargetItem* item = ItemOfRow(row);
     EntryToSave entry;
-    if (EntryOfRow(row, &entry) && !batch.Save(entry)) break;
+    if (!item || !EntryOfRow(row, &entry)) continue;
+    if (reader_) reader_->ReadNow(item);
+    const RowValues& values = item->values;
+    // A copy into a folder is wanted whatever its tags; a file that cannot be tagged is not. A
+    // file whose values could not be read is saved as it always was, and says why it fails.
+    const bool unchanged = values.state == RowValues::Current::kRead && !values.HasChange();
+    if (values.state == RowValues::Current::kNotTaggable || (!folder && unchanged)) {
+      batch.PassBy();
+      continue;
+    }
+    const int saved = batch.saved();
+    const bool goOn = batch.Save(entry);
+    if (!folder && batch.saved() > saved) {
+      item->values.Forget();
+      if (reader_) reader_->ReadNow(item);
+    }
+    if (!goOn) break;
   }
   batch.Finish();
+  InvalidateRect(hwnd(), nullptr, FALSE);
+}
+
+std::wstring TargetListView::SelectionStatus(const std::string& ready) const {
+  const int row = GetNextSelected(hwnd(), -1);
+  if (row == -1 || GetNextSelected(hwnd(), row) != -1) return WideFromActive(ready);
+  const TargetItem* item = ItemOfRow(row);
+  std::wstring text;
+  if (item && item->values.state == RowValues::Current::kRead) {
+    for (const RowValues::Change& change : item->values.Changes()) {
+      if (!text.empty()) text += texts::kChangeSeparator;
+      text += std::wstring(texts::kColumnTitles[change.field + 1]) + L": " +
+              (change.from.empty() ? texts::kNoValue : WideFromActive(change.from)) +
+              texts::kChangeArrow + WideFromActive(change.to);
+    }
+    // The rule's words follow the changes: both stay in reach.
+    if (!text.empty()) text += texts::kChangesEnd;
+  }
+  return text + WideFromActive(RowStatus(row));
 }
 
 bool TargetListView::EntryOfRow(int row, EntryToSave* entry) const {
@@ -152,7 +193,21 @@ void TargetListView::UndoLastSave() {
                 MB_OK | MB_ICONINFORMATION | MB_TASKMODAL);
     return;
   }
-  ReportUndo(TheSaveJournal().Undo(), progress);
+  {
+    CurrentTagReader::Pause pause(reader_.get());
+    ReportUndo(TheSaveJournal().Undo(), progress);
+  }
+  ForgetCurrentValues();
+}
+
+void TargetListView::ForgetCurrentValues() {
+  for (int row = 0; row < RowCount(); ++row) {
+    if (TargetItem* item = ItemOfRow(row)) {
+      item->values.Forget();
+      if (reader_) reader_->Add(item);
+    }
+  }
+  InvalidateRect(hwnd(), nullptr, FALSE);
 }
 
 void TargetListView::OfferUnfinishedSave() {
@@ -160,7 +215,11 @@ void TargetListView::OfferUnfinishedSave() {
   if (!journal.FoundUnfinished()) return;
   if (MessageBoxW(nullptr, texts::kUnfinishedSave, texts::kUndoCaption,
                   MB_YESNO | MB_ICONWARNING | MB_TASKMODAL) == IDYES) {
-    ReportUndo(journal.UndoUnfinished(), progress);
+    {
+      CurrentTagReader::Pause pause(reader_.get());
+      ReportUndo(journal.UndoUnfinished(), progress);
+    }
+    ForgetCurrentValues();
   } else {
     journal.KeepUnfinished();
   }

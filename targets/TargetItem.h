@@ -2,9 +2,10 @@
 
 #include <string>
 
+#include "targets/RowValues.h"
 #include "templates/RuleReport.h"
 
-// One file of the target list. The tag values live in the row's cells, not here.
+// One file of the target list.
 struct TargetItem {
   // The source path exactly as it entered the list (it may be relative); never changed.
   std::string path;
@@ -17,4 +18,7 @@ struct TargetItem {
   // cells, and where it was typed; empty once a rule fits again.
   std::string missedRule;
   RuleSource missedSource;
+  // The row's pending values (a copy of its tag cells, which TargetListView::SetCellText keeps)
+  // and the file's own, read in the background by the list's CurrentTagReader.
+  RowValues values;
 };

@@ -10,8 +10,12 @@
 #include <vector>
 
 #include "window/Window.h"
+#include "targets/CellEditor.h"
+#include "targets/CellPainter.h"
+#include "targets/CurrentTagReader.h"
 #include "targets/Progress.h"
 #include "targets/TargetItem.h"
+#include "tags/SaveBatch.h"
 #include "tags/SaveEntry.h"
 
 class TargetListView : public Window {
@@ -63,6 +67,9 @@ class TargetListView : public Window {
   // The status bar's words for one row: which rule filled it and where that rule came from, or
   // why the rule typed for it, or the closest rule of the rules file, does not fit.
   std::string RowStatus(int row) const;
+  // The status bar's words for the selection: for one row whose file has been read, its changes
+  // ("アーティスト: unknown → Nils Frahm") before RowStatus; `ready` for none or several rows.
+  std::wstring SelectionStatus(const std::string& ready) const;
   // How many of the selected rows `templateText` fits, in words (as it is typed).
   std::string SelectionFitCount(const std::string& templateText) const;
   std::vector<std::string> SelectedPaths() const;
@@ -77,6 +84,7 @@ class TargetListView : public Window {
   TargetItem* ItemOfRow(int row) const;
   std::vector<int> SelectedRows() const;
   int RowCount() const;
+  // Sets a cell's text; a tag column's is the row's pending value too.
   int SetCellText(int row, int column, const std::string& text);
   std::string CellText(int row, int column) const;
   // The rule shared by the selected rows from `firstRow` on (`end` is -1); empty when they differ.
@@ -90,6 +98,23 @@ class TargetListView : public Window {
   // Saves the row alone with SaveEntry; `folder` null saves in place. False when there is no such
   // row or the save failed (reported in its box).
   bool SaveRow(int row, const char* folder);
+
+  // Saves `rows` in one SaveBatch: a row that changes nothing in its file (its values read first
+  // where they are not known yet) is passed by when saving in place, and so is a file that cannot
+  // be tagged wherever it would go. A file saved in place is read again at once. With a library
+  // that cannot read values apart, every row is saved.
+  void SaveRows(const std::vector<int>& rows, SaveKind kind, const char* folder);
+
+  // Opens the in-place editor over a tag cell (column 1 to 7); false when there is no such cell.
+  bool EditCell(int row, int column);
+  CellEditor& cellEditor() { return editor_; }
+  // Answers the list's custom-draw notification, which goes to its parent; false for another one.
+  bool PaintCells(NMHDR* header, LRESULT* result);
+  // How many entries' files are still to be read (a removed row's too).
+  int UnreadRows() const;
+
+  // Posted to the parent when the values of the one selected row may read otherwise.
+  static const UINT kRowValuesChanged = WM_APP + 3;
 
   // The commands of the context menu.
   void ApplyRuleCommand();
@@ -123,6 +148,16 @@ class TargetListView : public Window {
   bool OnUpdateTags(UINT notifyCode, UINT id, HWND control);
   bool OnProperties(UINT notifyCode, UINT id, HWND control);
   bool OnUndo(UINT notifyCode, UINT id, HWND control);
+  bool OnValuesRead(WPARAM wParam, LPARAM lParam, LRESULT* result);
+  bool OnKeyDown(WPARAM wParam, LPARAM lParam, LRESULT* result);
+  bool OnButtonDown(WPARAM wParam, LPARAM lParam, LRESULT* result);
+  bool OnDoubleClick(WPARAM wParam, LPARAM lParam, LRESULT* result);
+  bool OnScroll(WPARAM wParam, LPARAM lParam, LRESULT* result);
+  bool OnDestroy(WPARAM wParam, LPARAM lParam, LRESULT* result);
+  // Every row's file is to be read again: a save was undone.
+  void ForgetCurrentValues();
+  // The one selected row, when its values have changed.
+  void TellIfSelected(int row);
 
   struct FolderId;
   // A folder's search, inside an intake; `known` is its identity when the caller knows it.
@@ -143,4 +178,10 @@ class TargetListView : public Window {
   struct IntakeState;
   std::unique_ptr<IntakeState> intake_;
   IntakeCounts lastIntake_;
+  CellPainter painter_;
+  CellEditor editor_;
+  // The tag column last clicked, which F2 edits.
+  int editColumn_ = 1;
+  // Declared last: stopped before the items it reads for go.
+  std::unique_ptr<CurrentTagReader> reader_;
 };

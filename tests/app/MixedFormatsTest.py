@@ -8,7 +8,9 @@ and cover art). tagwhirl starts on the folder, every row is selected, the rule "
 rule for every extension) is typed into the rule box, and "保存(&S)" saves in place. Then every file
 must carry the artist and title as mutagen reads them; for the formats other than MP3 also as
 the format's own tool and ffprobe read them, with the decoded audio, the bytes after the
-metadata and every other item as they were (independent_readers.py).
+metadata and every other item as they were (independent_readers.py). The status bar must count
+the files saved and the two it passed by (a cover and a cue sheet, which cannot be tagged), and a
+second save must write nothing: every file keeps its bytes and its modification time.
 
 Usage: MixedFormatsTest.py <bin folder>   (DISPLAY must name a running X server)
 """
@@ -19,7 +21,9 @@ import sys
 import tempfile
 import time
 
-from mutagen.id3 import ID3
+import re
+
+from mutagen.id3 import ID3, TCON, TPE1
 
 import wine_gui
 from wine_gui import ROOT, check, mp3, wait_until
@@ -28,12 +32,16 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "mp3infp"))
 import independent_readers  # noqa: E402
 
 BIN = os.path.abspath(sys.argv[1])
+STATUS = ("tagwhirl.MainWindow", "class:msctls_statusbar32")
+# Files the library cannot tag: shown, and passed by.
+UNTAGGABLE = {"cover.jpg": b"\xff\xd8\xff\xe0 JFIF", "Album.cue": b'FILE "Says.mp3" MP3\r\n'}
 wine_gui.init(BIN)
 
 # The name in the folder, the sample it is a copy of (None: an MP3 without tags), and the values
 # the rule must find in the name.
 FILES = [
     ("Blue Harbor - Morning Train.mp3", None, "Blue Harbor", "Morning Train"),
+    ("Nils Frahm - Says.mp3", "id3", "Nils Frahm", "Says"),
     ("青空楽団 - 朝の電車.flac", "flac-padded.flac", "青空楽団", "朝の電車"),
     ("Tight Band - No Room.flac", "flac-tight.flac", "Tight Band", "No Room"),
     ("ソロ - 表示テスト.ogg", "ogg-vorbis.ogg", "ソロ", "表示テスト"),
@@ -57,6 +65,10 @@ def artist_and_title(path):
         return None
 
 
+def probe_status():
+    return re.sub(r"\s+", " ", wine_gui.probe("text", *STATUS))
+
+
 def run(work):
     samples, music, originals = (os.path.join(work, d) for d in ("samples", "music", "orig"))
     made = subprocess.run([sys.executable, os.path.join(ROOT, "tests", "mp3infp",
@@ -67,12 +79,21 @@ def run(work):
     for folder in (music, originals):
         os.makedirs(folder)
     for name, sample, _, _ in FILES:
-        if sample:
+        if sample and sample != "id3":
             shutil.copy(os.path.join(samples, sample), os.path.join(music, name))
         else:
             with open(os.path.join(music, name), "wb") as f:
                 f.write(mp3())
+        if sample == "id3":
+            # A wrong artist the rule corrects, and a genre it leaves.
+            tags = ID3()
+            tags.add(TPE1(encoding=3, text="unknown"))
+            tags.add(TCON(encoding=3, text="Ambient"))
+            tags.save(os.path.join(music, name))
         shutil.copy(os.path.join(music, name), os.path.join(originals, name))
+    for name, data in UNTAGGABLE.items():
+        with open(os.path.join(music, name), "wb") as f:
+            f.write(data)
 
     app = wine_gui.make_app(work)
     started = wine_gui.start(os.path.join(app, "tagwhirl.exe"), music)
@@ -88,14 +109,30 @@ def run(work):
                    for name, _, artist, title in FILES)
 
     check(wait_until(all_saved, 60), "every file carries its artist and title")
-    time.sleep(1)
+    saved = "%d 個のファイルを保存しました（変更なし %d 個、失敗 0 個）"
+    check(wait_until(lambda: probe_status() == saved % (len(FILES), len(UNTAGGABLE)), 30),
+          "the status bar counts the saved and the unchanged files (%r)" % probe_status())
+
+    def snapshot():
+        return {name: (open(os.path.join(music, name), "rb").read(),
+                       os.stat(os.path.join(music, name)).st_mtime_ns)
+                for name in os.listdir(music)}
+    before = snapshot()
+    time.sleep(1.5)
+    wine_gui.click("text:保存(&S)")
+    again = saved % (0, len(FILES) + len(UNTAGGABLE))
+    check(wait_until(lambda: probe_status() == again, 30),
+          "a second save changes nothing (%r)" % probe_status())
+    after = snapshot()
+    for name in before:
+        check(after.get(name) == before[name], "%s keeps its bytes and time" % name)
     wine_gui.close(program, window)
 
     for name, sample, artist, title in FILES:
         path, original = os.path.join(music, name), os.path.join(originals, name)
         got = artist_and_title(path)
         check(got == (artist, title), "%s: mutagen reads %r" % (name, got))
-        if sample:
+        if sample and sample != "id3":
             findings = []
             independent_readers.check_saved(
                 lambda ok, what: ok or findings.append(what), path, original,

@@ -355,6 +355,49 @@ TEST_F(Mp3infpDll, NothingSetMeansNothingWritten) {
   EXPECT_EQ(0u, library.GetType());
 }
 
+// Reading a file's values apart, as the list's reader threads do: the seven values in key order,
+// whatever the current file is, from another thread while it is loaded; each failure its own.
+TEST_F(Mp3infpDll, ValuesAreReadApartFromTheCurrentFile) {
+  const ScratchFolder scratch("apart");
+  const std::string tagged = scratch.path() + "\\tagged.mp3", other = scratch.path() + "\\b.mp3";
+  ASSERT_TRUE(WriteBytes(tagged, MpegAudio(8)));
+  ASSERT_TRUE(WriteBytes(other, TightMp3(8)));
+  ASSERT_TRUE(Save(tagged));
+  ASSERT_TRUE(WriteBytes(scratch.path() + "\\cover.jpg", Of("\xFF\xD8\xFF\xE0")));
+  std::string all;
+  for (const std::string& value : kValues) all += value + '\0';
+
+  ASSERT_EQ(0u, library.Load(nullptr, other.c_str()));
+  const struct {
+    std::string name;
+    DWORD bufferSize;
+    DWORD result;
+    DWORD needed;
+  } cases[] = {
+      {"tagged.mp3", 4096, 0, DWORD(all.size())},
+      {"tagged.mp3", DWORD(all.size()), 0, DWORD(all.size())},
+      {"tagged.mp3", DWORD(all.size() - 1), mp3infp::kBufferTooSmall, DWORD(all.size())},
+      {"b.mp3", 4096, 0, 10},
+      {"cover.jpg", 4096, mp3infp::kCannotTag, 0},
+      {"missing.mp3", 4096, mp3infp::kCannotOpen, 0},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name + " in " + std::to_string(c.bufferSize));
+    std::string buffer(c.bufferSize, '\x7F');
+    DWORD needed = 12345, result = 0;
+    std::thread reader([&] {
+      result = theTagLibrary.ReadValues((scratch.path() + "\\" + c.name).c_str(), buffer.data(),
+                                        c.bufferSize, &needed);
+    });
+    reader.join();
+    EXPECT_EQ(c.result, result);
+    EXPECT_EQ(c.needed, needed);
+    if (c.result == 0 && c.name == "tagged.mp3") EXPECT_EQ(all, buffer.substr(0, needed));
+  }
+  // The current file is still the one loaded.
+  EXPECT_EQ("old", Value("INAM"));
+}
+
 TEST_F(Mp3infpDll, WaveGetsThePlainNamesInItsInfoList) {
   const ScratchFolder scratch("wave");
   const std::string& folder = scratch.path();

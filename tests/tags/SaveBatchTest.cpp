@@ -26,6 +26,14 @@ std::vector<std::string> Lines(const std::string& text) {
   return lines;
 }
 
+struct StatusLine : Progress {
+  void Begin(const char*, int) override {}
+  void Advance() override {}
+  void End() override {}
+  void EndWith(const std::string& line) override { text = line; }
+  std::string text;
+};
+
 class SaveBatchTest : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_TRUE(library.Open()); }
@@ -53,18 +61,26 @@ TEST_F(SaveBatchTest, FailuresMakeOneReportAtTheEnd) {
     std::vector<int> readOnly;
     std::string caption;             // empty: no box
     std::vector<std::string> lines;  // "%0" stands for the first file's path, and so on
+    int passedBy = 0;                // files the caller passes by besides
+    std::string status;              // the status bar's last words
   } cases[] = {
-      {"every file saved", 3, 0, {}, "", {}},
-      {"one file of one", 1, 7, {}, "保存に失敗", {"%0"}},
-      {"one read-only file of one", 1, 7, {0}, "読み取り専用", {"%0"}},
+      {"every file saved", 3, 0, {}, "", {}, 2,
+       "3 個のファイルを保存しました（変更なし 2 個、失敗 0 個）"},
+      {"one file of one", 1, 7, {}, "保存に失敗", {"%0"}, 0,
+       "0 個のファイルを保存しました（変更なし 0 個、失敗 1 個）"},
+      {"one read-only file of one", 1, 7, {0}, "読み取り専用", {"%0"}, 1,
+       "0 個のファイルを保存しました（変更なし 1 個、失敗 1 個）"},
       {"each with its reason",
        3,
        7,
        {1},
        "エラー",
        {"3 個のファイルのうち 3 個を保存できませんでした。", "", "%0 : 保存に失敗",
-        "%1 : 読み取り専用", "%2 : 保存に失敗"}},
-      {"twenty named, the rest counted", 23, 7, {}, "エラー", {}},
+        "%1 : 読み取り専用", "%2 : 保存に失敗"},
+       0,
+       "0 個のファイルを保存しました（変更なし 0 個、失敗 3 個）"},
+      {"twenty named, the rest counted", 23, 7, {}, "エラー", {}, 0,
+       "0 個のファイルを保存しました（変更なし 0 個、失敗 23 個）"},
   };
   for (const auto& test : cases) {
     SCOPED_TRACE(test.what);
@@ -75,11 +91,14 @@ TEST_F(SaveBatchTest, FailuresMakeOneReportAtTheEnd) {
     std::vector<SeenBox> boxes;
     {
       BoxWatcher watcher;
-      SaveBatch batch(nullptr, SaveKind::kSaveAll, test.files, nullptr, nullptr);
+      StatusLine status;
+      SaveBatch batch(nullptr, SaveKind::kSaveAll, test.files, nullptr, &status);
       for (const EntryToSave& entry : entries) EXPECT_TRUE(batch.Save(entry));
+      for (int pass = 0; pass < test.passedBy; ++pass) batch.PassBy();
       EXPECT_EQ(test.saveResult ? test.files : 0, batch.failed());
       batch.Finish();
       boxes = watcher.boxes();
+      EXPECT_EQ(status.text, test.status);
     }
     for (const EntryToSave& entry : entries)
       SetFileAttributesA(entry.path.c_str(), FILE_ATTRIBUTE_NORMAL);
@@ -106,13 +125,6 @@ TEST_F(SaveBatchTest, FailuresMakeOneReportAtTheEnd) {
 // A stop asked for while a file is saved ends the batch after that file: no file after it is
 // touched, and the status bar counts exactly the files saved.
 TEST_F(SaveBatchTest, AStopEndsTheBatchAfterTheFileUnderWay) {
-  struct StatusLine : Progress {
-    void Begin(const char*, int) override {}
-    void Advance() override {}
-    void End() override {}
-    void EndWith(const std::string& line) override { text = line; }
-    std::string text;
-  };
   for (int stopAfter : {2, 5}) {
     SCOPED_TRACE(stopAfter);
     const std::vector<EntryToSave> entries = Entries(5);

@@ -7,15 +7,21 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <map>
 #include <set>
 #include <sstream>
 
+#include "resources/Texts.h"
+#include "tags/TagLibrary.h"
 #include "templates/ActiveText.h"
+#include "tests/mp3infp/SampleFiles.h"
+#include "tests/mp3infp/WinSampleFiles.h"
 #include "window/Controls.h"
 #include "tests/targets/TargetListFixture.h"
 
 using ::testing::ElementsAre;
 using ::testing::IsEmpty;
+using namespace samples;
 
 namespace {
 
@@ -409,6 +415,186 @@ TEST_F(TargetListTest, StatusSaysWhatEachRuleDid) {
   Select({0, 1, 2, 3, 4, 5});
   EXPECT_EQ(list.SelectionFitCount("$T" + audio),
             ActiveText(u"選んだ 6 行のうち 4 行に合います。"));
+}
+
+// A mixed album through the real tag library: each row's own values are read in the background,
+// the changes a rule makes are told apart from the values it leaves, a save writes only the files
+// it changes and says so, a second save touches nothing, and a value typed into a cell is saved
+// like any other.
+class CurrentValuesTest : public TargetListTest {
+ protected:
+  struct StatusLine : Progress {
+    void Begin(const char*, int) override {}
+    void Advance() override {}
+    void End() override { text = "(no count)"; }
+    void EndWith(const std::string& said) override { text = said; }
+    std::string text;
+  };
+
+  void SetUp() override {
+    SetEnvironmentVariableA("TAGWHIRL_JOURNAL", (scratch / "journal").c_str());
+    TargetListTest::SetUp();
+    ASSERT_TRUE(theTagLibrary.Open("mp3infp"));
+    list.progress = &status;
+  }
+  // The list, and its reader, go before the library.
+  void TearDown() override {
+    TargetListTest::TearDown();
+    theTagLibrary.Close();
+  }
+
+  // Lets the list take what its reader posts until every row is read.
+  bool ReadAll() {
+    for (const DWORD start = GetTickCount(); GetTickCount() - start < 20000; Sleep(5)) {
+      MSG message;
+      while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) DispatchMessageA(&message);
+      if (list.UnreadRows() == 0) return true;
+    }
+    return false;
+  }
+  int RowOf(const std::string& name) {
+    for (int row = 0; row < list.RowCount(); ++row)
+      if (list.CellText(row, 0) == name) return row;
+    return -1;
+  }
+  // The status bar's words after a save of every row in place, which shows no box.
+  std::string SaveAll() {
+    std::vector<int> rows(list.RowCount());
+    for (int row = 0; row < list.RowCount(); ++row) rows[row] = row;
+    BoxWatcher watcher;
+    list.SaveRows(rows, SaveKind::kSaveAll, nullptr);
+    EXPECT_EQ(watcher.boxes().size(), 0u);
+    return status.text;
+  }
+  // Every file's bytes and modification time.
+  std::map<std::string, std::pair<Bytes, FILETIME>> Snapshot() {
+    std::map<std::string, std::pair<Bytes, FILETIME>> files;
+    for (int row = 0; row < list.RowCount(); ++row) {
+      const std::string& path = list.ItemOfRow(row)->path;
+      WIN32_FILE_ATTRIBUTE_DATA data = {};
+      GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data);
+      files[path] = {ReadBytes(path), data.ftLastWriteTime};
+    }
+    return files;
+  }
+
+  StatusLine status;
+};
+
+std::string SavedText(int saved, int unchanged, int failed) {
+  wchar_t text[256];
+  wsprintfW(text, texts::kSaveResult, saved, unchanged, failed);
+  return ActiveFromWide(text);
+}
+
+TEST_F(CurrentValuesTest, MixedAlbumShowsChangesAndSavesOnlyThem) {
+  using Current = RowValues::Current;
+  const Bytes tagged = Tag(3,
+                           [] {
+                             Bytes frames = Frame(3, "TPE1", Latin1Text("unknown"));
+                             Append(frames, Frame(3, "TCON", Latin1Text("Ambient")));
+                             return frames;
+                           }(),
+                           64);
+  Bytes mp3 = tagged;
+  Append(mp3, MpegAudio(8));
+  const Bytes flac =
+      Flac({FlacBlock(0, FlacStreamInfo()),
+            FlacBlock(4, VorbisCommentBody("test", {"ARTIST=Nils Frahm", "TITLE=Hammers"}), true)});
+  const std::string album = scratch.AddFolder("Album");
+  scratch.AddFile("Album\\Nils Frahm - Says.mp3", std::string(mp3.begin(), mp3.end()));
+  scratch.AddFile("Album\\Nils Frahm - Hammers.flac", std::string(flac.begin(), flac.end()));
+  const Bytes bare = MpegAudio(8);
+  scratch.AddFile("Album\\Nils Frahm - Sunson.mp3", std::string(bare.begin(), bare.end()));
+  scratch.AddFile("Album\\cover.jpg", "\xFF\xD8\xFF\xE0 not really a picture");
+  scratch.AddFile("Album\\Album.cue", "FILE \"Says.mp3\" MP3\r\n");
+  list.AddPath(album);
+  ASSERT_TRUE(ReadAll());
+  list.SelectAll();
+  list.ApplyRuleToSelection("$A - $T.$I");
+
+  const struct {
+    const char* name;
+    Current state;
+    const char* artist;
+    const char* genre;
+    bool change;
+  } rows[] = {
+      {"Nils Frahm - Says.mp3", Current::kRead, "unknown", "Ambient", true},
+      {"Nils Frahm - Hammers.flac", Current::kRead, "Nils Frahm", "", false},
+      {"Nils Frahm - Sunson.mp3", Current::kRead, "", "", true},
+      {"cover.jpg", Current::kNotTaggable, "", "", false},
+      {"Album.cue", Current::kNotTaggable, "", "", false},
+  };
+  for (const auto& row : rows) {
+    const RowValues& values = list.ItemOfRow(RowOf(row.name))->values;
+    EXPECT_EQ(values.state, row.state) << row.name;
+    EXPECT_EQ(values.current[0], row.artist) << row.name;
+    EXPECT_EQ(values.current[4], row.genre) << row.name;
+    EXPECT_EQ(values.HasChange(), row.change) << row.name;
+  }
+  // The genre that stays is shown, and only the artist is told as a change, before the rule.
+  const int says = RowOf("Nils Frahm - Says.mp3");
+  bool staying = false;
+  EXPECT_EQ(list.ItemOfRow(says)->values.Shown(4, &staying), "Ambient");
+  EXPECT_TRUE(staying);
+  Select({says});
+  const std::wstring said = list.SelectionStatus("Ready");
+  EXPECT_EQ(said.find(L"アーティスト: unknown → Nils Frahm、タイトル: （なし） → Says　"), 0u)
+      << ActiveFromWide(said);
+  EXPECT_NE(said.find(WideFromActive(list.RowStatus(says))), std::wstring::npos);
+
+  EXPECT_EQ(SaveAll(), SavedText(2, 3, 0));
+  EXPECT_FALSE(list.ItemOfRow(says)->values.HasChange());
+  EXPECT_EQ(list.ItemOfRow(says)->values.current[0], "Nils Frahm");
+
+  const auto before = Snapshot();
+  EXPECT_EQ(SaveAll(), SavedText(0, 5, 0));
+  const auto after = Snapshot();
+  for (const auto& [path, file] : before) {
+    EXPECT_EQ(after.at(path).first, file.first) << path;
+    EXPECT_EQ(CompareFileTime(&after.at(path).second, &file.second), 0) << path;
+  }
+
+  // Typed into a cell: Esc drops it, Enter keeps it as a change that is saved, and undone.
+  const int hammers = RowOf("Nils Frahm - Hammers.flac");
+  const std::string flacPath = list.ItemOfRow(hammers)->path;
+  // Sized, so that its cells are where a click finds them.
+  SetWindowPos(list.hwnd(), nullptr, 0, 0, 900, 300, SWP_NOZORDER);
+  RECT genre = {};
+  genre.top = 5;
+  genre.left = LVIR_LABEL;
+  ASSERT_TRUE(SendMessageA(list.hwnd(), LVM_GETSUBITEMRECT, hammers, LPARAM(&genre)));
+  const LPARAM inGenre = MAKELPARAM((genre.left + genre.right) / 2, (genre.top + genre.bottom) / 2);
+  SetItemState(list.hwnd(), hammers, LVIS_FOCUSED, LVIS_FOCUSED);
+  for (const WPARAM key : {VK_ESCAPE, VK_RETURN}) {
+    // A double click opens the cell under it, and F2 the column last clicked, over the cell.
+    SendMessageA(list.hwnd(), WM_LBUTTONDBLCLK, MK_LBUTTON, inGenre);
+    ASSERT_TRUE(list.cellEditor().IsOpen());
+    list.cellEditor().Close(false);
+    SendMessageA(list.hwnd(), WM_KEYDOWN, VK_F2, 0);
+    ASSERT_TRUE(list.cellEditor().IsOpen());
+    RECT at;
+    GetWindowRect(list.cellEditor().edit(), &at);
+    MapWindowPoints(nullptr, list.hwnd(), reinterpret_cast<POINT*>(&at), 2);
+    EXPECT_EQ(at.left, genre.left);
+    SetWindowTextW(list.cellEditor().edit(), L"Piano");
+    SendMessageW(list.cellEditor().edit(), WM_KEYDOWN, key, 0);
+    EXPECT_FALSE(list.cellEditor().IsOpen());
+  }
+  EXPECT_EQ(list.CellText(hammers, 5), "Piano");
+  EXPECT_TRUE(list.ItemOfRow(hammers)->values.IsChange(4));
+  EXPECT_EQ(SaveAll(), SavedText(1, 4, 0));
+  EXPECT_EQ(list.ItemOfRow(hammers)->values.current[4], "Piano");
+  {
+    BoxWatcher watcher;
+    list.UndoLastSave();
+    EXPECT_EQ(watcher.boxes().size(), 0u);
+  }
+  EXPECT_EQ(ReadBytes(flacPath), before.at(flacPath).first);
+  ASSERT_TRUE(ReadAll());
+  EXPECT_EQ(list.ItemOfRow(hammers)->values.current[4], "");
+  EXPECT_TRUE(list.ItemOfRow(hammers)->values.IsChange(4));
 }
 
 TEST_F(TargetListTest, EntriesOutliveDeletedRowsAndNewRowsGoLast) {
