@@ -221,13 +221,14 @@ void MainWindow::SaveAllRows() {
   // The folder is read once, before the first row: every row goes where the panel said then.
   const bool toFolder = panel_.SaveToFolder();
   const std::string folder = toFolder ? panel_.FolderText() : std::string();
+  std::vector<EntryToSave> entries;
+  entries.reserve(list_.RowCount());
+  for (int row = 0; row < list_.RowCount(); ++row) {
+    if (!list_.EntryOfRow(row, &entries.emplace_back())) entries.pop_back();
+  }
   SaveBatch batch(list_.hwnd(), SaveKind::kSaveAll, list_.RowCount(),
                   toFolder ? folder.c_str() : nullptr, &progress_);
-  for (int row = 0; row < list_.RowCount(); ++row) {
-    EntryToSave entry;
-    if (list_.EntryOfRow(row, &entry) && !batch.Save(entry)) break;
-  }
-  batch.Finish();
+  SaveEntries(batch, entries);
 }
 
 bool MainWindow::OnDropFiles(WPARAM wParam, LPARAM, LRESULT* result) {

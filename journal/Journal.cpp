@@ -1,10 +1,13 @@
 #include "journal/Journal.h"
 
+#include <sddl.h>
+
 #include <algorithm>
 #include <cwchar>
 #include <map>
 #include <memory>
 #include <set>
+#include <utility>
 
 namespace journal {
 namespace {
@@ -166,6 +169,104 @@ bool RestoreInPlace(const std::wstring& path, const Record& before) {
   return ok;
 }
 
+// Gives `path` the bytes of the original kept as `kept`, and deletes that then. On one volume a
+// rename; across volumes the original is copied beside the file, flushed and renamed over it, so
+// that the name holds the file or its original, never a part of either. A kept original that
+// did not take the file's place stays.
+bool PutBack(const std::wstring& kept, const std::wstring& path) {
+  if (MoveFileExW(kept.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH))
+    return true;
+  // The shape of the library's temporary files, which it sweeps away should we stop meanwhile.
+  const std::wstring beside = path + L".tagwhirl-new-" + std::to_wstring(GetCurrentProcessId()) +
+                              L"-" + std::to_wstring(GetTickCount()) + L".tmp";
+  bool ok = CopyFileW(kept.c_str(), beside.c_str(), TRUE) != FALSE;
+  if (ok) {
+    HANDLE copy = CreateFileW(beside.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    ok = copy != INVALID_HANDLE_VALUE && FlushFileBuffers(copy);
+    if (copy != INVALID_HANDLE_VALUE) CloseHandle(copy);
+  }
+  ok = ok && MoveFileExW(beside.c_str(), path.c_str(),
+                         MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (!ok) {
+    DeleteFileW(beside.c_str());
+    return false;
+  }
+  DeleteFileW(kept.c_str());
+  return true;
+}
+
+// The folder whose kept folder holds `kept`: the journal's, or one on another volume.
+std::wstring KeptRootOf(const std::wstring& kept) {
+  std::wstring root = kept;
+  for (int level = 0; level < 3 && root.rfind(L'\\') != std::wstring::npos; ++level)
+    root.resize(root.rfind(L'\\'));
+  return root;
+}
+
+// Moves the original of `path`, kept as `kept`, where no cleanup of ours goes: beside the kept
+// folder, under the file's own name. Where it now lies; `kept` itself when it could not move.
+std::wstring SetAside(const std::wstring& kept, const std::wstring& path) {
+  const std::wstring folder = KeptRootOf(kept) + L"\\" + kNotRestoredFolder;
+  CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);
+  const size_t dot = name.rfind(L'.');
+  const std::wstring stem = name.substr(0, dot), extension = dot == std::wstring::npos ? L"" : name.substr(dot);
+  for (int number = 1; number < 1000; ++number) {
+    const std::wstring aside = folder + L"\\" +
+                               (number == 1 ? name : stem + L" (" + std::to_wstring(number) + L")" + extension);
+    if (Exists(aside)) continue;
+    if (MoveFileExW(kept.c_str(), aside.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
+      return aside;
+    break;
+  }
+  return kept;
+}
+
+// This user's folder name: the SID, which no other user's account shares.
+const std::wstring& UserFolderName() {
+  static const std::wstring name = [] {
+    std::wstring result;
+    HANDLE token = nullptr;
+    if (OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) {
+      DWORD size = 0;
+      GetTokenInformation(token, TokenUser, nullptr, 0, &size);
+      std::vector<uint8_t> user(size);
+      wchar_t* text = nullptr;
+      if (size && GetTokenInformation(token, TokenUser, user.data(), size, &size) &&
+          ConvertSidToStringSidW(reinterpret_cast<TOKEN_USER*>(user.data())->User.Sid, &text)) {
+        result = text;
+        LocalFree(text);
+      }
+      CloseHandle(token);
+    }
+    wchar_t user[257];
+    DWORD length = 257;
+    if (result.empty() && GetUserNameW(user, &length)) result = user;
+    return result.empty() ? std::wstring(L"user") : result;
+  }();
+  return name;
+}
+
+bool IsPlainFolder(const std::wstring& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) &&
+         !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
+}
+
+// Makes the folders of `root` (KeptRootOn) and its kept folder; false where the volume does not
+// allow them, or a link stands in their place.
+bool MakeKeptRoot(const std::wstring& root) {
+  const std::wstring top = root.substr(0, root.rfind(L'\\'));
+  if (CreateDirectoryW(top.c_str(), nullptr))
+    SetFileAttributesW(top.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  if (!IsPlainFolder(top)) return false;
+  CreateDirectoryW(root.c_str(), nullptr);
+  const std::wstring kept = root + L"\\" + kKeptFolder;
+  CreateDirectoryW(kept.c_str(), nullptr);
+  return IsPlainFolder(root) && IsPlainFolder(kept);
+}
+
 // Puts the kept original back in the file's place, unless the save never got as far as
 // replacing it: then the temporary file is still there, or the kept link is the file itself.
 bool RestoreRewrite(const std::wstring& path, const Step& step) {
@@ -178,12 +279,27 @@ bool RestoreRewrite(const std::wstring& path, const Step& step) {
     DeleteFileW(kept.c_str());
     return true;
   }
-  return MoveFileExW(kept.c_str(), path.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) !=
-         FALSE;
+  return PutBack(kept, path);
 }
 
 }  // namespace
+
+std::wstring VolumeOf(const std::wstring& path) {
+  std::wstring plain = path;
+  if (plain.starts_with(L"\\\\?\\UNC\\"))
+    plain = L"\\\\" + plain.substr(8);
+  else if (plain.starts_with(L"\\\\?\\"))
+    plain = plain.substr(4);
+  wchar_t volume[MAX_PATH];
+  if (!GetVolumePathNameW(plain.c_str(), volume, MAX_PATH)) return {};
+  std::wstring root = volume;
+  if (!root.empty() && root.back() != L'\\') root += L'\\';
+  return root;
+}
+
+std::wstring KeptRootOn(const std::wstring& volume) {
+  return volume + L".tagwhirl-kept\\" + UserFolderName();
+}
 
 uint64_t FileId(HANDLE file) {
   // The file index alone, as the system keeps it. GetFileInformationByHandle gives it too, but
@@ -210,8 +326,12 @@ uint64_t FileId(HANDLE file) {
 
 bool Recorder::Attach(const wchar_t* folder) {
   Detach();
+  stopped_ = false;
   if (!folder || !*folder) return true;
   folder_ = folder;
+  volume_ = VolumeOf(folder_);
+  rootOfVolume_.clear();
+  lastFolder_.clear();
   records_ = CreateFileW((folder_ + L"\\" + kRecordsName).c_str(), GENERIC_WRITE,
                          FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                          FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -225,9 +345,13 @@ void Recorder::Detach() {
 
 bool Recorder::Append(const Record& record, bool flush) {
   if (!active()) return true;
+  if (stopped_) return false;
   const std::vector<uint8_t> bytes = Encode(record);
   // At the end each time: the program's copy of this code appends to the same file.
-  if (!Seek(records_, 0, FILE_END) || !WriteAll(records_, bytes.data(), bytes.size())) return false;
+  if (!Seek(records_, 0, FILE_END) || !WriteAll(records_, bytes.data(), bytes.size())) {
+    stopped_ = true;
+    return false;
+  }
   // The records of single files are flushed once a second at most: a stop of the machine then
   // loses the undo of the files of that last second at worst, each of which holds its old bytes
   // or its new ones (a file written anew is flushed before its rename). Flushing each record made
@@ -250,6 +374,32 @@ bool Recorder::BeforeInPlace(const std::wstring& path, HANDLE file, uint64_t old
   return Append(r, false);
 }
 
+const std::wstring& Recorder::KeptRootFor(const std::wstring& path) {
+  const std::wstring folder = path.substr(0, path.find_last_of(L'\\') + 1);
+  if (folder == lastFolder_) return lastRoot_;
+  lastFolder_ = folder;
+  const std::wstring volume = VolumeOf(folder);
+  if (volume.empty() || volume == volume_) return lastRoot_ = folder_;
+  auto known = rootOfVolume_.find(volume);
+  if (known == rootOfVolume_.end()) {
+    std::wstring root = KeptRootOn(volume);
+    // Named in the journal's folder first: the program's next save must find what we keep there.
+    const std::wstring name = folder_ + L"\\" + kVolumePrefix +
+                              std::to_wstring(Hash(reinterpret_cast<const uint8_t*>(root.data()),
+                                                   root.size() * sizeof(wchar_t))) + L".txt";
+    HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    bool named = file != INVALID_HANDLE_VALUE &&
+                 WriteAll(file, reinterpret_cast<const uint8_t*>(root.data()),
+                          root.size() * sizeof(wchar_t)) && FlushFileBuffers(file);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    // A volume that allows no folder of ours (read-only, a share): copies in the journal's.
+    if (!named || !MakeKeptRoot(root)) root = folder_;
+    known = rootOfVolume_.emplace(volume, root).first;
+  }
+  return lastRoot_ = known->second;
+}
+
 bool Recorder::BeforeRewrite(const std::wstring& path, const std::wstring& temporary,
                              std::wstring& kept) {
   kept.clear();
@@ -258,7 +408,7 @@ bool Recorder::BeforeRewrite(const std::wstring& path, const std::wstring& tempo
   // folder, and in one folder of a thousand links each new link took 0.75 ms, a seventh of the
   // whole rewrite of a 1 MiB file.
   const unsigned number = ++kept_;
-  kept = folder_ + L"\\" + kKeptFolder + L"\\" + std::to_wstring(number / kKeptPerFolder) +
+  kept = KeptRootFor(path) + L"\\" + kKeptFolder + L"\\" + std::to_wstring(number / kKeptPerFolder) +
          L"\\kept-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(number) +
          L".bin";
   Record r{.kind = Kind::kRewrite, .path = Stored(path)};
@@ -272,12 +422,19 @@ bool Recorder::KeepOriginal(const std::wstring& path, const std::wstring& kept) 
   if (CreateHardLinkW(kept.c_str(), path.c_str(), nullptr)) return true;
   // The first link of its folder; or the folders were removed since the save began; or an
   // earlier program with our process number left the name.
-  CreateDirectoryW(folder_.c_str(), nullptr);
-  CreateDirectoryW((folder_ + L"\\" + kKeptFolder).c_str(), nullptr);
+  const std::wstring root = KeptRootOf(kept);
+  CreateDirectoryW(root.c_str(), nullptr);
+  CreateDirectoryW((root + L"\\" + kKeptFolder).c_str(), nullptr);
   CreateDirectoryW(kept.substr(0, kept.rfind(L'\\')).c_str(), nullptr);
   DeleteFileW(kept.c_str());
-  return CreateHardLinkW(kept.c_str(), path.c_str(), nullptr) ||
-         CopyFileW(path.c_str(), kept.c_str(), TRUE);
+  if (CreateHardLinkW(kept.c_str(), path.c_str(), nullptr) ||
+      CopyFileW(path.c_str(), kept.c_str(), TRUE))
+    return true;
+  // Most likely no room for the copy: what it left goes, and the journal stops as on a record
+  // that could not be written.
+  DeleteFileW(kept.c_str());
+  stopped_ = true;
+  return false;
 }
 
 bool Recorder::Written(const std::wstring& path, const std::vector<Span>& ours, uint64_t fileId) {
@@ -378,6 +535,11 @@ void DeleteMatching(const std::wstring& folder, const wchar_t* pattern) {
 
 // Deletes `folder` with the files in it and in its folders of kept links.
 void DeleteKept(const std::wstring& folder) {
+  // A link in the kept folder's place is removed, never entered.
+  if (!IsPlainFolder(folder)) {
+    RemoveDirectoryW(folder.c_str());
+    return;
+  }
   EachIn(folder, L"*", [](const std::wstring& path, const WIN32_FIND_DATAW& found) {
     if (!IsFolder(found)) {
       DeleteFileW(path.c_str());
@@ -398,13 +560,42 @@ void DeleteRetired(const std::wstring& folder) {
          });
 }
 
-DWORD WINAPI DeleteRetiredThread(void* folder) {
-  std::unique_ptr<std::wstring> owned(static_cast<std::wstring*>(folder));
-  DeleteRetired(*owned);
+DWORD WINAPI DeleteRetiredThread(void* folders) {
+  std::unique_ptr<std::vector<std::wstring>> owned(static_cast<std::vector<std::wstring>*>(folders));
+  for (const std::wstring& folder : *owned) DeleteRetired(folder);
   return 0;
 }
 
+// Moves the kept folder in `root` aside, for DeleteRetired once the save is over.
+void Retire(const std::wstring& root) {
+  const std::wstring kept = root + L"\\" + kKeptFolder;
+  const std::wstring retired = root + L"\\" + kRetiredPrefix +
+                               std::to_wstring(GetCurrentProcessId()) + L"-" +
+                               std::to_wstring(GetTickCount());
+  if (Exists(kept) && !(IsPlainFolder(kept) && MoveFileW(kept.c_str(), retired.c_str())))
+    DeleteKept(kept);
+}
+
 }  // namespace
+
+std::vector<std::wstring> Journal::VolumeRoots() const {
+  std::vector<std::wstring> roots;
+  EachIn(folder_, (std::wstring(kVolumePrefix) + L"*").c_str(),
+         [&roots](const std::wstring& path, const WIN32_FIND_DATAW& found) {
+           if (IsFolder(found) || found.nFileSizeHigh || found.nFileSizeLow > 2 * MAX_PATH * 2)
+             return;
+           HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
+                                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+           if (file == INVALID_HANDLE_VALUE) return;
+           std::wstring root(found.nFileSizeLow / sizeof(wchar_t), L'\0');
+           const bool read = ReadAll(file, reinterpret_cast<uint8_t*>(root.data()),
+                                     root.size() * sizeof(wchar_t));
+           CloseHandle(file);
+           // Only a folder of our own shape, whatever the file says.
+           if (read && !root.empty() && KeptRootOn(VolumeOf(root)) == root) roots.push_back(root);
+         });
+  return roots;
+}
 
 void Journal::Drop() {
   ended_.valid = false;
@@ -413,6 +604,10 @@ void Journal::Drop() {
   DeleteKept(Inside(kKeptFolder));
   DeleteMatching(folder_, L"kept-*.bin");  // where an earlier version kept them
   DeleteRetired(folder_);
+  for (const std::wstring& root : VolumeRoots()) {
+    DeleteKept(root + L"\\" + kKeptFolder);
+    DeleteRetired(root);
+  }
 }
 
 bool Journal::Begin(uint64_t owner) {
@@ -426,6 +621,7 @@ bool Journal::Begin(uint64_t owner) {
                                L"-" + std::to_wstring(GetTickCount());
   if (Exists(Inside(kKeptFolder)) && !MoveFileW(Inside(kKeptFolder).c_str(), retired.c_str()))
     DeleteKept(Inside(kKeptFolder));
+  for (const std::wstring& root : VolumeRoots()) Retire(root);
   DeleteMatching(folder_, L"kept-*.bin");
   CreateDirectoryW(Inside(kKeptFolder).c_str(), nullptr);
   HANDLE records = CreateFileW(Inside(kRecordsName).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
@@ -457,14 +653,20 @@ void Journal::End() {
   ended_.valid = ended && SizeAndTime(Inside(kRecordsName), ended_.size, ended_.writeTime);
   // While the user looks at the result; what a program ended meanwhile leaves, the next save's
   // end deletes.
-  auto* folder = new std::wstring(folder_);
-  HANDLE thread = CreateThread(nullptr, 0, DeleteRetiredThread, folder, 0, nullptr);
+  auto* folders = new std::vector<std::wstring>(VolumeRoots());
+  folders->push_back(folder_);
+  HANDLE thread = CreateThread(nullptr, 0, DeleteRetiredThread, folders, 0, nullptr);
   if (thread) {
     CloseHandle(thread);
   } else {
-    delete folder;
-    DeleteRetired(folder_);
+    DeleteRetiredThread(folders);
   }
+}
+
+void Journal::Forget() {
+  if (!active()) return;
+  Drop();
+  Unlock();
 }
 
 Journal::Outcome Journal::Undo() {
@@ -533,6 +735,17 @@ Journal::Outcome Journal::Undo() {
   }
   for (const auto& key : restored) outcome.restored += !failed.count(key);
   std::reverse(outcome.failed.begin(), outcome.failed.end());
+  // The earliest original kept of a file left alone is what it was before the save: it stays
+  // where the cleanup below does not reach, and the user is told where.
+  std::set<std::u16string> setAside;
+  for (const Step& step : steps) {
+    const std::u16string& key = step.before->path;
+    if (step.before->kind != Kind::kRewrite || !failed.count(key) || created.count(key) ||
+        setAside.count(key) || !Exists(Named(step.before->kept)))
+      continue;
+    setAside.insert(key);
+    outcome.keptAside.emplace_back(Named(key), SetAside(Named(step.before->kept), Named(key)));
+  }
   Drop();
   Unlock();
   return outcome;

@@ -3,7 +3,10 @@
 //
 // The journal lives in a folder of its own (the program picks a per-user data folder): a file of
 // records, written ahead of every change, and the originals of the files that were written anew,
-// kept as hard links (copies across volumes). One save is kept: the next one replaces it. The
+// kept as hard links: in the journal's folder for files on its volume, and for files on another
+// volume in a folder of their own volume's (KeptRootOn), where that volume allows one, so that
+// keeping them costs neither a copy nor room on the journal's volume; copies in the journal's
+// folder otherwise. One save is kept: the next one replaces it. The
 // program and the tag library, each with its own copy of this code, append to the same records:
 // the program its start and end and the copies it makes, the library its writes. A lock file
 // held from a save's start to its end keeps a second instance of the program out meanwhile.
@@ -14,6 +17,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -41,6 +45,9 @@ class Recorder {
   bool Attach(const wchar_t* folder);
   void Detach();
   bool active() const { return records_ != INVALID_HANDLE_VALUE; }
+  // A record or a kept original could not be written (a full volume): every later record is
+  // refused, and with it the write that needed it, until the next Attach.
+  bool stopped() const { return active() && stopped_; }
 
   // Before a write in place: the old size and time and the bytes the write will cover. False
   // when the record is not safely on disk; the write must then not go ahead.
@@ -67,9 +74,17 @@ class Recorder {
   static constexpr DWORD kFlushEvery = 1000;  // milliseconds
   static constexpr unsigned kKeptPerFolder = 64;
 
+  // The folder whose kept folder takes the original of `path`: the journal's, or the one on the
+  // file's own volume.
+  const std::wstring& KeptRootFor(const std::wstring& path);
+
   std::wstring folder_;
+  std::wstring volume_;  // the journal's
+  std::map<std::wstring, std::wstring> rootOfVolume_;
+  std::wstring lastFolder_, lastRoot_;  // one question a folder of files
   HANDLE records_ = INVALID_HANDLE_VALUE;
   unsigned kept_ = 0;
+  bool stopped_ = false;
   DWORD flushed_ = GetTickCount();
 };
 
@@ -80,6 +95,17 @@ inline constexpr wchar_t kLockName[] = L"lock";
 // prefix of those of earlier saves, which are deleted after the next save.
 inline constexpr wchar_t kKeptFolder[] = L"kept";
 inline constexpr wchar_t kRetiredPrefix[] = L"retired-";
+// Kept originals whose file could not be given them back by undo: never deleted by us.
+inline constexpr wchar_t kNotRestoredFolder[] = L"not-restored";
+// In the journal's folder, one file for each folder on another volume that has held kept
+// originals (its path inside): what a save's start retires and its end deletes there too.
+inline constexpr wchar_t kVolumePrefix[] = L"volume-";
+
+// The volume `path` lies on, as its root ("D:\\"); empty when the system cannot say.
+std::wstring VolumeOf(const std::wstring& path);
+// The folder at the root of `volume` that holds this user's kept originals of files on it:
+// hidden and system, as the recycle bin's, one folder a user inside.
+std::wstring KeptRootOn(const std::wstring& volume);
 
 // The program's side: one save's journal in `folder`.
 class Journal {
@@ -115,7 +141,12 @@ class Journal {
     int restored = 0;                  // files given back their bytes
     int removed = 0;                   // copies the save made, removed
     std::vector<std::wstring> failed;  // left alone: changed since, deleted, locked
+    // Of those written anew: the file, and where its original from before the save now lies.
+    std::vector<std::pair<std::wstring, std::wstring>> keptAside;
   };
+  // Drops the journal of the save under way with what it kept: the save goes on without one.
+  void Forget();
+
   // Gives every file of the journal's save its bytes back, removes the copies the save made and
   // drops the journal. Files changed since the save are left alone and named.
   Outcome Undo();
@@ -130,6 +161,9 @@ class Journal {
   bool Read(std::vector<Record>& records) const;
   void Drop();
   std::wstring Inside(const wchar_t* name) const { return folder_ + L"\\" + name; }
+
+  // The folders on other volumes that hold kept originals of this journal's saves.
+  std::vector<std::wstring> VolumeRoots() const;
 
   // The records file as this journal's End left it, when nothing has touched it since: Inspect
   // then need not read and check it again (23 ms for the old tags of a thousand files, at every

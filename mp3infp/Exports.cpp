@@ -52,6 +52,12 @@ DWORD WINAPI mp3infp_SetJournal(const wchar_t* folder) {
   });
 }
 
+DWORD WINAPI mp3infp_GetJournalState() {
+  return Guarded(0, [](mp3infp::Session&) -> DWORD {
+    return mp3infp::LibraryJournal().stopped() ? 1 : 0;
+  });
+}
+
 DWORD WINAPI mp3infp_Load(HWND, const char* path) {
   return Guarded(kInternalError, [&](mp3infp::Session& s) { return s.Load(path); });
 }

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "mp3infp/Leftovers.h"
+#include "paths/PathText.h"
 
 namespace mp3infp {
 namespace {
@@ -224,17 +225,7 @@ std::wstring WidePath(const char* path) {
   std::wstring wide(length, L'\0');
   MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide.data(), length);
   wide.resize(length - 1);
-  if (wide.starts_with(L"\\\\?\\")) return wide;
-  const DWORD fullLength = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (fullLength == 0) return {};
-  std::wstring full(fullLength, L'\0');
-  const DWORD written = GetFullPathNameW(wide.c_str(), fullLength, full.data(), nullptr);
-  if (written == 0 || written >= fullLength) return {};
-  full.resize(written);
-  // Room for the temporary names beside the file too.
-  if (full.size() + 40 < MAX_PATH) return full;
-  if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
-  return L"\\\\?\\" + full;
+  return FullPath(wide);
 }
 
 bool SamePath(const std::wstring& a, const std::wstring& b) {

@@ -30,6 +30,16 @@ inline constexpr wchar_t kMoreFailures[] = L"…ほか %d 件";
 // The status bar after a save that the user stopped with Esc (a wsprintfW format): how many files
 // were saved, out of how many.
 inline constexpr wchar_t kSaveStopped[] = L"中断しました。%d / %d 個のファイルを保存しました";
+// Before a save, or in its middle, when its journal has no room on its volume or cannot be
+// written: the user saves without undo or stops.
+inline constexpr wchar_t kSaveWithoutUndo[] =
+    L"元に戻すための記録 (ジャーナル) を書き込めません。"
+    L"記録を置くドライブに空きが足りないか、書き込みが許されていません。\n\n"
+    L"[はい] この保存は元に戻せないものとして、保存を続けます。\n"
+    L"[いいえ] 保存をやめます (保存済みのファイルはそのままです)。";
+inline constexpr wchar_t kSaveCaption[] = L"保存";
+// After the status bar's text at the end of a save that ran without a journal.
+inline constexpr wchar_t kSavedWithoutUndo[] = L"（この保存は元に戻せません）";
 // After an intake that left out names the ANSI code page cannot hold: their count (a wsprintfW
 // format), then up to five of the names, then how many more.
 inline constexpr wchar_t kUnwritableNames[] =
@@ -52,6 +62,9 @@ inline constexpr wchar_t kUndoneCopies[] = L"、出力先のコピー %d 個を�
 inline constexpr wchar_t kUndoFailed[] =
     L"次の %d 個のファイルは、保存の後に変更された、削除された、または使用中のため、"
     L"元に戻さずにそのままにしました。";
+// Under a file of that list written anew by the save: where its original from before the save
+// now lies (the path follows).
+inline constexpr wchar_t kKeptAside[] = L"    保存前のファイル: ";
 // At start, when the last run stopped in the middle of a save.
 inline constexpr wchar_t kUnfinishedSave[] =
     L"前回の保存は途中で終わっています。\n\n"

@@ -96,7 +96,8 @@ SaveOutcome SaveEntryOutcome(const EntryToSave& entry, const char* folder, HWND 
     // a failed copy left (on a full disk, a part of the file) is ours only when no file of that
     // name was there before: fail-if-exists then guarantees that the copy made it.
     const bool existed = Exists(outcome.target);
-    TheSaveJournal().RecordCreated(outcome.target);
+    // A copy that undo would not know of is not made (the batch asks whether to go on without).
+    if (!TheSaveJournal().RecordCreated(outcome.target)) return outcome;
     if (!theCopyFile(entry.path.c_str(), outcome.target.c_str(), TRUE)) {
       TheSaveJournal().RecordCopyFailed(outcome.target);
       outcome.reason = FailureReason::kCopyFailed;

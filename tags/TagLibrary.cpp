@@ -39,6 +39,7 @@ bool TagLibrary::Open(const char* name) {
   Resolve(module_, "mp3infp_mp3_MakeId3v2", &makeId3v2_);
   Resolve(module_, "mp3infp_ViewPropEx", &viewPropEx_);
   Resolve(module_, "mp3infp_SetJournal", &setJournal_);
+  Resolve(module_, "mp3infp_GetJournalState", &journalState_);
   return true;
 }
 
@@ -81,6 +82,8 @@ DWORD TagLibrary::Save(const char* path) const { return save_ ? save_(path) : kM
 DWORD TagLibrary::SetJournal(const wchar_t* folder) const {
   return setJournal_ ? setJournal_(folder) : kMissingEntryPoint;
 }
+
+bool TagLibrary::JournalStopped() const { return journalState_ && journalState_() != 0; }
 
 DWORD TagLibrary::GetType() const { return getType_ ? getType_() : kMp3infpTypeUnknown; }
 

@@ -34,6 +34,10 @@ class TagLibrary {
   // Optional, not one of the nine: a library without it saves without a journal (and answers
   // kMissingEntryPoint here).
   DWORD SetJournal(const wchar_t* folder) const;
+  bool HasJournal() const { return setJournal_ != nullptr; }
+  // Whether the journal stopped recording in the middle of a save (mp3infp_GetJournalState);
+  // false for a library without the entry point.
+  bool JournalStopped() const;
 
   // What a failing call answers when its entry point is missing.
   static const DWORD kMissingEntryPoint = static_cast<DWORD>(-2);
@@ -50,6 +54,7 @@ class TagLibrary {
   Mp3infpMakeTagFn makeId3v2_ = nullptr;
   Mp3infpViewPropExFn viewPropEx_ = nullptr;
   Mp3infpSetJournalFn setJournal_ = nullptr;
+  Mp3infpGetJournalStateFn journalState_ = nullptr;
 };
 
 // The program's one library, loaded during static initialisation (app/Statics.cpp). It is

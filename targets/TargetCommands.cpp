@@ -88,12 +88,13 @@ void TargetListView::RemoveSelected() {
 
 void TargetListView::UpdateTags() {
   const std::vector<int> rows = SelectedRows();
-  SaveBatch batch(hwnd(), SaveKind::kUpdateTags, static_cast<int>(rows.size()), nullptr, progress);
+  std::vector<EntryToSave> entries;
+  entries.reserve(rows.size());
   for (int row : rows) {
-    EntryToSave entry;
-    if (EntryOfRow(row, &entry) && !batch.Save(entry)) break;
+    if (!EntryOfRow(row, &entries.emplace_back())) entries.pop_back();
   }
-  batch.Finish();
+  SaveBatch batch(hwnd(), SaveKind::kUpdateTags, static_cast<int>(rows.size()), nullptr, progress);
+  SaveEntries(batch, entries);
 }
 
 bool TargetListView::EntryOfRow(int row, EntryToSave* entry) const {
@@ -135,7 +136,12 @@ void ReportUndo(const journal::Journal::Outcome& outcome, Progress* progress) {
   constexpr int kListed = 20;
   wsprintfW(text, texts::kUndoFailed, count);
   std::wstring box = text;
-  for (int i = 0; i < count && i < kListed; ++i) box += L"\n" + outcome.failed[i];
+  for (int i = 0; i < count && i < kListed; ++i) {
+    box += L"\n" + outcome.failed[i];
+    for (const auto& [file, aside] : outcome.keptAside) {
+      if (file == outcome.failed[i]) box += L"\n" + std::wstring(texts::kKeptAside) + aside;
+    }
+  }
   if (count > kListed) {
     wsprintfW(text, texts::kMoreNames, count - kListed);
     box += L"\n";
