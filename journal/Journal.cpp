@@ -254,19 +254,6 @@ bool IsPlainFolder(const std::wstring& path) {
          !(attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-// Makes the folders of `root` (KeptRootOn) and its kept folder; false where the volume does not
-// allow them, or a link stands in their place.
-bool MakeKeptRoot(const std::wstring& root) {
-  const std::wstring top = root.substr(0, root.rfind(L'\\'));
-  if (CreateDirectoryW(top.c_str(), nullptr))
-    SetFileAttributesW(top.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
-  if (!IsPlainFolder(top)) return false;
-  CreateDirectoryW(root.c_str(), nullptr);
-  const std::wstring kept = root + L"\\" + kKeptFolder;
-  CreateDirectoryW(kept.c_str(), nullptr);
-  return IsPlainFolder(root) && IsPlainFolder(kept);
-}
-
 // Puts the kept original back in the file's place, unless the save never got as far as
 // replacing it: then the temporary file is still there, or the kept link is the file itself.
 bool RestoreRewrite(const std::wstring& path, const Step& step) {
@@ -295,6 +282,17 @@ std::wstring VolumeOf(const std::wstring& path) {
   std::wstring root = volume;
   if (!root.empty() && root.back() != L'\\') root += L'\\';
   return root;
+}
+
+bool MakeKeptRoot(const std::wstring& root) {
+  const std::wstring top = root.substr(0, root.rfind(L'\\'));
+  if (CreateDirectoryW(top.c_str(), nullptr))
+    SetFileAttributesW(top.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
+  if (!IsPlainFolder(top)) return false;
+  CreateDirectoryW(root.c_str(), nullptr);
+  const std::wstring kept = root + L"\\" + kKeptFolder;
+  CreateDirectoryW(kept.c_str(), nullptr);
+  return IsPlainFolder(root) && IsPlainFolder(kept);
 }
 
 std::wstring KeptRootOn(const std::wstring& volume) {

@@ -106,6 +106,9 @@ std::wstring VolumeOf(const std::wstring& path);
 // The folder at the root of `volume` that holds this user's kept originals of files on it:
 // hidden and system, as the recycle bin's, one folder a user inside.
 std::wstring KeptRootOn(const std::wstring& volume);
+// Makes the folders of `root` (KeptRootOn) and its kept folder; false where the volume does not
+// allow them, or a link stands in their place.
+bool MakeKeptRoot(const std::wstring& root);
 
 // The program's side: one save's journal in `folder`.
 class Journal {

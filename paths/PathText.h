@@ -70,4 +70,7 @@ std::wstring ProgramFolder();
 // with the library's writes to it by this spelling alone. Empty when the system cannot make the
 // path absolute.
 std::wstring FullPath(const std::wstring& path);
+// `path` made absolute as the system does (dots resolved), without the prefix; empty when it
+// cannot be.
+std::wstring AbsolutePath(const std::wstring& path);
 #endif

@@ -19,13 +19,6 @@ namespace {
 constexpr uint64_t kRecordsOfAFile = 4 << 10;
 constexpr uint64_t kOldTagsOfAFile = 256 << 10;
 
-// The volume `path` lies on, by its root ("D:\\", or a folder where a volume is mounted).
-std::wstring VolumeOf(const std::wstring& path) {
-  wchar_t volume[kMaxPath];
-  if (!GetVolumePathNameW(path.c_str(), volume, kMaxPath)) return {};
-  return volume;
-}
-
 // The room the user may still fill on the volume of `folder`, which may not exist yet.
 uint64_t FreeRoom(std::wstring folder) {
   for (;;) {
@@ -43,18 +36,22 @@ SaveJournal* theReplacement = nullptr;
 
 uint64_t RoomToKeep(const std::wstring& journalFolder,
                     const std::vector<SaveJournal::FileToSave>& files) {
-  const std::wstring journalVolume = VolumeOf(journalFolder);
+  const std::wstring journalVolume = journal::VolumeOf(journalFolder);
   // Asked once per folder: a thousand files of one album are one question.
-  std::map<std::wstring, bool> onJournalVolume;
+  std::map<std::wstring, bool> linked;
   uint64_t room = 0;
   for (const SaveJournal::FileToSave& file : files) {
     const std::wstring folder = file.path.substr(0, file.path.find_last_of(L'\\') + 1);
-    auto known = onJournalVolume.find(folder);
-    if (known == onJournalVolume.end())
-      known = onJournalVolume.emplace(folder, !journalVolume.empty() &&
-                                                  VolumeOf(file.path) == journalVolume).first;
-    // A file written anew keeps its original as a link where it shares the journal's volume,
-    // which takes no room, and as a copy elsewhere.
+    auto known = linked.find(folder);
+    if (known == linked.end()) {
+      const std::wstring volume = journal::VolumeOf(file.path);
+      known = linked.emplace(folder, !volume.empty() &&
+                                         (volume == journalVolume ||
+                                          journal::MakeKeptRoot(journal::KeptRootOn(volume))))
+                  .first;
+    }
+    // A file written anew keeps its original as a link on its own volume, which takes no room,
+    // and where no folder can be made there, as a copy in the journal's folder.
     room += kRecordsOfAFile + (known->second ? std::min(file.size, kOldTagsOfAFile) : file.size);
   }
   return room;

@@ -8,6 +8,10 @@ undone from the list's context menu, and saved while the program is killed (SIGK
 points, then started again and its offer to undo taken. Every time, every file's SHA-256 must be
 what it was before, with nothing left beside them.
 
+All of it twice: with the music on the journal's volume, and on a second volume (drive D: of the
+Wine prefix, mapped to a tmpfs of its own), where the originals of files written anew are kept in
+the volume's own folder of kept originals, which must be empty again after every undo.
+
 Usage: UndoTest.py <bin folder>   (DISPLAY must name a running X server)
 """
 import hashlib
@@ -170,21 +174,60 @@ def killed_then_restarted(app, music, trials):
     check(cut > 0, "at least one save was cut off (%d of %d)" % (cut, trials))
 
 
+def kept_files(volume):
+    """The files in the volume's folders of kept originals (none where it has none)."""
+    found = []
+    for folder, _, names in os.walk(os.path.join(volume, ".tagwhirl-kept")):
+        found += [os.path.join(folder, n) for n in names]
+    return found
+
+
+def second_volume(work):
+    """A tmpfs of its own as drive D: of the prefix; None where mounting is not allowed."""
+    mount = os.path.join(work, "second")
+    os.makedirs(mount)
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2g", "tmpfs", mount],
+                      capture_output=True).returncode != 0:
+        print("     no second volume: mounting a tmpfs is not allowed here; its cases are skipped")
+        return None
+    drive = os.path.join(wine_gui.ENV["WINEPREFIX"], "dosdevices", "d:")
+    if os.path.lexists(drive):
+        os.remove(drive)
+    os.symlink(mount, drive)
+    return mount
+
+
+def run_cases(app, work, volume, name):
+    root = os.path.join(volume or work, name)
+    os.makedirs(root)
+    music, out = make_music(root, "music", COPIES), os.path.join(root, "out")
+    os.makedirs(out)
+    before = hashes(music)
+    where = "on a second volume" if volume else "on the journal's volume"
+    print("  music %s" % where)
+    in_place_then_ctrl_z(app, music, before)
+    into_folder_then_menu(app, music, before, out)
+    killed_then_restarted(app, make_music(root, "big", KILLED_COPIES),
+                          int(os.environ.get("UNDO_KILLS", "3")))
+    if volume:
+        check(not kept_files(volume), "%s: the volume's kept originals are gone" % where)
+
+
 def main():
     work = tempfile.mkdtemp(prefix="undo.", dir=os.path.join(BIN, ".."))
+    volume = None
     try:
         journal = os.path.join(work, "journal")
         wine_gui.ENV["TAGWHIRL_JOURNAL"] = wine_gui.windows_path(work) + "\\journal"
-        music, out = make_music(work, "music", COPIES), os.path.join(work, "out")
-        os.makedirs(out)
-        before = hashes(music)
         app = os.path.join(wine_gui.make_app(work), "tagwhirl.exe")
-        in_place_then_ctrl_z(app, music, before)
-        into_folder_then_menu(app, music, before, out)
-        killed_then_restarted(app, make_music(work, "big", KILLED_COPIES),
-                              int(os.environ.get("UNDO_KILLS", "3")))
+        volume = second_volume(work)
+        for place in [None] + ([volume] if volume else []):
+            run_cases(app, work, place, "one" if place is None else "two")
         check(os.path.isdir(journal), "the journal is where TAGWHIRL_JOURNAL says")
     finally:
+        if volume:
+            os.remove(os.path.join(wine_gui.ENV["WINEPREFIX"], "dosdevices", "d:"))
+            subprocess.run(["umount", volume])
         shutil.rmtree(work, ignore_errors=True)
 
 
