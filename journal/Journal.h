@@ -2,11 +2,9 @@
 // undone byte for byte, also after the program or the machine stopped in the middle of it.
 //
 // The journal lives in a folder of its own (the program picks a per-user data folder): a file of
-// records, written ahead of every change, and the originals of the files that were written anew,
-// kept as hard links (copies across volumes). One save is kept: the next one replaces it. The
-// program and the tag library, each with its own copy of this code, append to the same records:
-// the program its start and end and the copies it makes, the library its writes. A lock file
-// held from a save's start to its end keeps a second instance of the program out meanwhile.
+// records, written ahead of every change (Recorder), and the originals of the files that were
+// written anew (KeptStore). One save is kept: the next one replaces it. A lock file held from a
+// save's start to its end keeps a second instance of the program out meanwhile.
 //
 // Win32 file API only, no windows.
 #pragma once
@@ -17,74 +15,17 @@
 #include <string>
 #include <vector>
 
-#include "journal/Records.h"
+#include "journal/KeptStore.h"
+#include "journal/Recorder.h"
 
 namespace journal {
 
-// The bytes a write in place put at `offset`.
-struct Span {
-  uint64_t offset;
-  const uint8_t* data;
-  size_t size;
-};
-
-// Appends records to the journal a save has open; each copy of this code has its own.
-class Recorder {
- public:
-  Recorder() = default;
-  Recorder(const Recorder&) = delete;
-  Recorder& operator=(const Recorder&) = delete;
-  ~Recorder() { Detach(); }
-
-  // Records into the journal in `folder`; null or empty stops recording. False when the folder
-  // holds no journal that a save has begun.
-  bool Attach(const wchar_t* folder);
-  void Detach();
-  bool active() const { return records_ != INVALID_HANDLE_VALUE; }
-
-  // Before a write in place: the old size and time and the bytes the write will cover. False
-  // when the record is not safely on disk; the write must then not go ahead.
-  bool BeforeInPlace(const std::wstring& path, HANDLE file, uint64_t oldSize,
-                     std::vector<OldBytes> old);
-  // Before the file is written anew through `temporary`: names the file its original will be
-  // kept as.
-  bool BeforeRewrite(const std::wstring& path, const std::wstring& temporary, std::wstring& kept);
-  // Just before the temporary file takes the original's place: keeps the original, as a hard
-  // link or, where none can be made, a copy.
-  bool KeepOriginal(const std::wstring& path, const std::wstring& kept);
-  // After a write: what the file is now, so that undo can tell whether anything changed it
-  // since. `ours` are the bytes a write in place put there (none for a file written anew);
-  // `fileId` is the file's identity (FileId) when the caller had a handle to it, else 0.
-  bool Written(const std::wstring& path, const std::vector<Span>& ours, uint64_t fileId = 0);
-  // After a write that failed and left the file as it was.
-  void Abandoned(const std::wstring& path);
-
-  // Appends `record`; flushed to the disk when `flush`, and otherwise when the last flush is a
-  // second old.
-  bool Append(const Record& record, bool flush);
-
- private:
-  static constexpr DWORD kFlushEvery = 1000;  // milliseconds
-  static constexpr unsigned kKeptPerFolder = 64;
-
-  std::wstring folder_;
-  HANDLE records_ = INVALID_HANDLE_VALUE;
-  unsigned kept_ = 0;
-  DWORD flushed_ = GetTickCount();
-};
-
-// The file names inside a journal folder.
-inline constexpr wchar_t kRecordsName[] = L"records.twj";
 inline constexpr wchar_t kLockName[] = L"lock";
-// The folder of the originals kept as links (in numbered folders of a few dozen each), and the
-// prefix of those of earlier saves, which are deleted after the next save.
-inline constexpr wchar_t kKeptFolder[] = L"kept";
-inline constexpr wchar_t kRetiredPrefix[] = L"retired-";
 
 // The program's side: one save's journal in `folder`.
 class Journal {
  public:
-  explicit Journal(std::wstring folder) : folder_(std::move(folder)) {}
+  explicit Journal(std::wstring folder) : folder_(std::move(folder)), store_(folder_) {}
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
   ~Journal();
@@ -137,6 +78,7 @@ class Journal {
   bool EndedAsLeft() const;
 
   std::wstring folder_;
+  KeptStore store_;
   HANDLE lock_ = INVALID_HANDLE_VALUE;
   Recorder recorder_;
   struct Ended {
@@ -144,8 +86,5 @@ class Journal {
     uint64_t owner = 0, size = 0, writeTime = 0;
   } ended_;
 };
-
-// The identity of an open file on its volume.
-uint64_t FileId(HANDLE file);
 
 }  // namespace journal

@@ -2,7 +2,7 @@
 
 #include <aclapi.h>
 
-#include "journal/Journal.h"
+#include "journal/Recorder.h"
 
 #include <algorithm>
 #include <cstring>
