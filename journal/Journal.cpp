@@ -18,19 +18,51 @@ void Journal::Unlock() {
   lock_ = INVALID_HANDLE_VALUE;
 }
 
-bool Journal::Read(std::vector<Record>& records) const {
+namespace {
+
+// What is read of the journal at a time: its records take memory as they are kept, but a journal
+// of any size is read through this much.
+constexpr DWORD kReadPiece = 1 << 20;
+
+HANDLE OpenRecords(const std::wstring& path) {
+  return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+}  // namespace
+
+bool Journal::Read(std::vector<Record>& records, int* version, bool light) const {
   records.clear();
-  HANDLE file =
-      CreateFileW(Inside(kRecordsName).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = OpenRecords(Inside(kRecordsName));
   if (file == INVALID_HANDLE_VALUE) return false;
-  LARGE_INTEGER size;
-  std::vector<uint8_t> bytes;
-  bool ok = GetFileSizeEx(file, &size) && size.QuadPart < (LONGLONG(1) << 31);
-  if (ok) bytes.resize(static_cast<size_t>(size.QuadPart));
-  ok = ok && (bytes.empty() || ReadAll(file, bytes.data(), bytes.size()));
+  Decoder decoder(light);
+  std::vector<uint8_t> piece(kReadPiece);
+  DWORD done = 0;
+  bool ok = true;
+  while ((ok = ReadFile(file, piece.data(), kReadPiece, &done, nullptr) != FALSE) && done > 0) {
+    if (!decoder.Feed(piece.data(), done, records)) break;
+  }
   CloseHandle(file);
-  return ok && Decode(bytes.data(), bytes.size(), records);
+  if (version) *version = decoder.version();
+  return ok && decoder.started();
+}
+
+bool Journal::ReadAt(uint64_t at, int version, Record& record) const {
+  HANDLE file = OpenRecords(Inside(kRecordsName));
+  if (file == INVALID_HANDLE_VALUE) return false;
+  uint8_t head[4];
+  std::vector<uint8_t> bytes;
+  bool ok = Seek(file, at) && ReadAll(file, head, sizeof head);
+  const uint32_t length = ok ? head[0] | head[1] << 8 | head[2] << 16 | uint32_t(head[3]) << 24 : 0;
+  ok = ok && length <= (64u << 20);
+  if (ok) {
+    bytes.resize(size_t(length) + 8);
+    std::copy(head, head + 4, bytes.begin());
+    ok = ReadAll(file, bytes.data() + 4, length + 4);
+  }
+  CloseHandle(file);
+  size_t used = 0;
+  return ok && DecodeOne(bytes.data(), bytes.size(), version, at, record, used);
 }
 
 bool Journal::EndedAsLeft() const {
@@ -41,15 +73,37 @@ bool Journal::EndedAsLeft() const {
 
 Journal::State Journal::Inspect(uint64_t* owner) const {
   const bool endedAsLeft = EndedAsLeft();
-  std::vector<Record> records;
-  if (!endedAsLeft && (!Read(records) || records.empty() || records.front().kind != Kind::kBegin))
-    return State::kNone;
-  if (owner) *owner = endedAsLeft ? ended_.owner : records.front().owner;
+  State state = State::kFinished;
+  if (!endedAsLeft) {
+    // Its first record and its last, read where they lie: the records between them, of any
+    // number, are read when the journal is undone.
+    HANDLE file = OpenRecords(Inside(kRecordsName));
+    if (file == INVALID_HANDLE_VALUE) return State::kNone;
+    // The magic and the begin record: kind and owner.
+    std::vector<uint8_t> head(sizeof kMagic + 8 + 9), tail(kBareRecordSize);
+    LARGE_INTEGER size;
+    bool read = ReadAll(file, head.data(), head.size()) && GetFileSizeEx(file, &size);
+    const bool hasTail = read && uint64_t(size.QuadPart) >= head.size() + tail.size();
+    read = read && (!hasTail || (Seek(file, size.QuadPart - tail.size()) &&
+                                 ReadAll(file, tail.data(), tail.size())));
+    CloseHandle(file);
+    std::vector<Record> first;
+    if (!read || !Decode(head.data(), head.size(), first) || first.empty() ||
+        first.front().kind != Kind::kBegin)
+      return State::kNone;
+    if (owner) *owner = first.front().owner;
+    state = !hasTail                                          ? State::kUnfinished
+            : EndsWith(tail.data(), tail.size(), Kind::kEnd)  ? State::kFinished
+            : EndsWith(tail.data(), tail.size(), Kind::kUndo) ? State::kUndoing
+                                                              : State::kUnfinished;
+  } else if (owner) {
+    *owner = ended_.owner;
+  }
   HANDLE lock = CreateFileW(Inside(kLockName).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                             OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (lock == INVALID_HANDLE_VALUE && !active()) return State::kBusy;
   if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
-  return endedAsLeft || records.back().kind == Kind::kEnd ? State::kFinished : State::kUnfinished;
+  return state;
 }
 
 void Journal::Drop() {
@@ -80,7 +134,14 @@ bool Journal::Begin(uint64_t owner) {
 
 bool Journal::RecordCreated(const std::wstring& path) {
   if (!active() || Exists(path)) return false;
-  return recorder_.Append({.kind = Kind::kCreated, .path = {path.begin(), path.end()}}, false);
+  // Undo takes only full paths from a journal: a folder typed relative to the current one is
+  // recorded as the full path it names now.
+  std::wstring full(GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
+  const DWORD length = full.empty() ? 0 : GetFullPathNameW(path.c_str(), DWORD(full.size()),
+                                                           full.data(), nullptr);
+  if (length == 0 || length >= full.size()) return false;
+  full.resize(length);
+  return recorder_.Append({.kind = Kind::kCreated, .path = {full.begin(), full.end()}}, false);
 }
 
 void Journal::RecordAbandoned(const std::wstring& path) { recorder_.Abandoned(path); }

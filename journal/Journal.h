@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "journal/KeptStore.h"
+#include "journal/Plan.h"
 #include "journal/Recorder.h"
 
 namespace journal {
@@ -36,6 +37,7 @@ class Journal {
     kFinished,    // a save that ended
     kUnfinished,  // a save that stopped in the middle: the program or the machine stopped
     kBusy,        // another instance of the program holds the journal
+    kUndoing,     // an undo that stopped in the middle
   };
   // What the folder holds, and whose save it is.
   State Inspect(uint64_t* owner = nullptr) const;
@@ -56,9 +58,11 @@ class Journal {
     int restored = 0;                  // files given back their bytes
     int removed = 0;                   // copies the save made, removed
     std::vector<std::wstring> failed;  // left alone: changed since, deleted, locked
+    bool damaged = false;  // the journal holds what no save of ours writes: nothing was done
   };
   // Gives every file of the journal's save its bytes back, removes the copies the save made and
-  // drops the journal. Files changed since the save are left alone and named.
+  // drops the journal. Files changed since the save are left alone and named. Finishes an undo
+  // that was stopped: what it restored already counts as restored.
   Outcome Undo();
   // For a save that stopped in the middle, whose files the user keeps: the file the save was
   // writing when it stopped gets its old bytes back (it may be half written), the temporary files
@@ -68,7 +72,13 @@ class Journal {
  private:
   bool Lock();
   void Unlock();
-  bool Read(std::vector<Record>& records) const;
+  // The journal's records, read in pieces; with `light`, without the old bytes of writes in
+  // place (ReadAt reads one record again).
+  bool Read(std::vector<Record>& records, int* version = nullptr, bool light = false) const;
+  bool ReadAt(uint64_t at, int version, Record& record) const;
+  Plan Planned(bool undo, std::vector<Record>& records, std::vector<Step>& steps,
+               int& version) const;
+  bool Carry(const Action& action, const Step& step, int version) const;
   void Drop();
   std::wstring Inside(const wchar_t* name) const { return folder_ + L"\\" + name; }
 

@@ -41,6 +41,14 @@ void DeleteMatching(const std::wstring& folder, const wchar_t* pattern) {
 
 // Deletes `folder` with the files in it and in its folders of kept links.
 void DeleteKept(const std::wstring& folder) {
+  // A link or a junction in the folder's place is removed, never entered: what it leads to is not
+  // ours.
+  const DWORD attributes = GetFileAttributesW(folder.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return;
+  if (attributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    RemoveDirectoryW(folder.c_str());
+    return;
+  }
   EachIn(folder, L"*", [](const std::wstring& path, const WIN32_FIND_DATAW& found) {
     if (!IsFolder(found)) {
       DeleteFileW(path.c_str());
@@ -74,6 +82,23 @@ std::wstring KeptStore::NameFor(const std::wstring&, unsigned number) const {
   // whole rewrite of a 1 MiB file.
   return Inside(kKeptFolder) + L"\\" + std::to_wstring(number / kKeptPerFolder) + L"\\kept-" +
          std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(number) + L".bin";
+}
+
+bool KeptStore::Owns(const std::wstring& kept) const {
+  const std::wstring top = Inside(kKeptFolder) + L"\\";
+  if (journal_.empty() || kept.compare(0, top.size(), top) != 0) return false;
+  // number \ kept- process - number .bin
+  const auto digits = [&](size_t& at) {
+    const size_t start = at;
+    while (at < kept.size() && kept[at] >= L'0' && kept[at] <= L'9') ++at;
+    return at > start && at - start <= 10;
+  };
+  size_t at = top.size();
+  if (!digits(at) || kept.compare(at, 6, L"\\kept-") != 0) return false;
+  at += 6;
+  if (!digits(at) || at >= kept.size() || kept[at] != L'-') return false;
+  ++at;
+  return digits(at) && kept.compare(at, std::wstring::npos, L".bin") == 0;
 }
 
 bool KeptStore::Keep(const std::wstring& path, const std::wstring& kept) const {

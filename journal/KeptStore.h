@@ -23,6 +23,10 @@ class KeptStore {
   // be made, a copy.
   bool Keep(const std::wstring& path, const std::wstring& kept) const;
 
+  // Whether `kept` is a name this store gives (NameFor): what a journal names as a kept original
+  // is deleted and moved by undo, so a name read from one is checked first.
+  bool Owns(const std::wstring& kept) const;
+
   // A save begins: the originals the last one kept are moved aside, to be deleted once it is
   // over (DeleteRetired), and the store is ready for new ones.
   void Retire() const;

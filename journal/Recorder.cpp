@@ -50,6 +50,7 @@ bool Recorder::BeforeInPlace(const std::wstring& path, HANDLE file, uint64_t old
 }
 
 bool Recorder::BeforeRewrite(const std::wstring& path, const std::wstring& temporary,
+                             uint64_t originalId, std::vector<OldBytes> placed,
                              std::wstring& kept) {
   kept.clear();
   if (!active()) return true;
@@ -57,6 +58,8 @@ bool Recorder::BeforeRewrite(const std::wstring& path, const std::wstring& tempo
   Record r{.kind = Kind::kRewrite, .path = Stored(path)};
   r.temporary = Stored(temporary);
   r.kept = Stored(kept);
+  r.fileId = originalId;
+  r.old = std::move(placed);
   return Append(r, false);
 }
 
@@ -64,17 +67,15 @@ bool Recorder::KeepOriginal(const std::wstring& path, const std::wstring& kept) 
   return kept.empty() || store_.Keep(path, kept);
 }
 
-bool Recorder::Written(const std::wstring& path, const std::vector<Span>& ours, uint64_t fileId) {
+bool Recorder::Written(const std::wstring& path, uint64_t fileId) {
   if (!active()) return true;
   const State now = StateOf(path, fileId);
+  // Recorded also when the file's state could not be read: the write happened, and undo, finding
+  // the file unlike this record, names it rather than taking the step for one never made.
   Record r{.kind = Kind::kWritten, .path = Stored(path), .size = now.size};
   r.writeTime = now.writeTime;
-  r.fileId = now.fileId;
-  r.hash = Hash(nullptr, 0);
-  for (const Span& span : ours) r.hash = Hash(span.data, span.size, r.hash);
-  // Should it be lost, undo treats the write as unfinished and restores the file without comparing
-  // it first, which is what the record would have allowed anyway.
-  return now.read && Append(r, false);
+  r.fileId = now.read ? now.fileId : 0;
+  return Append(r, false) && now.read;
 }
 
 void Recorder::Abandoned(const std::wstring& path) {

@@ -20,13 +20,6 @@ namespace journal {
 // The file of records inside a journal folder.
 inline constexpr wchar_t kRecordsName[] = L"records.twj";
 
-// The bytes a write in place put at `offset`.
-struct Span {
-  uint64_t offset;
-  const uint8_t* data;
-  size_t size;
-};
-
 class Recorder {
  public:
   Recorder() = default;
@@ -40,20 +33,22 @@ class Recorder {
   void Detach();
   bool active() const { return records_ != INVALID_HANDLE_VALUE; }
 
-  // Before a write in place: the old size and time and the bytes the write will cover. False
-  // when the record is not safely on disk; the write must then not go ahead.
+  // Before a write in place: the old size and time and the bytes the write will cover, with the
+  // hashes of the new ones (OldBytes::blocks). False when the record is not safely on disk; the
+  // write must then not go ahead.
   bool BeforeInPlace(const std::wstring& path, HANDLE file, uint64_t oldSize,
                      std::vector<OldBytes> old);
   // Before the file is written anew through `temporary`: names the file its original will be
-  // kept as.
-  bool BeforeRewrite(const std::wstring& path, const std::wstring& temporary, std::wstring& kept);
+  // kept as. `originalId` is the original's identity (FileId), `placed` where the new file will
+  // hold new bytes (offsets, lengths and blocks, no old bytes).
+  bool BeforeRewrite(const std::wstring& path, const std::wstring& temporary, uint64_t originalId,
+                     std::vector<OldBytes> placed, std::wstring& kept);
   // Just before the temporary file takes the original's place: keeps the original, as a hard
   // link or, where none can be made, a copy.
   bool KeepOriginal(const std::wstring& path, const std::wstring& kept);
   // After a write: what the file is now, so that undo can tell whether anything changed it
-  // since. `ours` are the bytes a write in place put there (none for a file written anew);
-  // `fileId` is the file's identity (FileId) when the caller had a handle to it, else 0.
-  bool Written(const std::wstring& path, const std::vector<Span>& ours, uint64_t fileId = 0);
+  // since. `fileId` is the file's identity (FileId) when the caller had a handle to it, else 0.
+  bool Written(const std::wstring& path, uint64_t fileId = 0);
   // After a write that failed and left the file as it was.
   void Abandoned(const std::wstring& path);
 
