@@ -70,6 +70,15 @@ inline constexpr wchar_t kUnfinishedSave[] =
     L"前回の保存は途中で終わっています。\n\n"
     L"[はい] その保存の前の状態に、ファイルを元に戻します。\n"
     L"[いいえ] ファイルをそのままにします (途中まで書かれたファイルだけは元に戻します)。";
+// At start, when the last run stopped in the middle of an undo: it is finished.
+inline constexpr wchar_t kUnfinishedUndo[] =
+    L"前回の「元に戻す」は途中で終わっています。\n\n"
+    L"[OK] 残りのファイルも保存の前の状態に戻します。";
+// Undo refused: the journal holds what no save writes (damaged or altered).
+inline constexpr wchar_t kJournalDamaged[] =
+    L"保存の記録が壊れているため、元に戻せません。ファイルには何も変更を加えていません。";
+inline constexpr wchar_t kUndoNoMemory[] =
+    L"メモリが足りないため、元に戻せませんでした。";
 inline constexpr wchar_t kRulePrompt[] = L"ルールを入力してください";
 // The list's columns, in order: the file name, then the tag columns in code-table order.
 inline constexpr const wchar_t* kColumnTitles[] = {

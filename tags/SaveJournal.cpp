@@ -144,7 +144,14 @@ journal::Journal::Outcome SaveJournal::Undo() {
 }
 
 bool SaveJournal::FoundUnfinished() const {
-  return !journal_.folder().empty() && journal_.Inspect() == journal::Journal::State::kUnfinished;
+  if (journal_.folder().empty()) return false;
+  const auto state = journal_.Inspect();
+  return state == journal::Journal::State::kUnfinished ||
+         state == journal::Journal::State::kUndoing;
+}
+
+bool SaveJournal::FoundStoppedUndo() const {
+  return !journal_.folder().empty() && journal_.Inspect() == journal::Journal::State::kUndoing;
 }
 
 SaveJournal& TheSaveJournal() {

@@ -59,8 +59,10 @@ class SaveJournal {
   bool CanUndo() const;
   journal::Journal::Outcome Undo();
 
-  // At start: a save that another run left unfinished (it was ended, or the machine stopped).
+  // At start: a save that another run left unfinished (it was ended, or the machine stopped),
+  // or an undo it left unfinished (FoundStoppedUndo), which is finished by UndoUnfinished.
   bool FoundUnfinished() const;
+  bool FoundStoppedUndo() const;
   journal::Journal::Outcome UndoUnfinished() { return journal_.Undo(); }
   void KeepUnfinished() { journal_.Keep(); }
 

@@ -1,6 +1,8 @@
 // The target list's context menu and the commands it carries.
 #include <windowsx.h>
 
+#include <new>
+
 #include "window/Controls.h"
 #include "window/ShellModule.h"
 #include "resources/Texts.h"
@@ -122,6 +124,11 @@ namespace {
 
 // The status bar's text after an undo, and one box naming the files left alone.
 void ReportUndo(const journal::Journal::Outcome& outcome, Progress* progress) {
+  if (outcome.damaged) {
+    MessageBoxW(nullptr, texts::kJournalDamaged, texts::kUndoCaption,
+                MB_OK | MB_ICONERROR | MB_TASKMODAL);
+    return;
+  }
   wchar_t text[256];
   wsprintfW(text, texts::kUndone, outcome.restored);
   std::wstring said = text;
@@ -150,6 +157,18 @@ void ReportUndo(const journal::Journal::Outcome& outcome, Progress* progress) {
   MessageBoxW(nullptr, box.c_str(), texts::kUndoCaption, MB_OK | MB_ICONWARNING | MB_TASKMODAL);
 }
 
+// An undo whose memory ran out (a journal's steps are kept while it runs) is reported here, at
+// the edge of the window procedure.
+template <typename Run>
+void UndoAndReport(Run run, Progress* progress) {
+  try {
+    ReportUndo(run(), progress);
+  } catch (const std::bad_alloc&) {
+    MessageBoxW(nullptr, texts::kUndoNoMemory, texts::kUndoCaption,
+                MB_OK | MB_ICONERROR | MB_TASKMODAL);
+  }
+}
+
 }  // namespace
 
 void TargetListView::UndoLastSave() {
@@ -158,16 +177,28 @@ void TargetListView::UndoLastSave() {
                 MB_OK | MB_ICONINFORMATION | MB_TASKMODAL);
     return;
   }
-  ReportUndo(TheSaveJournal().Undo(), progress);
+  UndoAndReport([] { return TheSaveJournal().Undo(); }, progress);
 }
 
 void TargetListView::OfferUnfinishedSave() {
   SaveJournal& journal = TheSaveJournal();
   if (!journal.FoundUnfinished()) return;
+  // An undo that was stopped is finished: keeping half of it is no state the user chose.
+  if (journal.FoundStoppedUndo()) {
+    MessageBoxW(nullptr, texts::kUnfinishedUndo, texts::kUndoCaption,
+                MB_OK | MB_ICONWARNING | MB_TASKMODAL);
+    UndoAndReport([&] { return journal.UndoUnfinished(); }, progress);
+    return;
+  }
   if (MessageBoxW(nullptr, texts::kUnfinishedSave, texts::kUndoCaption,
                   MB_YESNO | MB_ICONWARNING | MB_TASKMODAL) == IDYES) {
-    ReportUndo(journal.UndoUnfinished(), progress);
+    UndoAndReport([&] { return journal.UndoUnfinished(); }, progress);
   } else {
-    journal.KeepUnfinished();
+    try {
+      journal.KeepUnfinished();
+    } catch (const std::bad_alloc&) {
+      MessageBoxW(nullptr, texts::kUndoNoMemory, texts::kUndoCaption,
+                  MB_OK | MB_ICONERROR | MB_TASKMODAL);
+    }
   }
 }

@@ -5,8 +5,10 @@ A folder of 1,000 mixed files (MP3 with and without tags, FLAC with and without 
 Opus, M4A with moov first and last; the formats other than MP3 made by Debian's encoders through
 make_format_samples.py) is saved in place and undone with Ctrl+Z, saved into an output folder and
 undone from the list's context menu, and saved while the program is killed (SIGKILL) at random
-points, then started again and its offer to undo taken. Every time, every file's SHA-256 must be
-what it was before, with nothing left beside them.
+points, then started again and its offer to undo taken (once killed again in the middle of that
+undo, and its offer to finish it taken). Every time, every file's SHA-256 must be what it was
+before, with nothing left beside them; a file another program edited after the save, at the same
+size and with its time kept, is named and left as it is.
 
 All of it twice: with the music on the journal's volume, and on a second volume (drive D: of the
 Wine prefix, mapped to a tmpfs of its own), where the originals of files written anew are kept in
@@ -93,11 +95,28 @@ def all_changed(music, before):
     return lambda: all(sha(os.path.join(music, n)) != h for n, h in before.items())
 
 
+def edit_keeping_time(path, value):
+    """Another tagger's edit in the padding a rewrite left: the same size, the time put back."""
+    stat = os.stat(path)
+    with open(path, "r+b") as f:
+        data = f.read()
+        at = data.find(value)
+        check(at >= 0, "the saved value is in " + os.path.basename(path))
+        f.seek(at)
+        f.write(value.upper())
+    os.utime(path, ns=(stat.st_atime_ns, stat.st_mtime_ns))
+    return sha(path)
+
+
 def in_place_then_ctrl_z(app, music, before):
     program, window = wine_gui.start(app, music)
     save()
     check(wait_until(all_changed(music, before), SLOW), "in place: every file is saved")
     time.sleep(1)
+    # One file written anew, edited since by another program: named, and left as it is.
+    edited = next(n for n in sorted(before) if "flac-tight" in n)
+    edited_sha = edit_keeping_time(os.path.join(music, edited),
+                                   edited.split(" - ")[1].rsplit(".", 1)[0].encode())
     # In the rule box Ctrl+Z undoes the typing only.
     click("class:ComboBoxEx32")
     xdotool("type", "x")
@@ -106,9 +125,16 @@ def in_place_then_ctrl_z(app, music, before):
     check(all_changed(music, before)(), "Ctrl+Z in a text field leaves the save alone")
     click("class:tagwhirl.TargetListView")
     xdotool("key", "ctrl+z")
-    check(wait_until(lambda: hashes(music) == before, SLOW),
-          "in place: Ctrl+Z gives every file its bytes back, nothing left beside them")
+    expected = dict(before, **{edited: edited_sha})
+    check(wait_until(lambda: wine_gui.exists("caption:元に戻す", "shown"), SLOW),
+          "in place: the file edited since is named")
+    check(wait_until(lambda: hashes(music) == expected, SLOW),
+          "in place: Ctrl+Z gives every other file its bytes back, nothing left beside them")
+    click("text:OK", top="caption:元に戻す")
     wine_gui.close(program, window)
+    shutil.copy(os.path.join(os.path.dirname(music), "samples", "flac-tight.flac"),
+                os.path.join(music, edited))
+    check(sha(os.path.join(music, edited)) == before[edited], "the edited file is put back")
 
 
 def into_folder_then_menu(app, music, before, out):
@@ -132,6 +158,10 @@ def written(music, stamps):
         except OSError:
             pass
     return count
+
+
+def restored(music, stamps):
+    return len(stamps) - written(music, stamps)
 
 
 def killed_then_restarted(app, music, trials):
@@ -159,7 +189,17 @@ def killed_then_restarted(app, music, trials):
         if wait_until(lambda: wine_gui.exists("caption:元に戻す", "shown"), 30):
             cut += 1
             # はい, the default button: undo.
+            untouched = restored(music, stamps)
             click("text:はい(&Y)", top="caption:元に戻す")
+            if trial == 0:
+                # Killed again, in the middle of the undo: the next start finishes it.
+                wait_until(lambda: restored(music, stamps) > untouched, SLOW, 0.001)
+                os.kill(program.pid, signal.SIGKILL)
+                program.wait()
+                program, window = wine_gui.start(app, music)
+                if wait_until(lambda: wine_gui.exists("caption:元に戻す", "shown"), 30):
+                    click("text:OK", top="caption:元に戻す")
+                    print("     killed (%d): the undo was stopped and is finished" % trial)
             check(wait_until(lambda: hashes(music) == before, SLOW),
                   "killed (%d): every file has its bytes back, no temporary file left" % trial)
         else:
