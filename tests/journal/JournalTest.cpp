@@ -216,6 +216,7 @@ TEST_F(JournalFixture, AFileChangedSinceIsNamedAndLeftAlone) {
     const char* what;
     std::string name;
     void (*change)(const std::string& path, HANDLE& held);
+    bool rewritten = false;  // its original from before the save was kept, and must stay
   } cases[] = {
       {"grown", "padded.flac",
        [](const std::string& path, HANDLE&) {
@@ -227,12 +228,14 @@ TEST_F(JournalFixture, AFileChangedSinceIsNamedAndLeftAlone) {
        [](const std::string& path, HANDLE&) { EditKeepingTime(path); }},
       // Written anew, then edited in its fresh padding by another tagger that kept the time.
       {"rewritten, same size and time, other bytes in the tag", "tight.flac",
-       [](const std::string& path, HANDLE&) { EditKeepingTime(path); }},
-      {"deleted", "tight.m4a", [](const std::string& path, HANDLE&) { DeleteFileA(path.c_str()); }},
+       [](const std::string& path, HANDLE&) { EditKeepingTime(path); }, true},
+      {"deleted", "tight.m4a", [](const std::string& path, HANDLE&) { DeleteFileA(path.c_str()); },
+       true},
       {"locked", "bare.mp3",
        [](const std::string& path, HANDLE& held) {
          held = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-       }},
+       },
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -257,6 +260,13 @@ TEST_F(JournalFixture, AFileChangedSinceIsNamedAndLeftAlone) {
     EXPECT_EQ(Wide(changed), outcome.failed[0]);
     EXPECT_EQ(int(before.size()) - 1, outcome.restored);
     EXPECT_EQ(afterChange, ReadBytes(changed));
+    // Set aside where the journal's cleanup does not go, and named.
+    ASSERT_EQ(c.rewritten ? 1u : 0u, outcome.keptAside.size());
+    if (c.rewritten) {
+      EXPECT_EQ(Wide(changed), outcome.keptAside[0].first);
+      EXPECT_EQ(before[c.name], ReadBytes(outcome.keptAside[0].second));
+      DeleteFileW(outcome.keptAside[0].second.c_str());
+    }
     for (const auto& [name, bytes] : before) {
       if (name != c.name) {
         EXPECT_EQ(bytes, ReadBytes(music + "\\" + name)) << name;
