@@ -47,9 +47,7 @@ bool Journal::Read(std::vector<Record>& records, int* version, bool light) const
   return ok && decoder.started();
 }
 
-bool Journal::ReadAt(uint64_t at, int version, Record& record) const {
-  HANDLE file = OpenRecords(Inside(kRecordsName));
-  if (file == INVALID_HANDLE_VALUE) return false;
+bool Journal::ReadAt(HANDLE file, uint64_t at, int version, Record& record) {
   uint8_t head[4];
   std::vector<uint8_t> bytes;
   bool ok = Seek(file, at) && ReadAll(file, head, sizeof head);
@@ -60,7 +58,6 @@ bool Journal::ReadAt(uint64_t at, int version, Record& record) const {
     std::copy(head, head + 4, bytes.begin());
     ok = ReadAll(file, bytes.data() + 4, length + 4);
   }
-  CloseHandle(file);
   size_t used = 0;
   return ok && DecodeOne(bytes.data(), bytes.size(), version, at, record, used);
 }
