@@ -134,8 +134,8 @@ bool Journal::RecordCreated(const std::wstring& path) {
   // Undo takes only full paths from a journal: a folder typed relative to the current one is
   // recorded as the full path it names now.
   std::wstring full(GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
-  const DWORD length = full.empty() ? 0 : GetFullPathNameW(path.c_str(), DWORD(full.size()),
-                                                           full.data(), nullptr);
+  const DWORD length =
+      full.empty() ? 0 : GetFullPathNameW(path.c_str(), DWORD(full.size()), full.data(), nullptr);
   if (length == 0 || length >= full.size()) return false;
   full.resize(length);
   return recorder_.Append({.kind = Kind::kCreated, .path = {full.begin(), full.end()}}, false);

@@ -84,7 +84,9 @@ class In {
   bool ok_ = true;
 };
 
-bool HasPath(Kind kind) { return kind != Kind::kBegin && kind != Kind::kEnd && kind != Kind::kUndo; }
+bool HasPath(Kind kind) {
+  return kind != Kind::kBegin && kind != Kind::kEnd && kind != Kind::kUndo;
+}
 bool HasPieces(Kind kind, int version) {
   return kind == Kind::kInPlace || (version >= 2 && kind == Kind::kRewrite);
 }
@@ -226,8 +228,7 @@ bool EndsWith(const uint8_t* tail, size_t size, Kind kind) {
   if (size < kBareRecordSize) return false;
   Record r;
   size_t used = 0;
-  return DecodeOne(tail + size - kBareRecordSize, kBareRecordSize, 2, 0, r, used) &&
-         r.kind == kind;
+  return DecodeOne(tail + size - kBareRecordSize, kBareRecordSize, 2, 0, r, used) && r.kind == kind;
 }
 
 uint64_t Hash(const uint8_t* data, size_t size, uint64_t seed) {

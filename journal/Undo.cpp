@@ -34,14 +34,15 @@ std::vector<BlockNow> BlocksNow(HANDLE file, const Record& before) {
       BlockNow block;
       const uint64_t at = piece.offset + start;
       const uint64_t length = std::min<uint64_t>(kBlockSize, piece.length - start);
-      const uint64_t old =
-          before.kind == Kind::kInPlace && piece.oldLength > start
-              ? std::min<uint64_t>(length, piece.oldLength - start)
-              : 0;
-      const uint64_t there =
-          sized && uint64_t(size.QuadPart) > at ? std::min<uint64_t>(length, size.QuadPart - at) : 0;
+      const uint64_t old = before.kind == Kind::kInPlace && piece.oldLength > start
+                               ? std::min<uint64_t>(length, piece.oldLength - start)
+                               : 0;
+      const uint64_t there = sized && uint64_t(size.QuadPart) > at
+                                 ? std::min<uint64_t>(length, size.QuadPart - at)
+                                 : 0;
       bytes.resize(there);
-      if (sized && there >= old && (!there || (Seek(file, at) && ReadAll(file, bytes.data(), there)))) {
+      if (sized && there >= old &&
+          (!there || (Seek(file, at) && ReadAll(file, bytes.data(), there)))) {
         block.read = true;
         block.whole = BlockHash(bytes.data(), there);
         block.oldPart = BlockHash(bytes.data(), old);
@@ -66,8 +67,8 @@ Observation Observe(const Step& step, int version) {
                          seen.path.size == step.written->size &&
                          seen.path.writeTime == step.written->writeTime;
   if (version < 2 && !firstHash) return seen;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return seen;
   if (version >= 2) {
     seen.blocks = BlocksNow(file, before);
@@ -159,9 +160,9 @@ Journal::Outcome Journal::Undo() {
     recorder_.Append({.kind = Kind::kUndo}, true);
     recorder_.Detach();
   }
-  HANDLE reading = CreateFileW(Inside(kRecordsName).c_str(), GENERIC_READ,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE reading =
+      CreateFileW(Inside(kRecordsName).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   std::set<std::u16string> failed, restored;
   for (const Action& action : plan.actions) {
     const Step& step = steps[action.step];
@@ -191,9 +192,9 @@ void Journal::Keep() {
   std::vector<Step> steps;
   int version = 0;
   const Plan plan = Planned(false, records, steps, version);
-  HANDLE reading = CreateFileW(Inside(kRecordsName).c_str(), GENERIC_READ,
-                               FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                               FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE reading =
+      CreateFileW(Inside(kRecordsName).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   for (const Action& action : plan.actions) Carry(action, steps[action.step], version, reading);
   if (reading != INVALID_HANDLE_VALUE) CloseHandle(reading);
   Drop();
