@@ -47,9 +47,7 @@ bool Journal::Read(std::vector<Record>& records, int* version, bool light) const
   return ok && decoder.started();
 }
 
-bool Journal::ReadAt(uint64_t at, int version, Record& record) const {
-  HANDLE file = OpenRecords(Inside(kRecordsName));
-  if (file == INVALID_HANDLE_VALUE) return false;
+bool Journal::ReadAt(HANDLE file, uint64_t at, int version, Record& record) {
   uint8_t head[4];
   std::vector<uint8_t> bytes;
   bool ok = Seek(file, at) && ReadAll(file, head, sizeof head);
@@ -60,7 +58,6 @@ bool Journal::ReadAt(uint64_t at, int version, Record& record) const {
     std::copy(head, head + 4, bytes.begin());
     ok = ReadAll(file, bytes.data() + 4, length + 4);
   }
-  CloseHandle(file);
   size_t used = 0;
   return ok && DecodeOne(bytes.data(), bytes.size(), version, at, record, used);
 }
@@ -143,8 +140,8 @@ bool Journal::RecordCreated(const std::wstring& path) {
   // Undo takes only full paths from a journal: a folder typed relative to the current one is
   // recorded as the full path it names now.
   std::wstring full(GetFullPathNameW(path.c_str(), 0, nullptr, nullptr), L'\0');
-  const DWORD length = full.empty() ? 0 : GetFullPathNameW(path.c_str(), DWORD(full.size()),
-                                                           full.data(), nullptr);
+  const DWORD length =
+      full.empty() ? 0 : GetFullPathNameW(path.c_str(), DWORD(full.size()), full.data(), nullptr);
   if (length == 0 || length >= full.size()) return false;
   full.resize(length);
   return recorder_.Append({.kind = Kind::kCreated, .path = {full.begin(), full.end()}}, false);

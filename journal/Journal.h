@@ -82,10 +82,13 @@ class Journal {
   // The journal's records, read in pieces; with `light`, without the old bytes of writes in
   // place (ReadAt reads one record again).
   bool Read(std::vector<Record>& records, int* version = nullptr, bool light = false) const;
-  bool ReadAt(uint64_t at, int version, Record& record) const;
+  // The record at `at` of the records file open as `file`.
+  static bool ReadAt(HANDLE file, uint64_t at, int version, Record& record);
   Plan Planned(bool undo, std::vector<Record>& records, std::vector<Step>& steps,
                int& version) const;
-  bool Carry(const Action& action, const Step& step, int version) const;
+  // Carries out one action; false when it should have changed a file and did not. `records` is
+  // the records file, open for reading.
+  static bool Carry(const Action& action, const Step& step, int version, HANDLE records);
   void Drop();
   std::wstring Inside(const wchar_t* name) const { return folder_ + L"\\" + name; }
 

@@ -38,9 +38,12 @@ bool IsDigit(char16_t c) { return c >= u'0' && c <= u'9'; }
 bool Absolute(const std::u16string& path) {
   if (path.size() < 3 || path.size() > 32767) return false;
   if (path.find(u'\0') != std::u16string::npos) return false;
-  const auto letter = [](char16_t c) { return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z'); };
+  const auto letter = [](char16_t c) {
+    return (c >= u'A' && c <= u'Z') || (c >= u'a' && c <= u'z');
+  };
   const auto drive = [&](size_t at) {
-    return path.size() >= at + 3 && letter(path[at]) && path[at + 1] == u':' && path[at + 2] == u'\\';
+    return path.size() >= at + 3 && letter(path[at]) && path[at + 1] == u':' &&
+           path[at + 2] == u'\\';
   };
   const auto share = [&](size_t at) {
     // server\share\..., both named
@@ -312,9 +315,8 @@ Plan PlanUndo(const std::vector<Record>& records, const std::vector<Step>& steps
     const bool replaced = !now.temporaryExists;
     if (now.temporaryExists) add(Act::kDeleteTemporary);
     const FileNow& file = identity[key];
-    const bool isOriginal =
-        file.read && (second ? file.fileId == before.fileId
-                             : now.kept.read && file.fileId == now.kept.fileId);
+    const bool isOriginal = file.read && (second ? file.fileId == before.fileId
+                                                 : now.kept.read && file.fileId == now.kept.fileId);
     if ((!second && !replaced) || isOriginal) {
       if (now.kept.exists) add(Act::kDeleteKept);
       add(Act::kRestoredAlready);

@@ -56,7 +56,7 @@ struct Record {
   std::vector<OldBytes> old;         // kInPlace; kRewrite: where its new bytes go in the new file
   uint64_t fileId = 0, hash = 0;     // kWritten: the file's index (kRewrite: the original's)
                                      // and, in a first version journal, the hash of our bytes
-  uint64_t at = 0;  // not stored: where the record starts in its journal file
+  uint64_t at = 0;                   // not stored: where the record starts in its journal file
 
   bool operator==(const Record& other) const {
     return kind == other.kind && owner == other.owner && path == other.path &&
@@ -77,8 +77,7 @@ std::vector<uint8_t> Encode(const Record& record, int version = 2);
 
 // The whole records of a journal file, in order, up to the first that is cut short or damaged
 // (what follows one is not trusted). False when the file does not start as a journal does.
-bool Decode(const uint8_t* data, size_t size, std::vector<Record>& records,
-            int* version = nullptr);
+bool Decode(const uint8_t* data, size_t size, std::vector<Record>& records, int* version = nullptr);
 
 // Reads a journal's records in pieces, so that a journal of any size takes bounded memory to read:
 // Feed it the file's bytes in order, as many at a time as is convenient, and take the records.

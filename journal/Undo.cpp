@@ -34,14 +34,15 @@ std::vector<BlockNow> BlocksNow(HANDLE file, const Record& before) {
       BlockNow block;
       const uint64_t at = piece.offset + start;
       const uint64_t length = std::min<uint64_t>(kBlockSize, piece.length - start);
-      const uint64_t old =
-          before.kind == Kind::kInPlace && piece.oldLength > start
-              ? std::min<uint64_t>(length, piece.oldLength - start)
-              : 0;
-      const uint64_t there =
-          sized && uint64_t(size.QuadPart) > at ? std::min<uint64_t>(length, size.QuadPart - at) : 0;
+      const uint64_t old = before.kind == Kind::kInPlace && piece.oldLength > start
+                               ? std::min<uint64_t>(length, piece.oldLength - start)
+                               : 0;
+      const uint64_t there = sized && uint64_t(size.QuadPart) > at
+                                 ? std::min<uint64_t>(length, size.QuadPart - at)
+                                 : 0;
       bytes.resize(there);
-      if (sized && there >= old && (!there || (Seek(file, at) && ReadAll(file, bytes.data(), there)))) {
+      if (sized && there >= old &&
+          (!there || (Seek(file, at) && ReadAll(file, bytes.data(), there)))) {
         block.read = true;
         block.whole = BlockHash(bytes.data(), there);
         block.oldPart = BlockHash(bytes.data(), old);
@@ -66,8 +67,8 @@ Observation Observe(const Step& step, int version) {
                          seen.path.size == step.written->size &&
                          seen.path.writeTime == step.written->writeTime;
   if (version < 2 && !firstHash) return seen;
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                            OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return seen;
   if (version >= 2) {
     seen.blocks = BlocksNow(file, before);
@@ -100,15 +101,19 @@ bool RestoreInPlace(const std::wstring& path, const Record& before) {
 
 }  // namespace
 
-bool Journal::Carry(const Action& action, const Step& step, int version) const {
+bool Journal::Carry(const Action& action, const Step& step, int version, HANDLE records) {
   const Record& before = *step.before;
   const std::wstring path = Named(before.path);
   switch (action.act) {
     case Act::kRestoreInPlace: {
       // The reader dropped the old bytes to bound its memory: their record is read again.
       Record whole;
-      return ReadAt(before.at, version, whole) && whole.kind == Kind::kInPlace &&
-             whole.path == before.path && RestoreInPlace(path, whole);
+      if (!ReadAt(records, before.at, version, whole)) return false;
+      // The same record as planned, with its old bytes again.
+      Record planned = before;
+      for (size_t i = 0; i < planned.old.size() && i < whole.old.size(); ++i)
+        planned.old[i].bytes = whole.old[i].bytes;
+      return planned == whole && RestoreInPlace(path, whole);
     }
     case Act::kPutKeptBack:
       return PutBack(Named(before.kept), path);
@@ -153,12 +158,15 @@ Journal::Outcome Journal::Undo() {
     recorder_.Append({.kind = Kind::kUndo}, true);
     recorder_.Detach();
   }
+  HANDLE reading =
+      CreateFileW(Inside(kRecordsName).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   std::set<std::u16string> failed, restored;
   for (const Action& action : plan.actions) {
     const Step& step = steps[action.step];
     const std::u16string& key = step.before->path;
     if (failed.count(key)) continue;
-    if (!Carry(action, step, version)) {
+    if (!Carry(action, step, version, reading)) {
       failed.insert(key);
       outcome.failed.push_back(Named(key));
       continue;
@@ -168,6 +176,7 @@ Journal::Outcome Journal::Undo() {
         action.act == Act::kRestoredAlready)
       restored.insert(key);
   }
+  if (reading != INVALID_HANDLE_VALUE) CloseHandle(reading);
   for (const auto& key : restored) outcome.restored += !failed.count(key);
   std::reverse(outcome.failed.begin(), outcome.failed.end());
   // The earliest original kept of a file left alone is that file before the save: it is never
@@ -193,7 +202,11 @@ void Journal::Keep() {
   std::vector<Step> steps;
   int version = 0;
   const Plan plan = Planned(false, records, steps, version);
-  for (const Action& action : plan.actions) Carry(action, steps[action.step], version);
+  HANDLE reading =
+      CreateFileW(Inside(kRecordsName).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                  nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  for (const Action& action : plan.actions) Carry(action, steps[action.step], version, reading);
+  if (reading != INVALID_HANDLE_VALUE) CloseHandle(reading);
   Drop();
   Unlock();
 }

@@ -53,7 +53,8 @@ bool RecordInPlace(HANDLE file, const std::wstring& path, const SavePlan& plan,
   std::vector<journal::OldBytes> kept(patches.size());
   for (size_t i = 0; i < patches.size(); ++i) {
     const Bytes& bytes = *patches[i].bytes;
-    kept[i] = {patches[i].offset, bytes.size(), old[i], journal::BlockHashes(bytes.data(), bytes.size())};
+    kept[i] = {patches[i].offset, bytes.size(), old[i],
+               journal::BlockHashes(bytes.data(), bytes.size())};
   }
   return LibraryJournal().BeforeInPlace(path, file, plan.oldSize, std::move(kept));
 }

@@ -200,8 +200,8 @@ void EditKeepingTime(const std::string& path) {
   const auto at = std::search(bytes.begin(), bytes.end(), value.begin(), value.end());
   ASSERT_NE(bytes.end(), at) << path;
   *at ^= 1;
-  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                            OPEN_EXISTING, 0, nullptr);
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            0, nullptr);
   FILETIME time;
   GetFileTime(file, nullptr, nullptr, &time);
   DWORD done = 0;

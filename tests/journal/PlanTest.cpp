@@ -29,7 +29,9 @@ std::vector<Record> Read(const std::vector<Record>& records) {
 
 Record InPlace(const std::u16string& path = kPath) {
   Record r{.kind = Kind::kInPlace, .path = path, .size = kOldSize, .writeTime = 5};
-  r.old = {{.offset = 100, .length = kNew.size(), .bytes = kOld,
+  r.old = {{.offset = 100,
+            .length = kNew.size(),
+            .bytes = kOld,
             .blocks = BlockHashes(kNew.data(), kNew.size())}};
   return r;
 }
@@ -42,7 +44,10 @@ Record Rewrite() {
   return r;
 }
 Record Written(const std::u16string& path = kPath) {
-  return {.kind = Kind::kWritten, .path = path, .size = kOldSize + 10, .writeTime = kNewTime,
+  return {.kind = Kind::kWritten,
+          .path = path,
+          .size = kOldSize + 10,
+          .writeTime = kNewTime,
           .fileId = kFileId};
 }
 
@@ -67,8 +72,8 @@ std::vector<BlockNow> Blocks(Holds holds) {
 
 Observation Seen(Holds holds, bool asWritten = true, uint64_t fileId = kFileId) {
   Observation seen;
-  seen.path = {.exists = true, .read = true, .size = kOldSize + 10, .writeTime = kNewTime,
-               .fileId = fileId};
+  seen.path = {
+      .exists = true, .read = true, .size = kOldSize + 10, .writeTime = kNewTime, .fileId = fileId};
   if (!asWritten) seen.path.writeTime = 99;
   if (holds == Holds::kOld) seen.path.size = kOldSize, seen.path.writeTime = 5;
   seen.blocks = Blocks(holds);
@@ -80,7 +85,7 @@ bool OwnsKept(const std::u16string& kept) { return kept.starts_with(u"C:\\j\\kep
 
 struct Case {
   const char* what;
-  std::vector<Record> records;       // Begin is added before them
+  std::vector<Record> records;        // Begin is added before them
   std::vector<Observation> observed;  // one for each step
   std::vector<Act> expected;
 };
@@ -108,64 +113,105 @@ const Record kCreated{.kind = Kind::kCreated, .path = kPath};
 TEST(JournalPlan, EachFileIsRestoredOnlyWhereItHoldsWhatTheSaveWrote) {
   using A = Act;
   const Case cases[] = {
-      {"in place, as saved", {InPlace(), Written(), kEnd}, {Seen(Holds::kNew)}, {A::kRestoreInPlace}},
+      {"in place, as saved",
+       {InPlace(), Written(), kEnd},
+       {Seen(Holds::kNew)},
+       {A::kRestoreInPlace}},
       {"in place, edited at the same size and time",
-       {InPlace(), Written(), kEnd}, {Seen(Holds::kForeign)}, {A::kLeaveAlone}},
+       {InPlace(), Written(), kEnd},
+       {Seen(Holds::kForeign)},
+       {A::kLeaveAlone}},
       {"in place, our bytes at another time",
-       {InPlace(), Written(), kEnd}, {Seen(Holds::kNew, false)}, {A::kLeaveAlone}},
+       {InPlace(), Written(), kEnd},
+       {Seen(Holds::kNew, false)},
+       {A::kLeaveAlone}},
       {"in place, old bytes after a finished save",
-       {InPlace(), Written(), kEnd}, {Seen(Holds::kOld)}, {A::kLeaveAlone}},
-      {"in place, cut off before the write", {InPlace()}, {Seen(Holds::kOld)}, {A::kRestoredAlready}},
+       {InPlace(), Written(), kEnd},
+       {Seen(Holds::kOld)},
+       {A::kLeaveAlone}},
+      {"in place, cut off before the write",
+       {InPlace()},
+       {Seen(Holds::kOld)},
+       {A::kRestoredAlready}},
       {"in place, cut off in the middle", {InPlace()}, {Seen(Holds::kTorn)}, {A::kRestoreInPlace}},
       {"in place, cut off inside a block",
-       {InPlace()}, {Seen(Holds::kTornInBlock)}, {A::kRestoreInPlace}},
+       {InPlace()},
+       {Seen(Holds::kTornInBlock)},
+       {A::kRestoreInPlace}},
       {"in place, cut off after the write", {InPlace()}, {Seen(Holds::kNew)}, {A::kRestoreInPlace}},
       {"in place, edited in its last block after the save",
-       {InPlace(), Written(), kEnd}, {Seen(Holds::kEditedLast)}, {A::kLeaveAlone}},
+       {InPlace(), Written(), kEnd},
+       {Seen(Holds::kEditedLast)},
+       {A::kLeaveAlone}},
       {"in place, cut off, then edited", {InPlace()}, {Seen(Holds::kForeign)}, {A::kLeaveAlone}},
       {"in place, undo stopped after it",
-       {InPlace(), Written(), kEnd, kUndo}, {Seen(Holds::kOld)}, {A::kRestoredAlready}},
+       {InPlace(), Written(), kEnd, kUndo},
+       {Seen(Holds::kOld)},
+       {A::kRestoredAlready}},
       {"in place, undo stopped in its middle",
-       {InPlace(), Written(), kEnd, kUndo}, {Seen(Holds::kTorn)}, {A::kRestoreInPlace}},
+       {InPlace(), Written(), kEnd, kUndo},
+       {Seen(Holds::kTorn)},
+       {A::kRestoreInPlace}},
       {"in place, undo stopped before it",
-       {InPlace(), Written(), kEnd, kUndo}, {Seen(Holds::kNew)}, {A::kRestoreInPlace}},
+       {InPlace(), Written(), kEnd, kUndo},
+       {Seen(Holds::kNew)},
+       {A::kRestoreInPlace}},
       {"in place, its outcome lost in the middle of the save",
        {InPlace(), InPlace(kOther), Written(kOther), kEnd},
-       {Seen(Holds::kNew), Seen(Holds::kNew)}, {A::kRestoreInPlace, A::kLeaveAlone}},
-      {"in place, now a link", {InPlace(), Written(), kEnd}, {Link(Seen(Holds::kNew))}, {A::kLeaveAlone}},
+       {Seen(Holds::kNew), Seen(Holds::kNew)},
+       {A::kRestoreInPlace, A::kLeaveAlone}},
+      {"in place, now a link",
+       {InPlace(), Written(), kEnd},
+       {Link(Seen(Holds::kNew))},
+       {A::kLeaveAlone}},
       {"in place twice, newest first",
        {InPlace(), Written(), InPlace(), Written(), kEnd},
-       {Seen(Holds::kForeign), Seen(Holds::kNew)}, {A::kRestoreInPlace, A::kRestoreInPlace}},
+       {Seen(Holds::kForeign), Seen(Holds::kNew)},
+       {A::kRestoreInPlace, A::kRestoreInPlace}},
       {"in place twice, undo stopped between them",
        {InPlace(), Written(), InPlace(), Written(), kEnd, kUndo},
-       {Seen(Holds::kNew), Seen(Holds::kOld)}, {A::kRestoredAlready, A::kRestoreInPlace}},
+       {Seen(Holds::kNew), Seen(Holds::kOld)},
+       {A::kRestoredAlready, A::kRestoreInPlace}},
       {"in place twice, undo stopped after both",
        {InPlace(), Written(), InPlace(), Written(), kEnd, kUndo},
-       {Seen(Holds::kOld), Seen(Holds::kForeign)}, {A::kRestoredAlready, A::kRestoredAlready}},
-      {"in place, abandoned", {InPlace(), {.kind = Kind::kAbandoned, .path = kPath}, kEnd},
-       {Seen(Holds::kOld)}, {}},
+       {Seen(Holds::kOld), Seen(Holds::kForeign)},
+       {A::kRestoredAlready, A::kRestoredAlready}},
+      {"in place, abandoned",
+       {InPlace(), {.kind = Kind::kAbandoned, .path = kPath}, kEnd},
+       {Seen(Holds::kOld)},
+       {}},
 
       {"rewritten, as saved", {Rewrite(), Written(), kEnd}, {Seen(Holds::kNew)}, {A::kPutKeptBack}},
       {"rewritten, edited at the same size and time",
-       {Rewrite(), Written(), kEnd}, {Seen(Holds::kForeign)}, {A::kLeaveAlone}},
+       {Rewrite(), Written(), kEnd},
+       {Seen(Holds::kForeign)},
+       {A::kLeaveAlone}},
       {"rewritten, the kept original is another file",
-       {Rewrite(), Written(), kEnd}, {KeptNotOriginal(Seen(Holds::kNew))}, {A::kLeaveAlone}},
+       {Rewrite(), Written(), kEnd},
+       {KeptNotOriginal(Seen(Holds::kNew))},
+       {A::kLeaveAlone}},
       {"rewritten, the kept original gone",
-       {Rewrite(), Written(), kEnd}, {WithoutKept(Seen(Holds::kNew))}, {A::kLeaveAlone}},
+       {Rewrite(), Written(), kEnd},
+       {WithoutKept(Seen(Holds::kNew))},
+       {A::kLeaveAlone}},
       {"rewritten, cut off before the rename",
-       {Rewrite()}, {WithTemporary(Seen(Holds::kForeign, true, kOriginalId))},
+       {Rewrite()},
+       {WithTemporary(Seen(Holds::kForeign, true, kOriginalId))},
        {A::kDeleteTemporary, A::kDeleteKept, A::kRestoredAlready}},
       {"rewritten, cut off after the rename", {Rewrite()}, {Seen(Holds::kNew)}, {A::kPutKeptBack}},
       {"rewritten, cut off, then edited", {Rewrite()}, {Seen(Holds::kForeign)}, {A::kLeaveAlone}},
       {"rewritten, undo stopped after it",
        {Rewrite(), Written(), kEnd, kUndo},
-       {WithoutKept(Seen(Holds::kForeign, true, kOriginalId))}, {A::kRestoredAlready}},
+       {WithoutKept(Seen(Holds::kForeign, true, kOriginalId))},
+       {A::kRestoredAlready}},
 
       {"a copy, saved in place",
-       {kCreated, InPlace(), Written(), kEnd}, {Seen(Holds::kNew), Seen(Holds::kNew)},
+       {kCreated, InPlace(), Written(), kEnd},
+       {Seen(Holds::kNew), Seen(Holds::kNew)},
        {A::kDeleteCreated}},
       {"a copy, edited since",
-       {kCreated, InPlace(), Written(), kEnd}, {Seen(Holds::kNew), Seen(Holds::kForeign)},
+       {kCreated, InPlace(), Written(), kEnd},
+       {Seen(Holds::kNew), Seen(Holds::kForeign)},
        {A::kLeaveAlone}},
       {"a copy, cut off", {kCreated}, {Seen(Holds::kForeign)}, {A::kDeleteCreated}},
   };
@@ -198,8 +244,10 @@ TEST(JournalPlan, AJournalOfOtherShapesIsRefusedWhole) {
       {"a share's path", with([](auto& r) { r[2].path = u"\\\\server\\music\\a.mp3"; }), true},
       {"a long path", with([](auto& r) { r[2].path = u"\\\\?\\C:\\a.mp3"; }), true},
       {"a relative path", with([](auto& r) { r[2].path = u"music\\a.mp3"; }), false},
-      {"a path on the drive's current folder", with([](auto& r) { r[2].path = u"C:a.mp3"; }), false},
-      {"a path climbing out", with([](auto& r) { r[2].path = u"C:\\m\\..\\Windows\\a.dll"; }), false},
+      {"a path on the drive's current folder", with([](auto& r) { r[2].path = u"C:a.mp3"; }),
+       false},
+      {"a path climbing out", with([](auto& r) { r[2].path = u"C:\\m\\..\\Windows\\a.dll"; }),
+       false},
       {"a device", with([](auto& r) { r[2].path = u"\\\\.\\PhysicalDrive0"; }), false},
       {"a temporary of another file",
        with([](auto& r) { r[1].temporary = u"C:\\Windows\\x.tagwhirl-new-1-2.tmp"; }), false},

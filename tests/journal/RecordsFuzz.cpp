@@ -16,8 +16,8 @@ bool OwnsKept(const std::u16string& kept) { return kept.starts_with(u"C:\\j\\kep
 journal::Observation Drawn(uint64_t& seed, const journal::Step& step) {
   const auto next = [&] { return seed = seed * 6364136223846793005ull + 1442695040888963407ull; };
   journal::Observation seen;
-  seen.path = {.exists = (next() >> 60) != 0, .read = (next() >> 61) != 0,
-               .link = (next() >> 58) == 0};
+  seen.path = {
+      .exists = (next() >> 60) != 0, .read = (next() >> 61) != 0, .link = (next() >> 58) == 0};
   if (step.written && (next() >> 62) != 0) {
     seen.path.size = step.written->size, seen.path.writeTime = step.written->writeTime;
     seen.path.fileId = step.written->fileId;
@@ -30,7 +30,8 @@ journal::Observation Drawn(uint64_t& seed, const journal::Step& step) {
     }
   }
   seen.temporaryExists = (next() >> 63) != 0;
-  seen.kept = {.exists = (next() >> 62) != 0, .read = true,
+  seen.kept = {.exists = (next() >> 62) != 0,
+               .read = true,
                .fileId = (next() >> 63) ? step.before->fileId : 5};
   return seen;
 }

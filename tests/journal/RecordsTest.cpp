@@ -78,8 +78,8 @@ TEST(JournalRecords, ACutOrDamagedJournalGivesTheWholeRecordsBeforeIt) {
   }
   // The last record, read from the file's tail alone.
   const auto end = file.end() - ends.back() + ends[ends.size() - 2];
-  EXPECT_TRUE(journal::EndsWith(&*(end - journal::kBareRecordSize), journal::kBareRecordSize,
-                                Kind::kEnd));
+  EXPECT_TRUE(
+      journal::EndsWith(&*(end - journal::kBareRecordSize), journal::kBareRecordSize, Kind::kEnd));
   EXPECT_TRUE(journal::EndsWith(file.data(), file.size(), Kind::kUndo));
   EXPECT_FALSE(journal::EndsWith(file.data(), file.size() - 1, Kind::kUndo));
 
