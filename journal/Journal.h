@@ -2,11 +2,9 @@
 // undone byte for byte, also after the program or the machine stopped in the middle of it.
 //
 // The journal lives in a folder of its own (the program picks a per-user data folder): a file of
-// records, written ahead of every change, and the originals of the files that were written anew,
-// kept as hard links (copies across volumes). One save is kept: the next one replaces it. The
-// program and the tag library, each with its own copy of this code, append to the same records:
-// the program its start and end and the copies it makes, the library its writes. A lock file
-// held from a save's start to its end keeps a second instance of the program out meanwhile.
+// records, written ahead of every change (Recorder), and the originals of the files that were
+// written anew (KeptStore). One save is kept: the next one replaces it. A lock file held from a
+// save's start to its end keeps a second instance of the program out meanwhile.
 //
 // Win32 file API only, no windows.
 #pragma once
@@ -15,76 +13,21 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
-#include "journal/Records.h"
+#include "journal/KeptStore.h"
+#include "journal/Plan.h"
+#include "journal/Recorder.h"
 
 namespace journal {
 
-// The bytes a write in place put at `offset`.
-struct Span {
-  uint64_t offset;
-  const uint8_t* data;
-  size_t size;
-};
-
-// Appends records to the journal a save has open; each copy of this code has its own.
-class Recorder {
- public:
-  Recorder() = default;
-  Recorder(const Recorder&) = delete;
-  Recorder& operator=(const Recorder&) = delete;
-  ~Recorder() { Detach(); }
-
-  // Records into the journal in `folder`; null or empty stops recording. False when the folder
-  // holds no journal that a save has begun.
-  bool Attach(const wchar_t* folder);
-  void Detach();
-  bool active() const { return records_ != INVALID_HANDLE_VALUE; }
-
-  // Before a write in place: the old size and time and the bytes the write will cover. False
-  // when the record is not safely on disk; the write must then not go ahead.
-  bool BeforeInPlace(const std::wstring& path, HANDLE file, uint64_t oldSize,
-                     std::vector<OldBytes> old);
-  // Before the file is written anew through `temporary`: names the file its original will be
-  // kept as.
-  bool BeforeRewrite(const std::wstring& path, const std::wstring& temporary, std::wstring& kept);
-  // Just before the temporary file takes the original's place: keeps the original, as a hard
-  // link or, where none can be made, a copy.
-  bool KeepOriginal(const std::wstring& path, const std::wstring& kept);
-  // After a write: what the file is now, so that undo can tell whether anything changed it
-  // since. `ours` are the bytes a write in place put there (none for a file written anew);
-  // `fileId` is the file's identity (FileId) when the caller had a handle to it, else 0.
-  bool Written(const std::wstring& path, const std::vector<Span>& ours, uint64_t fileId = 0);
-  // After a write that failed and left the file as it was.
-  void Abandoned(const std::wstring& path);
-
-  // Appends `record`; flushed to the disk when `flush`, and otherwise when the last flush is a
-  // second old.
-  bool Append(const Record& record, bool flush);
-
- private:
-  static constexpr DWORD kFlushEvery = 1000;  // milliseconds
-  static constexpr unsigned kKeptPerFolder = 64;
-
-  std::wstring folder_;
-  HANDLE records_ = INVALID_HANDLE_VALUE;
-  unsigned kept_ = 0;
-  DWORD flushed_ = GetTickCount();
-};
-
-// The file names inside a journal folder.
-inline constexpr wchar_t kRecordsName[] = L"records.twj";
 inline constexpr wchar_t kLockName[] = L"lock";
-// The folder of the originals kept as links (in numbered folders of a few dozen each), and the
-// prefix of those of earlier saves, which are deleted after the next save.
-inline constexpr wchar_t kKeptFolder[] = L"kept";
-inline constexpr wchar_t kRetiredPrefix[] = L"retired-";
 
 // The program's side: one save's journal in `folder`.
 class Journal {
  public:
-  explicit Journal(std::wstring folder) : folder_(std::move(folder)) {}
+  explicit Journal(std::wstring folder) : folder_(std::move(folder)), store_(folder_) {}
   Journal(const Journal&) = delete;
   Journal& operator=(const Journal&) = delete;
   ~Journal();
@@ -95,6 +38,7 @@ class Journal {
     kFinished,    // a save that ended
     kUnfinished,  // a save that stopped in the middle: the program or the machine stopped
     kBusy,        // another instance of the program holds the journal
+    kUndoing,     // an undo that stopped in the middle
   };
   // What the folder holds, and whose save it is.
   State Inspect(uint64_t* owner = nullptr) const;
@@ -115,9 +59,17 @@ class Journal {
     int restored = 0;                  // files given back their bytes
     int removed = 0;                   // copies the save made, removed
     std::vector<std::wstring> failed;  // left alone: changed since, deleted, locked
+    bool damaged = false;  // the journal holds what no save of ours writes: nothing was done
+    // Of the files left alone that were written anew: the file, and where its original from
+    // before the save now lies.
+    std::vector<std::pair<std::wstring, std::wstring>> keptAside;
   };
+  // Drops the journal of the save under way with what it kept: the save goes on without one.
+  void Forget();
+
   // Gives every file of the journal's save its bytes back, removes the copies the save made and
-  // drops the journal. Files changed since the save are left alone and named.
+  // drops the journal. Files changed since the save are left alone and named. Finishes an undo
+  // that was stopped: what it restored already counts as restored.
   Outcome Undo();
   // For a save that stopped in the middle, whose files the user keeps: the file the save was
   // writing when it stopped gets its old bytes back (it may be half written), the temporary files
@@ -127,7 +79,16 @@ class Journal {
  private:
   bool Lock();
   void Unlock();
-  bool Read(std::vector<Record>& records) const;
+  // The journal's records, read in pieces; with `light`, without the old bytes of writes in
+  // place (ReadAt reads one record again).
+  bool Read(std::vector<Record>& records, int* version = nullptr, bool light = false) const;
+  // The record at `at` of the records file open as `file`.
+  static bool ReadAt(HANDLE file, uint64_t at, int version, Record& record);
+  Plan Planned(bool undo, std::vector<Record>& records, std::vector<Step>& steps,
+               int& version) const;
+  // Carries out one action; false when it should have changed a file and did not. `records` is
+  // the records file, open for reading.
+  static bool Carry(const Action& action, const Step& step, int version, HANDLE records);
   void Drop();
   std::wstring Inside(const wchar_t* name) const { return folder_ + L"\\" + name; }
 
@@ -137,6 +98,7 @@ class Journal {
   bool EndedAsLeft() const;
 
   std::wstring folder_;
+  KeptStore store_;
   HANDLE lock_ = INVALID_HANDLE_VALUE;
   Recorder recorder_;
   struct Ended {
@@ -144,8 +106,5 @@ class Journal {
     uint64_t owner = 0, size = 0, writeTime = 0;
   } ended_;
 };
-
-// The identity of an open file on its volume.
-uint64_t FileId(HANDLE file);
 
 }  // namespace journal

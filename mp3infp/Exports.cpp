@@ -69,6 +69,12 @@ DWORD WINAPI mp3infp_ReadValues(const char* path, char* buffer, DWORD bufferSize
   }
 }
 
+DWORD WINAPI mp3infp_GetJournalState() {
+  return Guarded(0, [](mp3infp::Session&) -> DWORD {
+    return mp3infp::LibraryJournal().stopped() ? 1 : 0;
+  });
+}
+
 DWORD WINAPI mp3infp_Load(HWND, const char* path) {
   return Guarded(kInternalError, [&](mp3infp::Session& s) { return s.Load(path); });
 }

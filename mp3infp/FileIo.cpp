@@ -2,13 +2,14 @@
 
 #include <aclapi.h>
 
-#include "journal/Journal.h"
+#include "journal/Recorder.h"
 
 #include <algorithm>
 #include <cstring>
 #include <vector>
 
 #include "mp3infp/Leftovers.h"
+#include "paths/PathText.h"
 
 namespace mp3infp {
 namespace {
@@ -51,21 +52,17 @@ bool RecordInPlace(HANDLE file, const std::wstring& path, const SavePlan& plan,
   const auto patches = plan.Patches();
   std::vector<journal::OldBytes> kept(patches.size());
   for (size_t i = 0; i < patches.size(); ++i) {
-    kept[i] = {patches[i].offset, patches[i].bytes->size(), old[i]};
+    const Bytes& bytes = *patches[i].bytes;
+    kept[i] = {patches[i].offset, bytes.size(), old[i],
+               journal::BlockHashes(bytes.data(), bytes.size())};
   }
   return LibraryJournal().BeforeInPlace(path, file, plan.oldSize, std::move(kept));
 }
 
-void RecordOutcome(const std::wstring& path, const SavePlan& plan, bool written,
-                   uint64_t fileId) {
+void RecordOutcome(const std::wstring& path, bool written, uint64_t fileId) {
   if (!LibraryJournal().active()) return;
   if (!written) return LibraryJournal().Abandoned(path);
-  std::vector<journal::Span> ours;
-  if (plan.InPlace()) {
-    for (const auto& patch : plan.Patches())
-      ours.push_back({patch.offset, patch.bytes->data(), patch.bytes->size()});
-  }
-  LibraryJournal().Written(path, ours, fileId);
+  LibraryJournal().Written(path, fileId);
 }
 
 // The new bytes go over the old ones. What they cover is kept first, so that a write that fails
@@ -196,7 +193,18 @@ bool Replace(FileHandle& file, const std::wstring& path, const SavePlan& plan, W
              uint64_t& fileId) {
   const std::wstring temporary = UniqueSibling(path, L"tagwhirl-new-");
   std::wstring kept;
-  if (!LibraryJournal().BeforeRewrite(path, temporary, kept)) return false;
+  if (LibraryJournal().active()) {
+    std::vector<journal::OldBytes> placed;
+    for (const auto& patch : plan.Patches()) {
+      const Bytes& bytes = *patch.bytes;
+      placed.push_back({.offset = patch.offset,
+                        .length = bytes.size(),
+                        .blocks = journal::BlockHashes(bytes.data(), bytes.size())});
+    }
+    if (!LibraryJournal().BeforeRewrite(path, temporary, journal::FileId(file.get()),
+                                        std::move(placed), kept))
+      return false;
+  }
   FileHandle target(CreateFileW(temporary.c_str(), GENERIC_READ | GENERIC_WRITE | WRITE_DAC, 0,
                                 nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!target.valid()) return false;
@@ -224,17 +232,7 @@ std::wstring WidePath(const char* path) {
   std::wstring wide(length, L'\0');
   MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide.data(), length);
   wide.resize(length - 1);
-  if (wide.starts_with(L"\\\\?\\")) return wide;
-  const DWORD fullLength = GetFullPathNameW(wide.c_str(), 0, nullptr, nullptr);
-  if (fullLength == 0) return {};
-  std::wstring full(fullLength, L'\0');
-  const DWORD written = GetFullPathNameW(wide.c_str(), fullLength, full.data(), nullptr);
-  if (written == 0 || written >= fullLength) return {};
-  full.resize(written);
-  // Room for the temporary names beside the file too.
-  if (full.size() + 40 < MAX_PATH) return full;
-  if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
-  return L"\\\\?\\" + full;
+  return FullPath(wide);
 }
 
 bool SamePath(const std::wstring& a, const std::wstring& b) {
@@ -315,11 +313,14 @@ bool WritePlan(FileHandle& file, const std::wstring& path, const SavePlan& plan,
   if (plan.InPlace()) {
     written = WriteInPlace(file.get(), path, plan, writer);
     if (LibraryJournal().active()) fileId = journal::FileId(file.get());
-    written = writer.Close(file) && written;
-  } else {
-    written = Replace(file, path, plan, writer, fileId);
+    // The bytes are on the disk once the flush succeeded: a close that fails after it fails the
+    // save, but the journal says what the file holds.
+    const bool closed = writer.Close(file);
+    RecordOutcome(path, written, fileId);
+    return written && closed;
   }
-  RecordOutcome(path, plan, written, fileId);
+  written = Replace(file, path, plan, writer, fileId);
+  RecordOutcome(path, written, fileId);
   return written;
 }
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "journal/Journal.h"
+#include "journal/Recorder.h"
 #include "mp3infp/ByteSource.h"
 #include "mp3infp/SavePlan.h"
 

@@ -91,10 +91,16 @@ typedef DWORD(WINAPI* Mp3infpSetJournalFn)(const wchar_t* folder);
 typedef DWORD(WINAPI* Mp3infpReadValuesFn)(const char* path, char* buffer, DWORD bufferSize,
                                            DWORD* needed);
 
+// 1 when the journal given by mp3infp_SetJournal stopped recording because a record could not be
+// written (its volume is full): every write that needs a record is refused from then on, until
+// the program gives another journal or none. 0 otherwise. Optional, as mp3infp_SetJournal is.
+typedef DWORD(WINAPI* Mp3infpGetJournalStateFn)();
+
 #ifdef MP3INFP_BUILDING
 MP3INFP_API DWORD WINAPI mp3infp_ReadValues(const char* path, char* buffer, DWORD bufferSize,
                                             DWORD* needed);
 MP3INFP_API DWORD WINAPI mp3infp_SetJournal(const wchar_t* folder);
+MP3INFP_API DWORD WINAPI mp3infp_GetJournalState();
 MP3INFP_API DWORD WINAPI mp3infp_Load(HWND owner, const char* path);
 MP3INFP_API DWORD WINAPI mp3infp_GetValue(const char* name, char* buffer, DWORD bufferSize);
 MP3INFP_API DWORD WINAPI mp3infp_SetValue(const char* name, const char* value);

@@ -63,4 +63,14 @@ unsigned SystemLegacyCodePage();
 // The folder of the program's own file, with its trailing separator; empty when it cannot be
 // known (a name longer than the path limit among them).
 std::wstring ProgramFolder();
+
+// The one spelling of a file's path that the journal of a save knows it by, whoever records it
+// (the program its copies, the tag library its writes): absolute, with the \\?\ prefix where the
+// path, with the temporary names made beside it, would pass the path limit. Undo matches a copy
+// with the library's writes to it by this spelling alone. Empty when the system cannot make the
+// path absolute.
+std::wstring FullPath(const std::wstring& path);
+// `path` made absolute as the system does (dots resolved), without the prefix; empty when it
+// cannot be.
+std::wstring AbsolutePath(const std::wstring& path);
 #endif

@@ -46,3 +46,23 @@ std::wstring ProgramFolder() {
   path.resize(cut + 1);
   return path;
 }
+
+std::wstring FullPath(const std::wstring& path) {
+  if (path.starts_with(L"\\\\?\\")) return path;
+  const std::wstring full = AbsolutePath(path);
+  // Room for the temporary names beside the file too.
+  if (full.empty() || full.size() + 40 < kMaxPath) return full;
+  if (full.starts_with(L"\\\\")) return L"\\\\?\\UNC\\" + full.substr(2);
+  return L"\\\\?\\" + full;
+}
+
+std::wstring AbsolutePath(const std::wstring& path) {
+  if (path.empty()) return {};
+  const DWORD fullLength = GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+  if (fullLength == 0) return {};
+  std::wstring full(fullLength, L'\0');
+  const DWORD written = GetFullPathNameW(path.c_str(), fullLength, full.data(), nullptr);
+  if (written == 0 || written >= fullLength) return {};
+  full.resize(written);
+  return full;
+}

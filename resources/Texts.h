@@ -34,6 +34,17 @@ inline constexpr wchar_t kSaveStopped[] = L"中断しました。%d / %d 個の�
 // because nothing in them would change (or they cannot be tagged), files that failed.
 inline constexpr wchar_t kSaveResult[] =
     L"%d 個のファイルを保存しました（変更なし %d 個、失敗 %d 個）";
+
+// Before a save, or in its middle, when its journal has no room on its volume or cannot be
+// written: the user saves without undo or stops.
+inline constexpr wchar_t kSaveWithoutUndo[] =
+    L"元に戻すための記録 (ジャーナル) を書き込めません。"
+    L"記録を置くドライブに空きが足りないか、書き込みが許されていません。\n\n"
+    L"[はい] この保存は元に戻せないものとして、保存を続けます。\n"
+    L"[いいえ] 保存をやめます (保存済みのファイルはそのままです)。";
+inline constexpr wchar_t kSaveCaption[] = L"保存";
+// After the status bar's text at the end of a save that ran without a journal.
+inline constexpr wchar_t kSavedWithoutUndo[] = L"（この保存は元に戻せません）";
 // After an intake that left out names the ANSI code page cannot hold: their count (a wsprintfW
 // format), then up to five of the names, then how many more.
 inline constexpr wchar_t kUnwritableNames[] =
@@ -56,11 +67,23 @@ inline constexpr wchar_t kUndoneCopies[] = L"、出力先のコピー %d 個を�
 inline constexpr wchar_t kUndoFailed[] =
     L"次の %d 個のファイルは、保存の後に変更された、削除された、または使用中のため、"
     L"元に戻さずにそのままにしました。";
+// Under a file of that list written anew by the save: where its original from before the save
+// now lies (the path follows).
+inline constexpr wchar_t kKeptAside[] = L"    保存前のファイル: ";
 // At start, when the last run stopped in the middle of a save.
 inline constexpr wchar_t kUnfinishedSave[] =
     L"前回の保存は途中で終わっています。\n\n"
     L"[はい] その保存の前の状態に、ファイルを元に戻します。\n"
     L"[いいえ] ファイルをそのままにします (途中まで書かれたファイルだけは元に戻します)。";
+// At start, when the last run stopped in the middle of an undo: it is finished.
+inline constexpr wchar_t kUnfinishedUndo[] =
+    L"前回の「元に戻す」は途中で終わっています。\n\n"
+    L"[OK] 残りのファイルも保存の前の状態に戻します。";
+// Undo refused: the journal holds what no save writes (damaged or altered).
+inline constexpr wchar_t kJournalDamaged[] =
+    L"保存の記録が壊れているため、元に戻せません。ファイルには何も変更を加えていません。";
+inline constexpr wchar_t kUndoNoMemory[] =
+    L"メモリが足りないため、元に戻せませんでした。";
 inline constexpr wchar_t kRulePrompt[] = L"ルールを入力してください";
 // A change of one row in the status bar: "アーティスト: unknown → Nils Frahm"; the file's value
 // when it has none; what parts two changes, and the changes from the rule's words.

@@ -1,7 +1,34 @@
 #include "tags/SaveBatch.h"
 
+#include "paths/PathText.h"
 #include "resources/Texts.h"
 #include "tags/SaveJournal.h"
+
+namespace {
+
+bool AskSaveWithoutUndo() {
+  return MessageBoxW(nullptr, texts::kSaveWithoutUndo, texts::kSaveCaption,
+                     MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2 | MB_TASKMODAL) == IDYES;
+}
+
+// What the journal is to keep of `sources`: each one's size, and where it is written.
+std::vector<SaveJournal::FileToSave> FilesToSave(const std::vector<std::string>& sources,
+                                                 const char* folder) {
+  std::vector<SaveJournal::FileToSave> files;
+  files.reserve(sources.size());
+  const std::wstring outputFolder = folder ? FullPath(WideFromActive(folder)) + L"\\" : L"";
+  for (const std::string& source : sources) {
+    const std::wstring path = FullPath(WideFromActive(source));
+    WIN32_FILE_ATTRIBUTE_DATA data;
+    if (path.empty() || !GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &data))
+      continue;
+    files.push_back({folder ? outputFolder : path,
+                     (uint64_t(data.nFileSizeHigh) << 32) | data.nFileSizeLow});
+  }
+  return files;
+}
+
+}  // namespace
 
 bool EscapePressed(HWND window) {
   const HWND root = window ? GetAncestor(window, GA_ROOT) : nullptr;
@@ -27,21 +54,41 @@ SaveBatch::SaveBatch(HWND owner, SaveKind kind, int total, const char* folder, P
   // during the batch stops it.
   GetAsyncKeyState(VK_ESCAPE);
   stopRequested = [owner] { return EscapePressed(owner); };
+  saveWithoutUndo = AskSaveWithoutUndo;
+}
 
+bool SaveBatch::Begin(const std::vector<std::string>& sources) {
+  if (begun_) return !stopped_;
+  begun_ = true;
   // ---- The batch begins: a journal of its saves starts here, before any file is touched. ----
-  TheSaveJournal().Begin();
+  const SaveJournal::Start start = TheSaveJournal().Begin(FilesToSave(sources, folder()));
+  if (start == SaveJournal::Start::kCannotRecord && !(saveWithoutUndo && saveWithoutUndo()))
+    stopped_ = true;
+  return !stopped_;
 }
 
 SaveBatch::~SaveBatch() { Finish(); }
 
 bool SaveBatch::Save(const EntryToSave& entry) {
-  if (stopped_ || finished_) return false;
+  if (!Begin({}) || finished_) return false;
   if (progressSink_) progressSink_->Advance();
   ++asked_;
 
   // ---- A journal keeps here what this save is about to change. ----
-  const SaveOutcome outcome = SaveEntryOutcome(entry, folder(), owner_);
+  SaveOutcome outcome = SaveEntryOutcome(entry, folder(), owner_);
   // ---- A journal records here what the save did (outcome.madeCopy: a copy it made). ----
+  SaveJournal& journal = TheSaveJournal();
+  if (journal.Stopped()) {
+    // Asked once: without the journal it cannot stop again. A file whose write the journal
+    // refused is as it was, and is not a failure of its own.
+    if (!(saveWithoutUndo && saveWithoutUndo())) {
+      stopped_ = true;
+      saved_ += outcome.saved;
+      return false;
+    }
+    journal.GoOnWithout();
+    if (!outcome.saved) outcome = SaveEntryOutcome(entry, folder(), owner_);
+  }
 
   if (outcome.saved)
     ++saved_;
@@ -63,18 +110,32 @@ void SaveBatch::Finish() {
   finished_ = true;
 
   // ---- The batch ends: a journal of its saves is closed here. ----
-  TheSaveJournal().End();
+  const bool undoable = TheSaveJournal().recording();
+  if (begun_) TheSaveJournal().End();
 
   if (progressSink_) {
+    const std::wstring note = undoable || saved_ == 0 ? L"" : texts::kSavedWithoutUndo;
     if (stopped_) {
       wchar_t text[256];
       wsprintfW(text, texts::kSaveStopped, saved_, total_);
-      progressSink_->EndWith(ActiveFromWide(text));
+      progressSink_->EndWith(ActiveFromWide(text + note));
     } else {
       wchar_t text[256];
       wsprintfW(text, texts::kSaveResult, saved_, unchanged_, failed());
-      progressSink_->EndWith(ActiveFromWide(text));
+      progressSink_->EndWith(ActiveFromWide(text + note));
     }
   }
   report_.Show(asked_);
+}
+
+void SaveEntries(SaveBatch& batch, const std::vector<EntryToSave>& entries) {
+  std::vector<std::string> sources;
+  sources.reserve(entries.size());
+  for (const EntryToSave& entry : entries) sources.push_back(entry.path);
+  if (batch.Begin(sources)) {
+    for (const EntryToSave& entry : entries) {
+      if (!batch.Save(entry)) break;
+    }
+  }
+  batch.Finish();
 }

@@ -12,6 +12,7 @@
 
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "tags/FailureReport.h"
 #include "tags/SaveEntry.h"
@@ -30,8 +31,15 @@ class SaveBatch {
   SaveBatch(const SaveBatch&) = delete;
   SaveBatch& operator=(const SaveBatch&) = delete;
 
+  // Before the first save: the source paths of the entries the batch means to save. Their sizes
+  // and volumes tell what the journal will keep; when it has no room for that or cannot be
+  // written, the user chooses between saving without undo and not saving. False when they chose
+  // not to: the batch is stopped. The first Save calls it with no paths when the caller did not.
+  bool Begin(const std::vector<std::string>& sources);
   // Saves one entry; its failure is collected for the report. False when the user has asked to
-  // stop: the caller asks for no further save.
+  // stop: the caller asks for no further save. When the journal stops recording during the
+  // entry (its volume filled up), the user chooses as at Begin, and the entry is saved again
+  // without one.
   bool Save(const EntryToSave& entry);
   // A file the caller passes by: nothing in it would change, or it cannot be tagged.
   void PassBy();
@@ -48,6 +56,9 @@ class SaveBatch {
   // Whether the user asked to stop; by default, whether Esc is down while the owner's window is
   // the foreground one. Tests put their own here.
   std::function<bool()> stopRequested;
+  // Whether to save without undo, when the journal cannot record the batch; by default the one
+  // box that asks. Tests put their own here.
+  std::function<bool()> saveWithoutUndo;
 
  private:
   HWND owner_;
@@ -62,7 +73,12 @@ class SaveBatch {
   int asked_ = 0;
   bool stopped_ = false;
   bool finished_ = false;
+  bool begun_ = false;
 };
+
+// Saves `entries` in one batch; the rows' own order, a stop (Esc, or no save without undo) ends
+// it. Both commands that save run through here.
+void SaveEntries(SaveBatch& batch, const std::vector<EntryToSave>& entries);
 
 // Whether Esc is down, or was pressed since the last look, while `window`'s top-level window is
 // the foreground one. Reads the key state only: no message is taken from the queue.

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "mp3infp/Session.h"
+#include "paths/PathText.h"
 #include "resources/Texts.h"
 #include "tags/SaveJournal.h"
 #include "tags/TagLibrary.h"
@@ -82,7 +83,10 @@ SaveOutcome SaveEntryOutcome(const EntryToSave& entry, const char* folder, HWND 
     const std::string& name = entry.fileName;
     // The path limit counts characters, which in UTF-8 may take up to three bytes each: the
     // joining is done in UTF-16, where a MAX_PATH buffer holds exactly the limit.
-    const std::wstring wideFolder = WideFromActive(folder), wideName = WideFromActive(name);
+    // Absolute first: the combining would make ".\\a\\..\\b" a folder at the drive's root.
+    std::wstring wideFolder = AbsolutePath(WideFromActive(folder));
+    if (wideFolder.empty()) wideFolder = WideFromActive(folder);
+    const std::wstring wideName = WideFromActive(name);
     wchar_t destination[MAX_PATH];
     if (wideFolder.size() + 1 + wideName.size() >= MAX_PATH ||
         !PathCombineW(destination, wideFolder.c_str(), wideName.c_str())) {
@@ -96,7 +100,8 @@ SaveOutcome SaveEntryOutcome(const EntryToSave& entry, const char* folder, HWND 
     // a failed copy left (on a full disk, a part of the file) is ours only when no file of that
     // name was there before: fail-if-exists then guarantees that the copy made it.
     const bool existed = Exists(outcome.target);
-    TheSaveJournal().RecordCreated(outcome.target);
+    // A copy that undo would not know of is not made (the batch asks whether to go on without).
+    if (!TheSaveJournal().RecordCreated(outcome.target)) return outcome;
     if (!theCopyFile(entry.path.c_str(), outcome.target.c_str(), TRUE)) {
       TheSaveJournal().RecordCopyFailed(outcome.target);
       outcome.reason = FailureReason::kCopyFailed;

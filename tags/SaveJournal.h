@@ -12,6 +12,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "journal/Journal.h"
 
@@ -22,13 +23,33 @@ class SaveJournal {
   SaveJournal(std::wstring folder, const TagLibrary& library);
   static std::wstring DefaultFolder();
 
-  // A batch of saves starts and ends; nested batches join the outer one. Without a journal (the
-  // folder cannot be written, another instance is saving) the batch saves as before and cannot
-  // be undone.
-  void Begin();
+  // A file a batch means to save: `path` is where it is written (the output folder, for a copy),
+  // `size` what it holds before.
+  struct FileToSave {
+    std::wstring path;
+    uint64_t size = 0;
+  };
+  enum class Start {
+    kRecording,      // the batch's saves can be undone
+    kWithout,        // no journal and nothing the user could do about it: another instance is
+                     // saving, a run's unfinished save waits for its offer, an older library
+    kCannotRecord,   // no room for what the saves will keep, or the journal cannot be written
+  };
+  // A batch of saves starts and ends; nested batches join the outer one. Without a journal the
+  // batch saves as before and cannot be undone.
+  Start Begin(const std::vector<FileToSave>& files = {});
   void End();
-  // Before a copy is made into an output folder, and after it failed.
-  void RecordCreated(const std::string& path);
+  // Whether the batch's saves so far are recorded (false after GoOnWithout too).
+  bool recording() const { return journal_.active(); }
+  // A record could not be written in the middle of the batch (its volume filled up): the
+  // library refuses the write that needed it, and every later one, until the user has chosen.
+  bool Stopped() const;
+  // The batch goes on without a journal: the one begun is dropped, with what it kept.
+  void GoOnWithout();
+
+  // Before a copy is made into an output folder, and after it failed. False when the copy must
+  // not be made: a journal is recording and the record could not be written.
+  bool RecordCreated(const std::string& path);
   void RecordCopyFailed(const std::string& path);
 
   // No journal from now on: saves cannot be undone (for measuring what the journal costs).
@@ -38,8 +59,10 @@ class SaveJournal {
   bool CanUndo() const;
   journal::Journal::Outcome Undo();
 
-  // At start: a save that another run left unfinished (it was ended, or the machine stopped).
+  // At start: a save that another run left unfinished (it was ended, or the machine stopped),
+  // or an undo it left unfinished (FoundStoppedUndo), which is finished by UndoUnfinished.
   bool FoundUnfinished() const;
+  bool FoundStoppedUndo() const;
   journal::Journal::Outcome UndoUnfinished() { return journal_.Undo(); }
   void KeepUnfinished() { journal_.Keep(); }
 
@@ -50,7 +73,14 @@ class SaveJournal {
   int depth_ = 0;
   bool saved_ = false;  // this instance's save is in the journal
   bool disabled_ = false;
+  bool recordFailed_ = false;  // the program's own record of a copy
 };
+
+// The room on the journal's volume a save of `files` may take: what Begin asks to be free.
+uint64_t RoomToKeep(const std::wstring& journalFolder,
+                    const std::vector<SaveJournal::FileToSave>& files);
 
 // The program's one journal, in the default folder, for theTagLibrary.
 SaveJournal& TheSaveJournal();
+// Tests put a journal of their own in its place; null gives the program's back.
+void UseSaveJournal(SaveJournal* journal);

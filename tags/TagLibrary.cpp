@@ -40,6 +40,8 @@ bool TagLibrary::Open(const char* name) {
   Resolve(module_, "mp3infp_ViewPropEx", &viewPropEx_);
   Resolve(module_, "mp3infp_SetJournal", &setJournal_);
   Resolve(module_, "mp3infp_ReadValues", &readValues_);
+
+  Resolve(module_, "mp3infp_GetJournalState", &journalState_);
   return true;
 }
 
@@ -87,6 +89,8 @@ DWORD TagLibrary::ReadValues(const char* path, char* buffer, DWORD bufferSize,
                              DWORD* needed) const {
   return readValues_ ? readValues_(path, buffer, bufferSize, needed) : kMissingEntryPoint;
 }
+
+bool TagLibrary::JournalStopped() const { return journalState_ && journalState_() != 0; }
 
 DWORD TagLibrary::GetType() const { return getType_ ? getType_() : kMp3infpTypeUnknown; }
 

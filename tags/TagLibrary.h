@@ -38,6 +38,11 @@ class TagLibrary {
   bool CanReadValues() const { return readValues_ != nullptr; }
   DWORD ReadValues(const char* path, char* buffer, DWORD bufferSize, DWORD* needed) const;
 
+  bool HasJournal() const { return setJournal_ != nullptr; }
+  // Whether the journal stopped recording in the middle of a save (mp3infp_GetJournalState);
+  // false for a library without the entry point.
+  bool JournalStopped() const;
+
   // What a failing call answers when its entry point is missing.
   static const DWORD kMissingEntryPoint = static_cast<DWORD>(-2);
 
@@ -54,6 +59,8 @@ class TagLibrary {
   Mp3infpViewPropExFn viewPropEx_ = nullptr;
   Mp3infpSetJournalFn setJournal_ = nullptr;
   Mp3infpReadValuesFn readValues_ = nullptr;
+
+  Mp3infpGetJournalStateFn journalState_ = nullptr;
 };
 
 // The program's one library, loaded during static initialisation (app/Statics.cpp). It is

@@ -1,6 +1,8 @@
 // The target list's context menu and the commands it carries.
 #include <windowsx.h>
 
+#include <new>
+
 #include "window/Controls.h"
 #include "window/ShellModule.h"
 #include "resources/Texts.h"
@@ -94,7 +96,15 @@ void TargetListView::SaveRows(const std::vector<int>& rows, SaveKind kind, const
   editor_.Close(true);
   CurrentTagReader::Pause pause(reader_.get());
   SaveBatch batch(hwnd(), kind, static_cast<int>(rows.size()), folder, progress);
+  // What the journal will keep is judged on every row asked for: a row found unchanged below
+  // only makes the estimate safer.
+  std::vector<std::string> sources;
   for (int row : rows) {
+    if (const TargetItem* item = ItemOfRow(row)) sources.push_back(item->path);
+  }
+  const bool begun = batch.Begin(sources);
+  for (int row : rows) {
+    if (!begun) break;
     TargetItem* item = ItemOfRow(row);
     EntryToSave entry;
     if (!item || !EntryOfRow(row, &entry)) continue;
@@ -162,6 +172,11 @@ namespace {
 
 // The status bar's text after an undo, and one box naming the files left alone.
 void ReportUndo(const journal::Journal::Outcome& outcome, Progress* progress) {
+  if (outcome.damaged) {
+    MessageBoxW(nullptr, texts::kJournalDamaged, texts::kUndoCaption,
+                MB_OK | MB_ICONERROR | MB_TASKMODAL);
+    return;
+  }
   wchar_t text[256];
   wsprintfW(text, texts::kUndone, outcome.restored);
   std::wstring said = text;
@@ -176,13 +191,30 @@ void ReportUndo(const journal::Journal::Outcome& outcome, Progress* progress) {
   constexpr int kListed = 20;
   wsprintfW(text, texts::kUndoFailed, count);
   std::wstring box = text;
-  for (int i = 0; i < count && i < kListed; ++i) box += L"\n" + outcome.failed[i];
+  for (int i = 0; i < count && i < kListed; ++i) {
+    box += L"\n" + outcome.failed[i];
+    for (const auto& [file, aside] : outcome.keptAside) {
+      if (file == outcome.failed[i]) box += L"\n" + std::wstring(texts::kKeptAside) + aside;
+    }
+  }
   if (count > kListed) {
     wsprintfW(text, texts::kMoreNames, count - kListed);
     box += L"\n";
     box += text;
   }
   MessageBoxW(nullptr, box.c_str(), texts::kUndoCaption, MB_OK | MB_ICONWARNING | MB_TASKMODAL);
+}
+
+// An undo whose memory ran out (a journal's steps are kept while it runs) is reported here, at
+// the edge of the window procedure.
+template <typename Run>
+void UndoAndReport(Run run, Progress* progress) {
+  try {
+    ReportUndo(run(), progress);
+  } catch (const std::bad_alloc&) {
+    MessageBoxW(nullptr, texts::kUndoNoMemory, texts::kUndoCaption,
+                MB_OK | MB_ICONERROR | MB_TASKMODAL);
+  }
 }
 
 }  // namespace
@@ -195,7 +227,7 @@ void TargetListView::UndoLastSave() {
   }
   {
     CurrentTagReader::Pause pause(reader_.get());
-    ReportUndo(TheSaveJournal().Undo(), progress);
+    UndoAndReport([] { return TheSaveJournal().Undo(); }, progress);
   }
   ForgetCurrentValues();
 }
@@ -213,14 +245,26 @@ void TargetListView::ForgetCurrentValues() {
 void TargetListView::OfferUnfinishedSave() {
   SaveJournal& journal = TheSaveJournal();
   if (!journal.FoundUnfinished()) return;
+  // An undo that was stopped is finished: keeping half of it is no state the user chose.
+  if (journal.FoundStoppedUndo()) {
+    MessageBoxW(nullptr, texts::kUnfinishedUndo, texts::kUndoCaption,
+                MB_OK | MB_ICONWARNING | MB_TASKMODAL);
+    UndoAndReport([&] { return journal.UndoUnfinished(); }, progress);
+    return;
+  }
   if (MessageBoxW(nullptr, texts::kUnfinishedSave, texts::kUndoCaption,
                   MB_YESNO | MB_ICONWARNING | MB_TASKMODAL) == IDYES) {
     {
       CurrentTagReader::Pause pause(reader_.get());
-      ReportUndo(journal.UndoUnfinished(), progress);
+      UndoAndReport([&] { return journal.UndoUnfinished(); }, progress);
     }
     ForgetCurrentValues();
   } else {
-    journal.KeepUnfinished();
+    try {
+      journal.KeepUnfinished();
+    } catch (const std::bad_alloc&) {
+      MessageBoxW(nullptr, texts::kUndoNoMemory, texts::kUndoCaption,
+                  MB_OK | MB_ICONERROR | MB_TASKMODAL);
+    }
   }
 }

@@ -20,8 +20,11 @@ the ratios are taken within each round.
 
 Usage: peer_bench.py <bin folder> [files] [KiB per file] [rounds]
        peer_bench.py <bin folder> folders [small] [large] [KiB per file] [rounds]
+       peer_bench.py <bin folder> volumes [files] [KiB per file] [rounds]
 The second form prints tagwhirl's time per file of runs A and B in a folder of `small` files
-(1,000) and of `large` files (10,000), of 64 KiB each by default.
+(1,000) and of `large` files (10,000), of 64 KiB each by default. The third prints the journal's
+cost (with / without) with the music on the journal's volume and on a second one, a loop-mounted
+ext4 image given to Wine as drive D: (root only; left out where it cannot be mounted).
 """
 import glob
 import os
@@ -246,12 +249,72 @@ def folders(small, large, kib, rounds):
     return 0
 
 
+def second_volume(files, kib):
+    """A loop-mounted ext4 image as drive D: of the prefix; None where it cannot be mounted."""
+    mount, image = os.path.join(WORK, "second"), os.path.join(WORK, "second.img")
+    os.makedirs(mount)
+    size = files * kib * 1024 * 4 + (256 << 20)
+    made = subprocess.run(f"truncate -s {size} {image} && mkfs.ext4 -q -F {image} && "
+                          f"mount -o loop {image} {mount}", shell=True, capture_output=True)
+    if made.returncode != 0:
+        print("no second volume (a loop mount is not allowed here)")
+        return None
+    drive = os.path.join(os.environ["WINEPREFIX"], "dosdevices", "d:")
+    if os.path.lexists(drive):
+        os.remove(drive)
+    os.symlink(mount, drive)
+    return mount
+
+
+def volumes(files, kib, rounds):
+    master = os.path.join(WORK, "master")
+    make_master(master, files, kib)
+    second = second_volume(files, kib)
+    if not second:
+        return 0
+    places = {"same": os.path.join(WORK, "music"), "second": os.path.join(second, "music")}
+    cost = {(place, run): [] for place in places for run in "AB"}
+    print(f"{files} files of {kib} KiB; the journal's cost with the music on its volume and on D:")
+    try:
+        for round_ in range(rounds):
+            for place in turned(list(places), round_):
+                for journal in turned(["with", "without"], round_):
+                    fresh_copy(master, places[place])
+                    for run in "AB":
+                        settle()
+                        extra = [] if journal == "with" else ["nojournal"]
+                        seconds, line = peer("save", winpath(places[place]), RULES[run][0], *extra)
+                        cost[(place, run)].append((journal, seconds))
+                        print(f"round {round_ + 1} {place} volume run {run} {journal} journal: "
+                              f"{line}", flush=True)
+    finally:
+        os.remove(os.path.join(os.environ["WINEPREFIX"], "dosdevices", "d:"))
+        subprocess.run(["umount", second])
+    print()
+    print("| music on | run | journal's cost, each round | median | target |")
+    print("|---|---|---|---|---|")
+    for (place, run), seen in cost.items():
+        with_ = [t for j, t in seen if j == "with"]
+        without = [t for j, t in seen if j == "without"]
+        each = [a / b for a, b in zip(with_, without)]
+        target = "≤ 1.25" if place == "second" else ("≤ 1.1" if run == "A" else "≤ 1.25")
+        print(f"| {place} volume | {run} | {', '.join(f'{r:.2f}' for r in each)} | "
+              f"{median(each):.2f} | {target} |")
+    return 0
+
+
 def main():
     shutil.rmtree(WORK, ignore_errors=True)
     os.makedirs(WORK)
     # The journal on the files' volume, as TAGWHIRL_JOURNAL lets a user put it: the originals of
     # rewritten files are then kept as links.
     os.environ["TAGWHIRL_JOURNAL"] = winpath(JOURNAL)
+    if sys.argv[2:3] == ["volumes"]:
+        args = [int(a) for a in sys.argv[3:]]
+        files, kib, rounds = (args + [300, 1024, 3][len(args):])[:3]
+        status = volumes(files, kib, max(rounds, 3))
+        shutil.rmtree(WORK, ignore_errors=True)
+        return status
     args = [int(a) for a in sys.argv[3:]] if sys.argv[2:3] == ["folders"] else None
     if args is not None:
         small, large, kib, rounds = (args + [1000, 10000, 64, 3][len(args):])[:4]

@@ -90,16 +90,16 @@ TEST_F(StatusProgressTest, LongWorkShowsItsStepsInTheStatusBarOnly) {
       {"保存(&S) of every row",
        [](MainWindow& w) { SendMessageA(w.panel().hwnd(), WM_COMMAND, IDOK, 0); },
        {"保存中 1 / 7", "保存中 3 / 7", "保存中 5 / 7", "保存中 7 / 7",
-        "7 個のファイルを保存しました（変更なし 0 個、失敗 0 個）"},
-       "7 個のファイルを保存しました（変更なし 0 個、失敗 0 個）"},
+        "7 個のファイルを保存しました（変更なし 0 個、失敗 0 個）（この保存は元に戻せません）"},
+       "7 個のファイルを保存しました（変更なし 0 個、失敗 0 個）（この保存は元に戻せません）"},
       {"タグ情報を更新(&S) of three selected rows",
        [](MainWindow& w) {
          for (int row : {1, 2, 5}) SetItemState(w.list().hwnd(), row, LVIS_SELECTED, LVIS_SELECTED);
          SendMessageA(w.list().hwnd(), WM_COMMAND, ID_UPDATE_TAGS, 0);
        },
        {"タグ情報を更新 1 / 3", "タグ情報を更新 3 / 3",
-        "3 個のファイルを保存しました（変更なし 0 個、失敗 0 個）"},
-       "3 個のファイルを保存しました（変更なし 0 個、失敗 0 個）"},
+        "3 個のファイルを保存しました（変更なし 0 個、失敗 0 個）（この保存は元に戻せません）"},
+       "3 個のファイルを保存しました（変更なし 0 個、失敗 0 個）（この保存は元に戻せません）"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);

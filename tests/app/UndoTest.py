@@ -5,8 +5,14 @@ A folder of 1,000 mixed files (MP3 with and without tags, FLAC with and without 
 Opus, M4A with moov first and last; the formats other than MP3 made by Debian's encoders through
 make_format_samples.py) is saved in place and undone with Ctrl+Z, saved into an output folder and
 undone from the list's context menu, and saved while the program is killed (SIGKILL) at random
-points, then started again and its offer to undo taken. Every time, every file's SHA-256 must be
-what it was before, with nothing left beside them.
+points, then started again and its offer to undo taken (once killed again in the middle of that
+undo, and its offer to finish it taken). Every time, every file's SHA-256 must be what it was
+before, with nothing left beside them; a file another program edited after the save, at the same
+size and with its time kept, is named and left as it is.
+
+All of it twice: with the music on the journal's volume, and on a second volume (drive D: of the
+Wine prefix, mapped to a tmpfs of its own), where the originals of files written anew are kept in
+the volume's own folder of kept originals, which must be empty again after every undo.
 
 Usage: UndoTest.py <bin folder>   (DISPLAY must name a running X server)
 """
@@ -89,11 +95,28 @@ def all_changed(music, before):
     return lambda: all(sha(os.path.join(music, n)) != h for n, h in before.items())
 
 
+def edit_keeping_time(path, value):
+    """Another tagger's edit in the padding a rewrite left: the same size, the time put back."""
+    stat = os.stat(path)
+    with open(path, "r+b") as f:
+        data = f.read()
+        at = data.find(value)
+        check(at >= 0, "the saved value is in " + os.path.basename(path))
+        f.seek(at)
+        f.write(value.upper())
+    os.utime(path, ns=(stat.st_atime_ns, stat.st_mtime_ns))
+    return sha(path)
+
+
 def in_place_then_ctrl_z(app, music, before):
     program, window = wine_gui.start(app, music)
     save()
     check(wait_until(all_changed(music, before), SLOW), "in place: every file is saved")
     time.sleep(1)
+    # One file written anew, edited since by another program: named, and left as it is.
+    edited = next(n for n in sorted(before) if "flac-tight" in n)
+    edited_sha = edit_keeping_time(os.path.join(music, edited),
+                                   edited.split(" - ")[1].rsplit(".", 1)[0].encode())
     # In the rule box Ctrl+Z undoes the typing only.
     click("class:ComboBoxEx32")
     xdotool("type", "x")
@@ -102,9 +125,18 @@ def in_place_then_ctrl_z(app, music, before):
     check(all_changed(music, before)(), "Ctrl+Z in a text field leaves the save alone")
     click("class:tagwhirl.TargetListView")
     xdotool("key", "ctrl+z")
-    check(wait_until(lambda: hashes(music) == before, SLOW),
-          "in place: Ctrl+Z gives every file its bytes back, nothing left beside them")
+    expected = dict(before, **{edited: edited_sha})
+    check(wait_until(lambda: wine_gui.exists("caption:元に戻す", "shown"), SLOW),
+          "in place: the file edited since is named")
+    check(wait_until(lambda: hashes(music) == expected, SLOW),
+          "in place: Ctrl+Z gives every other file its bytes back, nothing left beside them")
+    click("text:OK", top="caption:元に戻す")
+    # The box took the focus from the window: a click gives it back.
+    click("class:tagwhirl.TargetListView")
     wine_gui.close(program, window)
+    shutil.copy(os.path.join(os.path.dirname(music), "samples", "flac-tight.flac"),
+                os.path.join(music, edited))
+    check(sha(os.path.join(music, edited)) == before[edited], "the edited file is put back")
 
 
 def into_folder_then_menu(app, music, before, out):
@@ -128,6 +160,10 @@ def written(music, stamps):
         except OSError:
             pass
     return count
+
+
+def restored(music, stamps):
+    return len(stamps) - written(music, stamps)
 
 
 def killed_then_restarted(app, music, trials):
@@ -155,7 +191,17 @@ def killed_then_restarted(app, music, trials):
         if wait_until(lambda: wine_gui.exists("caption:元に戻す", "shown"), 30):
             cut += 1
             # はい, the default button: undo.
+            untouched = restored(music, stamps)
             click("text:はい(&Y)", top="caption:元に戻す")
+            if trial == 0:
+                # Killed again, in the middle of the undo: the next start finishes it.
+                wait_until(lambda: restored(music, stamps) > untouched, SLOW, 0.001)
+                os.kill(program.pid, signal.SIGKILL)
+                program.wait()
+                program, window = wine_gui.start(app, music)
+                if wait_until(lambda: wine_gui.exists("caption:元に戻す", "shown"), 30):
+                    click("text:OK", top="caption:元に戻す")
+                    print("     killed (%d): the undo was stopped and is finished" % trial)
             check(wait_until(lambda: hashes(music) == before, SLOW),
                   "killed (%d): every file has its bytes back, no temporary file left" % trial)
         else:
@@ -170,21 +216,60 @@ def killed_then_restarted(app, music, trials):
     check(cut > 0, "at least one save was cut off (%d of %d)" % (cut, trials))
 
 
+def kept_files(volume):
+    """The files in the volume's folders of kept originals (none where it has none)."""
+    found = []
+    for folder, _, names in os.walk(os.path.join(volume, ".tagwhirl-kept")):
+        found += [os.path.join(folder, n) for n in names]
+    return found
+
+
+def second_volume(work):
+    """A tmpfs of its own as drive D: of the prefix; None where mounting is not allowed."""
+    mount = os.path.join(work, "second")
+    os.makedirs(mount)
+    if subprocess.run(["mount", "-t", "tmpfs", "-o", "size=2g", "tmpfs", mount],
+                      capture_output=True).returncode != 0:
+        print("     no second volume: mounting a tmpfs is not allowed here; its cases are skipped")
+        return None
+    drive = os.path.join(wine_gui.ENV["WINEPREFIX"], "dosdevices", "d:")
+    if os.path.lexists(drive):
+        os.remove(drive)
+    os.symlink(mount, drive)
+    return mount
+
+
+def run_cases(app, work, volume, name):
+    root = os.path.join(volume or work, name)
+    os.makedirs(root)
+    music, out = make_music(root, "music", COPIES), os.path.join(root, "out")
+    os.makedirs(out)
+    before = hashes(music)
+    where = "on a second volume" if volume else "on the journal's volume"
+    print("  music %s" % where)
+    in_place_then_ctrl_z(app, music, before)
+    into_folder_then_menu(app, music, before, out)
+    killed_then_restarted(app, make_music(root, "big", KILLED_COPIES),
+                          int(os.environ.get("UNDO_KILLS", "3")))
+    if volume:
+        check(not kept_files(volume), "%s: the volume's kept originals are gone" % where)
+
+
 def main():
     work = tempfile.mkdtemp(prefix="undo.", dir=os.path.join(BIN, ".."))
+    volume = None
     try:
         journal = os.path.join(work, "journal")
         wine_gui.ENV["TAGWHIRL_JOURNAL"] = wine_gui.windows_path(work) + "\\journal"
-        music, out = make_music(work, "music", COPIES), os.path.join(work, "out")
-        os.makedirs(out)
-        before = hashes(music)
         app = os.path.join(wine_gui.make_app(work), "tagwhirl.exe")
-        in_place_then_ctrl_z(app, music, before)
-        into_folder_then_menu(app, music, before, out)
-        killed_then_restarted(app, make_music(work, "big", KILLED_COPIES),
-                              int(os.environ.get("UNDO_KILLS", "3")))
+        volume = second_volume(work)
+        for place in [None] + ([volume] if volume else []):
+            run_cases(app, work, place, "one" if place is None else "two")
         check(os.path.isdir(journal), "the journal is where TAGWHIRL_JOURNAL says")
     finally:
+        if volume:
+            os.remove(os.path.join(wine_gui.ENV["WINEPREFIX"], "dosdevices", "d:"))
+            subprocess.run(["umount", volume])
         shutil.rmtree(work, ignore_errors=True)
 
 

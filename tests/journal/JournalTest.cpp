@@ -2,6 +2,7 @@
 // also when the save was cut off at any write (a crash), and leaving alone what changed since.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 #include <stdexcept>
 #include <string>
@@ -192,12 +193,30 @@ TEST_F(JournalFixture, ASaveCutOffAnywhereIsUndoneOrKeptWhole) {
   }
 }
 
+// Another program's edit of the value the save wrote, in place, with the file's time put back.
+void EditKeepingTime(const std::string& path) {
+  Bytes bytes = ReadBytes(path);
+  const std::string value = "short";
+  const auto at = std::search(bytes.begin(), bytes.end(), value.begin(), value.end());
+  ASSERT_NE(bytes.end(), at) << path;
+  *at ^= 1;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            0, nullptr);
+  FILETIME time;
+  GetFileTime(file, nullptr, nullptr, &time);
+  DWORD done = 0;
+  WriteFile(file, bytes.data(), DWORD(bytes.size()), &done, nullptr);
+  SetFileTime(file, nullptr, nullptr, &time);
+  CloseHandle(file);
+}
+
 // What changed since the save is named and left as it is; everything else is undone.
 TEST_F(JournalFixture, AFileChangedSinceIsNamedAndLeftAlone) {
   struct Case {
     const char* what;
     std::string name;
     void (*change)(const std::string& path, HANDLE& held);
+    bool rewritten = false;  // its original from before the save was kept, and must stay
   } cases[] = {
       {"grown", "padded.flac",
        [](const std::string& path, HANDLE&) {
@@ -206,23 +225,17 @@ TEST_F(JournalFixture, AFileChangedSinceIsNamedAndLeftAlone) {
          WriteBytes(path, bytes);
        }},
       {"same size and time, other bytes in the tag", "roomy.mp3",
-       [](const std::string& path, HANDLE&) {
-         Bytes bytes = ReadBytes(path);
-         bytes[40] ^= 1;
-         HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                                   OPEN_EXISTING, 0, nullptr);
-         FILETIME time;
-         GetFileTime(file, nullptr, nullptr, &time);
-         DWORD done = 0;
-         WriteFile(file, bytes.data(), DWORD(bytes.size()), &done, nullptr);
-         SetFileTime(file, nullptr, nullptr, &time);  // even with the time put back
-         CloseHandle(file);
-       }},
-      {"deleted", "tight.m4a", [](const std::string& path, HANDLE&) { DeleteFileA(path.c_str()); }},
+       [](const std::string& path, HANDLE&) { EditKeepingTime(path); }},
+      // Written anew, then edited in its fresh padding by another tagger that kept the time.
+      {"rewritten, same size and time, other bytes in the tag", "tight.flac",
+       [](const std::string& path, HANDLE&) { EditKeepingTime(path); }, true},
+      {"deleted", "tight.m4a", [](const std::string& path, HANDLE&) { DeleteFileA(path.c_str()); },
+       true},
       {"locked", "bare.mp3",
        [](const std::string& path, HANDLE& held) {
          held = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-       }},
+       },
+       true},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -247,6 +260,13 @@ TEST_F(JournalFixture, AFileChangedSinceIsNamedAndLeftAlone) {
     EXPECT_EQ(Wide(changed), outcome.failed[0]);
     EXPECT_EQ(int(before.size()) - 1, outcome.restored);
     EXPECT_EQ(afterChange, ReadBytes(changed));
+    // Set aside where the journal's cleanup does not go, and named.
+    ASSERT_EQ(c.rewritten ? 1u : 0u, outcome.keptAside.size());
+    if (c.rewritten) {
+      EXPECT_EQ(Wide(changed), outcome.keptAside[0].first);
+      EXPECT_EQ(before[c.name], ReadBytes(outcome.keptAside[0].second));
+      DeleteFileW(outcome.keptAside[0].second.c_str());
+    }
     for (const auto& [name, bytes] : before) {
       if (name != c.name) {
         EXPECT_EQ(bytes, ReadBytes(music + "\\" + name)) << name;
@@ -288,6 +308,18 @@ std::vector<std::string> Names(const std::string& folder, const char* pattern) {
   return names;
 }
 
+// Copies `from` with its folders into `to` (links become copies).
+void CopyTree(const std::string& from, const std::string& to) {
+  CreateDirectoryA(to.c_str(), nullptr);
+  for (const std::string& name : Names(from, "*")) {
+    const std::string source = from + "\\" + name, target = to + "\\" + name;
+    if (GetFileAttributesA(source.c_str()) & FILE_ATTRIBUTE_DIRECTORY)
+      CopyTree(source, target);
+    else
+      CopyFileA(source.c_str(), target.c_str(), FALSE);
+  }
+}
+
 int CountRetired(const std::string& journal) {
   return static_cast<int>(Names(journal, "retired-*").size());
 }
@@ -326,4 +358,53 @@ TEST_F(JournalFixture, AnEarlierSavesOriginalsGoOnceTheNextSaveEnds) {
   EXPECT_TRUE(journal.Undo().failed.empty());
   for (const auto& [name, bytes] : afterFirst)
     EXPECT_EQ(bytes, ReadBytes(music + "\\" + name)) << name << " is as after the first save";
+}
+
+// An undo stopped after it put files back (the journal is there again, with its undo record, as
+// a kill before the journal was dropped leaves it): the next undo finishes, and every file it
+// had restored counts as restored, none as changed since.
+TEST_F(JournalFixture, AStoppedUndoIsFinishedAndCountsWhatItRestored) {
+  const std::string journalFolder = scratch / "journal";
+  const std::string aside = scratch / "aside";
+  {
+    journal::Journal journal(folder);
+    ASSERT_TRUE(journal.Begin(5));
+    mp3infp::LibraryJournal().Attach(folder.c_str());
+    SaveAll(journal, false, mp3infp::SystemWriter());
+    mp3infp::LibraryJournal().Detach();
+    journal.End();
+    CopyTree(journalFolder, aside);
+    ASSERT_TRUE(journal.Undo().failed.empty());
+  }
+  ExpectAsBefore();
+  CopyTree(aside, journalFolder);
+  journal::Recorder recorder;
+  ASSERT_TRUE(recorder.Attach(folder.c_str()));
+  ASSERT_TRUE(recorder.Append({.kind = journal::Kind::kUndo}, true));
+  recorder.Detach();
+
+  journal::Journal next(folder);
+  ASSERT_EQ(journal::Journal::State::kUndoing, next.Inspect());
+  const auto outcome = next.Undo();
+  EXPECT_TRUE(outcome.failed.empty()) << outcome.failed.size();
+  EXPECT_EQ(int(before.size()), outcome.restored);
+  ExpectAsBefore();
+}
+
+// A journal that names a file by a relative path is refused whole: nothing is written.
+TEST_F(JournalFixture, ACraftedJournalIsRefusedAndTouchesNothing) {
+  journal::Journal journal(folder);
+  ASSERT_TRUE(journal.Begin(6));
+  journal::Recorder recorder;
+  ASSERT_TRUE(recorder.Attach(folder.c_str()));
+  const std::string victim = music + "\\roomy.mp3";
+  journal::Record crafted{.kind = journal::Kind::kInPlace, .path = u"..\\music\\roomy.mp3"};
+  crafted.old = {{.offset = 0, .length = 4, .bytes = {0, 0, 0, 0}}};
+  crafted.size = 4;
+  ASSERT_TRUE(recorder.Append(crafted, true));
+  recorder.Detach();
+  journal.End();
+  const auto outcome = journal.Undo();
+  EXPECT_TRUE(outcome.damaged);
+  EXPECT_EQ(before["roomy.mp3"], ReadBytes(victim));
 }

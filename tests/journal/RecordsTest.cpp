@@ -12,10 +12,14 @@ namespace {
 std::vector<Record> SomeRecords() {
   Record inPlace{.kind = Kind::kInPlace, .path = u"C:\\音楽\\a.mp3", .size = 5000};
   inPlace.writeTime = 0x01D9'0000'1234'5678ull;
-  inPlace.old = {{0, 3, {1, 2, 3}}, {4872, 9, {}}, {4990, 20, std::vector<uint8_t>(10, 0xFF)}};
+  inPlace.old = {{0, 3, {1, 2, 3}, {7}},
+                 {4872, 9, {}, {8}},
+                 {4990, 5000, std::vector<uint8_t>(10, 0xFF), {9, 10}}};
   Record rewrite{.kind = Kind::kRewrite, .path = u"D:\\b.flac"};
   rewrite.temporary = u"D:\\b.flac.tagwhirl-new-1-2.tmp";
   rewrite.kept = u"C:\\j\\kept-1-1.bin";
+  rewrite.fileId = 77;
+  rewrite.old = {{.offset = 0, .length = 10, .blocks = {11}}};
   Record written{.kind = Kind::kWritten, .path = u"D:\\b.flac", .size = 1, .writeTime = 2};
   written.fileId = 3, written.hash = 4;
   return {{.kind = Kind::kBegin, .owner = 0x1234'5678'9ABC'DEF0ull},
@@ -24,7 +28,8 @@ std::vector<Record> SomeRecords() {
           written,
           {.kind = Kind::kAbandoned, .path = u"x"},
           {.kind = Kind::kCreated, .path = u"E:\\out\\c.m4a"},
-          {.kind = Kind::kEnd}};
+          {.kind = Kind::kEnd},
+          {.kind = Kind::kUndo}};
 }
 
 std::vector<uint8_t> FileOf(const std::vector<Record>& records, std::vector<size_t>* ends) {
@@ -58,8 +63,48 @@ TEST(JournalRecords, ACutOrDamagedJournalGivesTheWholeRecordsBeforeIt) {
     ASSERT_TRUE(journal::Decode(damaged.data(), damaged.size(), read));
     EXPECT_EQ(std::vector<Record>(records.begin(), records.begin() + hit), read) << cut;
   }
+  // Read in pieces of any size, as a journal larger than memory is: the same records.
+  for (size_t piece : {1, 2, 7, 4096}) {
+    journal::Decoder decoder(true);
+    read.clear();
+    for (size_t at = 0; at < file.size(); at += piece)
+      ASSERT_TRUE(decoder.Feed(file.data() + at, std::min(piece, file.size() - at), read));
+    ASSERT_EQ(records.size(), read.size()) << piece;
+    for (size_t i = 0; i < read.size(); ++i) {
+      EXPECT_EQ(i ? ends[i - 1] : 4, read[i].at) << piece;
+      for (const auto& old : read[i].old) EXPECT_TRUE(old.bytes.empty()) << "light";
+      EXPECT_EQ(records[i].path, read[i].path);
+    }
+  }
+  // The last record, read from the file's tail alone.
+  const auto end = file.end() - ends.back() + ends[ends.size() - 2];
+  EXPECT_TRUE(
+      journal::EndsWith(&*(end - journal::kBareRecordSize), journal::kBareRecordSize, Kind::kEnd));
+  EXPECT_TRUE(journal::EndsWith(file.data(), file.size(), Kind::kUndo));
+  EXPECT_FALSE(journal::EndsWith(file.data(), file.size() - 1, Kind::kUndo));
+
   EXPECT_FALSE(journal::Decode(file.data(), 3, read));
   EXPECT_FALSE(journal::Decode(reinterpret_cast<const uint8_t*>("TWJ0"), 4, read));
+}
+
+// A journal of the first version, without block hashes, is still read as it was written.
+TEST(JournalRecords, AFirstVersionJournalIsReadAsBefore) {
+  std::vector<Record> records = SomeRecords();
+  records.pop_back();  // it had no undo record
+  for (auto& r : records) {
+    if (r.kind == Kind::kRewrite) r.fileId = 0, r.old.clear();
+    for (auto& old : r.old) old.blocks.clear();
+  }
+  std::vector<uint8_t> file(journal::kMagicFirst, journal::kMagicFirst + 4);
+  for (const Record& r : records) {
+    const auto bytes = journal::Encode(r, 1);
+    file.insert(file.end(), bytes.begin(), bytes.end());
+  }
+  std::vector<Record> read;
+  int version = 0;
+  ASSERT_TRUE(journal::Decode(file.data(), file.size(), read, &version));
+  EXPECT_EQ(1, version);
+  EXPECT_EQ(records, read);
 }
 
 }  // namespace

@@ -6,10 +6,15 @@
 
 #include <gmock/gmock.h>
 
+#include <cstdio>
+#include <functional>
 #include <string>
 #include <vector>
 
 #include "resources/Texts.h"
+#include "tags/SaveJournal.h"
+#include "tags/TagLibrary.h"
+#include "tests/mp3infp/WinSampleFiles.h"
 #include "tests/support/RecordingLibrary.h"
 #include "tests/support/WinTestSupport.h"
 
@@ -142,8 +147,192 @@ TEST_F(SaveBatchTest, AStopEndsTheBatchAfterTheFileUnderWay) {
     EXPECT_EQ(stopAfter, asked);
     EXPECT_EQ(stopAfter, batch.saved());
     EXPECT_EQ(ActiveFromWide(L"中断しました。" + std::to_wstring(stopAfter) +
-                             L" / 5 個のファイルを保存しました"),
-              status.text);
+                             L" / 5 個のファイルを保存しました" + texts::kSavedWithoutUndo),
+              status.text)
+        << "a library without a journal saves without undo";
+  }
+}
+
+// The status bar's last words.
+struct StatusLine : Progress {
+  void Begin(const char*, int) override {}
+  void Advance() override {
+    if (beforeFile) beforeFile(++files);
+  }
+  void End() override { text = "ready"; }
+  void EndWith(const std::string& line) override { text = line; }
+  void EndNoting(const std::string& note) override { text = "ready" + note; }
+  std::string text;
+  int files = 0;
+  std::function<void(int)> beforeFile;
+};
+
+// Batches through the real library, with a journal of the test's own: what undo can give back,
+// and what the user is told when it cannot.
+class JournaledBatchTest : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_TRUE(theTagLibrary.Open("mp3infp")); }
+  void TearDown() override {
+    UseSaveJournal(nullptr);
+    theTagLibrary.Close();
+  }
+
+  // Tagged MP3 files with room for the new title (saved in place), each `frames` of audio; the
+  // old tag is large enough that its record takes a page of its own on any volume.
+  std::vector<EntryToSave> Songs(const std::string& folder, int count, int frames = 20) {
+    std::vector<EntryToSave> entries(count);
+    for (int index = 0; index < count; ++index) {
+      samples::Bytes bytes = samples::Tag(3, samples::Frame(3, "TIT2", samples::Latin1Text("old")),
+                                          9000);
+      samples::Append(bytes, samples::MpegAudio(frames, index + 1));
+      entries[index].fileName = "song" + std::to_string(index) + ".mp3";
+      entries[index].path = scratch.AddFile(folder + "\\" + entries[index].fileName,
+                                            std::string(bytes.begin(), bytes.end()));
+      entries[index].values[2] = "新しい題名";  // the title
+    }
+    return entries;
+  }
+
+  // Runs one batch of `entries` into `folder` (null: in place), answering the question of saving
+  // without undo with `answer`; how often it was asked.
+  int Run(const std::vector<EntryToSave>& entries, const char* folder, bool answer,
+          StatusLine& status) {
+    int asked = 0;
+    SaveBatch batch(nullptr, SaveKind::kSaveAll, int(entries.size()), folder, &status);
+    batch.stopRequested = [] { return false; };
+    batch.saveWithoutUndo = [&] { return ++asked, answer; };
+    SaveEntries(batch, entries);
+    return asked;
+  }
+
+  ScratchFolder scratch;
+};
+
+// A copy into an output folder that the user changed after the save is named and left alone by
+// undo, however the folder was typed: the program and the library must record it by one name.
+TEST_F(JournaledBatchTest, UndoLeavesAChangedCopyAloneHoweverTheFolderWasTyped) {
+  const std::string longName(200 - scratch.path().size(), 'L');
+  const struct {
+    const char* what;
+    std::string folder;  // as typed, relative to the scratch folder when not absolute
+  } cases[] = {
+      {"relative", "out"},
+      {"relative with dots", ".\\sub\\..\\out2"},
+      {"past the limit with the library's temporary names", scratch / longName},
+  };
+  char working[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, working);
+  SetCurrentDirectoryA(scratch.path().c_str());
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.what);
+    SaveJournal journal(samples::Wide(scratch / "journal"), theTagLibrary);
+    UseSaveJournal(&journal);
+    const std::vector<EntryToSave> entries = Songs("in-" + std::to_string(&test - cases), 2);
+    const std::string out = test.folder.find(':') == std::string::npos ? scratch / test.folder
+                                                                        : test.folder;
+    CreateDirectoryA((scratch / "sub").c_str(), nullptr);
+    ASSERT_TRUE(CreateDirectoryA(out.c_str(), nullptr));
+    StatusLine status;
+    EXPECT_EQ(0, Run(entries, test.folder.c_str(), true, status));
+    EXPECT_EQ("ready", status.text);
+    ASSERT_TRUE(journal.CanUndo());
+    // Another program changes the first copy after the save.
+    const std::string changed = out + "\\" + entries[0].fileName;
+    samples::Bytes edited = samples::ReadBytes(changed);
+    edited.push_back('!');
+    ASSERT_TRUE(samples::WriteBytes(changed, edited));
+
+    const journal::Journal::Outcome outcome = journal.Undo();
+    EXPECT_EQ(edited, samples::ReadBytes(changed));
+    ASSERT_EQ(1u, outcome.failed.size()) << outcome.removed << " " << outcome.restored;
+    EXPECT_EQ(1, outcome.removed);
+    EXPECT_EQ(1, samples::CountFiles(out)) << "the unchanged copy is removed";
+  }
+  SetCurrentDirectoryA(working);
+}
+
+// Where the journal cannot take the batch, before it or in its middle, the user chooses once
+// between saving without undo and stopping; a save without undo says so when it ends. A small
+// volume is a tmpfs the test's wrapper mounts (tests/tags/small_volume.sh).
+TEST_F(JournaledBatchTest, WithoutRoomForTheJournalTheUserChoosesOnce) {
+  wchar_t small[MAX_PATH] = L"";
+  GetEnvironmentVariableW(L"TAGWHIRL_SMALL_VOLUME", small, MAX_PATH);
+  scratch.AddFile("blocker");
+  enum Place { kScratch, kUnderAFile, kSmallVolume };
+  const std::string stopped = "中断しました。%d / 3 個のファイルを保存しました";
+  const std::string without = ActiveFromWide(texts::kSavedWithoutUndo);
+  const struct {
+    const char* what;
+    Place journal;
+    int frames;      // of each of the three songs
+    int fillBefore;  // the volume fills up before this file (1-based); 0: never
+    bool answer;     // to the question of saving without undo
+    int asked, saved;
+    std::string status;  // %d: the files saved
+    bool undoable;
+  } cases[] = {
+      {"room for the journal", kScratch, 20, 0, true, 0, 3, "ready", true},
+      {"a journal that cannot be begun, saved without", kUnderAFile, 20, 0, true, 1, 3,
+       "ready" + without, false},
+      {"a journal that cannot be begun, stopped", kUnderAFile, 20, 0, false, 1, 0, stopped, false},
+      {"no room for the originals it would keep", kSmallVolume, 1000, 0, true, 1, 3,
+       "ready" + without, false},
+      {"the volume fills up in the middle, saved without", kSmallVolume, 20, 2, true, 1, 3,
+       "ready" + without, false},
+      {"the volume fills up in the middle, stopped", kSmallVolume, 20, 2, false, 1, 1, stopped,
+       false},
+  };
+  int round = 0;
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.what);
+    if (test.journal == kSmallVolume && !*small) {
+      std::printf("[ SKIPPED  ] %s: no small volume (TAGWHIRL_SMALL_VOLUME): mounting a tmpfs is "
+                  "not allowed here\n", test.what);
+      continue;
+    }
+    const std::wstring place = test.journal == kScratch     ? samples::Wide(scratch.path())
+                               : test.journal == kUnderAFile ? samples::Wide(scratch / "blocker")
+                                                             : std::wstring(small);
+    const std::wstring filler = place + L"\\filler";
+    const std::wstring folder = place + L"\\journal" + std::to_wstring(++round);
+    SaveJournal journal(folder, theTagLibrary);
+    UseSaveJournal(&journal);
+    const std::vector<EntryToSave> entries = Songs(std::string("in-") + test.what, 3, test.frames);
+    std::vector<samples::Bytes> before;
+    for (const EntryToSave& entry : entries) before.push_back(samples::ReadBytes(entry.path));
+
+    StatusLine status;
+    status.beforeFile = [&](int file) {
+      if (file != test.fillBefore) return;
+      HANDLE fill = CreateFileW(filler.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0,
+                                nullptr);
+      static const std::vector<char> zeros(1 << 16);
+      for (DWORD chunk = zeros.size(), done; chunk; chunk /= 2) {
+        while (WriteFile(fill, zeros.data(), chunk, &done, nullptr) && done == chunk) {
+        }
+      }
+      CloseHandle(fill);
+    };
+    EXPECT_EQ(test.asked, Run(entries, nullptr, test.answer, status));
+    DeleteFileW(filler.c_str());
+    char expected[256];
+    std::snprintf(expected, sizeof expected, test.status.c_str(), test.saved);
+    EXPECT_EQ(expected, status.text);
+    int saved = 0;
+    for (size_t index = 0; index < entries.size(); ++index)
+      saved += samples::ReadBytes(entries[index].path) != before[index];
+    EXPECT_EQ(test.saved, saved);
+    if (test.undoable) {
+      ASSERT_TRUE(journal.CanUndo());
+      EXPECT_EQ(3, journal.Undo().restored);
+      for (size_t index = 0; index < entries.size(); ++index)
+        EXPECT_EQ(before[index], samples::ReadBytes(entries[index].path));
+    } else if (test.answer) {
+      EXPECT_FALSE(journal.CanUndo());
+    }
+    if (test.journal == kSmallVolume && test.answer)
+      EXPECT_LE(samples::CountFiles(ActiveFromWide(folder)), 1)
+          << "what the journal kept is dropped: only its lock is left";
   }
 }
 

@@ -1,0 +1,75 @@
+// Where a save keeps the originals of the files it writes anew: hard links (copies where no link
+// can be made) in numbered folders of a few dozen each, under the journal's folder for files on
+// its volume, and for files on another volume under that volume's own folder (KeptRootOn), where
+// the volume allows one: keeping them then costs neither a copy nor room on the journal's volume,
+// and undo puts them back with a rename. The one place that makes their names and folders, puts
+// them back and deletes them again.
+//
+// Win32 file API only, no windows.
+#pragma once
+
+#include <windows.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace journal {
+
+// The volume `path` lies on, as its root ("D:\\"); empty when the system cannot say.
+std::wstring VolumeOf(const std::wstring& path);
+// The folder at the root of `volume` that holds this user's kept originals of files on it:
+// hidden and system, as the recycle bin's, one folder a user (by SID) inside.
+std::wstring KeptRootOn(const std::wstring& volume);
+// Makes the folders of `root` (KeptRootOn) and its kept folder; false where the volume does not
+// allow them, or a link stands in their place.
+bool MakeKeptRoot(const std::wstring& root);
+// Gives `path` the bytes of the original kept as `kept`, which is deleted then; false, with both
+// as they were, when it could not.
+bool PutBack(const std::wstring& kept, const std::wstring& path);
+// Moves the original of `path`, kept as `kept`, where no cleanup of ours goes (a folder
+// not-restored beside the kept folder), under the file's own name. Where it now lies; `kept`
+// itself when it could not be moved.
+std::wstring SetAside(const std::wstring& kept, const std::wstring& path);
+
+class KeptStore {
+ public:
+  // The store of the journal in `journalFolder`.
+  explicit KeptStore(std::wstring journalFolder = {}) : journal_(std::move(journalFolder)) {}
+
+  // The name the `number`-th original this process keeps goes under; `path` is the file it is
+  // the original of.
+  std::wstring NameFor(const std::wstring& path, unsigned number);
+  // Keeps the original at `path` as `kept` (a name NameFor gave): a hard link or, where none can
+  // be made, a copy.
+  bool Keep(const std::wstring& path, const std::wstring& kept) const;
+
+  // Whether `kept` is a name this store gives (NameFor): what a journal names as a kept original
+  // is deleted and moved by undo, so a name read from one is checked first.
+  bool Owns(const std::wstring& kept) const;
+
+  // A save begins: the originals the last one kept are moved aside, to be deleted once it is
+  // over (DeleteRetired), and the store is ready for new ones.
+  void Retire() const;
+  // The originals moved aside by Retire, now or, where a thread can be started, meanwhile.
+  void DeleteRetired() const;
+  void DeleteRetiredLater() const;
+  // Every kept original, with the folders that held them.
+  void DeleteAll() const;
+
+  // The folders on other volumes that hold kept originals of this journal's saves, as the
+  // journal's folder names them (only folders of KeptRootOn's shape).
+  std::vector<std::wstring> VolumeRoots() const;
+
+ private:
+  std::wstring Inside(const wchar_t* name) const { return journal_ + L"\\" + name; }
+  // The folder whose kept folder takes the original of `path`: the journal's, or its volume's.
+  const std::wstring& RootFor(const std::wstring& path);
+
+  std::wstring journal_;
+  std::wstring volume_;  // the journal's, once asked
+  std::map<std::wstring, std::wstring> rootOfVolume_;
+  std::wstring lastFolder_, lastRoot_;  // one question a folder of files
+};
+
+}  // namespace journal
