@@ -45,6 +45,8 @@ class Journal {
   // without one, and cannot be undone.
   bool Begin(uint64_t owner);
   bool active() const { return lock_ != INVALID_HANDLE_VALUE; }
+  // The journal stopped taking records in the middle of the save (see Recorder::lost).
+  bool lost() const { return recorder_.lost(); }
   // Before a copy is made into an output folder: a file that the save creates. Not recorded (and
   // false) when something of that name exists already: it is not ours to remove.
   bool RecordCreated(const std::wstring& path);
@@ -56,6 +58,7 @@ class Journal {
     int restored = 0;                  // files given back their bytes
     int removed = 0;                   // copies the save made, removed
     std::vector<std::wstring> failed;  // left alone: changed since, deleted, locked
+    bool busy = false;                 // another instance holds the journal: nothing was done
   };
   // Gives every file of the journal's save its bytes back, removes the copies the save made and
   // drops the journal. Files changed since the save are left alone and named.

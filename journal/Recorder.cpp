@@ -7,8 +7,11 @@ std::u16string Stored(const std::wstring& text) { return {text.begin(), text.end
 
 }  // namespace
 
+bool (*theRecordWrite)(HANDLE file, const uint8_t* data, size_t size) = WriteAll;
+
 bool Recorder::Attach(const wchar_t* folder) {
   Detach();
+  lost_ = false;
   if (!folder || !*folder) return true;
   store_ = KeptStore(folder);
   records_ = CreateFileW((std::wstring(folder) + L"\\" + kRecordsName).c_str(), GENERIC_WRITE,
@@ -23,10 +26,13 @@ void Recorder::Detach() {
 }
 
 bool Recorder::Append(const Record& record, bool flush) {
+  if (lost_) return false;
   if (!active()) return true;
   const std::vector<uint8_t> bytes = Encode(record);
   // At the end each time: the program's copy of this code appends to the same file.
-  if (!Seek(records_, 0, FILE_END) || !WriteAll(records_, bytes.data(), bytes.size())) return false;
+  LARGE_INTEGER end;
+  if (!SetFilePointerEx(records_, LARGE_INTEGER{}, &end, FILE_END)) return Lose(-1);
+  if (!theRecordWrite(records_, bytes.data(), bytes.size())) return Lose(end.QuadPart);
   // The records of single files are flushed once a second at most: a stop of the machine then
   // loses the undo of the files of that last second at worst, each of which holds its old bytes
   // or its new ones (a file written anew is flushed before its rename). Flushing each record made
@@ -34,11 +40,26 @@ bool Recorder::Append(const Record& record, bool flush) {
   const DWORD now = GetTickCount();
   if (!flush && now - flushed_ < kFlushEvery) return true;
   flushed_ = now;
-  return FlushFileBuffers(records_) != FALSE;
+  // The records before this one may not have reached the disk either; what did is whole, and
+  // the reading of a journal stops at its first torn record.
+  return FlushFileBuffers(records_) || Lose(end.QuadPart);
+}
+
+bool Recorder::Lose(int64_t end) {
+  // A torn record would hide every record after it, the save's end included, from undo: the
+  // journal ends with the last record that was whole, and says no more.
+  if (end >= 0) {
+    LARGE_INTEGER position;
+    position.QuadPart = end;
+    if (SetFilePointerEx(records_, position, nullptr, FILE_BEGIN)) SetEndOfFile(records_);
+  }
+  lost_ = true;
+  return false;
 }
 
 bool Recorder::BeforeInPlace(const std::wstring& path, HANDLE file, uint64_t oldSize,
                              std::vector<OldBytes> old) {
+  if (lost_) return false;
   if (!active()) return true;
   FILETIME written;
   if (!GetFileTime(file, nullptr, nullptr, &written)) return false;
@@ -52,6 +73,7 @@ bool Recorder::BeforeInPlace(const std::wstring& path, HANDLE file, uint64_t old
 bool Recorder::BeforeRewrite(const std::wstring& path, const std::wstring& temporary,
                              std::wstring& kept) {
   kept.clear();
+  if (lost_) return false;
   if (!active()) return true;
   kept = store_.NameFor(path, ++kept_);
   Record r{.kind = Kind::kRewrite, .path = Stored(path)};

@@ -27,6 +27,10 @@ struct Span {
   size_t size;
 };
 
+// How records reach their file: WriteAll, or in a test a write that fails part way, as one on a
+// full volume does.
+extern bool (*theRecordWrite)(HANDLE file, const uint8_t* data, size_t size);
+
 class Recorder {
  public:
   Recorder() = default;
@@ -39,6 +43,11 @@ class Recorder {
   bool Attach(const wchar_t* folder);
   void Detach();
   bool active() const { return records_ != INVALID_HANDLE_VALUE; }
+  // An append failed (a full volume, say): the journal was cut back to its last whole record and
+  // takes no more. Every write that asks for a record is refused from then on, so that nothing is
+  // changed that undo would not know of, until the program decides: Attach again (null: go on
+  // without undo).
+  bool lost() const { return lost_; }
 
   // Before a write in place: the old size and time and the bytes the write will cover. False
   // when the record is not safely on disk; the write must then not go ahead.
@@ -58,14 +67,18 @@ class Recorder {
   void Abandoned(const std::wstring& path);
 
   // Appends `record`; flushed to the disk when `flush`, and otherwise when the last flush is a
-  // second old.
+  // second old. False, and the recorder lost, when it could not be written whole.
   bool Append(const Record& record, bool flush);
 
  private:
   static constexpr DWORD kFlushEvery = 1000;  // milliseconds
 
+  // Cuts the records back to `end` (where the failed append began; negative: unknown) and stops.
+  bool Lose(int64_t end);
+
   KeptStore store_;
   HANDLE records_ = INVALID_HANDLE_VALUE;
+  bool lost_ = false;
   unsigned kept_ = 0;
   DWORD flushed_ = GetTickCount();
 };

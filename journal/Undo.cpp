@@ -94,7 +94,10 @@ Journal::Outcome Journal::Undo() {
   Outcome outcome;
   std::vector<Record> records;
   std::vector<Step> steps;
-  if (!Lock()) return outcome;
+  if (!Lock()) {
+    outcome.busy = true;
+    return outcome;
+  }
   if (!Read(records) || !StepsOf(records, steps)) {
     Unlock();
     return outcome;

@@ -121,6 +121,11 @@ namespace {
 
 // The status bar's text after an undo, and one box naming the files left alone.
 void ReportUndo(const journal::Journal::Outcome& outcome, Progress* progress) {
+  if (outcome.busy) {
+    MessageBoxW(nullptr, texts::kUndoBusy, texts::kUndoCaption,
+                MB_OK | MB_ICONINFORMATION | MB_TASKMODAL);
+    return;
+  }
   wchar_t text[256];
   wsprintfW(text, texts::kUndone, outcome.restored);
   std::wstring said = text;
