@@ -4,11 +4,33 @@ namespace journal {
 
 Journal::~Journal() { Unlock(); }
 
+namespace {
+
+// The lock is a file opened for nobody else. Another instance looks at it for a moment at every
+// context menu and every save's start: a lock refused while that look lasts is asked for again
+// for a while, so that the look never makes a save go without its journal, nor an undo fail.
+HANDLE TakeLock(const std::wstring& path, DWORD patience) {
+  const DWORD start = GetTickCount();
+  for (;;) {
+    HANDLE lock = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
+                              FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (lock != INVALID_HANDLE_VALUE || GetLastError() != ERROR_SHARING_VIOLATION ||
+        GetTickCount() - start >= patience)
+      return lock;
+    Sleep(2);
+  }
+}
+
+// Long enough to outlast any look by another instance; short beside a save that holds it.
+constexpr DWORD kLockPatience = 1500;  // milliseconds
+constexpr DWORD kLookPatience = 50;
+
+}  // namespace
+
 bool Journal::Lock() {
   if (active()) return true;
   CreateDirectoryW(folder_.c_str(), nullptr);
-  lock_ = CreateFileW(Inside(kLockName).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                      OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  lock_ = TakeLock(Inside(kLockName), kLockPatience);
   return active();
 }
 
@@ -96,8 +118,7 @@ Journal::State Journal::Inspect(uint64_t* owner) const {
   } else if (owner) {
     *owner = ended_.owner;
   }
-  HANDLE lock = CreateFileW(Inside(kLockName).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                            OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  HANDLE lock = active() ? INVALID_HANDLE_VALUE : TakeLock(Inside(kLockName), kLookPatience);
   if (lock == INVALID_HANDLE_VALUE && !active()) return State::kBusy;
   if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
   return state;

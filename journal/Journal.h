@@ -48,6 +48,8 @@ class Journal {
   // without one, and cannot be undone.
   bool Begin(uint64_t owner);
   bool active() const { return lock_ != INVALID_HANDLE_VALUE; }
+  // The journal stopped taking records in the middle of the save (see Recorder::lost).
+  bool lost() const { return recorder_.lost(); }
   // Before a copy is made into an output folder: a file that the save creates. Not recorded (and
   // false) when something of that name exists already: it is not ours to remove.
   bool RecordCreated(const std::wstring& path);
@@ -63,6 +65,7 @@ class Journal {
     // Of the files left alone that were written anew: the file, and where its original from
     // before the save now lies.
     std::vector<std::pair<std::wstring, std::wstring>> keptAside;
+    bool busy = false;                 // another instance holds the journal: nothing was done
   };
   // Drops the journal of the save under way with what it kept: the save goes on without one.
   void Forget();

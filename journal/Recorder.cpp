@@ -7,6 +7,8 @@ std::u16string Stored(const std::wstring& text) { return {text.begin(), text.end
 
 }  // namespace
 
+bool (*theRecordWrite)(HANDLE file, const uint8_t* data, size_t size) = WriteAll;
+
 bool Recorder::Attach(const wchar_t* folder) {
   Detach();
   stopped_ = false;
@@ -28,10 +30,9 @@ bool Recorder::Append(const Record& record, bool flush) {
   if (stopped_) return false;
   const std::vector<uint8_t> bytes = Encode(record);
   // At the end each time: the program's copy of this code appends to the same file.
-  if (!Seek(records_, 0, FILE_END) || !WriteAll(records_, bytes.data(), bytes.size())) {
-    stopped_ = true;
-    return false;
-  }
+  LARGE_INTEGER end;
+  if (!SetFilePointerEx(records_, LARGE_INTEGER{}, &end, FILE_END)) return Lose(-1);
+  if (!theRecordWrite(records_, bytes.data(), bytes.size())) return Lose(end.QuadPart);
   // The records of single files are flushed once a second at most: a stop of the machine then
   // loses the undo of the files of that last second at worst, each of which holds its old bytes
   // or its new ones (a file written anew is flushed before its rename). Flushing each record made
@@ -39,12 +40,27 @@ bool Recorder::Append(const Record& record, bool flush) {
   const DWORD now = GetTickCount();
   if (!flush && now - flushed_ < kFlushEvery) return true;
   flushed_ = now;
-  return FlushFileBuffers(records_) != FALSE;
+  // The records before this one may not have reached the disk either; what did is whole, and
+  // the reading of a journal stops at its first torn record.
+  return FlushFileBuffers(records_) || Lose(end.QuadPart);
+}
+
+bool Recorder::Lose(int64_t end) {
+  // A torn record would hide every record after it, the save's end included, from undo: the
+  // journal ends with the last record that was whole, and says no more.
+  if (end >= 0) {
+    LARGE_INTEGER position;
+    position.QuadPart = end;
+    if (SetFilePointerEx(records_, position, nullptr, FILE_BEGIN)) SetEndOfFile(records_);
+  }
+  stopped_ = true;
+  return false;
 }
 
 bool Recorder::BeforeInPlace(const std::wstring& path, HANDLE file, uint64_t oldSize,
                              std::vector<OldBytes> old) {
   if (!active()) return true;
+  if (stopped_) return false;
   FILETIME written;
   if (!GetFileTime(file, nullptr, nullptr, &written)) return false;
   Record r{.kind = Kind::kInPlace, .path = Stored(path), .size = oldSize};
@@ -59,6 +75,7 @@ bool Recorder::BeforeRewrite(const std::wstring& path, const std::wstring& tempo
                              std::wstring& kept) {
   kept.clear();
   if (!active()) return true;
+  if (stopped_) return false;
   kept = store_.NameFor(path, ++kept_);
   Record r{.kind = Kind::kRewrite, .path = Stored(path)};
   r.temporary = Stored(temporary);

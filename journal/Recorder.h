@@ -20,6 +20,10 @@ namespace journal {
 // The file of records inside a journal folder.
 inline constexpr wchar_t kRecordsName[] = L"records.twj";
 
+// How records reach their file: WriteAll, or in a test a write that fails part way, as one on a
+// full volume does.
+extern bool (*theRecordWrite)(HANDLE file, const uint8_t* data, size_t size);
+
 class Recorder {
  public:
   Recorder() = default;
@@ -56,11 +60,14 @@ class Recorder {
   void Abandoned(const std::wstring& path);
 
   // Appends `record`; flushed to the disk when `flush`, and otherwise when the last flush is a
-  // second old.
+  // second old. False, and the recorder lost, when it could not be written whole.
   bool Append(const Record& record, bool flush);
 
  private:
   static constexpr DWORD kFlushEvery = 1000;  // milliseconds
+
+  // Cuts the records back to `end` (where the failed append began; negative: unknown) and stops.
+  bool Lose(int64_t end);
 
   KeptStore store_;
   HANDLE records_ = INVALID_HANDLE_VALUE;

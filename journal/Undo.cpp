@@ -146,7 +146,10 @@ Plan Journal::Planned(bool undo, std::vector<Record>& records, std::vector<Step>
 
 Journal::Outcome Journal::Undo() {
   Outcome outcome;
-  if (!Lock()) return outcome;
+  if (!Lock()) {
+    outcome.busy = true;
+    return outcome;
+  }
   std::vector<Record> records;
   std::vector<Step> steps;
   int version = 0;

@@ -62,6 +62,9 @@ inline constexpr wchar_t kUpdatingTags[] = L"タグ情報を更新";
 // Undo of the last save. The count of files restored goes into the status bar.
 inline constexpr wchar_t kNothingToUndo[] = L"元に戻せる保存はありません。";
 inline constexpr wchar_t kUndoCaption[] = L"元に戻す";
+inline constexpr wchar_t kUndoBusy[] =
+    L"別の tagwhirl が保存しているため、元に戻せませんでした。\n"
+    L"その保存が終わってから、もう一度お試しください。";
 inline constexpr wchar_t kUndone[] = L"%d 個のファイルを元に戻しました";
 inline constexpr wchar_t kUndoneCopies[] = L"、出力先のコピー %d 個を削除しました";
 inline constexpr wchar_t kUndoFailed[] =

@@ -139,8 +139,10 @@ bool SaveJournal::CanUndo() const {
 
 journal::Journal::Outcome SaveJournal::Undo() {
   if (!CanUndo()) return {};
-  saved_ = false;
-  return journal_.Undo();
+  journal::Journal::Outcome outcome = journal_.Undo();
+  // Another instance took the journal between the look and the undo: it is still ours to undo.
+  saved_ = outcome.busy;
+  return outcome;
 }
 
 bool SaveJournal::FoundUnfinished() const {

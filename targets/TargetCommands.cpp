@@ -172,6 +172,11 @@ namespace {
 
 // The status bar's text after an undo, and one box naming the files left alone.
 void ReportUndo(const journal::Journal::Outcome& outcome, Progress* progress) {
+  if (outcome.busy) {
+    MessageBoxW(nullptr, texts::kUndoBusy, texts::kUndoCaption,
+                MB_OK | MB_ICONINFORMATION | MB_TASKMODAL);
+    return;
+  }
   if (outcome.damaged) {
     MessageBoxW(nullptr, texts::kJournalDamaged, texts::kUndoCaption,
                 MB_OK | MB_ICONERROR | MB_TASKMODAL);
