@@ -11,9 +11,12 @@
 #include <vector>
 
 // `buffer` is kept by the caller from file to file: allocated afresh, a block of a mebibyte comes
-// back as new pages each time, which cost as much as writing it.
-inline bool BareRewrite(const std::string& path, std::vector<char>& buffer) {
-  const std::string temporary = path + ".new.tmp";
+// back as new pages each time, which cost as much as writing it. The new file is made as
+// `temporary` (beside the file when empty), to compare where it is made; `flush` false shows what
+// the flush costs.
+inline bool BareRewrite(const std::string& path, std::vector<char>& buffer,
+                        std::string temporary = {}, bool flush = true) {
+  if (temporary.empty()) temporary = path + ".new.tmp";
   HANDLE file =
       CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
@@ -29,7 +32,7 @@ inline bool BareRewrite(const std::string& path, std::vector<char>& buffer) {
                    : INVALID_HANDLE_VALUE;
   ok = copy != INVALID_HANDLE_VALUE &&
        WriteFile(copy, buffer.data(), static_cast<DWORD>(buffer.size()), &written, nullptr) &&
-       FlushFileBuffers(copy);
+       (!flush || FlushFileBuffers(copy));
   if (copy != INVALID_HANDLE_VALUE) CloseHandle(copy);
   CloseHandle(file);
   if (ok && MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;

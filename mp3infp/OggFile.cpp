@@ -175,8 +175,15 @@ bool OggFile::ParseHeaders(ByteSource& source, uint64_t start) {
     size_t position = 0;
     for (size_t i = 0; i < page.segments; ++i) {
       if (complete()) {
-        // An audio packet on the last header page: a layout we do not rewrite.
-        sound_ = false;
+        // Packets after the identification header on the first page: not a stream we rewrite.
+        if (ours == 0) {
+          sound_ = false;
+          break;
+        }
+        sharedAudio_ =
+            SharedAudio{page.flags(), page.granule(),
+                        Bytes(page.lacing.begin() + i, page.lacing.begin() + page.segments),
+                        Bytes(body.begin() + position, body.end())};
         break;
       }
       packet.insert(packet.end(), body.begin() + position,
@@ -194,8 +201,9 @@ bool OggFile::ParseHeaders(ByteSource& source, uint64_t start) {
     if (ours == 0 && packets.size() != 1) sound_ = false;
     if (page.flags() & ogg::kLastPage && !complete()) return false;
     ++ours;
-    headerGranule_ = page.granule();
-    headerEndsStream_ = page.flags() & ogg::kLastPage;
+    // Header pages carry granule position 0; a shared page's is its audio's.
+    headerGranule_ = sharedAudio_ ? 0 : page.granule();
+    headerEndsStream_ = !sharedAudio_ && (page.flags() & ogg::kLastPage);
     if (id_.headerPackets == 0 && packets.size() > 0xFFFF) return false;
   }
   if (!id_.understood || headerPages_.empty() || !mapping_->headersValid(packets)) sound_ = false;
@@ -240,6 +248,11 @@ bool OggFile::ParseComment(const Bytes& packet) {
 }
 
 void OggFile::ScanLaterPages(ByteSource& source) {
+  if (sharedAudio_) {
+    audioBytes_ += sharedAudio_->body.size();
+    if (sharedAudio_->granule != ogg::kNoGranule) lastGranule_ = sharedAudio_->granule;
+    if (sharedAudio_->flags & ogg::kLastPage) return;
+  }
   if (headerEndsStream_ || headerPages_.empty()) return;
   uint64_t offset = headerPages_.back().End();
   uint32_t expected = firstSequence_ + uint32_t(headerPages_.size()) + 1;
@@ -305,13 +318,15 @@ std::optional<SavePlan> OggFile::Plan() const {
   if (mapping_->commentMagic.empty() && content - kFlacBlockHeader > kFlacMaxBlock) {
     return std::nullopt;  // more than a FLAC block can say
   }
+  // With audio on the last header page, one page less for the headers keeps the page count.
+  const size_t headerPagesWanted = headerPages_.size() - (sharedAudio_ ? 1 : 0);
   size_t padding = 0;
   if (trailingIsPadding_) {
     if (content <= oldCommentLength_) {
       // Room beyond the policy's share is given back rather than carried on.
       padding = std::min<uint64_t>(oldCommentLength_ - content, MostPadding(size_));
     } else if (mapping_->addsPadding) {
-      const size_t largest = ogg::LargestFitting(others, headerPages_.size());
+      const size_t largest = ogg::LargestFitting(others, headerPagesWanted);
       padding = content <= largest ? std::min<size_t>(kFreshPadding, largest - content)
                                    : size_t(kFreshPadding);
     }
@@ -320,8 +335,14 @@ std::optional<SavePlan> OggFile::Plan() const {
   std::vector<const Bytes*> packets{&comment};
   packets.insert(packets.end(), others.begin(), others.end());
   ogg::Paginated headers = ogg::Paginate(packets, serial_, firstSequence_ + 1, headerGranule_,
-                                         headerEndsStream_, headerPages_.size());
-  const size_t pages = headers.pages;
+                                         headerEndsStream_, headerPagesWanted);
+  size_t pages = headers.pages;
+  if (sharedAudio_) {
+    ogg::AppendPage(headers.bytes, sharedAudio_->flags & ogg::kLastPage, sharedAudio_->granule,
+                    serial_, firstSequence_ + 1 + uint32_t(pages), sharedAudio_->lacing,
+                    sharedAudio_->body);
+    ++pages;
+  }
 
   // The new header pages where the first old one was; other streams' pages that lay between the
   // old ones follow them, in their order.

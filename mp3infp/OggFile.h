@@ -71,6 +71,8 @@ class OggFile : public AudioFile {
   // The tagged stream's serial number, and how many pages its headers take after the first.
   uint32_t serial() const { return serial_; }
   size_t headerPageCount() const { return headerPages_.size(); }
+  // Audio packets begin on the last header page; a save moves them onto a page of their own.
+  bool audioOnHeaderPage() const { return sharedAudio_.has_value(); }
 
  private:
   // A page of the tagged stream: where it lies and what a renumbering needs.
@@ -99,6 +101,17 @@ class OggFile : public AudioFile {
   uint64_t headerGranule_ = 0;
   bool headerEndsStream_ = false;
   std::vector<Bytes> otherHeaders_;  // after the comment: Vorbis' setup, FLAC's other blocks
+
+  // Audio packets that began on the last header page (some muxers fill it up). A save ends the
+  // headers' pages with the last header, as the mappings want, and moves these segments as they
+  // are onto a page of their own that keeps the old page's granule position and end of stream.
+  struct SharedAudio {
+    uint8_t flags = 0;
+    uint64_t granule = ogg::kNoGranule;
+    Bytes lacing;
+    Bytes body;
+  };
+  std::optional<SharedAudio> sharedAudio_;
 
   // The stream's pages after the headers up to its end, and whether they can be renumbered
   // exactly: every one whole, of this stream where it should be, numbered without a hole.

@@ -94,6 +94,20 @@ size_t LargestFitting(const std::vector<const Bytes*>& others, size_t pages) {
   return (pages * 255 - segments - 1) * 255 + 254;
 }
 
+void AppendPage(Bytes& out, uint8_t flags, uint64_t granule, uint32_t serial, uint32_t sequence,
+                std::span<const uint8_t> lacing, std::span<const uint8_t> body) {
+  const size_t start = out.size();
+  out.insert(out.end(), {'O', 'g', 'g', 'S', 0, flags});
+  AppendLittleEndian64(out, granule);
+  AppendLittleEndian32(out, serial);
+  AppendLittleEndian32(out, sequence);
+  AppendLittleEndian32(out, 0);
+  out.push_back(uint8_t(lacing.size()));
+  out.insert(out.end(), lacing.begin(), lacing.end());
+  out.insert(out.end(), body.begin(), body.end());
+  PutLittleEndian32(out.data() + start + 22, OggCrc({out.data() + start, out.size() - start}));
+}
+
 Paginated Paginate(const std::vector<const Bytes*>& packets, uint32_t serial,
                    uint32_t firstSequence, uint64_t granule, bool endOfStream, size_t wanted) {
   const std::vector<uint8_t> lacing = LacingOf(packets);
@@ -107,27 +121,19 @@ Paginated Paginate(const std::vector<const Bytes*>& packets, uint32_t serial,
   size_t segment = 0, position = 0;
   for (size_t page = 0; page < pages; ++page) {
     const size_t count = segments / pages + (page < segments % pages ? 1 : 0);
-    const size_t start = out.size();
     const bool continued = segment > 0 && lacing[segment - 1] == 255;
     const bool packetEnds = std::any_of(lacing.begin() + segment, lacing.begin() + segment + count,
                                         [](uint8_t lace) { return lace < 255; });
-    out.insert(out.end(), {'O', 'g', 'g', 'S', 0});
-    out.push_back(
-        uint8_t((continued ? kContinued : 0) | (endOfStream && page + 1 == pages ? kLastPage : 0)));
-    AppendLittleEndian64(out, packetEnds ? granule : kNoGranule);
-    AppendLittleEndian32(out, serial);
-    AppendLittleEndian32(out, firstSequence + uint32_t(page));
-    AppendLittleEndian32(out, 0);
-    out.push_back(uint8_t(count));
+    const std::span<const uint8_t> pageLacing(lacing.data() + segment, count);
     size_t bodyLength = 0;
-    for (size_t i = 0; i < count; ++i) {
-      out.push_back(lacing[segment + i]);
-      bodyLength += lacing[segment + i];
-    }
-    out.insert(out.end(), data.begin() + position, data.begin() + position + bodyLength);
+    for (uint8_t lace : pageLacing) bodyLength += lace;
+    AppendPage(
+        out,
+        uint8_t((continued ? kContinued : 0) | (endOfStream && page + 1 == pages ? kLastPage : 0)),
+        packetEnds ? granule : kNoGranule, serial, firstSequence + uint32_t(page), pageLacing,
+        {data.data() + position, bodyLength});
     position += bodyLength;
     segment += count;
-    PutLittleEndian32(out.data() + start + 22, OggCrc({out.data() + start, out.size() - start}));
   }
   return result;
 }

@@ -55,6 +55,10 @@ std::array<uint8_t, kPageHeaderSize> Renumbered(const std::array<uint8_t, kPageH
 // The largest packet that fits beside `others` on `pages` pages.
 size_t LargestFitting(const std::vector<const Bytes*>& others, size_t pages);
 
+// A page of at most 255 `lacing` values and their `body`, its checksum computed.
+void AppendPage(Bytes& out, uint8_t flags, uint64_t granule, uint32_t serial, uint32_t sequence,
+                std::span<const uint8_t> lacing, std::span<const uint8_t> body);
+
 // Header packets laid out over pages that continue a stream, numbered from `firstSequence`.
 // The pages number `wanted` when the lacing allows, so that the pages after them keep their
 // sequence numbers. Every page on which a packet ends carries `granule` (header packets all have

@@ -9,9 +9,15 @@
 //   PeerBench copy <from> <to> [over]  every file of <from> copied into <to> and flushed; with
 //                                      `over`, over the copies already there, freeing their
 //                                      blocks as a rewrite frees the original's
-//   PeerBench rewrite <folder>         every file of <folder> rewritten with 1 KiB more in front, as
+//   PeerBench rewrite <folder> [elsewhere <folder>] [threads <n>] [noflush]
+//                                      every file of <folder> rewritten with 1 KiB more in front, as
 //                                      the least a rewrite that keeps the flush before the swap
-//                                      does: read, write beside, flush, rename over the original
+//                                      does: read, write beside, flush, rename over the original;
+//                                      the new files made in another folder of the volume, from
+//                                      several threads, or not flushed, to measure what each wins
+//   PeerBench patch <folder> [threads <n>] [noflush]
+//                                      the least a write in place does: 4 KiB read, written back
+//                                      and flushed in each file
 //   PeerBench steps <folder> <rule>    the save loop taken apart: each step of saving a row
 //                                      (reading the cells, Load, setting fields, Save) timed
 //   PeerBench demo [files] [KiB]       each of these on files it makes itself (the test run's size)
@@ -19,6 +25,7 @@
 // Each prints one line: what was timed, the seconds, the files.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -132,14 +139,71 @@ int Copy(const std::string& from, const std::string& to, bool over) {
   return failures ? 1 : 0;
 }
 
-int Rewrite(const std::string& folder) {
-  const std::vector<std::string> names = FilesIn(folder);
+// How the bare rewrite (or, in place, the bare patch) is run: where its new files are made (beside
+// each file when empty), from how many threads at once, and whether it flushes.
+struct RewriteWay {
+  std::string temporaries;
+  bool inPlace = false;
+  int threads = 1;
+  bool flush = true;
+};
+
+struct RewriteWork {
+  const std::string* folder;
+  const std::vector<std::string>* names;
+  const RewriteWay* way;
+  volatile LONG next = -1;
+  volatile LONG failures = 0;
+};
+
+// The least a write in place with room does: the first 4 KiB read and written back, flushed.
+bool BarePatch(const std::string& path, bool flush) {
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                            OPEN_EXISTING, 0, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  char head[4096];
+  DWORD done = 0;
+  bool ok = ReadFile(file, head, sizeof head, &done, nullptr) &&
+            SetFilePointer(file, 0, nullptr, FILE_BEGIN) == 0 &&
+            WriteFile(file, head, done, &done, nullptr) && (!flush || FlushFileBuffers(file));
+  return CloseHandle(file) && ok;
+}
+
+DWORD WINAPI RewriteWorker(void* argument) {
+  auto& work = *static_cast<RewriteWork*>(argument);
   std::vector<char> buffer;
-  int failures = 0;
+  for (LONG i; (i = InterlockedIncrement(&work.next)) < LONG(work.names->size());) {
+    const std::string& name = (*work.names)[i];
+    const std::string path = *work.folder + "\\" + name;
+    const std::string temporary =
+        work.way->temporaries.empty() ? "" : work.way->temporaries + "\\" + name + ".new.tmp";
+    if (work.way->inPlace ? !BarePatch(path, work.way->flush)
+                          : !BareRewrite(path, buffer, temporary, work.way->flush))
+      InterlockedIncrement(&work.failures);
+  }
+  return 0;
+}
+
+int Rewrite(const std::string& folder, const RewriteWay& way) {
+  const std::vector<std::string> names = FilesIn(folder);
+  if (!way.temporaries.empty()) CreateDirectoryA(way.temporaries.c_str(), nullptr);
+  RewriteWork work{&folder, &names, &way};
   const double start = Now();
-  for (const std::string& name : names) failures += !BareRewrite(folder + "\\" + name, buffer);
-  std::printf("rewrite %.4f s, %d files\n", Now() - start, static_cast<int>(names.size()));
-  return failures ? 1 : 0;
+  std::vector<HANDLE> threads;
+  for (int i = 1; i < way.threads; ++i)
+    threads.push_back(CreateThread(nullptr, 0, RewriteWorker, &work, 0, nullptr));
+  RewriteWorker(&work);
+  for (HANDLE thread : threads) {
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+  }
+  std::printf("%s %.4f s, %d files (%s, %d thread%s%s)\n", way.inPlace ? "patch" : "rewrite",
+              Now() - start, static_cast<int>(names.size()),
+              way.inPlace                  ? "in place"
+              : way.temporaries.empty() ? "new files beside"
+                                        : "new files elsewhere",
+              way.threads, way.threads == 1 ? "" : "s", way.flush ? "" : ", no flush");
+  return work.failures ? 1 : 0;
 }
 
 // MPEG frames without any tag, up to `bytes`.
@@ -173,12 +237,15 @@ int Demo(int files, size_t kib) {
                   kib * 1024);
   }
   int status = Copy(work, copies, false);
-  status |= Rewrite(copies);
+  status |= Rewrite(copies, {});
+  status |= Rewrite(copies, {.temporaries = root + "\\new", .threads = 2});
+  status |= Rewrite(copies, {.inPlace = true, .threads = 2});
   status |= Save(work, "$A - $T.mp3");
   status |= Save(work, "$T - $A.mp3");
   status |= Steps(work, "$A - $T.mp3");
   Empty(work);
   Empty(copies);
+  RemoveDirectoryA((root + "\\new").c_str());
   RemoveDirectoryA(root.c_str());
   return status;
 }
@@ -199,13 +266,23 @@ int main(int argc, char** argv) {
   }
   if (mode == "copy" && argc > 3)
     return Copy(argv[2], argv[3], argc > 4 && std::string(argv[4]) == "over");
-  if (mode == "rewrite" && argc > 2) return Rewrite(argv[2]);
+  if ((mode == "rewrite" || mode == "patch") && argc > 2) {
+    RewriteWay way{.inPlace = mode == "patch"};
+    for (int i = 3; i < argc; ++i) {
+      const std::string option = argv[i];
+      if (option == "elsewhere" && i + 1 < argc) way.temporaries = argv[++i];
+      if (option == "threads" && i + 1 < argc) way.threads = std::max(1, std::atoi(argv[++i]));
+      if (option == "noflush") way.flush = false;
+    }
+    return Rewrite(argv[2], way);
+  }
   if (mode == "steps" && argc > 3) return Steps(argv[2], argv[3]);
   if (mode == "demo")
     return Demo(argc > 2 ? std::atoi(argv[2]) : 20, argc > 3 ? std::atoi(argv[3]) : 64);
   std::fprintf(
       stderr,
-      "usage: PeerBench save <folder> <rule> | copy <from> <to> [over] | rewrite <folder> | "
+      "usage: PeerBench save <folder> <rule> | copy <from> <to> [over] | rewrite <folder> "
+      "[elsewhere <folder>] [threads <n>] [noflush] | patch <folder> [threads <n>] [noflush] | "
       "steps <folder> <rule> | demo [files] [KiB]\n");
   return 2;
 }

@@ -3,7 +3,9 @@
 # Installs kid3-cli, builds PeerBench, starts a private X display and Wine, then runs
 # peer_bench.py (see there for what is timed).
 #
-#   bash bench/peer/peer-bench.sh [files] [KiB per file] [rounds]    (defaults: 1000 1024 2)
+#   bash bench/peer/peer-bench.sh [files] [KiB per file] [rounds]    (defaults: 1000 1024 3)
+#   bash bench/peer/peer-bench.sh folders [small] [large] [KiB per file] [rounds]
+#                                                  (defaults: 1000 10000 64 3)
 set -euo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 cd "$root"

@@ -5,21 +5,29 @@ Run A: files without tags (both tools must rewrite every file), rule "$A - $T.mp
 Run B: the same files again with new values (artist and title swapped), rule "$T - $A.mp3";
 both tools' tags now have room.
 
-kid3-cli's time is its run less its start-up on an empty folder (best of three). tagwhirl's time
-is intake plus the save loop as its window handles it, timed inside PeerBench, which leaves
-start-up out by itself. The floor of run A is a flushed copy of the same files to new files
-(CopyFile and FlushFileBuffers under Wine), as a save that keeps its flush before the swap cannot
-beat it. Beside it, the same copy over the copies it made, which frees their blocks as a rewrite
-frees the original's, and the barest rewrite that flushes before it swaps (read, write beside
-with 1 KiB more, flush, rename over) on a copy of its own: what the system charges any such
-rewrite. Every tool works on its own copy of the files; what a timed step wrote is synced to disk,
-untimed, before the next starts, and the order of the steps turns from round to round.
+Every save of tagwhirl is on the disk before it counts as saved; kid3-cli flushes nothing. The
+fair comparison is kid3-cli followed by an fsync of each file it wrote (`sync FILE...`, the call
+Wine's FlushFileBuffers makes), timed beside kid3-cli alone. kid3-cli's time is its run less its
+start-up on an empty folder (best of three); tagwhirl's is intake plus the save loop as its window
+handles it, timed inside PeerBench, which leaves start-up out by itself. Each tagwhirl run is
+timed with the journal that undo needs and without it.
+
+So that no run pays for another's writes, everything is flushed (`sync`) before each timed run,
+each run A follows its own fresh copy of the files, and the originals that tagwhirl's journal kept
+and retired are deleted (untimed, and timed apart as what the journal costs later). Which tool
+goes first turns from round to round; every round is printed, then the median of the rounds, and
+the ratios are taken within each round.
 
 Usage: peer_bench.py <bin folder> [files] [KiB per file] [rounds]
+       peer_bench.py <bin folder> folders [small] [large] [KiB per file] [rounds]
+The second form prints tagwhirl's time per file of runs A and B in a folder of `small` files
+(1,000) and of `large` files (10,000), of 64 KiB each by default.
 """
+import glob
 import os
 import random
 import shutil
+import statistics
 import subprocess
 import sys
 import time
@@ -27,26 +35,66 @@ import time
 from mutagen.id3 import ID3
 
 BIN = os.path.abspath(sys.argv[1])
-FILES = int(sys.argv[2]) if len(sys.argv) > 2 else 1000
-KIB = int(sys.argv[3]) if len(sys.argv) > 3 else 1024
-ROUNDS = int(sys.argv[4]) if len(sys.argv) > 4 else 2
 WORK = os.environ.get("TAGWHIRL_PEER_DIR", "/tmp/tagwhirl-peer")
 RULES = {"A": ("$A - $T.mp3", "%{artist} - %{title}"), "B": ("$T - $A.mp3", "%{title} - %{artist}")}
+JOURNAL = os.path.join(WORK, "journal")
 
 
-def make_master(folder):
+def name_of(i):
+    return f"Artist {i:05d} - Title {i:05d}.mp3"
+
+
+def make_master(folder, files, kib):
     os.makedirs(folder)
     rng = random.Random(7)
     payload = bytes(rng.getrandbits(8) for _ in range(413 * 64))
     frames = b"".join(b"\xff\xfb\x90\x64" + payload[i * 413:(i + 1) * 413] for i in range(64))
-    data = (frames * (KIB * 1024 // len(frames) + 1))[:KIB * 1024]
-    for i in range(FILES):
-        with open(os.path.join(folder, f"Artist {i:04d} - Title {i:04d}.mp3"), "wb") as f:
+    data = (frames * (kib * 1024 // len(frames) + 1))[:kib * 1024]
+    for i in range(files):
+        with open(os.path.join(folder, name_of(i)), "wb") as f:
             f.write(data)
 
 
-def sync():
+def free_retired():
+    """Deletes the originals that tagwhirl's journal kept and has retired, and syncs."""
+    for retired in glob.glob(os.path.join(JOURNAL, "retired-*")):
+        shutil.rmtree(retired, ignore_errors=True)
     subprocess.run(["sync"], check=True)
+
+
+def probe():
+    """Seconds to write and fsync 4 MiB, as a save's flushes meet the disk now."""
+    data = bytes(range(256)) * 4096
+    start = time.perf_counter()
+    for i in range(4):
+        with open(os.path.join(WORK, f"probe-{i}"), "wb") as f:
+            f.write(data)
+            f.flush()
+            os.fsync(f.fileno())
+    return time.perf_counter() - start
+
+
+QUIET = []  # the probe's time on the settled disk, taken at the start
+
+
+def settle():
+    """Nothing of an earlier step left to write or to free when the next timed one starts.
+
+    `sync` returns before the disk is done: after a gibibyte was written, the first run's flushes
+    still took two to three times as long (a run B of 8.4 s going first, 2.9 s going last), so
+    the disk's flushes are also waited for until they are as quick as at the start.
+    """
+    free_retired()
+    if not QUIET:
+        time.sleep(5)
+        QUIET.append(min(probe() for _ in range(5)))
+        return
+    deadline = time.perf_counter() + 20
+    while probe() > 1.5 * QUIET[0]:
+        if time.perf_counter() > deadline:
+            print("(the disk's flushes did not settle within 20 s)")
+            break
+        time.sleep(0.5)
 
 
 def fresh_copy(source, target):
@@ -63,6 +111,15 @@ def kid3(folder, fmt):
     return time.perf_counter() - start
 
 
+def fsync_all(folder):
+    """Seconds to fsync every file of `folder`, as FlushFileBuffers does under Wine."""
+    paths = sorted(glob.glob(os.path.join(folder, "*.mp3")))
+    start = time.perf_counter()
+    for i in range(0, len(paths), 2000):
+        subprocess.run(["sync", *paths[i:i + 2000]], check=True)
+    return time.perf_counter() - start
+
+
 def peer(*args):
     out = subprocess.run(["wine", os.path.join(BIN, "PeerBench.exe"), *args], check=True,
                          capture_output=True, text=True).stdout
@@ -76,92 +133,135 @@ def winpath(path):
 
 
 def title_of(folder, i):
-    return str(ID3(os.path.join(folder, f"Artist {i:04d} - Title {i:04d}.mp3")).get("TIT2"))
+    return str(ID3(os.path.join(folder, name_of(i))).get("TIT2"))
 
 
-def main():
-    shutil.rmtree(WORK, ignore_errors=True)
-    # The journal on the files' volume, as TAGWHIRL_JOURNAL lets a user put it: the originals of
-    # rewritten files are then kept as links. "tagwhirl" saves with it, "nojournal" without.
-    os.environ["TAGWHIRL_JOURNAL"] = winpath(WORK) + "\\journal"
+def turned(items, round_):
+    return items[round_ % len(items):] + items[:round_ % len(items)]
+
+
+def median(values):
+    return statistics.median(values)
+
+
+def compare(files, kib, rounds):
     master, empty = os.path.join(WORK, "master"), os.path.join(WORK, "empty")
-    make_master(master)
+    make_master(master, files, kib)
     os.makedirs(empty)
-    sync()
+    settle()
     kid3_start = min(kid3(empty, RULES["A"][1]) for _ in range(3))
-    print(f"{FILES} files of {KIB} KiB in one folder; kid3-cli start-up {kid3_start:.3f} s")
+    print(f"{files} files of {kib} KiB in one folder, {rounds} rounds; "
+          f"kid3-cli start-up {kid3_start:.3f} s")
 
-    results = {k: [] for k in
-               ("kid3 A", "tagwhirl A", "nojournal A", "floor A", "over A", "rewrite A", "kid3 B",
-                "tagwhirl B", "nojournal B")}
+    columns = ("tagwhirl", "nojournal", "kid3", "kid3+fsync")
+    times = {(c, run): [] for c in columns for run in "AB"}
+    freed = []
+    dirs = {t: os.path.join(WORK, t) for t in ("kid3", "tagwhirl", "nojournal")}
 
-    def tool_run(tool, run):  # on this round's folders
+    def tool_run(tool, run, round_):
+        settle()
         if tool == "kid3":
             seconds = kid3(dirs["kid3"], RULES[run][1]) - kid3_start
-            line = f"kid3-cli {seconds:.3f} s (less start-up)"
+            flush = fsync_all(dirs["kid3"])
+            times[("kid3+fsync", run)].append(seconds + flush)
+            line = f"kid3-cli {seconds:.3f} s (less start-up), its fsync {flush:.3f} s"
         elif tool == "tagwhirl":
             seconds, line = peer("save", winpath(dirs["tagwhirl"]), RULES[run][0])
         else:
             seconds, line = peer("save", winpath(dirs["nojournal"]), RULES[run][0], "nojournal")
-        results[f"{tool} {run}"].append(seconds)
-        print(f"round {round_ + 1} run {run}: {line}")
+        times[(tool, run)].append(seconds)
+        print(f"round {round_ + 1} run {run} {tool}: {line}", flush=True)
+        if (tool, run) == ("tagwhirl", "B"):
+            # Run B's start retired the originals that run A kept; freeing them is the journal's
+            # cost too, paid while the user goes on after the save.
+            subprocess.run(["sync"], check=True)
+            start = time.perf_counter()
+            free_retired()
+            freed.append(time.perf_counter() - start)
+            print(f"round {round_ + 1}: the originals run A kept, freed in {freed[-1]:.3f} s")
 
-    for round_ in range(ROUNDS):
-        dirs = {t: os.path.join(WORK, t) for t in ("kid3", "tagwhirl", "nojournal", "bare")}
-        for folder in dirs.values():
-            fresh_copy(master, folder)
-        shutil.rmtree(os.path.join(WORK, "copy"), ignore_errors=True)
-        sync()
-        # The disk's speed drifts within a run (one round's run A took 7.5 s, the next 9.3 s, and
-        # another run's 10.9 and 8.8 s), and what goes first meets the disk just after the fresh
-        # copies: tagwhirl's run A and the flushed copies take turns at going first.
-        steps = ["tagwhirl", "kid3", "copies", "bare", "nojournal"]
-        for step in steps[2 * round_ % 5:] + steps[:2 * round_ % 5]:
-            if step in ("kid3", "tagwhirl", "nojournal"):
-                tool_run(step, "A")
-            elif step == "copies":
-                copies = winpath(os.path.join(WORK, "copy"))
-                for key, how in (("floor A", []), ("over A", ["over"])):
-                    seconds, line = peer("copy", winpath(master), copies, *how)
-                    results[key].append(seconds)
-                    print(f"round {round_ + 1} {key}: flushed {line}")
-                    sync()
-            else:
-                seconds, line = peer("rewrite", winpath(dirs["bare"]))
-                results["rewrite A"].append(seconds)
-                print(f"round {round_ + 1} bare {line}")
-            sync()
-        for tool in (["kid3", "tagwhirl", "nojournal"] if round_ % 2 == 0 else
-                     ["nojournal", "tagwhirl", "kid3"]):
-            tool_run(tool, "B")
-            sync()
-        for tool in ("kid3", "tagwhirl"):
-            if title_of(dirs[tool], 1) != "Artist 0001":
+    for round_ in range(rounds):
+        # Each run A comes right after its own fresh copy of the files: writing a gibibyte slows the
+        # disk's flushes for a while after `sync` has returned (three times as slow in one
+        # measurement), so copying every tool's files at the round's start favoured the last.
+        for tool in turned(["tagwhirl", "nojournal", "kid3"], round_):
+            fresh_copy(master, dirs[tool])
+            tool_run(tool, "A", round_)
+        for tool in turned(["kid3", "nojournal", "tagwhirl"], round_):
+            tool_run(tool, "B", round_)
+        for tool in ("kid3", "tagwhirl", "nojournal"):
+            if title_of(dirs[tool], 1) != "Artist 00001":
                 print(f"FAIL: {tool} did not write the values of run B")
                 return 1
 
-    def best(key):
-        return min(results[key])
+    def ratios(a, b, run):  # within each round
+        return [x / y for x, y in zip(times[(a, run)], times[(b, run)])]
 
     print()
-    print("| run | tagwhirl | kid3-cli | tagwhirl / kid3-cli | target |")
-    print("|---|---|---|---|---|")
-    print(f"| A | {best('tagwhirl A'):.3f} s | {best('kid3 A'):.3f} s | "
-          f"{best('tagwhirl A') / best('kid3 A'):.2f} | ≤ 1.2 × flushed copy "
-          f"({best('floor A'):.3f} s): {best('tagwhirl A') / best('floor A'):.2f} |")
-    print(f"| B | {best('tagwhirl B'):.3f} s | {best('kid3 B'):.3f} s | "
-          f"{best('tagwhirl B') / best('kid3 B'):.2f} | ≤ 1.0 × kid3-cli |")
+    print("Median of the rounds (ratios: median of each round's ratio):")
+    print()
+    print("| run | tagwhirl | without journal | kid3-cli | kid3-cli + fsync | "
+          "tagwhirl / (kid3-cli + fsync) | target | journal's cost (with / without) |")
+    print("|---|---|---|---|---|---|---|---|")
+    for run, target in (("A", "≤ 1.2"), ("B", "≤ 0.8")):
+        cells = " | ".join(f"{median(times[(c, run)]):.3f} s" for c in columns)
+        print(f"| {run} | {cells} | {median(ratios('tagwhirl', 'kid3+fsync', run)):.2f} | "
+              f"{target} | {median(ratios('tagwhirl', 'nojournal', run)):.2f} |")
+    print()
     for run in "AB":
-        print(f"| {run} without the journal | {best('nojournal ' + run):.3f} s | "
-              f"{best('kid3 ' + run):.3f} s | {best('nojournal ' + run) / best('kid3 ' + run):.2f} | "
-              f"journal's cost: {best('tagwhirl ' + run) / best('nojournal ' + run):.2f} × |")
-    print(f"run A / flushed copy over the copies ({best('over A'):.3f} s): "
-          f"{best('tagwhirl A') / best('over A'):.2f}")
-    print(f"run A / bare rewrite of the copies ({best('rewrite A'):.3f} s): "
-          f"{best('tagwhirl A') / best('rewrite A'):.2f}")
-    print("(best of the rounds; every round's figures above)")
-    shutil.rmtree(WORK, ignore_errors=True)
+        each = ", ".join(f"{r:.2f}" for r in ratios("tagwhirl", "kid3+fsync", run))
+        cost = ", ".join(f"{r:.2f}" for r in ratios("tagwhirl", "nojournal", run))
+        print(f"run {run} rounds: tagwhirl / (kid3-cli + fsync) {each}; journal's cost {cost}")
+    print(f"originals kept by run A, freed later: median {median(freed):.3f} s")
     return 0
+
+
+def folders(small, large, kib, rounds):
+    sizes = (small, large)
+    masters = {n: os.path.join(WORK, f"master-{n}") for n in sizes}
+    for n in sizes:
+        make_master(masters[n], n, kib)
+    settle()
+    print(f"tagwhirl (journal on), files of {kib} KiB, folders of {small} and {large} files, "
+          f"{rounds} rounds")
+    per_file = {(n, run): [] for n in sizes for run in "AB"}
+    for round_ in range(rounds):
+        for n in turned(list(sizes), round_):
+            folder = os.path.join(WORK, f"folder-{n}")
+            fresh_copy(masters[n], folder)
+            for run in "AB":
+                settle()
+                seconds, line = peer("save", winpath(folder), RULES[run][0])
+                per_file[(n, run)].append(seconds / n * 1000)
+                print(f"round {round_ + 1} {n} files run {run}: {line}; "
+                      f"{per_file[(n, run)][-1]:.3f} ms a file", flush=True)
+            shutil.rmtree(folder)
+    print()
+    print(f"| run | {small} files | {large} files | ratio (target ≤ 1.2) |")
+    print("|---|---|---|---|")
+    for run in "AB":
+        low, high = median(per_file[(small, run)]), median(per_file[(large, run)])
+        print(f"| {run} | {low:.3f} ms a file | {high:.3f} ms a file | {high / low:.2f} |")
+    print("(median of the rounds)")
+    return 0
+
+
+def main():
+    shutil.rmtree(WORK, ignore_errors=True)
+    os.makedirs(WORK)
+    # The journal on the files' volume, as TAGWHIRL_JOURNAL lets a user put it: the originals of
+    # rewritten files are then kept as links.
+    os.environ["TAGWHIRL_JOURNAL"] = winpath(JOURNAL)
+    args = [int(a) for a in sys.argv[3:]] if sys.argv[2:3] == ["folders"] else None
+    if args is not None:
+        small, large, kib, rounds = (args + [1000, 10000, 64, 3][len(args):])[:4]
+        status = folders(small, large, kib, max(rounds, 3))
+    else:
+        args = [int(a) for a in sys.argv[2:]]
+        files, kib, rounds = (args + [1000, 1024, 3][len(args):])[:3]
+        status = compare(files, kib, max(rounds, 3))
+    shutil.rmtree(WORK, ignore_errors=True)
+    return status
 
 
 if __name__ == "__main__":

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <optional>
 
 #include "mp3infp/Id3v2Tag.h"
 #include "mp3infp/Padding.h"
@@ -270,6 +271,75 @@ TEST(Id3v2, FramesNotSetAreKeptByteForByte) {
   EXPECT_EQ("コメント", Get(saved, "ICMT_v2"));
   const Bytes audio = MpegAudio(3);
   EXPECT_TRUE(std::equal(audio.rbegin(), audio.rend(), saved.rbegin()));
+}
+
+// Frames with format flags (compressed, encrypted, grouped, unsynchronised, with a data length)
+// stay as they are beside ours; one of our fields in such a frame is replaced, plainly, only
+// when that field is set. Whatever the flags, the tag's size still walks to its padding.
+TEST(Id3v2, FramesWithFormatFlagsAreKeptOrReplacedWhole) {
+  struct Case {
+    const char* name;
+    int version;
+    uint8_t tagFlags;
+    std::string id;
+    uint16_t flags;
+    const char* set;               // the field given "2024"
+    std::optional<uint16_t> kept;  // the flags written back; nothing: replaced, plainly
+  } const cases[] = {
+      {"2.3 compressed artist, title set", 3, 0, "TPE1", 0x0080, "INAM_v2", 0x0080},
+      {"2.3 compressed artist, artist set", 3, 0, "TPE1", 0x0080, "IART_v2", {}},
+      {"2.3 compressed, tag unsynchronised", 3, 0x80, "APIC", 0x0080, "IART_v2", 0x0080},
+      {"2.3 encrypted and grouped", 3, 0, "PRIV", 0x0060, "IART_v2", 0x0060},
+      {"2.3 kept when altered, read only", 3, 0, "TXXX", 0xA000, "IART_v2", 0xA000},
+      {"2.4 compressed artist, title set", 4, 0, "TPE1", 0x0009, "INAM_v2", 0x0009},
+      {"2.4 compressed artist, artist set", 4, 0, "TPE1", 0x0009, "IART_v2", {}},
+      {"2.4 unsynchronised with data length", 4, 0, "APIC", 0x0003, "IART_v2", 0x0003},
+      // The tag's flag moves onto each frame kept.
+      {"2.4 compressed, tag unsynchronised", 4, 0x80, "APIC", 0x0009, "IART_v2", 0x000B},
+      {"2.4 grouped and encrypted", 4, 0, "PRIV", 0x0044, "IART_v2", 0x0044},
+      {"2.4 compressed year, year set", 4, 0, "TDRC", 0x0009, "ICRD_v2", {}},
+      // A comment we cannot read may have a description: it stays, and ours comes beside it.
+      {"2.4 compressed comment", 4, 0, "COMM", 0x0009, "ICMT_v2", 0x0009},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    // A zlib stream after its size (2.3) or data length (2.4), with bytes that
+    // unsynchronisation would change.
+    Bytes payload;
+    c.version == 4 ? AppendSyncSafe(payload, 17) : AppendBE32(payload, 17);
+    payload.insert(payload.end(), {0x78, 0x9C, 0xFF, 0xE0, 0x00, 0xFF, 0x00, 0x4B, 0x03, 0x00});
+    Bytes body = Frame(c.version, "TIT2", Latin1Text("old"));
+    Append(body, Frame(c.version, c.id, payload, c.flags));
+    Append(body, Frame(c.version, "TALB", Latin1Text("album")));
+    if (c.tagFlags & 0x80 && c.version == 3) {
+      Bytes stored;  // a zero after every FF
+      for (uint8_t b : body) {
+        stored.push_back(b);
+        if (b == 0xFF) stored.push_back(0);
+      }
+      body = stored;
+    }
+    const Bytes old = FileWithTag(Tag(c.version, body, 20, c.tagFlags));
+    const Bytes saved = SaveBytes(old, {{c.set, "2024"}});
+    ASSERT_FALSE(saved.empty());
+    EXPECT_EQ(0, saved[5]);
+    ASSERT_TRUE(Id3v2Tag::Parse(saved).wellFormed());
+    const auto frames = FramesOf(saved);
+    const size_t expected = c.id == "COMM" ? 2 : 1;
+    ASSERT_EQ(expected, size_t(std::count_if(frames.begin(), frames.end(),
+                                             [&](auto& f) { return f.id == c.id; })));
+    const FrameBytes* frame = Find(frames, c.id);
+    if (c.kept) {
+      EXPECT_EQ((FrameBytes{c.id, *c.kept, payload}), *frame);
+    } else {
+      EXPECT_EQ(0, frame->flags);
+    }
+    EXPECT_EQ("2024", Get(saved, c.set));
+    EXPECT_EQ("album", Get(saved, "IPRD_v2"));
+    const Bytes audio = MpegAudio(3);
+    EXPECT_TRUE(
+        std::equal(audio.begin(), audio.end(), saved.begin() + *Id3v2Tag::TotalSize(saved.data())));
+  }
 }
 
 TEST(Id3v2, CommentReplacesOnlyTheOneWithoutDescriptionKeepingItsLanguage) {

@@ -113,12 +113,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
   const auto before = Walk(input), after = Walk(output);
   const uint32_t serial = file->serial();
+  // Audio that shared the last header page comes out on a page of its own, right after them.
+  const size_t split = file->audioOnHeaderPage() ? 1 : 0;
+  Check(!reread->audioOnHeaderPage());
   size_t ours = 0;
   for (const auto& page : after) {
-    if (page.serial == serial && ours++ <= reread->headerPageCount()) Check(page.crcOk);
+    if (page.serial == serial && ours++ <= reread->headerPageCount() + split) Check(page.crcOk);
   }
   const auto kept = AfterHeaders(before, serial, file->headerPageCount());
-  const auto moved = AfterHeaders(after, serial, reread->headerPageCount());
+  const auto moved = AfterHeaders(after, serial, reread->headerPageCount() + split);
   Check(kept.size() == moved.size());
   for (size_t i = 0; i < kept.size(); ++i) {
     Check(moved[i]->masked == kept[i]->masked);

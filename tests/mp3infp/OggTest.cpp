@@ -145,7 +145,17 @@ struct Layout {
   Bytes tail;                       // after the list (Vorbis: after the framing byte)
   std::vector<size_t> headerPages;  // lacing values per header page; empty: all on one page
   int audioPages = 3;
+  // Tiny audio packets that follow the headers on their last page, the last of them going on to
+  // a page of its own when `sharedOpen`.
+  int sharedAudio = 0;
+  bool sharedOpen = false;
 };
+
+uint64_t Samples(const Layout& layout) { return layout.codec == kOpus ? 96000 + 312 : 88200; }
+// The granule position of the page the headers share with audio.
+uint64_t SharedGranule(const Layout& layout) {
+  return layout.audioPages ? Samples(layout) / (4 * layout.audioPages) : Samples(layout);
+}
 
 Bytes OggBytes(const Layout& layout) {
   const Bytes id = IdPacket(layout.codec);
@@ -159,8 +169,15 @@ Bytes OggBytes(const Layout& layout) {
     for (const auto& h : headers) segments += h.size() / 255 + 1;
     pages = {segments};
   }
-  Append(file, Paged(headers, pages, layout.firstSequence + 1, 0, layout.audioPages ? 0 : 4));
-  const uint64_t samples = layout.codec == kOpus ? 96000 + 312 : 88200;
+  for (int i = 0; i < layout.sharedAudio; ++i) headers.push_back(Bytes(10 + i, uint8_t(0x20 + i)));
+  pages.back() += size_t(layout.sharedAudio) + (layout.sharedOpen ? 1 : 0);
+  if (layout.sharedOpen) {
+    headers.push_back(Bytes(300, 0x33));
+    pages.push_back(1);
+  }
+  const uint64_t granule = layout.sharedAudio ? SharedGranule(layout) : 0;
+  Append(file, Paged(headers, pages, layout.firstSequence + 1, granule, layout.audioPages ? 0 : 4));
+  const uint64_t samples = Samples(layout);
   Append(file,
          AudioPages(uint32_t(layout.firstSequence + 1 + pages.size()), layout.audioPages, samples));
   return file;
@@ -391,8 +408,32 @@ TEST(Ogg, PagesAreLaidOutAgainAndLaterPagesKeptOrRenumbered) {
   Layout opusBinary;
   opusBinary.codec = kOpus;
   opusBinary.tail = {1, 'b', 'i', 'n', 0};
+  Layout audioShared;  // audio packets after the setup header on its page
+  audioShared.sharedAudio = 3;
+  Layout streamShared = audioShared;  // the whole stream on that page
+  streamShared.audioPages = 0;
+  Layout audioOpen = audioShared;  // the last audio packet going on to the next page
+  audioOpen.sharedOpen = true;
+  Layout spanningShared = spanning;  // headers on one page less after the save
+  spanningShared.sharedAudio = 2;
   const Case cases[] = {
       {"shared", shared, {{"INAM", "longer title"}}, false, 1, true},
+      {"audio on the header page", audioShared, {{"INAM", "t"}}, false, 1, false},
+      {"stream on the header page", streamShared, {{"INAM", "t"}}, true, 1, true},
+      {"audio on the header page goes on", audioOpen, {{"ICMT", big}}, false, 2, false},
+      {"spanning with audio", spanningShared, {{"IART", "A"}}, false, 1, true},
+      {"opus audio on the header page",
+       {.codec = kOpus, .sharedAudio = 2},
+       {{"INAM", "t"}},
+       false,
+       1,
+       false},
+      {"flac audio on the header page",
+       {.codec = kFlac, .audioPages = 0, .sharedAudio = 1},
+       {{"INAM", "t"}},
+       true,
+       1,
+       true},
       {"shared same length", shared, {{"INAM", "b"}}, true, 1, true},
       {"spanning", spanning, {{"IART", "A"}, {"ICMT", "c"}}, false, 2, true},
       {"grows to more pages", shared, {{"ICMT", big}}, false, 2, false},
@@ -429,8 +470,22 @@ TEST(Ogg, PagesAreLaidOutAgainAndLaterPagesKeptOrRenumbered) {
     const auto after = Walk(saved.bytes);
     ASSERT_GT(after.size(), c.headerPages);
     // The header pages: continued flags where a packet goes on, no audio, and the last one
-    // ends the stream when the old one did.
-    EXPECT_EQ(c.layout.audioPages == 0 ? 4 : 0, after[c.headerPages].flags & 4);
+    // ends the stream when the old one did. Audio that shared their last page follows on a
+    // page of its own, as it was: its segments, its granule position, the end of the stream.
+    const bool ends = c.layout.audioPages == 0;
+    EXPECT_EQ(ends && !c.layout.sharedAudio ? 4 : 0, after[c.headerPages].flags & 4);
+    if (c.layout.sharedAudio) {
+      const auto& moved = after[c.headerPages + 1];
+      const auto source = Walk(old)[oldHeaderPages];
+      ASSERT_LE(moved.body.size(), source.body.size());
+      const size_t audio = size_t(c.layout.sharedAudio) + (c.layout.sharedOpen ? 1 : 0);
+      EXPECT_EQ(Bytes(source.lacing.end() - audio, source.lacing.end()), moved.lacing);
+      EXPECT_TRUE(
+          std::equal(moved.body.begin(), moved.body.end(), source.body.end() - moved.body.size()));
+      EXPECT_EQ(SharedGranule(c.layout), moved.granule);
+      EXPECT_EQ(ends && !c.layout.sharedOpen ? 4 : 0, moved.flags);
+      EXPECT_EQ(0u, after[c.headerPages].granule);
+    }
     if (c.audioBytesKept) {
       const Bytes audio = AudioBytes(old, oldHeaderPages);
       ASSERT_GE(saved.bytes.size(), audio.size());
@@ -441,7 +496,8 @@ TEST(Ogg, PagesAreLaidOutAgainAndLaterPagesKeptOrRenumbered) {
     EXPECT_TRUE(reread->writable());
     for (const auto& [name, value] : c.values) EXPECT_EQ(value, GetOgg(saved.bytes, name.c_str()));
     EXPECT_EQ("REPLAYGAIN_TRACK_GAIN=-1 dB", reread->items()[2]);
-    EXPECT_DOUBLE_EQ(c.layout.audioPages ? 2.0 : 0.0, reread->Stream().seconds);
+    EXPECT_DOUBLE_EQ(c.layout.audioPages || c.layout.sharedAudio ? 2.0 : 0.0,
+                     reread->Stream().seconds);
   }
 }
 
@@ -472,9 +528,6 @@ TEST(Ogg, MalformedFilesAreRefusedUnchanged) {
   const Bytes holeInHeaders = Renumbered(good, 1, 2);
   Bytes holeInAudio = Renumbered(good, 3, 9);
   const Bytes firstPageRepeated = Renumbered(good, 1, 0);
-  Bytes audioOnHeaderPage = PageOf(2, 0, kSerial, 0, {30}, IdPacket(kVorbis));
-  Append(audioOnHeaderPage,
-         Paged({CommentPacket(kVorbis, {"A=1"}), SetupPacket(), Bytes(10, 1)}, {6}, 1));
   const Bytes continuedWithoutPacket = changed(headerStart + 5, 1);
   Bytes twoPacketsOnFirstPage =
       Paged({IdPacket(kVorbis), CommentPacket(kVorbis, {}), SetupPacket()}, {5}, 0, 0, 0);
@@ -503,7 +556,6 @@ TEST(Ogg, MalformedFilesAreRefusedUnchanged) {
       {"a page missing between the headers", holeInHeaders, kNotWritable},
       {"header page numbered as the first", firstPageRepeated, kNotWritable},
       {"a page missing in the audio", holeInAudio, kOnlyWithoutRenumbering},
-      {"audio on the last header page", audioOnHeaderPage, kNotWritable},
       {"continued page without a packet", continuedWithoutPacket, kNotWritable},
       {"headers on the first page", twoPacketsOnFirstPage, kNotWritable},
       {"unknown Opus major version", opusVersion2, kNotWritable},

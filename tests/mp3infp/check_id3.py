@@ -14,6 +14,7 @@ import struct
 import subprocess
 import sys
 import tempfile
+import zlib
 
 import mutagen.id3
 import mutagen.wave
@@ -108,6 +109,57 @@ ID3_FRAMES = {"IART": "TPE1", "INAM": "TIT2", "IPRD": "TALB"}
 INFO_IDS = {"IART": "IART", "INAM": "INAM", "IPRD": "IPRD", "ICMT": "ICMT"}
 FFPROBE = {"IART": "artist", "INAM": "title", "IPRD": "album", "ICMT": "comment"}
 
+def syncsafe(n):
+    return bytes([(n >> 21) & 0x7F, (n >> 14) & 0x7F, (n >> 7) & 0x7F, n & 0x7F])
+
+
+def unsynchronised(data):
+    out = bytearray()
+    for i, byte in enumerate(data):
+        out.append(byte)
+        if byte == 0xFF and (i + 1 == len(data) or data[i + 1] == 0 or data[i + 1] >= 0xE0):
+            out.append(0)
+    return bytes(out)
+
+
+def frame(version, fid, payload, flags=0):
+    size = syncsafe(len(payload)) if version == 4 else struct.pack(">I", len(payload))
+    return fid + size + struct.pack(">H", flags) + payload
+
+
+def compressed(version, fid, payload, flags):
+    """A frame stored compressed: 2.3 puts the size before the zlib stream, 2.4 a data length."""
+    size = syncsafe(len(payload)) if version == 4 else struct.pack(">I", len(payload))
+    return frame(version, fid, size + zlib.compress(payload), flags)
+
+
+def crafted(version, frames, tag_flags=0):
+    """Prepends a tag of `frames`, with padding, to a file without one."""
+    body = b"".join(frames)
+    if tag_flags & 0x80:
+        body = unsynchronised(body)
+    return before(b"ID3" + bytes([version, 0, tag_flags]) + syncsafe(len(body) + 40) + body
+                  + bytes(40))
+
+
+def id3_frames(data):
+    """(id, flags, stored payload) of each frame of a 2.3 or 2.4 tag at the start of `data`."""
+    version, flags, end = data[3], data[5], id3_size(data)
+    body = data[10:end]
+    if version == 3 and flags & 0x80:
+        body = body.replace(b"\xff\x00", b"\xff")
+    out, pos = [], 0
+    while pos + 10 <= len(body) and body[pos] != 0:
+        size = body[pos + 4:pos + 8]
+        size = (size[0] << 21 | size[1] << 14 | size[2] << 7 | size[3]) if version == 4 \
+            else struct.unpack(">I", size)[0]
+        out.append((body[pos:pos + 4], body[pos + 8:pos + 10], body[pos + 10:pos + 10 + size]))
+        pos += 10 + size
+    return out
+
+
+PICTURE = b"\0image/png\0\3\0" + bytes(range(256)) * 4
+OLD_ARTIST = b"\0Compressed artist"
 junk = bytes(random.Random(5).randrange(0, 0xFF) for _ in range(3000))  # no 0xFF: no sync
 MP3 = ["-c:a", "libmp3lame", "-b:a", "128k"]
 BARE = MP3 + ["-id3v2_version", "0", "-write_xing", "0"]
@@ -119,11 +171,29 @@ mp3s = [
     ("tag-junk.mp3", MP3 + ["-id3v2_version", "4"] + OLD, after_tag(junk)),
     ("footerless.mp3", MP3 + ["-id3v2_version", "4"] + OLD, overshot),
     ("counted.mp3", MP3 + ["-id3v2_version", "3"] + OLD, overshot),
+    # Frames with format flags: kept as stored beside ours, ours replaced plainly.
+    ("zlib-v23.mp3", BARE, crafted(3, [compressed(3, b"TPE1", OLD_ARTIST, 0x0080),
+                                       compressed(3, b"APIC", PICTURE, 0x0080),
+                                       compressed(3, b"TCOM", b"\0Composer", 0x0080)])),
+    ("zlib-v23-unsync.mp3", BARE, crafted(3, [frame(3, b"TIT2", b"\0Old"),
+                                              compressed(3, b"APIC", PICTURE, 0x0080)], 0x80)),
+    ("grouped-v23.mp3", BARE, crafted(3, [frame(3, b"GRID", b"grp\0\x81"),
+                                          frame(3, b"ENCR", b"me\0\x82"),
+                                          frame(3, b"TXXX", b"\x81\0k\0v", 0x0020),
+                                          frame(3, b"PRIV", b"\x82xyz", 0x0040)])),
+    ("zlib-v24.mp3", BARE, crafted(4, [compressed(4, b"TPE1", OLD_ARTIST, 0x0009),
+                                       compressed(4, b"APIC", PICTURE, 0x0009)])),
+    ("unsync-v24.mp3", BARE, crafted(4, [
+        frame(4, b"TALB", syncsafe(5) + unsynchronised(b"\x01\xff\xfeA\0"), 0x0003),
+        frame(4, b"APIC", unsynchronised(PICTURE), 0x0002),
+        frame(4, b"GRID", b"grp\0\x81"), frame(4, b"TXXX", b"\x81\0k\0v", 0x0040),
+        frame(4, b"PRIV", b"\x82xyz", 0x0004)])),
 ]
 # The bytes that a tag's size claims beyond its end: the head of the first frame. Readers that
 # trust the size skip that frame, which holds the encoder's delay; the saved file has the tag's
 # true size, and decodes as the stream without the tag does.
 OVERSHOT = {"footerless.mp3": 10, "counted.mp3": 10}
+OURS = {b"TPE1", b"TIT2", b"TALB", b"COMM"}
 for name, args, transform in mp3s:
     path = ffmpeg(name, args, transform)
     original = read(path)
@@ -152,6 +222,14 @@ for name, args, transform in mp3s:
             f.write(original[old_tag:])
     check(audio_md5(saved) == audio_md5(reference) is not None, f"{name}: decoded audio changed")
     check(data[id3_size(data):] == original[old_tag:], f"{name}: bytes after the tag changed")
+    # Every frame not ours: its flags and stored bytes, and what mutagen makes of it.
+    theirs = lambda frames: [f for f in frames if f[0] not in OURS]
+    check(not original.startswith(b"ID3") or theirs(id3_frames(data)) == theirs(id3_frames(original)),
+          f"{name}: other frames changed")
+    check(data[5] == 0, f"{name}: tag flags {data[5]:#x}")
+    if original.startswith(b"ID3"):
+        view = lambda tags: sorted(repr(f) for f in tags.values() if f.FrameID.encode() not in OURS)
+        check(view(tags) == view(mutagen.id3.ID3(path)), f"{name}: mutagen sees other frames change")
     print(f"{name}: {result.stdout.decode().strip()}")
 
 

@@ -203,6 +203,13 @@ def verify_odd(source, target, values, kind, decoder):
         check(tags.get(VORBIS_NAMES[key]) == [text], f"{where} {key}: mutagen")
         check(probed.get(FFPROBE_NAMES[key]) == text, f"{where} {key}: ffprobe")
     check(warnings(target) <= warnings(source), f"{where}: ogginfo {warnings(target)}")
+    headers = {OggVorbis: 3, OggOpus: 2}.get(kind)
+    if headers:
+        items = lambda name: comment_list(packets([p for p in pages(read(name))
+                                                    if p["serial"] == serial], headers)[0][1])[1]
+        ours = {VORBIS_NAMES[key] for key, _ in values}
+        others = lambda name: [i for i in items(name) if i.split(b"=")[0].upper().decode() not in ours]
+        check(others(source) == others(target), f"{where}: other items changed")
     command = [path(target) if arg == "{}" else arg for arg in decoder]
     check(run(*command).returncode == 0, f"{where}: {decoder[0]}")
 
@@ -234,6 +241,56 @@ for name, kind, decoder in (("ffmpeg.oga", OggFLAC, FLAC_TEST), ("flac.oga", Ogg
         save(name, target, values)
         verify_odd(name, target, values, kind, decoder)
 check(tool_info("ffmpeg.oga")["format"] == "FLAC (Ogg)", "ffmpeg.oga: format")
+
+def share_header_page(data, headers):
+    """`data` with the page that ends the `headers` header packets joined with the next page, as
+    muxers that fill every page lay out a short stream: audio packets after the headers."""
+    ps = pages(data)
+    last = packets(ps, headers)[1] - 1
+    joined, following = ps[last], ps[last + 1]
+    lacing = joined["lacing"] + following["lacing"]
+    raw = bytearray(following["raw"][:26] + bytes([len(lacing)]) + lacing + joined["body"]
+                    + following["body"])
+    raw[5] = (joined["flags"] & 1) | (following["flags"] & 4)
+    struct.pack_into("<II", raw, 18, joined["sequence"], 0)
+    struct.pack_into("<I", raw, 22, ogg_crc(bytes(raw)))
+    out = b"".join(p["raw"] for p in ps[:last]) + bytes(raw)
+    return out + renumbered(b"".join(p["raw"] for p in ps[last + 2:]), -1)
+
+
+# Short streams of tiny packets whose audio begins on the last header page, tagged by mutagen
+# with lower-case names and a picture: saved with the headers ending their page, the audio
+# moved as it is onto the next; "artist=" is replaced, not doubled.
+run("ffmpeg", "-v", "error", "-f", "lavfi", "-i", "sine=frequency=440:duration=0.05", "-ac", "1",
+    "-ar", "8000", path("blip.wav"))
+run("oggenc", "-Q", "-q", "-1", "-o", path("blip.ogg"), path("blip.wav"))
+run("opusenc", "--quiet", "--bitrate", "6", path("blip.wav"), path("blip.opus"))
+run("flac", "-s", "--ogg", "--padding=0", "--no-seektable", path("blip.wav"), "-o", path("blip.oga"))
+cover = read("cover.png")
+for name, kind, decoder in (("blip.ogg", OggVorbis, VORBIS_TEST), ("blip.opus", OggOpus, OPUS_TEST),
+                            ("blip.oga", OggFLAC, FLAC_TEST)):
+    tagged = kind(path(name))
+    tagged.tags["artist"] = ["old artist"]
+    tagged.tags["title"] = ["old"]
+    tagged.tags["replaygain_track_gain"] = ["-1.00 dB"]
+    if kind is not OggFLAC:
+        picture = struct.pack(">II", 3, 9) + b"image/png" + struct.pack(">I6I", 0, 2, 2, 24, 0, 0, len(cover)) + cover
+        tagged.tags["metadata_block_picture"] = [base64.b64encode(picture).decode()]
+    tagged.save()
+    first_packet = pages(read(name))[0]["body"]
+    headers = {OggVorbis: 3, OggOpus: 2}.get(kind) or 1 + struct.unpack(">H", first_packet[7:9])[0]
+    shared = "shared-" + name
+    write(shared, share_header_page(read(name), headers))
+    layout = [len(p["lacing"]) for p in pages(read(shared))]
+    check(len(pages(read(shared))) < len(pages(read(name))), f"{shared}: not joined {layout}")
+    for suffix, values in (("saved", JAPANESE), ("grown", long_comment)):
+        target = f"{suffix}-{shared}"
+        if save(shared, target, values) == "":
+            continue
+        verify_odd(shared, target, values, kind, decoder)
+        check(not warnings(target), f"{target}: ogginfo {warnings(target)}")
+        check(kind(path(target)).tags.get("metadata_block_picture") ==
+              tagged.tags.get("metadata_block_picture"), f"{target}: picture")
 
 # Refused, and nothing written: a page missing between the headers, a broken checksum in the
 # headers, headers cut short; a file cut in its audio takes a save that keeps its pages, but not

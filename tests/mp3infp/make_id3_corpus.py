@@ -60,6 +60,12 @@ seeds = {
                    + frame(4, b"PRIV", b"o\0\xff\x00\xe0", 0x0002)) + audio(),
     "v24-plain-sizes.mp3": tag(4, b"PRIV" + struct.pack(">I", 200) + b"\0\0" + bytes(200)
                                + b"TIT2" + struct.pack(">I", 3) + b"\0\0\0ab") + audio(1),
+    "v23-flags.mp3": tag(3, frame(3, b"TPE1", b"\0\0\0\x03x\x9c\xff\xe0", 0x0080)
+                         + frame(3, b"PRIV", b"\x82o\0", 0x0060) + frame(3, b"TIT2", b"\0t", 0x8000), 8, 0x80)
+                 + audio(1),
+    "v24-flags.mp3": tag(4, frame(4, b"TPE1", b"\0\0\0\x03x\x9c\xff\x00", 0x000B)
+                         + frame(4, b"PRIV", b"\x81\x82o", 0x0044) + frame(4, b"COMM", b"\0\0\0\x04x", 0x0009))
+                 + audio(1),
     "v22.mp3": tag(2, frame(2, b"TT2", b"\0old") + frame(2, b"COM", b"\0eng\0c")) + audio(1) + v1(),
     "v23-dated.mp3": tag(3, frame(3, b"TYER", b"\x002024") + frame(3, b"TDAT", b"\x000105")
                          + frame(3, b"TIME", b"\x001230")) + audio(1),

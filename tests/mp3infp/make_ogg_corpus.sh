@@ -16,8 +16,8 @@ opusenc --quiet --bitrate 6 --picture "$tmp/cover.png" "$tmp/tone.wav" "$out/pic
 cat "$out/vorbis.ogg" "$tmp/second.ogg" > "$out/chain.ogg"
 ffmpeg -v error -i "$out/vorbis.ogg" -i "$tmp/second.ogg" -map 0 -map 1 -c copy "$out/multiplexed.ogg"
 head -c -40 "$out/opus.opus" > "$out/cut.opus"
-# FLAC in Ogg from both encoders, Theora video with Vorbis sound, a stream numbered from page 5
-# and one with a page missing between its headers.
+# FLAC in Ogg from both encoders, Theora video with Vorbis sound, a stream numbered from page 5,
+# one with a page missing between its headers, and audio on the last header page.
 ffmpeg -v error -i "$tmp/tone.wav" -c:a flac "$out/flac-ffmpeg.oga"
 flac -s --ogg --padding=64 "$tmp/tone.wav" -o "$out/flac.oga"
 ffmpeg -v error -f lavfi -i "testsrc=duration=0.2:size=16x16:rate=5" -f lavfi \
@@ -37,4 +37,17 @@ def renumber(data, number):
 vorbis = open(sys.argv[1] + "/vorbis.ogg", "rb").read()
 open(sys.argv[1] + "/from5.ogg", "wb").write(renumber(vorbis, lambda i, s: s + 5))
 open(sys.argv[1] + "/hole.ogg", "wb").write(renumber(vorbis, lambda i, s: s + (i > 0)))
+# The last header page joined with the first audio page.
+def joined(data, count):
+    pages = ogg_pages(data)
+    head, audio = pages[1], pages[2:2 + count]
+    raw = bytearray(audio[-1]["raw"][:26])
+    lacing = head["lacing"] + b"".join(p["lacing"] for p in audio)
+    raw[5] = audio[-1]["flags"] & 4
+    raw += bytes([len(lacing)]) + lacing + head["body"] + b"".join(p["body"] for p in audio)
+    rest = b"".join(p["raw"] for p in pages[2 + count:])
+    return pages[0]["raw"] + renumber(bytes(raw) + rest, lambda i, s: s - count + 1 if i else 1)
+open(sys.argv[1] + "/shared.ogg", "wb").write(joined(vorbis, 1))
+opus = open(sys.argv[1] + "/opus.opus", "rb").read()
+open(sys.argv[1] + "/shared.opus", "wb").write(joined(opus, 1))
 PY
