@@ -48,8 +48,6 @@ class Journal {
   // without one, and cannot be undone.
   bool Begin(uint64_t owner);
   bool active() const { return lock_ != INVALID_HANDLE_VALUE; }
-  // The journal stopped taking records in the middle of the save (see Recorder::lost).
-  bool lost() const { return recorder_.lost(); }
   // Before a copy is made into an output folder: a file that the save creates. Not recorded (and
   // false) when something of that name exists already: it is not ours to remove.
   bool RecordCreated(const std::wstring& path);

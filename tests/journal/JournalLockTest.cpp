@@ -83,7 +83,7 @@ TEST(JournalLock, AnAppendThatFailsLeavesEveryWholeRecordAndRefusesFurtherWrites
   // Lost stays lost, also once there is room again: the program decides how the save goes on.
   std::wstring kept;
   EXPECT_FALSE(library.BeforeInPlace(music, file, 10, {{.offset = 0, .length = 2}}));
-  EXPECT_FALSE(library.BeforeRewrite(music, music + L".new.tmp", kept));
+  EXPECT_FALSE(library.BeforeRewrite(music, music + L".new.tmp", 0, {}, kept));
   CloseHandle(file);
   const auto records = RecordsIn(folder);
   ASSERT_EQ(2u, records.size());
@@ -92,7 +92,7 @@ TEST(JournalLock, AnAppendThatFailsLeavesEveryWholeRecordAndRefusesFurtherWrites
   // Going on without undo: attached to nothing, the library writes again.
   EXPECT_TRUE(library.Attach(nullptr));
   EXPECT_FALSE(library.stopped());
-  EXPECT_TRUE(library.BeforeRewrite(music, music + L".new.tmp", kept));
+  EXPECT_TRUE(library.BeforeRewrite(music, music + L".new.tmp", 0, {}, kept));
   journal.End();
 }
 

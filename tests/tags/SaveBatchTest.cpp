@@ -33,10 +33,15 @@ std::vector<std::string> Lines(const std::string& text) {
 
 struct StatusLine : Progress {
   void Begin(const char*, int) override {}
-  void Advance() override {}
-  void End() override {}
+  void Advance() override {
+    if (beforeFile) beforeFile(++files);
+  }
+  void End() override { text = "ready"; }
   void EndWith(const std::string& line) override { text = line; }
+  void EndNoting(const std::string& note) override { text = "ready" + note; }
   std::string text;
+  int files = 0;
+  std::function<void(int)> beforeFile;
 };
 
 class SaveBatchTest : public ::testing::Test {
@@ -154,19 +159,6 @@ TEST_F(SaveBatchTest, AStopEndsTheBatchAfterTheFileUnderWay) {
 }
 
 // The status bar's last words.
-struct StatusLine : Progress {
-  void Begin(const char*, int) override {}
-  void Advance() override {
-    if (beforeFile) beforeFile(++files);
-  }
-  void End() override { text = "ready"; }
-  void EndWith(const std::string& line) override { text = line; }
-  void EndNoting(const std::string& note) override { text = "ready" + note; }
-  std::string text;
-  int files = 0;
-  std::function<void(int)> beforeFile;
-};
-
 // Batches through the real library, with a journal of the test's own: what undo can give back,
 // and what the user is told when it cannot.
 class JournaledBatchTest : public ::testing::Test {
