@@ -18,7 +18,6 @@ class StatusProgress : public Progress {
   void Advance() override;
   void End() override;
   void EndWith(const std::string& text) override;
-  void EndNoting(const std::string& note) override { EndWith(ready_ + note); }
 
   // Milliseconds; tests put a clock of their own here.
   DWORD (*clock)() = [] { return GetTickCount(); };

@@ -191,10 +191,8 @@ Plan PlanUndo(const std::vector<Record>& records, const std::vector<Step>& steps
               const std::vector<Observation>& observed, int version,
               const std::function<bool(const std::u16string&)>& ownsKept) {
   Plan plan;
-  if (steps.size() != observed.size() || !Trusted(records, ownsKept)) {
-    plan.damaged = true;
-    return plan;
-  }
+  plan.damaged = steps.size() != observed.size() || !Trusted(records, ownsKept);
+  if (plan.damaged) return plan;
   const bool finished = std::any_of(records.begin(), records.end(),
                                     [](const Record& r) { return r.kind == Kind::kEnd; });
   const bool resuming = std::any_of(records.begin(), records.end(),
@@ -346,10 +344,8 @@ Plan PlanKeep(const std::vector<Record>& records, const std::vector<Step>& steps
               const std::vector<Observation>& observed, int version,
               const std::function<bool(const std::u16string&)>& ownsKept) {
   Plan plan;
-  if (steps.size() != observed.size() || !Trusted(records, ownsKept)) {
-    plan.damaged = true;
-    return plan;
-  }
+  plan.damaged = steps.size() != observed.size() || !Trusted(records, ownsKept);
+  if (plan.damaged) return plan;
   for (size_t i = 0; i < steps.size(); ++i) {
     if (steps[i].before->kind == Kind::kRewrite) plan.actions.push_back({Act::kDeleteTemporary, i});
   }

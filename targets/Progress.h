@@ -14,8 +14,6 @@ class Progress {
   virtual void End() = 0;
   // Ends the work and leaves `text` (what became of it) where the progress was shown.
   virtual void EndWith(const std::string& text) { End(); }
-  // Ends the work and leaves its usual end text, followed by `note`.
-  virtual void EndNoting(const std::string& note) { End(); }
 };
 
 // Begin and End around a scope; nothing when there is no one to tell.

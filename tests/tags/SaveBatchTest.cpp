@@ -38,7 +38,6 @@ struct StatusLine : Progress {
   }
   void End() override { text = "ready"; }
   void EndWith(const std::string& line) override { text = line; }
-  void EndNoting(const std::string& note) override { text = "ready" + note; }
   std::string text;
   int files = 0;
   std::function<void(int)> beforeFile;
@@ -74,8 +73,9 @@ TEST_F(SaveBatchTest, FailuresMakeOneReportAtTheEnd) {
     int passedBy = 0;                // files the caller passes by besides
     std::string status;              // the status bar's last words
   } cases[] = {
+      // The recording library keeps no journal: a save with it says that it cannot be undone.
       {"every file saved", 3, 0, {}, "", {}, 2,
-       "3 個のファイルを保存しました（変更なし 2 個、失敗 0 個）"},
+       "3 個のファイルを保存しました（変更なし 2 個、失敗 0 個）（この保存は元に戻せません）"},
       {"one file of one", 1, 7, {}, "保存に失敗", {"%0"}, 0,
        "0 個のファイルを保存しました（変更なし 0 個、失敗 1 個）"},
       {"one read-only file of one", 1, 7, {0}, "読み取り専用", {"%0"}, 1,
@@ -226,7 +226,7 @@ TEST_F(JournaledBatchTest, UndoLeavesAChangedCopyAloneHoweverTheFolderWasTyped) 
     ASSERT_TRUE(CreateDirectoryA(out.c_str(), nullptr));
     StatusLine status;
     EXPECT_EQ(0, Run(entries, test.folder.c_str(), true, status));
-    EXPECT_EQ("ready", status.text);
+    EXPECT_EQ("2 個のファイルを保存しました（変更なし 0 個、失敗 0 個）", status.text);
     ASSERT_TRUE(journal.CanUndo());
     // Another program changes the first copy after the save.
     const std::string changed = out + "\\" + entries[0].fileName;
@@ -253,6 +253,7 @@ TEST_F(JournaledBatchTest, WithoutRoomForTheJournalTheUserChoosesOnce) {
   enum Place { kScratch, kUnderAFile, kSmallVolume };
   const std::string stopped = "中断しました。%d / 3 個のファイルを保存しました";
   const std::string without = ActiveFromWide(texts::kSavedWithoutUndo);
+  const std::string ended = "%d 個のファイルを保存しました（変更なし 0 個、失敗 0 個）";
   const struct {
     const char* what;
     Place journal;
@@ -263,14 +264,14 @@ TEST_F(JournaledBatchTest, WithoutRoomForTheJournalTheUserChoosesOnce) {
     std::string status;  // %d: the files saved
     bool undoable;
   } cases[] = {
-      {"room for the journal", kScratch, 20, 0, true, 0, 3, "ready", true},
+      {"room for the journal", kScratch, 20, 0, true, 0, 3, ended, true},
       {"a journal that cannot be begun, saved without", kUnderAFile, 20, 0, true, 1, 3,
-       "ready" + without, false},
+       ended + without, false},
       {"a journal that cannot be begun, stopped", kUnderAFile, 20, 0, false, 1, 0, stopped, false},
       {"no room for the originals it would keep", kSmallVolume, 1000, 0, true, 1, 3,
-       "ready" + without, false},
+       ended + without, false},
       {"the volume fills up in the middle, saved without", kSmallVolume, 20, 2, true, 1, 3,
-       "ready" + without, false},
+       ended + without, false},
       {"the volume fills up in the middle, stopped", kSmallVolume, 20, 2, false, 1, 1, stopped,
        false},
   };
