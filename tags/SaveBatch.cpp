@@ -69,16 +69,18 @@ bool SaveBatch::Begin(const std::vector<std::string>& sources) {
 
 SaveBatch::~SaveBatch() { Finish(); }
 
-bool SaveBatch::Save(const EntryToSave& entry) {
+bool SaveBatch::Save(const EntryToSave& entry, SaveOutcome* result) {
   if (!Begin({}) || finished_) return false;
   if (progressSink_) progressSink_->Advance();
   ++asked_;
 
   // ---- A journal keeps here what this save is about to change. ----
-  SaveOutcome outcome = SaveEntryOutcome(entry, folder(), owner_);
+  SaveOutcome ownOutcome;
+  SaveOutcome& outcome = result ? *result : ownOutcome;
+  outcome = SaveEntryOutcome(entry, folder(), owner_);
   // ---- A journal records here what the save did (outcome.madeCopy: a copy it made). ----
   SaveJournal& journal = TheSaveJournal();
-  if (journal.Stopped()) {
+  if (!outcome.unchanged && journal.Stopped()) {
     // Asked once: without the journal it cannot stop again. A file whose write the journal
     // refused is as it was, and is not a failure of its own.
     if (!(saveWithoutUndo && saveWithoutUndo())) {
@@ -90,7 +92,9 @@ bool SaveBatch::Save(const EntryToSave& entry) {
     if (!outcome.saved) outcome = SaveEntryOutcome(entry, folder(), owner_);
   }
 
-  if (outcome.saved)
+  if (outcome.unchanged)
+    ++unchanged_;
+  else if (outcome.saved)
     ++saved_;
   else
     report_.Add(outcome.target, outcome.reason, outcome.copyRemoved);

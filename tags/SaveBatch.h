@@ -39,8 +39,9 @@ class SaveBatch {
   // Saves one entry; its failure is collected for the report. False when the user has asked to
   // stop: the caller asks for no further save. When the journal stops recording during the
   // entry (its volume filled up), the user chooses as at Begin, and the entry is saved again
-  // without one.
-  bool Save(const EntryToSave& entry);
+  // without one. A file the entry's passUnchanged leaves alone counts as passed by. What became
+  // of the entry goes into `outcome` when not null.
+  bool Save(const EntryToSave& entry, SaveOutcome* outcome = nullptr);
   // A file the caller passes by: nothing in it would change, or it cannot be tagged.
   void PassBy();
   // Shows the one report of what failed and the status text; only the first call does anything.
