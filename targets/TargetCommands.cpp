@@ -83,6 +83,8 @@ void TargetListView::ApplyRuleCommand() {
 }
 
 void TargetListView::RemoveSelected() {
+  // The field names its row by index: kept now, before the rows below it move up.
+  editor_.Close(true);
   const std::vector<int> rows = SelectedRows();
   // From the highest index down, so that the indices still to go keep their meaning.
   for (auto row = rows.rbegin(); row != rows.rend(); ++row) DeleteItem(hwnd(), *row);
@@ -103,27 +105,30 @@ void TargetListView::SaveRows(const std::vector<int>& rows, SaveKind kind, const
   for (int row : rows) {
     if (const TargetItem* item = ItemOfRow(row)) sources.push_back(item->path);
   }
-  const bool begun = batch.Begin(sources);
-  const bool judgedBySave = reader_ && CurrentTagReader::Available() && !folder;
-  for (int row : rows) {
-    if (!begun) break;
-    TargetItem* item = ItemOfRow(row);
-    EntryToSave entry;
-    if (!item || !EntryOfRow(row, &entry)) continue;
-    RowValues& values = item->values;
-    if (reader_ && !judgedBySave) reader_->ReadNow(item);
-    entry.passUnchanged = judgedBySave && values.state == RowValues::Current::kUnknown;
-    // A copy into a folder is wanted whatever its tags; a file that cannot be tagged is not. A
-    // file whose values could not be read is saved as it always was, and says why it fails.
-    const bool unchanged = values.state == RowValues::Current::kRead && !values.HasChange();
-    if (values.state == RowValues::Current::kNotTaggable || (!folder && unchanged)) {
-      batch.PassBy();
-      continue;
+  if (batch.Begin(sources)) {
+    const bool judgedBySave = reader_ && CurrentTagReader::Available() && !folder;
+    std::vector<EntryToSave> entries;
+    std::vector<TargetItem*> items;
+    for (int row : rows) {
+      TargetItem* item = ItemOfRow(row);
+      EntryToSave entry;
+      if (!item || !EntryOfRow(row, &entry)) continue;
+      RowValues& values = item->values;
+      if (reader_ && !judgedBySave) reader_->ReadNow(item);
+      entry.passUnchanged = judgedBySave && values.state == RowValues::Current::kUnknown;
+      // A copy into a folder is wanted whatever its tags; a file that cannot be tagged is not. A
+      // file whose values could not be read is saved as it always was, and says why it fails.
+      const bool unchanged = values.state == RowValues::Current::kRead && !values.HasChange();
+      if (values.state == RowValues::Current::kNotTaggable || (!folder && unchanged)) {
+        batch.PassBy();
+        continue;
+      }
+      entries.push_back(std::move(entry));
+      items.push_back(item);
     }
-    SaveOutcome outcome;
-    const bool goOn = batch.Save(entry, &outcome);
-    if (!folder) TakeSavedValues(item, outcome);
-    if (!goOn) break;
+    batch.SaveEach(entries, [&](size_t index, const SaveOutcome& outcome) {
+      if (!folder) TakeSavedValues(items[index], outcome);
+    });
   }
   batch.Finish();
   InvalidateRect(hwnd(), nullptr, FALSE);
