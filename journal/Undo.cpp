@@ -219,9 +219,17 @@ void Journal::Keep() {
   HANDLE reading =
       CreateFileW(Inside(kRecordsName).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  for (const Action& action : plan.actions) Carry(action, steps[action.step], version, reading);
+  bool heldBack = false;
+  for (const Action& action : plan.actions) {
+    const Step& step = steps[action.step];
+    if (Carry(action, step, version, reading) || action.act != Act::kPutKeptBack) continue;
+    // The file's only version left: never deleted with the journal.
+    const std::wstring kept = Named(step.before->kept);
+    heldBack = heldBack || SetAside(kept, Named(step.before->path)) == kept;
+  }
   if (reading != INVALID_HANDLE_VALUE) CloseHandle(reading);
-  Drop();
+  // Else the journal stays as it was, and the next start offers it again.
+  if (!heldBack) Drop();
   Unlock();
 }
 
