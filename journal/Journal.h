@@ -102,6 +102,7 @@ class Journal {
   KeptStore store_;
   HANDLE lock_ = INVALID_HANDLE_VALUE;
   Recorder recorder_;
+  std::vector<std::wstring> created_;  // the copies this save recorded, for End
   struct Ended {
     bool valid = false;
     uint64_t owner = 0, size = 0, writeTime = 0;

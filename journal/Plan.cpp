@@ -253,6 +253,12 @@ Plan PlanUndo(const std::vector<Record>& records, const std::vector<Step>& steps
         fail();
         continue;
       }
+      // A copy nothing wrote after it was made: deleted only while it is that file.
+      if (first && step.written && before.kind == Kind::kCreated && now.path.exists &&
+          !StateMatches(*step.written, now.path)) {
+        fail();
+        continue;
+      }
       if (first && step.written && before.kind != Kind::kCreated) {
         const bool ours = second ? Judge(step, now, identity[key], true, false) == Verdict::kRestore
                                  : UnchangedFirst(step, now);

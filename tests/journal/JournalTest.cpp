@@ -411,6 +411,33 @@ TEST_F(JournalFixture, AWriteWhoseOutcomeWasNotRecordedIsUndoneOrNamed) {
   }
 }
 
+// A copy that nothing wrote after it was made is deleted by undo only while it is that file: a
+// file of the same bytes, size and time put in its place (what a folder that became a link to
+// a copy of itself shows) is named and left.
+TEST_F(JournalFixture, ACopyNothingWroteIsRemovedOnlyWhileItIsThatFile) {
+  const std::string copy = out + "\\roomy.mp3";
+  for (bool replaced : {false, true}) {
+    SCOPED_TRACE(replaced ? "another file in its place" : "as made");
+    journal::Journal journal(folder);
+    ASSERT_TRUE(journal.Begin(9));
+    ASSERT_TRUE(journal.RecordCreated(Wide(copy)));
+    ASSERT_TRUE(CopyFileA((music + "\\roomy.mp3").c_str(), copy.c_str(), TRUE));
+    journal.End();
+    if (replaced) {
+      // Made beside it first, so that the system cannot give it the copy's identity again.
+      const std::string other = out + "\\other.mp3";
+      ASSERT_TRUE(CopyFileA(copy.c_str(), other.c_str(), TRUE));
+      ASSERT_TRUE(DeleteFileA(copy.c_str()));
+      ASSERT_TRUE(MoveFileA(other.c_str(), copy.c_str()));
+    }
+    const auto outcome = journal.Undo();
+    EXPECT_EQ(replaced ? 0 : 1, outcome.removed);
+    EXPECT_EQ(replaced ? 1u : 0u, outcome.failed.size());
+    EXPECT_EQ(replaced, journal::Exists(Wide(copy)));
+    DeleteFileA(copy.c_str());
+  }
+}
+
 // A second instance of the program finds the journal held while a save is under way.
 TEST_F(JournalFixture, AJournalInUseIsNotTakenOver) {
   journal::Journal first(folder), second(folder);

@@ -238,6 +238,14 @@ TEST(JournalPlan, EachFileIsRestoredOnlyWhereItHoldsWhatTheSaveWrote) {
        {Seen(Holds::kNew), Seen(Holds::kForeign)},
        {A::kLeaveAlone}},
       {"a copy, cut off", {kCreated}, {Seen(Holds::kForeign)}, {A::kDeleteCreated}},
+      {"a copy nothing wrote",
+       {kCreated, Written(), kEnd},
+       {Seen(Holds::kNew)},
+       {A::kDeleteCreated}},
+      {"a copy nothing wrote, another file of its name now",
+       {kCreated, Written(), kEnd},
+       {Seen(Holds::kNew, true, 1234)},
+       {A::kLeaveAlone}},
   };
   for (const Case& c : cases) EXPECT_EQ(c.expected, Planned(c, PlanUndo)) << c.what;
 }
