@@ -193,10 +193,10 @@ void Journal::End() {
     if (written.count({path.begin(), path.end()})) continue;
     const journal::State now = StateOf(path);
     if (!now.read) continue;
-    Record written{.kind = Kind::kWritten, .path = {path.begin(), path.end()}, .size = now.size};
-    written.writeTime = now.writeTime;
-    written.fileId = now.fileId;
-    recorder_.Append(written, false);
+    Record made{.kind = Kind::kWritten, .path = {path.begin(), path.end()}, .size = now.size};
+    made.writeTime = now.writeTime;
+    made.fileId = now.fileId;
+    recorder_.Append(made, false);
   }
   created_.clear();
   const bool ended = recorder_.Append({.kind = Kind::kEnd}, true);
