@@ -190,6 +190,14 @@ bool Trusted(const std::vector<Record>& records,
   return true;
 }
 
+// Whether step `i` may have been under way when the save stopped: a step without an outcome in a
+// save that did not end. Files are saved side by side, so in a second version journal that is any
+// such step (its blocks tell what it got to); in a first version one only the last.
+bool CutOff(const std::vector<Step>& steps, size_t i, bool finished, int version) {
+  const Step& step = steps[i];
+  return !finished && !step.written && !step.abandoned && (version >= 2 || i + 1 == steps.size());
+}
+
 Plan PlanUndo(const std::vector<Record>& records, const std::vector<Step>& steps,
               const std::vector<Observation>& observed, int version,
               const std::function<bool(const std::u16string&)>& ownsKept) {
@@ -216,8 +224,8 @@ Plan PlanUndo(const std::vector<Record>& records, const std::vector<Step>& steps
       continue;
     }
     // An outcome lost in the middle of a save: whether the write happened is not known.
-    const bool last = i + 1 == steps.size() && !finished;
-    if (!step.written && !step.abandoned && !last) midSave.insert(step.before->path);
+    if (!step.written && !step.abandoned && !CutOff(steps, i, finished, version))
+      midSave.insert(step.before->path);
   }
 
   for (size_t i = steps.size(); i-- > 0;) {
@@ -246,7 +254,7 @@ Plan PlanUndo(const std::vector<Record>& records, const std::vector<Step>& steps
       fail();
       continue;
     }
-    const bool interrupted = !finished && i + 1 == steps.size() && !step.written;
+    const bool interrupted = CutOff(steps, i, finished, version);
 
     if (created.count(key)) {
       if (first && now.path.link) {
@@ -367,18 +375,18 @@ Plan PlanKeep(const std::vector<Record>& records, const std::vector<Step>& steps
   }
   const bool finished = std::any_of(records.begin(), records.end(),
                                     [](const Record& r) { return r.kind == Kind::kEnd; });
-  if (finished || steps.empty()) return plan;
-  const size_t last = steps.size() - 1;
-  const Step& step = steps[last];
-  if (step.written || step.abandoned || observed[last].path.link) return plan;
-  // The one write the stop may have cut off: a half-written tag or a half-made copy is worth less
+  // The writes the stop may have cut off: a half-written tag or a half-made copy is worth less
   // than the file before the save; a file someone changed since is theirs.
-  if (step.before->kind == Kind::kInPlace) {
-    const Found found = Classify(step, observed[last]);
-    if (version < 2 || found == Found::kNew || found == Found::kTorn)
-      plan.actions.push_back({Act::kRestoreInPlace, last});
+  for (size_t i = 0; i < steps.size(); ++i) {
+    const Step& step = steps[i];
+    if (!CutOff(steps, i, finished, version) || observed[i].path.link) continue;
+    if (step.before->kind == Kind::kInPlace) {
+      const Found found = Classify(step, observed[i]);
+      if (version < 2 || found == Found::kNew || found == Found::kTorn)
+        plan.actions.push_back({Act::kRestoreInPlace, i});
+    }
+    if (step.before->kind == Kind::kCreated) plan.actions.push_back({Act::kDeleteCreated, i});
   }
-  if (step.before->kind == Kind::kCreated) plan.actions.push_back({Act::kDeleteCreated, last});
   return plan;
 }
 

@@ -10,6 +10,7 @@ std::u16string Stored(const std::wstring& text) { return {text.begin(), text.end
 bool (*theRecordWrite)(HANDLE file, const uint8_t* data, size_t size) = WriteAll;
 
 bool Recorder::Attach(const wchar_t* folder) {
+  std::lock_guard lock(mutex_);
   Detach();
   stopped_ = false;
   if (!folder || !*folder) return true;
@@ -21,14 +22,16 @@ bool Recorder::Attach(const wchar_t* folder) {
 }
 
 void Recorder::Detach() {
+  std::lock_guard lock(mutex_);
   if (active()) CloseHandle(records_);
   records_ = INVALID_HANDLE_VALUE;
 }
 
 bool Recorder::Append(const Record& record, bool flush) {
   if (!active()) return true;
-  if (stopped_) return false;
   const std::vector<uint8_t> bytes = Encode(record);
+  std::lock_guard lock(mutex_);
+  if (stopped_) return false;
   // At the end each time: the program's copy of this code appends to the same file.
   LARGE_INTEGER end;
   if (!SetFilePointerEx(records_, LARGE_INTEGER{}, &end, FILE_END)) return Lose(-1);
@@ -76,7 +79,10 @@ bool Recorder::BeforeRewrite(const std::wstring& path, const std::wstring& tempo
   kept.clear();
   if (!active()) return true;
   if (stopped_) return false;
-  kept = store_.NameFor(path, ++kept_);
+  {
+    std::lock_guard lock(mutex_);
+    kept = store_.NameFor(path, ++kept_);
+  }
   Record r{.kind = Kind::kRewrite, .path = Stored(path)};
   r.temporary = Stored(temporary);
   r.kept = Stored(kept);
@@ -86,7 +92,9 @@ bool Recorder::BeforeRewrite(const std::wstring& path, const std::wstring& tempo
 }
 
 bool Recorder::KeepOriginal(const std::wstring& path, const std::wstring& kept) {
-  if (kept.empty() || store_.Keep(path, kept)) return true;
+  if (kept.empty()) return true;
+  std::lock_guard lock(mutex_);
+  if (store_.Keep(path, kept)) return true;
   stopped_ = true;
   return false;
 }

@@ -7,7 +7,9 @@
 
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -39,6 +41,8 @@ class Recorder {
   // A record or a kept original could not be written (a full volume): every later record is
   // refused, and with it the write that needed it, until the next Attach.
   bool stopped() const { return active() && stopped_; }
+  // Several threads may record at once (files saved side by side): each record is appended whole,
+  // and kept originals get names of their own. Attach and Detach are made while none records.
 
   // Before a write in place: the old size and time and the bytes the write will cover, with the
   // hashes of the new ones (OldBytes::blocks). False when the record is not safely on disk; the
@@ -69,10 +73,12 @@ class Recorder {
   // Cuts the records back to `end` (where the failed append began; negative: unknown) and stops.
   bool Lose(int64_t end);
 
+  // Held while a record is appended or a kept original named or made.
+  std::recursive_mutex mutex_;
   KeptStore store_;
   HANDLE records_ = INVALID_HANDLE_VALUE;
   unsigned kept_ = 0;
-  bool stopped_ = false;
+  std::atomic<bool> stopped_ = false;
   DWORD flushed_ = GetTickCount();
 };
 

@@ -4,6 +4,8 @@
 #include "mp3infp/mp3infp.h"
 
 #include <cstring>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <string>
 
@@ -14,23 +16,45 @@ namespace {
 
 constexpr DWORD kInternalError = 0x7FFFFFFF;
 
-// The library's one current file. The program calls from one thread; the lock only keeps a
-// second caller from seeing a half-changed state.
-struct Current {
+// Each thread's own current file. A program of one thread has the one current file it always
+// had; one that saves several files at once does so from several threads, each with its Load,
+// SetValue and Save on its own file. The lock guards the table, never a session: a session is
+// used by its own thread only.
+struct Sessions {
   std::mutex mutex;
-  mp3infp::Session session;
+  std::map<DWORD, std::unique_ptr<mp3infp::Session>> byThread;
 };
 
-Current& TheCurrent() {
-  static Current current;
-  return current;
+Sessions& TheSessions() {
+  static Sessions sessions;
+  return sessions;
+}
+
+mp3infp::Session& ThisThreadsSession() {
+  Sessions& sessions = TheSessions();
+  std::lock_guard lock(sessions.mutex);
+  std::unique_ptr<mp3infp::Session>& session = sessions.byThread[GetCurrentThreadId()];
+  if (!session) session = std::make_unique<mp3infp::Session>();
+  return *session;
+}
+
+// A thread that ends lets its file go (a handle Load kept open for a Save that never came).
+void EndThreadsSession() {
+  std::unique_ptr<mp3infp::Session> ended;
+  Sessions& sessions = TheSessions();
+  {
+    std::lock_guard lock(sessions.mutex);
+    const auto found = sessions.byThread.find(GetCurrentThreadId());
+    if (found == sessions.byThread.end()) return;
+    ended = std::move(found->second);
+    sessions.byThread.erase(found);
+  }
 }
 
 template <class Body>
 DWORD Guarded(DWORD onError, Body body) noexcept {
   try {
-    std::lock_guard lock(TheCurrent().mutex);
-    return body(TheCurrent().session);
+    return body(ThisThreadsSession());
   } catch (...) {
     return onError;
   }
@@ -41,9 +65,12 @@ DWORD Guarded(DWORD onError, Body body) noexcept {
 HINSTANCE theModule;
 
 BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID) {
-  if (reason == DLL_PROCESS_ATTACH) {
-    theModule = module;
-    DisableThreadLibraryCalls(module);
+  if (reason == DLL_PROCESS_ATTACH) theModule = module;
+  if (reason == DLL_THREAD_DETACH) {
+    try {
+      EndThreadsSession();
+    } catch (...) {
+    }
   }
   return TRUE;
 }
@@ -68,6 +95,8 @@ DWORD WINAPI mp3infp_ReadValues(const char* path, char* buffer, DWORD bufferSize
     return kInternalError;
   }
 }
+
+DWORD WINAPI mp3infp_GetThreadModel() { return 1; }
 
 DWORD WINAPI mp3infp_GetJournalState() {
   return Guarded(0, [](mp3infp::Session&) -> DWORD {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 #include <vector>
 
 #include "mp3infp/Leftovers.h"
@@ -101,11 +102,30 @@ std::wstring UniqueSibling(const std::wstring& path, const wchar_t* kind) {
          std::to_wstring(GetTickCount()) + L".tmp";
 }
 
+// Copy buffers kept from one save to the next: a block this large, allocated afresh, comes back
+// from the system as new pages each time, which cost as much as writing it. One for each save
+// that runs at the same time.
+class CopyBuffer {
+ public:
+  CopyBuffer() {
+    std::lock_guard lock(mutex_);
+    if (!spare_.empty()) buffer_ = std::move(spare_.back()), spare_.pop_back();
+  }
+  ~CopyBuffer() {
+    std::lock_guard lock(mutex_);
+    spare_.push_back(std::move(buffer_));
+  }
+  std::vector<uint8_t>& get() { return buffer_; }
+
+ private:
+  static inline std::mutex mutex_;
+  static inline std::vector<std::vector<uint8_t>> spare_;
+  std::vector<uint8_t> buffer_;
+};
+
 bool WriteCopy(HANDLE source, HANDLE target, const SavePlan& plan, Writer& writer) {
-  // Kept from one save to the next: a block this large, allocated afresh, comes back from the
-  // system as new pages each time, which cost as much as writing it. Saves never overlap (the
-  // entry points hold the library's lock).
-  static std::vector<uint8_t> buffer;
+  CopyBuffer copyBuffer;
+  std::vector<uint8_t>& buffer = copyBuffer.get();
   uint64_t position = 0;
   for (const auto& piece : plan.pieces) {
     if (!piece.kept) {

@@ -25,12 +25,12 @@ void SweepLeftovers(const std::wstring& path) {
   const size_t separator = path.find_last_of(L"\\/");
   if (separator == std::wstring::npos) return;
   const std::wstring folder = path.substr(0, separator + 1);
-  {
-    static std::mutex lock;
-    static std::set<std::wstring, FolderLess> swept;
-    std::lock_guard<std::mutex> hold(lock);
-    if (!swept.insert(folder).second) return;
-  }
+  // Held through the sweep: a save of another thread must not make its temporary file in the
+  // folder while the sweep may still take it for a leftover.
+  static std::mutex lock;
+  static std::set<std::wstring, FolderLess> swept;
+  std::lock_guard<std::mutex> hold(lock);
+  if (!swept.insert(folder).second) return;
   // The pattern narrows the listing to candidates; the exact naming is checked on each name (a
   // pattern's "*" also matches names of other shapes).
   const std::wstring pattern = folder + L"*" + std::wstring(kTemporaryKind) + L"*.tmp";

@@ -123,23 +123,31 @@ DWORD Session::Save(const char* path, Writer& writer) {
   const std::wstring target = WidePath(path);
   if (target.empty()) return kCannotOpen;
   FileHandle file;
+  // Nothing else can have written the loaded file since Load parsed it (the handle shares
+  // reading only), so that parse is written from: a second one cost as much as the write.
+  std::unique_ptr<AudioFile> parsed;
+  AudioFile* tags = nullptr;
   if (loaded.valid() && SamePath(target, path_)) {
     file.Reset(loaded.Release());
+    tags = file_.get();
   } else {
     loaded.Close();
     file.Reset(OpenForWriting(target));
+    if (!file.valid()) return kCannotOpen;
+    FileSource source(file.get());
+    if (!source.ok()) return kCannotOpen;
+    parsed = ParseAudioFile(source, ExtensionOf(path));
+    tags = parsed.get();
   }
-  if (!file.valid()) return kCannotOpen;
-  FileSource source(file.get());
-  if (!source.ok()) return kCannotOpen;
-  const auto tags = ParseAudioFile(source, ExtensionOf(path));
   if (!tags) return kCannotTag;
-  if (madeTags_) {
-    auto* id3 = dynamic_cast<Id3File*>(tags.get());
+  // The loaded parse has its tags made already; a copy's fresh one needs them.
+  if (madeTags_ && parsed) {
+    auto* id3 = dynamic_cast<Id3File*>(tags);
     if (!id3) return kCannotTag;
     if ((madeTags_ & kFlagId3v1) && !id3->AddId3v1()) return kCannotTag;
     if ((madeTags_ & kFlagId3v2) && !id3->AddId3v2()) return kCannotTag;
   }
+  // Set again on the loaded parse too: a value set before its tag was made found no place then.
   for (const auto& [name, value] : values_) {
     if (!tags->Set(name, value, SystemCodec())) return kCannotTag;
   }

@@ -6,6 +6,13 @@
 
 #include <windows.h>
 
+// 1: each thread that calls the library has a current file of its own (Load, GetValue, SetValue,
+// Save, the tag queries and MakeId3v1/v2 act on the calling thread's), and the journal takes the
+// records of saves made on several threads at once. A program may then save several files side
+// by side, one on each of its threads, never the same file on two. Optional: a library without
+// it has one current file, and is called from one thread.
+typedef DWORD(WINAPI* Mp3infpGetThreadModelFn)();
+
 #ifdef MP3INFP_BUILDING
 #define MP3INFP_API extern "C" __declspec(dllexport)
 #else
@@ -101,6 +108,7 @@ MP3INFP_API DWORD WINAPI mp3infp_ReadValues(const char* path, char* buffer, DWOR
                                             DWORD* needed);
 MP3INFP_API DWORD WINAPI mp3infp_SetJournal(const wchar_t* folder);
 MP3INFP_API DWORD WINAPI mp3infp_GetJournalState();
+MP3INFP_API DWORD WINAPI mp3infp_GetThreadModel();
 MP3INFP_API DWORD WINAPI mp3infp_Load(HWND owner, const char* path);
 MP3INFP_API DWORD WINAPI mp3infp_GetValue(const char* name, char* buffer, DWORD bufferSize);
 MP3INFP_API DWORD WINAPI mp3infp_SetValue(const char* name, const char* value);

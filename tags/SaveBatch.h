@@ -39,8 +39,15 @@ class SaveBatch {
   // Saves one entry; its failure is collected for the report. False when the user has asked to
   // stop: the caller asks for no further save. When the journal stops recording during the
   // entry (its volume filled up), the user chooses as at Begin, and the entry is saved again
-  // without one.
-  bool Save(const EntryToSave& entry);
+  // without one. A file the entry's passUnchanged leaves alone counts as passed by. What became
+  // of the entry goes into `outcome` when not null.
+  bool Save(const EntryToSave& entry, SaveOutcome* outcome = nullptr);
+  // Saves `entries` as Save would, one after another, except in place with a library whose
+  // current file is per thread: then several files side by side, started in the entries' order,
+  // never two of the same path at once. Each entry's outcome goes to `done`, on this thread, as
+  // it finishes. A stop (Esc, no save without undo) lets the files in flight finish.
+  void SaveEach(const std::vector<EntryToSave>& entries,
+                const std::function<void(size_t, const SaveOutcome&)>& done);
   // A file the caller passes by: nothing in it would change, or it cannot be tagged.
   void PassBy();
   // Shows the one report of what failed and the status text; only the first call does anything.
@@ -61,6 +68,14 @@ class SaveBatch {
   std::function<bool()> saveWithoutUndo;
 
  private:
+  // Counts one outcome: saved, passed by unchanged, or failed (for the report).
+  void Count(const SaveOutcome& outcome);
+  // The journal stopped while files were saved side by side: asks once whether to go on
+  // without undo. Yes saves `refused` (the entries that failed since) again, one by one.
+  bool GoOnWithoutJournal(const std::vector<EntryToSave>& entries,
+                          const std::vector<size_t>& refused,
+                          const std::function<void(size_t, const SaveOutcome&)>& done);
+
   HWND owner_;
   SaveKind kind_;
   int total_;
@@ -76,8 +91,7 @@ class SaveBatch {
   bool begun_ = false;
 };
 
-// Saves `entries` in one batch; the rows' own order, a stop (Esc, or no save without undo) ends
-// it. Both commands that save run through here.
+// Saves `entries` in one batch with SaveEach, from Begin to Finish.
 void SaveEntries(SaveBatch& batch, const std::vector<EntryToSave>& entries);
 
 // Whether Esc is down, or was pressed since the last look, while `window`'s top-level window is

@@ -45,6 +45,34 @@ bool MakeMissingId3Tags(const std::string& path) {
   return (library.GetTagType() & (kMp3infpTagId3v1 | kMp3infpTagId3v2)) != 0;
 }
 
+// The loaded file's own value of `fieldKey`, as the list's reading shows it.
+std::string OwnValue(const char* fieldKey) {
+  std::string value(256, '\0');
+  DWORD size = theTagLibrary.GetValue(fieldKey, value.data(), DWORD(value.size()));
+  if (size == DWORD(-1)) return {};
+  if (size >= value.size()) {
+    value.assign(size + 1, '\0');
+    size = theTagLibrary.GetValue(fieldKey, value.data(), DWORD(value.size()));
+    if (size == DWORD(-1) || size >= value.size()) return {};
+  }
+  value.resize(size);
+  return value;
+}
+
+// passUnchanged's reading: the loaded file's own values into `outcome`, and whether any value of
+// `entry` would change them.
+bool ChangesOwnValues(const EntryToSave& entry, SaveOutcome* outcome) {
+  outcome->found = true;
+  bool changes = false;
+  for (int code = 0; code < kCodeCount; ++code) {
+    if (!CodeTable[code].fieldKey) continue;
+    outcome->current[code] = OwnValue(CodeTable[code].fieldKey);
+    const std::string& value = entry.values[code];
+    changes = changes || (!value.empty() && value != outcome->current[code]);
+  }
+  return changes;
+}
+
 bool HasValue(const EntryToSave& entry) {
   for (int code = 0; code < kCodeCount; ++code) {
     if (CodeTable[code].fieldKey && !entry.values[code].empty()) return true;
@@ -119,6 +147,15 @@ SaveOutcome SaveEntryOutcome(const EntryToSave& entry, const char* folder, HWND 
   // A file that cannot be loaded (deleted, renamed or locked since it entered the list) has no
   // values to set, and the library would then answer a save with success, writing nothing.
   DWORD result = library.Load(owner, target.c_str());
+  if (result == 0 && entry.passUnchanged && !folder) {
+    outcome.notTaggable = library.GetType() == kMp3infpTypeUnknown;
+    outcome.unchanged = outcome.notTaggable || !ChangesOwnValues(entry, &outcome);
+    // A save with nothing set writes nothing, and lets the loaded file's handle go.
+    if (outcome.unchanged) {
+      library.Save(target.c_str());
+      return outcome;
+    }
+  }
   if (result == 0 && HasValue(entry)) {
     // A file whose tags cannot be made would be "saved" with nothing written.
     if (!MakeMissingId3Tags(target)) {

@@ -19,6 +19,10 @@ struct EntryToSave {
   // The tag columns by CodeTable row; a row without a field key ($I) has no column and is not
   // read. An empty value keeps the file's own.
   std::array<std::string, kCodeCount> values;
+  // In place only: the file's own values are taken from the save's own reading of it, and a file
+  // where every value equals its own (an empty one keeps it), or that cannot be tagged, is passed
+  // by unwritten. For a row whose values the list has not read yet.
+  bool passUnchanged = false;
 };
 
 // What became of one save.
@@ -32,6 +36,13 @@ struct SaveOutcome {
   bool madeCopy = false;
   // The copy this save had made was removed again after a failure.
   bool copyRemoved = false;
+  // passUnchanged: the file was passed by, as it was (`notTaggable`: the library cannot tag it).
+  bool unchanged = false;
+  bool notTaggable = false;
+  // passUnchanged: the file's own values as the save read them, by code like
+  // EntryToSave::values, when `found`.
+  bool found = false;
+  std::array<std::string, kCodeCount> current;
 };
 
 // How the copy into an output folder is made: CopyFileA, which tests replace by one that stops

@@ -42,6 +42,7 @@ bool TagLibrary::Open(const char* name) {
   Resolve(module_, "mp3infp_ReadValues", &readValues_);
 
   Resolve(module_, "mp3infp_GetJournalState", &journalState_);
+  Resolve(module_, "mp3infp_GetThreadModel", &threadModel_);
   return true;
 }
 
@@ -91,6 +92,8 @@ DWORD TagLibrary::ReadValues(const char* path, char* buffer, DWORD bufferSize,
 }
 
 bool TagLibrary::JournalStopped() const { return journalState_ && journalState_() != 0; }
+
+bool TagLibrary::CurrentFilePerThread() const { return threadModel_ && threadModel_() == 1; }
 
 DWORD TagLibrary::GetType() const { return getType_ ? getType_() : kMp3infpTypeUnknown; }
 

@@ -42,6 +42,9 @@ class TagLibrary {
   // Whether the journal stopped recording in the middle of a save (mp3infp_GetJournalState);
   // false for a library without the entry point.
   bool JournalStopped() const;
+  // Whether each thread has a current file of its own (mp3infp_GetThreadModel), so that files
+  // may be saved side by side; false for a library without the entry point.
+  bool CurrentFilePerThread() const;
 
   // What a failing call answers when its entry point is missing.
   static const DWORD kMissingEntryPoint = static_cast<DWORD>(-2);
@@ -61,6 +64,7 @@ class TagLibrary {
   Mp3infpReadValuesFn readValues_ = nullptr;
 
   Mp3infpGetJournalStateFn journalState_ = nullptr;
+  Mp3infpGetThreadModelFn threadModel_ = nullptr;
 };
 
 // The program's one library, loaded during static initialisation (app/Statics.cpp). It is

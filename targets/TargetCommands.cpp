@@ -83,6 +83,8 @@ void TargetListView::ApplyRuleCommand() {
 }
 
 void TargetListView::RemoveSelected() {
+  // The field names its row by index: kept now, before the rows below it move up.
+  editor_.Close(true);
   const std::vector<int> rows = SelectedRows();
   // From the highest index down, so that the indices still to go keep their meaning.
   for (auto row = rows.rbegin(); row != rows.rend(); ++row) DeleteItem(hwnd(), *row);
@@ -91,8 +93,9 @@ void TargetListView::RemoveSelected() {
 void TargetListView::UpdateTags() { SaveRows(SelectedRows(), SaveKind::kUpdateTags, nullptr); }
 
 void TargetListView::SaveRows(const std::vector<int>& rows, SaveKind kind, const char* folder) {
-  // No file is read in the background while one is written; a row whose values are not known
-  // yet is read here, so that what is passed by is never decided on an old reading.
+  // No file is read in the background while one is written. What is passed by is never decided
+  // on an old reading: a row saved in place whose values are not known yet is judged on the
+  // save's own reading of its file, which costs no second parse.
   editor_.Close(true);
   CurrentTagReader::Pause pause(reader_.get());
   SaveBatch batch(hwnd(), kind, static_cast<int>(rows.size()), folder, progress);
@@ -102,31 +105,59 @@ void TargetListView::SaveRows(const std::vector<int>& rows, SaveKind kind, const
   for (int row : rows) {
     if (const TargetItem* item = ItemOfRow(row)) sources.push_back(item->path);
   }
-  const bool begun = batch.Begin(sources);
-  for (int row : rows) {
-    if (!begun) break;
-    TargetItem* item = ItemOfRow(row);
-    EntryToSave entry;
-    if (!item || !EntryOfRow(row, &entry)) continue;
-    if (reader_) reader_->ReadNow(item);
-    const RowValues& values = item->values;
-    // A copy into a folder is wanted whatever its tags; a file that cannot be tagged is not. A
-    // file whose values could not be read is saved as it always was, and says why it fails.
-    const bool unchanged = values.state == RowValues::Current::kRead && !values.HasChange();
-    if (values.state == RowValues::Current::kNotTaggable || (!folder && unchanged)) {
-      batch.PassBy();
-      continue;
+  if (batch.Begin(sources)) {
+    const bool judgedBySave = reader_ && CurrentTagReader::Available() && !folder;
+    std::vector<EntryToSave> entries;
+    std::vector<TargetItem*> items;
+    for (int row : rows) {
+      TargetItem* item = ItemOfRow(row);
+      EntryToSave entry;
+      if (!item || !EntryOfRow(row, &entry)) continue;
+      RowValues& values = item->values;
+      if (reader_ && !judgedBySave) reader_->ReadNow(item);
+      entry.passUnchanged = judgedBySave && values.state == RowValues::Current::kUnknown;
+      // A copy into a folder is wanted whatever its tags; a file that cannot be tagged is not. A
+      // file whose values could not be read is saved as it always was, and says why it fails.
+      const bool unchanged = values.state == RowValues::Current::kRead && !values.HasChange();
+      if (values.state == RowValues::Current::kNotTaggable || (!folder && unchanged)) {
+        batch.PassBy();
+        continue;
+      }
+      entries.push_back(std::move(entry));
+      items.push_back(item);
     }
-    const int saved = batch.saved();
-    const bool goOn = batch.Save(entry);
-    if (!folder && batch.saved() > saved) {
-      item->values.Forget();
-      if (reader_) reader_->ReadNow(item);
-    }
-    if (!goOn) break;
+    batch.SaveEach(entries, [&](size_t index, const SaveOutcome& outcome) {
+      if (!folder) TakeSavedValues(items[index], outcome);
+    });
   }
   batch.Finish();
   InvalidateRect(hwnd(), nullptr, FALSE);
+}
+
+void TargetListView::TakeSavedValues(TargetItem* item, const SaveOutcome& outcome) {
+  RowValues& values = item->values;
+  TagValues own = values.current;
+  if (outcome.found) {
+    for (int field = 0; field < kTagFieldCount; ++field) own[field] = outcome.current[field];
+  }
+  const bool known = outcome.found || values.state == RowValues::Current::kRead;
+  if (outcome.notTaggable) {
+    values.TakeReading(values.generation, RowValues::Current::kNotTaggable, {});
+  } else if (outcome.unchanged) {
+    values.TakeReading(values.generation, RowValues::Current::kRead, own);
+  } else if (outcome.saved && known) {
+    // The file now holds what was pending where there was a value, and its own elsewhere. The
+    // reader reads it again behind, in case the file keeps a value otherwise than it was given
+    // (an ID3v1 tag cuts a long one).
+    for (int field = 0; field < kTagFieldCount; ++field) {
+      if (!values.pending[field].empty()) own[field] = values.pending[field];
+    }
+    values.TakeReading(values.generation, RowValues::Current::kRead, own);
+    if (reader_) reader_->Add(item);
+  } else if (outcome.saved || outcome.found) {
+    values.Forget();
+    if (reader_) reader_->Add(item);
+  }
 }
 
 std::wstring TargetListView::SelectionStatus(const std::string& ready) const {

@@ -99,11 +99,14 @@ class TargetListView : public Window {
   // row or the save failed (reported in its box).
   bool SaveRow(int row, const char* folder);
 
-  // Saves `rows` in one SaveBatch: a row that changes nothing in its file (its values read first
-  // where they are not known yet) is passed by when saving in place, and so is a file that cannot
-  // be tagged wherever it would go. A file saved in place is read again at once. With a library
-  // that cannot read values apart, every row is saved.
+  // Saves `rows` in one SaveBatch: a row that changes nothing in its file (judged, where its
+  // values are not known yet, on the save's own reading) is passed by when saving in place, and
+  // so is a file that cannot be tagged wherever it would go. A file saved in place takes what it
+  // now holds, and is read again behind. With a library that cannot read values apart, every row
+  // is saved.
   void SaveRows(const std::vector<int>& rows, SaveKind kind, const char* folder);
+  // What a save in place of `item`'s file tells of the file's own values now.
+  void TakeSavedValues(TargetItem* item, const SaveOutcome& outcome);
 
   // Opens the in-place editor over a tag cell (column 1 to 7); false when there is no such cell.
   bool EditCell(int row, int column);

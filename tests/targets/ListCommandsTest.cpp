@@ -197,9 +197,14 @@ TEST_F(ListSavingTest, PropertiesShowTheSelectedFile) {
 
 TEST_F(ListCommandsTest, RemoveSelectedDeletesFromTheHighestIndexDown) {
   Select({0, 2});
+  // A cell being typed into keeps its text in its own row, not in one that moves into its place.
+  ASSERT_TRUE(list.EditCell(1, 1));
+  SetWindowTextW(list.cellEditor().edit(), L"Typed");
   SendMessageA(list.hwnd(), WM_COMMAND, ID_REMOVE_FROM_LIST, 0);
   ASSERT_EQ(1, list.RowCount());
   EXPECT_EQ("B - Two.mp3", list.CellText(0, 0));
+  EXPECT_FALSE(list.cellEditor().IsOpen());
+  EXPECT_EQ("Typed", list.CellText(0, 1));
   EXPECT_EQ(3u, list.items.size());
   // The Delete key removes nothing.
   Select({0});
