@@ -385,7 +385,15 @@ Plan PlanKeep(const std::vector<Record>& records, const std::vector<Step>& steps
       if (version < 2 || found == Found::kNew || found == Found::kTorn)
         plan.actions.push_back({Act::kRestoreInPlace, i});
     }
-    if (step.before->kind == Kind::kCreated) plan.actions.push_back({Act::kDeleteCreated, i});
+    // A copy has no outcome of its own: one the library went on to write was whole.
+    const auto writtenLater = [&] {
+      for (size_t j = i + 1; j < steps.size(); ++j) {
+        if (steps[j].before->path == step.before->path) return true;
+      }
+      return false;
+    };
+    if (step.before->kind == Kind::kCreated && !writtenLater())
+      plan.actions.push_back({Act::kDeleteCreated, i});
   }
   return plan;
 }
