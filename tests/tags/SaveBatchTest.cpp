@@ -188,9 +188,10 @@ class JournaledBatchTest : public ::testing::Test {
   // Runs one batch of `entries` into `folder` (null: in place), answering the question of saving
   // without undo with `answer`; how often it was asked.
   int Run(const std::vector<EntryToSave>& entries, const char* folder, bool answer,
-          StatusLine& status) {
+          StatusLine& status, int sideBySide = 4) {
     int asked = 0;
     SaveBatch batch(nullptr, SaveKind::kSaveAll, int(entries.size()), folder, &status);
+    batch.sideBySide = sideBySide;
     batch.stopRequested = [] { return false; };
     batch.saveWithoutUndo = [&] { return ++asked, answer; };
     SaveEntries(batch, entries);
@@ -263,6 +264,8 @@ TEST_F(JournaledBatchTest, WithoutRoomForTheJournalTheUserChoosesOnce) {
     int asked, saved;
     std::string status;  // %d: the files saved
     bool undoable;
+    int files = 3;
+    int sideBySide = 1;  // one by one: the volume fills up before a given file
   } cases[] = {
       {"room for the journal", kScratch, 20, 0, true, 0, 3, ended, true},
       {"a journal that cannot be begun, saved without", kUnderAFile, 20, 0, true, 1, 3,
@@ -274,6 +277,9 @@ TEST_F(JournaledBatchTest, WithoutRoomForTheJournalTheUserChoosesOnce) {
        ended + without, false},
       {"the volume fills up in the middle, stopped", kSmallVolume, 20, 2, false, 1, 1, stopped,
        false},
+      // Once two files have ended, at most six have begun: a later one finds the volume full.
+      {"the volume fills up while files are saved side by side, saved without", kSmallVolume, 20,
+       2, true, 1, 12, ended + without, false, 12, 4},
   };
   int round = 0;
   for (const auto& test : cases) {
@@ -290,7 +296,8 @@ TEST_F(JournaledBatchTest, WithoutRoomForTheJournalTheUserChoosesOnce) {
     const std::wstring folder = place + L"\\journal" + std::to_wstring(++round);
     SaveJournal journal(folder, theTagLibrary);
     UseSaveJournal(&journal);
-    const std::vector<EntryToSave> entries = Songs(std::string("in-") + test.what, 3, test.frames);
+    const std::vector<EntryToSave> entries =
+        Songs(std::string("in-") + test.what, test.files, test.frames);
     std::vector<samples::Bytes> before;
     for (const EntryToSave& entry : entries) before.push_back(samples::ReadBytes(entry.path));
 
@@ -306,7 +313,7 @@ TEST_F(JournaledBatchTest, WithoutRoomForTheJournalTheUserChoosesOnce) {
       }
       CloseHandle(fill);
     };
-    EXPECT_EQ(test.asked, Run(entries, nullptr, test.answer, status));
+    EXPECT_EQ(test.asked, Run(entries, nullptr, test.answer, status, test.sideBySide));
     DeleteFileW(filler.c_str());
     char expected[256];
     std::snprintf(expected, sizeof expected, test.status.c_str(), test.saved);
@@ -317,7 +324,7 @@ TEST_F(JournaledBatchTest, WithoutRoomForTheJournalTheUserChoosesOnce) {
     EXPECT_EQ(test.saved, saved);
     if (test.undoable) {
       ASSERT_TRUE(journal.CanUndo());
-      EXPECT_EQ(3, journal.Undo().restored);
+      EXPECT_EQ(test.files, journal.Undo().restored);
       for (size_t index = 0; index < entries.size(); ++index)
         EXPECT_EQ(before[index], samples::ReadBytes(entries[index].path));
     } else if (test.answer) {

@@ -8,10 +8,12 @@
 #include <cstring>
 #include <functional>
 #include <map>
+#include <optional>
 #include <set>
 #include <sstream>
 
 #include "resources/Texts.h"
+#include "tags/SaveJournal.h"
 #include "tags/TagLibrary.h"
 #include "templates/ActiveText.h"
 #include "tests/mp3infp/SampleFiles.h"
@@ -432,14 +434,18 @@ class CurrentValuesTest : public TargetListTest {
   };
 
   void SetUp() override {
-    SetEnvironmentVariableA("TAGWHIRL_JOURNAL", (scratch / "journal").c_str());
     TargetListTest::SetUp();
     ASSERT_TRUE(theTagLibrary.Open("mp3infp"));
+    // Each test's own journal, in its own scratch folder.
+    journal_.emplace(WideFromActive(scratch / "journal"), theTagLibrary);
+    UseSaveJournal(&*journal_);
     list.progress = &status;
   }
   // The list, and its reader, go before the library.
   void TearDown() override {
     TargetListTest::TearDown();
+    UseSaveJournal(nullptr);
+    journal_.reset();
     theTagLibrary.Close();
   }
 
@@ -479,6 +485,7 @@ class CurrentValuesTest : public TargetListTest {
   }
 
   StatusLine status;
+  std::optional<SaveJournal> journal_;
 };
 
 std::string SavedText(int saved, int unchanged, int failed) {
