@@ -73,8 +73,8 @@ class Journal {
   // that was stopped: what it restored already counts as restored.
   Outcome Undo();
   // For a save that stopped in the middle, whose files the user keeps: the file the save was
-  // writing when it stopped gets its old bytes back (it may be half written), the temporary files
-  // go, and the journal is dropped.
+  // writing when it stopped gets its old bytes back (it may be half written), a file the stop left
+  // gone gets its original back, the temporary files go, and the journal is dropped.
   void Keep();
 
  private:
@@ -102,6 +102,7 @@ class Journal {
   KeptStore store_;
   HANDLE lock_ = INVALID_HANDLE_VALUE;
   Recorder recorder_;
+  std::vector<std::wstring> created_;  // the copies this save recorded, for End
   struct Ended {
     bool valid = false;
     uint64_t owner = 0, size = 0, writeTime = 0;

@@ -2,6 +2,7 @@
 
 #include <sddl.h>
 
+#include <algorithm>
 #include <cwchar>
 #include <functional>
 #include <memory>
@@ -18,6 +19,7 @@ constexpr wchar_t kRetiredPrefix[] = L"retired-";
 constexpr unsigned kKeptPerFolder = 64;
 // Kept originals whose file undo could not give them back: never deleted by us.
 constexpr wchar_t kNotRestoredFolder[] = L"not-restored";
+constexpr int kNotRestoredFolders = 9;  // not-restored, not-restored-2, ...
 // In the journal's folder, one file for each folder on another volume that has held kept
 // originals, its path inside: what a save's start retires and its end deletes there too.
 constexpr wchar_t kVolumePrefix[] = L"volume-";
@@ -187,21 +189,64 @@ bool PutBack(const std::wstring& kept, const std::wstring& path) {
   return true;
 }
 
+namespace {
+
+// Copies `from` as `to` (a name not taken), flushed, and keeps the copy only when it reads back
+// as every byte of `from`.
+bool CopyVerified(const std::wstring& from, const std::wstring& to) {
+  if (!CopyFileW(from.c_str(), to.c_str(), TRUE)) return false;
+  HANDLE source = CreateFileW(from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  HANDLE copy = CreateFileW(to.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                            FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+  bool same =
+      source != INVALID_HANDLE_VALUE && copy != INVALID_HANDLE_VALUE && FlushFileBuffers(copy);
+  LARGE_INTEGER size = {}, copied = {};
+  same = same && GetFileSizeEx(source, &size) && GetFileSizeEx(copy, &copied) &&
+         size.QuadPart == copied.QuadPart;
+  std::vector<uint8_t> one(1 << 20), other(1 << 20);
+  for (int64_t left = size.QuadPart; same && left > 0;) {
+    const size_t piece = size_t(std::min<int64_t>(left, int64_t(one.size())));
+    same = ReadAll(source, one.data(), piece) && ReadAll(copy, other.data(), piece) &&
+           std::equal(one.begin(), one.begin() + piece, other.begin());
+    left -= int64_t(piece);
+  }
+  if (source != INVALID_HANDLE_VALUE) CloseHandle(source);
+  if (copy != INVALID_HANDLE_VALUE) CloseHandle(copy);
+  if (!same) DeleteFileW(to.c_str());
+  return same;
+}
+
+}  // namespace
+
 std::wstring SetAside(const std::wstring& kept, const std::wstring& path) {
-  const std::wstring folder = RootOfKept(kept) + L"\\" + kNotRestoredFolder;
-  CreateDirectoryW(folder.c_str(), nullptr);
+  const std::wstring root = RootOfKept(kept);
   const std::wstring name = path.substr(path.find_last_of(L"\\/") + 1);
   const size_t dot = name.rfind(L'.');
   const std::wstring stem = name.substr(0, dot);
   const std::wstring extension = dot == std::wstring::npos ? L"" : name.substr(dot);
-  for (int number = 1; number < 1000; ++number) {
-    const std::wstring aside =
-        folder + L"\\" +
-        (number == 1 ? name : stem + L" (" + std::to_wstring(number) + L")" + extension);
-    if (Exists(aside)) continue;
-    if (MoveFileExW(kept.c_str(), aside.c_str(), MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH))
-      return aside;
-    break;
+  // Another folder where something else took the first one's name: a file, or a link, whose
+  // target is not ours to write into.
+  for (int folderNumber = 1; folderNumber <= kNotRestoredFolders; ++folderNumber) {
+    const std::wstring folder =
+        root + L"\\" + kNotRestoredFolder +
+        (folderNumber == 1 ? std::wstring() : L"-" + std::to_wstring(folderNumber));
+    CreateDirectoryW(folder.c_str(), nullptr);
+    if (!IsPlainFolder(folder)) continue;
+    for (int number = 1; number < 1000; ++number) {
+      const std::wstring aside =
+          folder + L"\\" +
+          (number == 1 ? name : stem + L" (" + std::to_wstring(number) + L")" + extension);
+      if (Exists(aside)) continue;
+      if (MoveFileExW(kept.c_str(), aside.c_str(), MOVEFILE_WRITE_THROUGH)) return aside;
+      // Held by another program that lets it be read but not moved (a scanner, a player): a
+      // copy, and the kept one goes with the journal's cleanup, or stays while it is held.
+      if (CopyVerified(kept, aside)) {
+        DeleteFileW(kept.c_str());
+        return aside;
+      }
+      break;
+    }
   }
   return kept;
 }

@@ -28,8 +28,9 @@ bool MakeKeptRoot(const std::wstring& root);
 // as they were, when it could not.
 bool PutBack(const std::wstring& kept, const std::wstring& path);
 // Moves the original of `path`, kept as `kept`, where no cleanup of ours goes (a folder
-// not-restored beside the kept folder), under the file's own name. Where it now lies; `kept`
-// itself when it could not be moved.
+// not-restored beside the kept folder, never through a link), under the file's own name; copies
+// it there where it cannot be moved. Where it now lies; `kept` itself when it could be neither
+// moved nor copied: it must then stay where it is.
 std::wstring SetAside(const std::wstring& kept, const std::wstring& path);
 
 class KeptStore {

@@ -156,7 +156,10 @@ Verdict Judge(const Step& step, const Observation& now, const FileNow& identity,
   const bool stateOk = !checkState || (step.written && StateMatches(*step.written, now.path));
   if (step.before->kind == Kind::kRewrite) {
     if (identity.read && identity.fileId == step.before->fileId) return Verdict::kAlready;
-    if (!step.written && now.temporaryExists) return Verdict::kAlready;
+    // The temporary file still there: the save stopped before its rename, unless the volume
+    // renames over a file by deleting it first (FAT) and stopped between the two: the file is
+    // then gone, its original only in the kept one, which must stay.
+    if (!step.written && now.temporaryExists && now.path.exists) return Verdict::kAlready;
     return stateOk && Classify(step, now) == Found::kNew ? Verdict::kRestore : Verdict::kFail;
   }
   switch (Classify(step, now)) {
@@ -258,6 +261,12 @@ Plan PlanUndo(const std::vector<Record>& records, const std::vector<Step>& steps
         fail();
         continue;
       }
+      // A copy nothing wrote after it was made: deleted only while it is that file.
+      if (first && step.written && before.kind == Kind::kCreated && now.path.exists &&
+          !StateMatches(*step.written, now.path)) {
+        fail();
+        continue;
+      }
       if (first && step.written && before.kind != Kind::kCreated) {
         const bool ours = second ? Judge(step, now, identity[key], true, false) == Verdict::kRestore
                                  : UnchangedFirst(step, now);
@@ -323,7 +332,7 @@ Plan PlanUndo(const std::vector<Record>& records, const std::vector<Step>& steps
     const FileNow& file = identity[key];
     const bool isOriginal = file.read && (second ? file.fileId == before.fileId
                                                  : now.kept.read && file.fileId == now.kept.fileId);
-    if ((!second && !replaced) || isOriginal) {
+    if ((!second && !replaced && now.path.exists) || isOriginal) {
       if (now.kept.exists) add(Act::kDeleteKept);
       add(Act::kRestoredAlready);
       continue;
@@ -355,7 +364,14 @@ Plan PlanKeep(const std::vector<Record>& records, const std::vector<Step>& steps
   plan.damaged = steps.size() != observed.size() || !Trusted(records, ownsKept);
   if (plan.damaged) return plan;
   for (size_t i = 0; i < steps.size(); ++i) {
-    if (steps[i].before->kind == Kind::kRewrite) plan.actions.push_back({Act::kDeleteTemporary, i});
+    if (steps[i].before->kind != Kind::kRewrite) continue;
+    plan.actions.push_back({Act::kDeleteTemporary, i});
+    // Stopped between the delete and the rename of a volume that renames over a file so (FAT):
+    // the original goes back rather than the file being lost with both of its versions.
+    const Observation& now = observed[i];
+    if (!steps[i].written && !now.path.exists && now.temporaryExists && now.kept.exists &&
+        (version < 2 || (now.kept.read && now.kept.fileId == steps[i].before->fileId)))
+      plan.actions.push_back({Act::kPutKeptBack, i});
   }
   const bool finished = std::any_of(records.begin(), records.end(),
                                     [](const Record& r) { return r.kind == Kind::kEnd; });
@@ -369,7 +385,15 @@ Plan PlanKeep(const std::vector<Record>& records, const std::vector<Step>& steps
       if (version < 2 || found == Found::kNew || found == Found::kTorn)
         plan.actions.push_back({Act::kRestoreInPlace, i});
     }
-    if (step.before->kind == Kind::kCreated) plan.actions.push_back({Act::kDeleteCreated, i});
+    // A copy has no outcome of its own: one the library went on to write was whole.
+    const auto writtenLater = [&] {
+      for (size_t j = i + 1; j < steps.size(); ++j) {
+        if (steps[j].before->path == step.before->path) return true;
+      }
+      return false;
+    };
+    if (step.before->kind == Kind::kCreated && !writtenLater())
+      plan.actions.push_back({Act::kDeleteCreated, i});
   }
   return plan;
 }

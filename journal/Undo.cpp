@@ -185,6 +185,7 @@ Journal::Outcome Journal::Undo() {
   // The earliest original kept of a file left alone is that file before the save: it is never
   // deleted, but moved where the cleanup below does not reach, and the user is told where.
   std::set<std::u16string> setAside;
+  bool heldBack = false;
   for (const Step& step : steps) {
     const std::u16string& key = step.before->path;
     const std::wstring kept = Named(step.before->kept);
@@ -192,9 +193,19 @@ Journal::Outcome Journal::Undo() {
         !store_.Owns(kept) || !Exists(kept))
       continue;
     setAside.insert(key);
-    outcome.keptAside.emplace_back(Named(key), SetAside(kept, Named(key)));
+    const std::wstring aside = SetAside(kept, Named(key));
+    heldBack = heldBack || aside == kept;
+    outcome.keptAside.emplace_back(Named(key), aside);
   }
-  Drop();
+  // An original that could not be set aside stays where it is, and the journal with it, as an
+  // undo that was stopped: no save replaces such a journal, and the next start finishes the undo,
+  // setting the original aside then.
+  if (heldBack && Inspect() != State::kUndoing) {
+    recorder_.Attach(folder_.c_str());
+    recorder_.Append({.kind = Kind::kUndo}, true);
+    recorder_.Detach();
+  }
+  if (!heldBack) Drop();
   Unlock();
   return outcome;
 }
@@ -208,9 +219,17 @@ void Journal::Keep() {
   HANDLE reading =
       CreateFileW(Inside(kRecordsName).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  for (const Action& action : plan.actions) Carry(action, steps[action.step], version, reading);
+  bool heldBack = false;
+  for (const Action& action : plan.actions) {
+    const Step& step = steps[action.step];
+    if (Carry(action, step, version, reading) || action.act != Act::kPutKeptBack) continue;
+    // The file's only version left: never deleted with the journal.
+    const std::wstring kept = Named(step.before->kept);
+    heldBack = heldBack || SetAside(kept, Named(step.before->path)) == kept;
+  }
   if (reading != INVALID_HANDLE_VALUE) CloseHandle(reading);
-  Drop();
+  // Else the journal stays as it was, and the next start offers it again.
+  if (!heldBack) Drop();
   Unlock();
 }
 

@@ -193,6 +193,31 @@ TEST_F(JournalFixture, ASaveCutOffAnywhereIsUndoneOrKeptWhole) {
   }
 }
 
+// The names in `folder` that `pattern` matches, "." and ".." left out.
+std::vector<std::string> Names(const std::string& folder, const char* pattern) {
+  std::vector<std::string> names;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\" + pattern).c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return names;
+  do {
+    if (found.cFileName[0] != '.') names.push_back(found.cFileName);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return names;
+}
+
+// The original kept in `journal`'s folder of kept originals that holds `bytes`.
+std::string KeptOriginalOf(const std::string& journal, const Bytes& bytes) {
+  const std::string kept = journal + "\\kept";
+  for (const std::string& folder : Names(kept, "*")) {
+    for (const std::string& name : Names(kept + "\\" + folder, "*")) {
+      const std::string path = kept + "\\" + folder + "\\" + name;
+      if (ReadBytes(path) == bytes) return path;
+    }
+  }
+  return {};
+}
+
 // Another program's edit of the value the save wrote, in place, with the file's time put back.
 void EditKeepingTime(const std::string& path) {
   Bytes bytes = ReadBytes(path);
@@ -217,6 +242,13 @@ TEST_F(JournalFixture, AFileChangedSinceIsNamedAndLeftAlone) {
     std::string name;
     void (*change)(const std::string& path, HANDLE& held);
     bool rewritten = false;  // its original from before the save was kept, and must stay
+    // What stands in the way of setting that original aside.
+    enum Obstacle {
+      kNone,
+      kFileInTheWay,  // a file where the folder of originals set aside goes
+      kReadOnly,      // the original is held open by another program that lets it be read only
+      kHeld,          // and held for nobody else: it cannot be moved nor copied until let go
+    } obstacle = kNone;
   } cases[] = {
       {"grown", "padded.flac",
        [](const std::string& path, HANDLE&) {
@@ -236,7 +268,15 @@ TEST_F(JournalFixture, AFileChangedSinceIsNamedAndLeftAlone) {
          held = CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
        },
        true},
+      {"deleted, a file where its original is set aside", "tight.m4a",
+       [](const std::string& path, HANDLE&) { DeleteFileA(path.c_str()); }, true,
+       Case::kFileInTheWay},
+      {"deleted, its original held open for reading", "tight.m4a",
+       [](const std::string& path, HANDLE&) { DeleteFileA(path.c_str()); }, true, Case::kReadOnly},
+      {"deleted, its original held open by another program", "tight.m4a",
+       [](const std::string& path, HANDLE&) { DeleteFileA(path.c_str()); }, true, Case::kHeld},
   };
+  const std::string journalFolder = scratch / "journal";
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
     for (const auto& [name, bytes] : before) WriteBytes(music + "\\" + name, bytes);
@@ -254,24 +294,147 @@ TEST_F(JournalFixture, AFileChangedSinceIsNamedAndLeftAlone) {
     // A locked file cannot be read; it holds what the save left.
     const Bytes afterChange = held == INVALID_HANDLE_VALUE ? ReadBytes(changed) : saved;
 
-    const auto outcome = journal.Undo();
+    if (c.obstacle == Case::kFileInTheWay) {
+      RemoveDirectoryA((journalFolder + "\\not-restored").c_str());
+      ASSERT_TRUE(WriteBytes(journalFolder + "\\not-restored", {1}));
+    }
+    const std::string kept = KeptOriginalOf(journalFolder, before[c.name]);
+    HANDLE keptHeld = INVALID_HANDLE_VALUE;
+    if (c.obstacle == Case::kReadOnly || c.obstacle == Case::kHeld) {
+      keptHeld = CreateFileA(kept.c_str(), GENERIC_READ,
+                             c.obstacle == Case::kReadOnly ? FILE_SHARE_READ : 0, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+      ASSERT_NE(INVALID_HANDLE_VALUE, keptHeld);
+    }
+
+    auto outcome = journal.Undo();
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
     ASSERT_EQ(1u, outcome.failed.size());
     EXPECT_EQ(Wide(changed), outcome.failed[0]);
     EXPECT_EQ(int(before.size()) - 1, outcome.restored);
     EXPECT_EQ(afterChange, ReadBytes(changed));
+    if (c.obstacle == Case::kHeld) {
+      // Named where it is, and neither it nor its journal deleted: the next start finishes the
+      // undo, and sets it aside then.
+      ASSERT_EQ(1u, outcome.keptAside.size());
+      EXPECT_EQ(Wide(kept), outcome.keptAside[0].second);
+      EXPECT_EQ(journal::Journal::State::kUndoing, journal.Inspect());
+      CloseHandle(keptHeld);
+      keptHeld = INVALID_HANDLE_VALUE;
+      EXPECT_EQ(before[c.name], ReadBytes(kept));
+      journal::Journal next(folder);
+      outcome = next.Undo();
+      EXPECT_EQ(journal::Journal::State::kNone, next.Inspect());
+    }
+    if (keptHeld != INVALID_HANDLE_VALUE) CloseHandle(keptHeld);
     // Set aside where the journal's cleanup does not go, and named.
     ASSERT_EQ(c.rewritten ? 1u : 0u, outcome.keptAside.size());
     if (c.rewritten) {
       EXPECT_EQ(Wide(changed), outcome.keptAside[0].first);
+      const std::wstring setAside =
+          Wide(journalFolder +
+               (c.obstacle == Case::kFileInTheWay ? "\\not-restored-2\\" : "\\not-restored\\"));
+      EXPECT_EQ(setAside, outcome.keptAside[0].second.substr(0, setAside.size()));
       EXPECT_EQ(before[c.name], ReadBytes(outcome.keptAside[0].second));
       DeleteFileW(outcome.keptAside[0].second.c_str());
     }
+    DeleteFileA((journalFolder + "\\not-restored").c_str());
     for (const auto& [name, bytes] : before) {
       if (name != c.name) {
         EXPECT_EQ(bytes, ReadBytes(music + "\\" + name)) << name;
       }
     }
+  }
+}
+
+// The record of what a write left could not be appended (the journal's volume filled up just
+// then): the file is given its bytes back from the hashes of what the write put, when the save
+// was cut off there, or named, with its original set aside, when the save ended after it, since
+// nothing then says whether another program changed it since.
+TEST_F(JournalFixture, AWriteWhoseOutcomeWasNotRecordedIsUndoneOrNamed) {
+  const struct {
+    std::string name;
+    bool rewritten;
+    bool ended;
+  } cases[] = {
+      {"roomy.mp3", false, false},
+      {"roomy.mp3", false, true},
+      {"tight.flac", true, false},
+      {"tight.flac", true, true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name + (c.ended ? ", ended" : ", cut off"));
+    const std::string path = music + "\\" + c.name;
+    ASSERT_TRUE(WriteBytes(path, before[c.name]));
+    {
+      journal::Journal journal(folder);
+      ASSERT_TRUE(journal.Begin(8));
+      mp3infp::LibraryJournal().Attach(folder.c_str());
+      journal::theRecordWrite = [](HANDLE file, const uint8_t* data, size_t size) {
+        // Half of the record reaches the disk.
+        DWORD done = 0;
+        if (size > 4 && data[4] == uint8_t(journal::Kind::kWritten))
+          return WriteFile(file, data, DWORD(size / 2), &done, nullptr) && false;
+        return journal::WriteAll(file, data, size);
+      };
+      mp3infp::Session session;
+      ASSERT_EQ(0u, session.Load(path.c_str()));
+      const std::string suffix = c.rewritten ? "" : "_v2";
+      session.SetValue(("INAM" + suffix).c_str(), "新しい題名");
+      session.SetValue(("ICMT" + suffix).c_str(), "short");
+      const bool saved = session.Save(path.c_str(), mp3infp::SystemWriter()) == 0;
+      journal::theRecordWrite = journal::WriteAll;
+      ASSERT_TRUE(saved);
+      EXPECT_TRUE(mp3infp::LibraryJournal().stopped());
+      mp3infp::LibraryJournal().Detach();
+      if (c.ended) journal.End();
+    }
+    const Bytes saved = ReadBytes(path);
+    ASSERT_NE(before[c.name], saved);
+    journal::Journal next(folder);
+    EXPECT_EQ(c.ended ? journal::Journal::State::kFinished : journal::Journal::State::kUnfinished,
+              next.Inspect());
+    const auto outcome = next.Undo();
+    if (!c.ended) {
+      EXPECT_TRUE(outcome.failed.empty());
+      EXPECT_EQ(1, outcome.restored);
+      EXPECT_EQ(before[c.name], ReadBytes(path));
+      continue;
+    }
+    ASSERT_EQ(1u, outcome.failed.size());
+    EXPECT_EQ(saved, ReadBytes(path));
+    ASSERT_EQ(c.rewritten ? 1u : 0u, outcome.keptAside.size());
+    if (c.rewritten) {
+      EXPECT_EQ(before[c.name], ReadBytes(outcome.keptAside[0].second));
+      DeleteFileW(outcome.keptAside[0].second.c_str());
+    }
+  }
+}
+
+// A copy that nothing wrote after it was made is deleted by undo only while it is that file: a
+// file of the same bytes, size and time put in its place (what a folder that became a link to
+// a copy of itself shows) is named and left.
+TEST_F(JournalFixture, ACopyNothingWroteIsRemovedOnlyWhileItIsThatFile) {
+  const std::string copy = out + "\\roomy.mp3";
+  for (bool replaced : {false, true}) {
+    SCOPED_TRACE(replaced ? "another file in its place" : "as made");
+    journal::Journal journal(folder);
+    ASSERT_TRUE(journal.Begin(9));
+    ASSERT_TRUE(journal.RecordCreated(Wide(copy)));
+    ASSERT_TRUE(CopyFileA((music + "\\roomy.mp3").c_str(), copy.c_str(), TRUE));
+    journal.End();
+    if (replaced) {
+      // Made beside it first, so that the system cannot give it the copy's identity again.
+      const std::string other = out + "\\other.mp3";
+      ASSERT_TRUE(CopyFileA(copy.c_str(), other.c_str(), TRUE));
+      ASSERT_TRUE(DeleteFileA(copy.c_str()));
+      ASSERT_TRUE(MoveFileA(other.c_str(), copy.c_str()));
+    }
+    const auto outcome = journal.Undo();
+    EXPECT_EQ(replaced ? 0 : 1, outcome.removed);
+    EXPECT_EQ(replaced ? 1u : 0u, outcome.failed.size());
+    EXPECT_EQ(replaced, journal::Exists(Wide(copy)));
+    DeleteFileA(copy.c_str());
   }
 }
 
@@ -295,19 +458,6 @@ TEST_F(JournalFixture, AJournalInUseIsNotTakenOver) {
 }  // namespace
 
 namespace {
-// The names in `folder` that `pattern` matches, "." and ".." left out.
-std::vector<std::string> Names(const std::string& folder, const char* pattern) {
-  std::vector<std::string> names;
-  WIN32_FIND_DATAA found;
-  HANDLE search = FindFirstFileA((folder + "\\" + pattern).c_str(), &found);
-  if (search == INVALID_HANDLE_VALUE) return names;
-  do {
-    if (found.cFileName[0] != '.') names.push_back(found.cFileName);
-  } while (FindNextFileA(search, &found));
-  FindClose(search);
-  return names;
-}
-
 // Copies `from` with its folders into `to` (links become copies).
 void CopyTree(const std::string& from, const std::string& to) {
   CreateDirectoryA(to.c_str(), nullptr);

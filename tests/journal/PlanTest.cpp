@@ -90,6 +90,21 @@ struct Case {
   std::vector<Act> expected;
 };
 
+// The acts `plan` (PlanUndo or PlanKeep) gives for the case's journal, after a Begin.
+template <typename Planner>
+std::vector<Act> Planned(const Case& c, Planner plan) {
+  std::vector<Record> records = {{.kind = Kind::kBegin, .owner = 1}};
+  records.insert(records.end(), c.records.begin(), c.records.end());
+  records = Read(records);
+  std::vector<Step> steps;
+  EXPECT_TRUE(StepsOf(records, steps)) << c.what;
+  const Plan planned = plan(records, steps, c.observed, 2, OwnsKept);
+  EXPECT_FALSE(planned.damaged) << c.what;
+  std::vector<Act> acts;
+  for (const Action& action : planned.actions) acts.push_back(action.act);
+  return acts;
+}
+
 Observation Link(Observation seen) {
   seen.path.link = true;
   return seen;
@@ -100,6 +115,11 @@ Observation WithTemporary(Observation seen) {
 }
 Observation KeptNotOriginal(Observation seen) {
   seen.kept.fileId = 1234;
+  return seen;
+}
+Observation Gone(Observation seen) {
+  seen.path = {};
+  seen.blocks.assign(seen.blocks.size(), BlockNow{});
   return seen;
 }
 Observation WithoutKept(Observation seen) {
@@ -206,6 +226,10 @@ TEST(JournalPlan, EachFileIsRestoredOnlyWhereItHoldsWhatTheSaveWrote) {
        {Rewrite()},
        {WithTemporary(Seen(Holds::kForeign, true, kOriginalId))},
        {A::kDeleteTemporary, A::kDeleteKept, A::kRestoredAlready}},
+      {"rewritten, cut off between deleting the file and the rename",
+       {Rewrite()},
+       {Gone(WithTemporary(Seen(Holds::kNew)))},
+       {A::kLeaveAlone}},
       {"rewritten, cut off after the rename", {Rewrite()}, {Seen(Holds::kNew)}, {A::kPutKeptBack}},
       {"rewritten, cut off, then edited", {Rewrite()}, {Seen(Holds::kForeign)}, {A::kLeaveAlone}},
       {"rewritten, undo stopped after it",
@@ -222,19 +246,48 @@ TEST(JournalPlan, EachFileIsRestoredOnlyWhereItHoldsWhatTheSaveWrote) {
        {Seen(Holds::kNew), Seen(Holds::kForeign)},
        {A::kLeaveAlone}},
       {"a copy, cut off", {kCreated}, {Seen(Holds::kForeign)}, {A::kDeleteCreated}},
+      {"a copy nothing wrote",
+       {kCreated, Written(), kEnd},
+       {Seen(Holds::kNew)},
+       {A::kDeleteCreated}},
+      {"a copy nothing wrote, another file of its name now",
+       {kCreated, Written(), kEnd},
+       {Seen(Holds::kNew, true, 1234)},
+       {A::kLeaveAlone}},
   };
-  for (const Case& c : cases) {
-    std::vector<Record> records = {{.kind = Kind::kBegin, .owner = 1}};
-    records.insert(records.end(), c.records.begin(), c.records.end());
-    records = Read(records);
-    std::vector<Step> steps;
-    ASSERT_TRUE(StepsOf(records, steps)) << c.what;
-    const Plan plan = PlanUndo(records, steps, c.observed, 2, OwnsKept);
-    EXPECT_FALSE(plan.damaged) << c.what;
-    std::vector<Act> acts;
-    for (const Action& action : plan.actions) acts.push_back(action.act);
-    EXPECT_EQ(c.expected, acts) << c.what;
-  }
+  for (const Case& c : cases) EXPECT_EQ(c.expected, Planned(c, PlanUndo)) << c.what;
+}
+
+// Keeping what an unfinished save did: its temporary files go, the write it was in the middle
+// of is undone where that file is still as the save left it.
+TEST(JournalPlan, AKeptSaveLosesNoFileItWasWriting) {
+  using A = Act;
+  const Case cases[] = {
+      {"in place, cut off in the middle", {InPlace()}, {Seen(Holds::kTorn)}, {A::kRestoreInPlace}},
+      {"in place, cut off, then edited", {InPlace()}, {Seen(Holds::kForeign)}, {}},
+      {"in place, finished", {InPlace(), Written(), kEnd}, {Seen(Holds::kNew)}, {}},
+      {"rewritten, cut off before the rename",
+       {Rewrite()},
+       {WithTemporary(Seen(Holds::kForeign, true, kOriginalId))},
+       {A::kDeleteTemporary}},
+      {"rewritten, cut off between deleting the file and the rename",
+       {Rewrite()},
+       {Gone(WithTemporary(Seen(Holds::kNew)))},
+       {A::kDeleteTemporary, A::kPutKeptBack}},
+      {"a copy, cut off while it was made",
+       {kCreated},
+       {Seen(Holds::kForeign)},
+       {A::kDeleteCreated}},
+      {"a copy, saved in place before the stop",
+       {kCreated, InPlace(), Written()},
+       {Seen(Holds::kNew), Seen(Holds::kNew)},
+       {}},
+      {"rewritten and gone, the kept original another file",
+       {Rewrite()},
+       {KeptNotOriginal(Gone(WithTemporary(Seen(Holds::kNew))))},
+       {A::kDeleteTemporary}},
+  };
+  for (const Case& c : cases) EXPECT_EQ(c.expected, Planned(c, PlanKeep)) << c.what;
 }
 
 // Keeping what a stopped save did undoes each write it may have cut off, of the files it was

@@ -18,6 +18,7 @@ journal::Observation Drawn(uint64_t& seed, const journal::Step& step) {
   journal::Observation seen;
   seen.path = {
       .exists = (next() >> 60) != 0, .read = (next() >> 61) != 0, .link = (next() >> 58) == 0};
+  seen.path.read = seen.path.read && seen.path.exists;
   if (step.written && (next() >> 62) != 0) {
     seen.path.size = step.written->size, seen.path.writeTime = step.written->writeTime;
     seen.path.fileId = step.written->fileId;
@@ -36,12 +37,20 @@ journal::Observation Drawn(uint64_t& seed, const journal::Step& step) {
   return seen;
 }
 
-void CheckPlan(const journal::Plan& plan, const std::vector<journal::Step>& steps, bool trusted) {
+void CheckPlan(const journal::Plan& plan, const std::vector<journal::Step>& steps,
+               const std::vector<journal::Observation>& observed, bool trusted) {
   if (plan.damaged != !trusted || (plan.damaged && !plan.actions.empty())) std::abort();
-  std::set<std::u16string> leftAlone;
+  std::set<std::u16string> leftAlone, created;
+  for (const auto& step : steps) {
+    if (step.before->kind == journal::Kind::kCreated) created.insert(step.before->path);
+  }
   for (const auto& action : plan.actions) {
     if (action.step >= steps.size()) std::abort();
     const journal::Record& before = *steps[action.step].before;
+    // A file of the user's that is gone has its original only in the kept one.
+    if (action.act == journal::Act::kDeleteKept && !observed[action.step].path.exists &&
+        !created.count(before.path))
+      std::abort();
     if (action.act == journal::Act::kLeaveAlone) leftAlone.insert(before.path);
     const bool writes = action.act == journal::Act::kRestoreInPlace ||
                         action.act == journal::Act::kPutKeptBack ||
@@ -76,7 +85,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<journal::Observation> observed;
   for (const auto& step : steps) observed.push_back(Drawn(seed, step));
   const bool trusted = journal::Trusted(records, OwnsKept);
-  CheckPlan(journal::PlanUndo(records, steps, observed, version, OwnsKept), steps, trusted);
-  CheckPlan(journal::PlanKeep(records, steps, observed, version, OwnsKept), steps, trusted);
+  CheckPlan(journal::PlanUndo(records, steps, observed, version, OwnsKept), steps, observed,
+            trusted);
+  CheckPlan(journal::PlanKeep(records, steps, observed, version, OwnsKept), steps, observed,
+            trusted);
   return 0;
 }
