@@ -92,9 +92,9 @@ bool Recorder::BeforeRewrite(const std::wstring& path, const std::wstring& tempo
 }
 
 bool Recorder::KeepOriginal(const std::wstring& path, const std::wstring& kept) {
-  if (kept.empty()) return true;
-  std::lock_guard lock(mutex_);
-  if (store_.Keep(path, kept)) return true;
+  // Not under the lock: each kept name is the file's own, and a link made on another volume
+  // takes as long as the write it keeps the original of.
+  if (kept.empty() || store_.Keep(path, kept)) return true;
   stopped_ = true;
   return false;
 }
