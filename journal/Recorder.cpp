@@ -11,7 +11,7 @@ bool (*theRecordWrite)(HANDLE file, const uint8_t* data, size_t size) = WriteAll
 
 bool Recorder::Attach(const wchar_t* folder) {
   std::lock_guard lock(mutex_);
-  Detach();
+  Close();
   stopped_ = false;
   if (!folder || !*folder) return true;
   store_ = KeptStore(folder);
@@ -23,6 +23,10 @@ bool Recorder::Attach(const wchar_t* folder) {
 
 void Recorder::Detach() {
   std::lock_guard lock(mutex_);
+  Close();
+}
+
+void Recorder::Close() {
   if (active()) CloseHandle(records_);
   records_ = INVALID_HANDLE_VALUE;
 }

@@ -9,13 +9,13 @@
 
 #include <atomic>
 #include <cstdint>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "journal/FileState.h"
 #include "journal/KeptStore.h"
 #include "journal/Records.h"
+#include "window/SlimLock.h"
 
 namespace journal {
 
@@ -73,8 +73,11 @@ class Recorder {
   // Cuts the records back to `end` (where the failed append began; negative: unknown) and stops.
   bool Lose(int64_t end);
 
-  // Held while a record is appended or a kept original named or made.
-  std::recursive_mutex mutex_;
+  // Detach, with the lock held.
+  void Close();
+
+  // Held while a record is appended or a kept original named. Slim: four threads append.
+  SlimMutex mutex_;
   KeptStore store_;
   HANDLE records_ = INVALID_HANDLE_VALUE;
   unsigned kept_ = 0;

@@ -11,6 +11,7 @@
 
 #include "mp3infp/PropertyDialog.h"
 #include "mp3infp/Session.h"
+#include "window/SlimLock.h"
 
 namespace {
 
@@ -21,7 +22,8 @@ constexpr DWORD kInternalError = 0x7FFFFFFF;
 // SetValue and Save on its own file. The lock guards the table, never a session: a session is
 // used by its own thread only.
 struct Sessions {
-  std::mutex mutex;
+  // Taken by every call from every thread.
+  SlimMutex mutex;
   std::map<DWORD, std::unique_ptr<mp3infp::Session>> byThread;
 };
 

@@ -139,6 +139,13 @@ void SaveBatch::SaveEach(const std::vector<EntryToSave>& entries,
   // Failed once the journal had stopped: refused for want of a record, or failed on their own.
   std::vector<size_t> refused;
   bool journalStopped = false;
+  // At most every kLookForEsc, not after every file: under Wine each look asks the server twice,
+  // which the files' own opening and closing queue behind. A press between two looks is kept.
+  DWORD lastLook = GetTickCount();
+  const auto lookForEsc = [&] {
+    lastLook = GetTickCount();
+    if (stopRequested && stopRequested()) stopped_ = true;
+  };
   for (size_t next = 0;;) {
     while (!stopped_ && !journalStopped && workers.inFlight() < sideBySide &&
            next < entries.size() && !busy(entries[next].path)) {
@@ -157,7 +164,7 @@ void SaveBatch::SaveEach(const std::vector<EntryToSave>& entries,
     size_t index;
     SaveOutcome outcome;
     if (!workers.Take(kLookForEsc, &index, &outcome)) {
-      if (stopRequested && stopRequested()) stopped_ = true;
+      lookForEsc();
       continue;
     }
     inFlight.erase(std::find(inFlight.begin(), inFlight.end(), &entries[index].path));
@@ -169,7 +176,7 @@ void SaveBatch::SaveEach(const std::vector<EntryToSave>& entries,
       Count(outcome);
     }
     done(index, outcome);
-    if (stopRequested && stopRequested()) stopped_ = true;
+    if (GetTickCount() - lastLook >= kLookForEsc) lookForEsc();
   }
 }
 

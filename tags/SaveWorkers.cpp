@@ -1,6 +1,5 @@
 #include "tags/SaveWorkers.h"
 
-
 SaveWorkers::SaveWorkers(int threads, Work work) : work_(std::move(work)) {
   for (int i = 0; i < threads; ++i) threads_.emplace_back(&SaveWorkers::Run, this);
 }
@@ -26,8 +25,7 @@ void SaveWorkers::Start(size_t index, const EntryToSave* entry) {
 
 bool SaveWorkers::Take(DWORD milliseconds, size_t* index, SaveOutcome* outcome) {
   std::unique_lock lock(mutex_);
-  if (!finished_.wait_for(lock, std::chrono::milliseconds(milliseconds),
-                          [this] { return !done_.empty(); }))
+  if (!finished_.wait_for(lock, milliseconds, [this] { return !done_.empty(); }))
     return false;
   *index = done_.front().first;
   *outcome = std::move(done_.front().second);

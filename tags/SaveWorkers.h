@@ -5,16 +5,15 @@
 
 #include <windows.h>
 
-#include <condition_variable>
 #include <cstddef>
 #include <deque>
 #include <functional>
-#include <mutex>
 #include <thread>
 #include <utility>
 #include <vector>
 
 #include "tags/SaveEntry.h"
+#include "window/SlimLock.h"
 
 class SaveWorkers {
  public:
@@ -38,8 +37,8 @@ class SaveWorkers {
   void Run();
 
   Work work_;
-  std::mutex mutex_;
-  std::condition_variable started_, finished_;
+  SlimMutex mutex_;
+  SlimCondition started_, finished_;
   std::deque<std::pair<size_t, const EntryToSave*>> waiting_;
   std::deque<std::pair<size_t, SaveOutcome>> done_;
   int inFlight_ = 0;

@@ -7,9 +7,7 @@
 
 #include <windows.h>
 
-#include <condition_variable>
 #include <deque>
-#include <mutex>
 #include <string>
 #include <thread>
 #include <unordered_map>
@@ -17,6 +15,7 @@
 
 #include "targets/RowValues.h"
 #include "targets/TargetItem.h"
+#include "window/SlimLock.h"
 
 class CurrentTagReader {
  public:
@@ -69,9 +68,9 @@ class CurrentTagReader {
 
   HWND window_;
   UINT message_;
-  std::mutex mutex_;
-  std::condition_variable wake_;
-  std::condition_variable idle_;
+  SlimMutex mutex_;
+  SlimCondition wake_;
+  SlimCondition idle_;
   // The files still to read; `queue_` in the order taken in, `preferred_` last drawn first. An
   // item in either that is no longer in `waiting_` has been read already.
   std::unordered_map<TargetItem*, Job> waiting_;
