@@ -62,9 +62,11 @@ class SaveBatch {
 
   // How many files a save in place writes at once, where the library allows more than one: enough
   // that the flushes of some overlap the reading and writing of the others (four threads patched
-  // files four to six times as fast as one under Wine), few enough that a stop leaves at most
-  // that many files finishing. Tests put 1 here to have each file begun after the last ended.
-  int sideBySide = 4;
+  // files four to six times as fast as one under Wine; eight, once the threads stopped waiting on
+  // the server for each other, saved 300 files of 1 MiB a quarter faster than four, rewritten or
+  // in place, as the system can then flush more files in one go), few enough that a stop leaves at
+  // most that many files finishing. Tests put 1 here to have each file begun after the last ended.
+  int sideBySide = 8;
 
   // Whether the user asked to stop; by default, whether Esc is down while the owner's window is
   // the foreground one. Tests put their own here.
