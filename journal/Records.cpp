@@ -180,7 +180,7 @@ bool DecodeOne(const uint8_t* data, size_t size, int version, uint64_t at, Recor
 }
 
 bool Decoder::Probe(bool atEnd) {
-  while (!found_ && pending_.size() - probe_ >= 8) {
+  while (!found_ && probe_ + 8 <= pending_.size()) {
     uint32_t length = 0;
     for (int i = 0; i < 4; ++i) length |= uint32_t(pending_[probe_ + i]) << (8 * i);
     const size_t left = pending_.size() - probe_;
