@@ -55,8 +55,10 @@ HANDLE OpenRecords(const std::wstring& path) {
 
 }  // namespace
 
-bool Journal::Read(std::vector<Record>& records, int* version, bool light) const {
+bool Journal::Read(std::vector<Record>& records, int* version, bool light,
+                   bool* damagedInside) const {
   records.clear();
+  if (damagedInside) *damagedInside = false;
   HANDLE file = OpenRecords(Inside(kRecordsName));
   if (file == INVALID_HANDLE_VALUE) return false;
   Decoder decoder(light);
@@ -64,9 +66,11 @@ bool Journal::Read(std::vector<Record>& records, int* version, bool light) const
   DWORD done = 0;
   bool ok = true;
   while ((ok = ReadFile(file, piece.data(), kReadPiece, &done, nullptr) != FALSE) && done > 0) {
-    if (!decoder.Feed(piece.data(), done, records)) break;
+    // Past damage only when asked whether records follow it.
+    if (!decoder.Feed(piece.data(), done, records) && !damagedInside) break;
   }
   CloseHandle(file);
+  if (damagedInside) *damagedInside = decoder.Finish();
   if (version) *version = decoder.version();
   return ok && decoder.started();
 }
@@ -107,19 +111,28 @@ Journal::State Journal::Inspect(uint64_t* owner) const {
     const bool hasTail = read && uint64_t(size.QuadPart) >= head.size() + tail.size();
     read = read && (!hasTail || (Seek(file, size.QuadPart - tail.size()) &&
                                  ReadAll(file, tail.data(), tail.size())));
+    const bool sized = GetFileSizeEx(file, &size) != FALSE;
     CloseHandle(file);
     std::vector<Record> first;
-    if (!read || !Decode(head.data(), head.size(), first) || first.empty() ||
-        first.front().kind != Kind::kBegin)
-      return State::kNone;
-    if (owner) *owner = first.front().owner;
-    state = !hasTail                                          ? State::kUnfinished
-            : EndsWith(tail.data(), tail.size(), Kind::kEnd)  ? State::kFinished
-            : EndsWith(tail.data(), tail.size(), Kind::kUndo) ? State::kUndoing
-                                                              : State::kUnfinished;
+    if (read && Decode(head.data(), head.size(), first) && !first.empty() &&
+        first.front().kind == Kind::kBegin) {
+      if (owner) *owner = first.front().owner;
+      state = !hasTail                                          ? State::kUnfinished
+              : EndsWith(tail.data(), tail.size(), Kind::kEnd)  ? State::kFinished
+              : EndsWith(tail.data(), tail.size(), Kind::kUndo) ? State::kUndoing
+                                                                : State::kUnfinished;
+    } else {
+      // Records that do not start as a save's are a journal damaged, not one that is not there:
+      // offered as unfinished, refused, and what it kept set aside rather than replaced. Only the
+      // magic is a save whose start did not reach the disk, which kept nothing yet.
+      if (!sized || size.QuadPart <= LONGLONG(sizeof kMagic)) return State::kNone;
+      if (owner) *owner = 0;
+      state = State::kUnfinished;
+    }
   } else if (owner) {
     *owner = ended_.owner;
   }
+  if (Exists(Inside(kUndoingName))) state = State::kUndoing;
   HANDLE lock = active() ? INVALID_HANDLE_VALUE : TakeLock(Inside(kLockName), kLookPatience);
   if (lock == INVALID_HANDLE_VALUE && !active()) return State::kBusy;
   if (lock != INVALID_HANDLE_VALUE) CloseHandle(lock);
@@ -130,7 +143,28 @@ void Journal::Drop() {
   ended_.valid = false;
   recorder_.Detach();
   DeleteFileW(Inside(kRecordsName).c_str());
+  DeleteFileW(Inside(kUndoingName).c_str());
   store_.DeleteAll();
+}
+
+void Journal::MarkUndoing() {
+  ended_.valid = false;
+  recorder_.Attach(folder_.c_str());
+  const bool recorded = recorder_.Append({.kind = Kind::kUndo}, true);
+  recorder_.Detach();
+  if (recorded) return;
+  // A file of no bytes takes no room of the volume's data.
+  HANDLE mark = CreateFileW(Inside(kUndoingName).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (mark != INVALID_HANDLE_VALUE) FlushFileBuffers(mark), CloseHandle(mark);
+}
+
+void Journal::SetAsideDamaged(Outcome& outcome) {
+  outcome.damaged = true;
+  ended_.valid = false;
+  recorder_.Detach();
+  outcome.damagedAside = store_.SetAsideAll(Inside(kRecordsName));
+  DeleteFileW(Inside(kUndoingName).c_str());
 }
 
 void Journal::Forget() {
@@ -144,6 +178,7 @@ bool Journal::Begin(uint64_t owner) {
   created_.clear();
   if (!Lock()) return false;
   DeleteFileW(Inside(kRecordsName).c_str());
+  DeleteFileW(Inside(kUndoingName).c_str());
   store_.Retire();
   HANDLE records = CreateFileW(Inside(kRecordsName).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);

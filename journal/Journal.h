@@ -23,6 +23,9 @@
 namespace journal {
 
 inline constexpr wchar_t kLockName[] = L"lock";
+// Beside the records, when they had no room for the record of an undo that began (a full volume):
+// the undo is not over, and no save replaces the journal until it is.
+inline constexpr wchar_t kUndoingName[] = L"undoing";
 
 // The program's side: one save's journal in `folder`.
 class Journal {
@@ -60,10 +63,12 @@ class Journal {
     int removed = 0;                   // copies the save made, removed
     std::vector<std::wstring> failed;  // left alone: changed since, deleted, locked
     bool damaged = false;  // the journal holds what no save of ours writes: nothing was done
+    // For a damaged journal: the folders its kept originals were moved to, never deleted by us.
+    std::vector<std::wstring> damagedAside;
     // Of the files left alone that were written anew: the file, and where its original from
     // before the save now lies.
     std::vector<std::pair<std::wstring, std::wstring>> keptAside;
-    bool busy = false;                 // another instance holds the journal: nothing was done
+    bool busy = false;  // another instance holds the journal: nothing was done
   };
   // Drops the journal of the save under way with what it kept: the save goes on without one.
   void Forget();
@@ -74,15 +79,18 @@ class Journal {
   Outcome Undo();
   // For a save that stopped in the middle, whose files the user keeps: the file the save was
   // writing when it stopped gets its old bytes back (it may be half written), a file the stop left
-  // gone gets its original back, the temporary files go, and the journal is dropped.
-  void Keep();
+  // gone gets its original back, the temporary files go, and the journal is dropped. A file that
+  // is no longer the one the save wrote is named in `failed` and left alone.
+  Outcome Keep();
 
  private:
   bool Lock();
   void Unlock();
   // The journal's records, read in pieces; with `light`, without the old bytes of writes in
   // place (ReadAt reads one record again).
-  bool Read(std::vector<Record>& records, int* version = nullptr, bool light = false) const;
+  // `damagedInside`: whether whole records follow damage (Decoder::Finish).
+  bool Read(std::vector<Record>& records, int* version = nullptr, bool light = false,
+            bool* damagedInside = nullptr) const;
   // The record at `at` of the records file open as `file`.
   static bool ReadAt(HANDLE file, uint64_t at, int version, Record& record);
   Plan Planned(bool undo, std::vector<Record>& records, std::vector<Step>& steps,
@@ -91,6 +99,10 @@ class Journal {
   // the records file, open for reading.
   static bool Carry(const Action& action, const Step& step, int version, HANDLE records);
   void Drop();
+  // Marks an undo as begun (its record, or where that does not fit, kUndoingName).
+  void MarkUndoing();
+  // A journal that cannot be trusted is not acted on, nor deleted with what it kept.
+  void SetAsideDamaged(Outcome& outcome);
   std::wstring Inside(const wchar_t* name) const { return folder_ + L"\\" + name; }
 
   // The records file as this journal's End left it, when nothing has touched it since: Inspect

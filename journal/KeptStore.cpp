@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cwchar>
+#include <cwctype>
 #include <functional>
 #include <memory>
 
@@ -23,6 +24,9 @@ constexpr int kNotRestoredFolders = 9;  // not-restored, not-restored-2, ...
 // In the journal's folder, one file for each folder on another volume that has held kept
 // originals, its path inside: what a save's start retires and its end deletes there too.
 constexpr wchar_t kVolumePrefix[] = L"volume-";
+// Where the originals of a journal that cannot be trusted go, with its records.
+constexpr wchar_t kDamagedFolder[] = L"damaged-journal";
+constexpr wchar_t kTopFolder[] = L".tagwhirl-kept";
 
 // Calls `visit` with the path and the entry of everything in `folder` that `pattern` (with
 // wildcards) names, "." and ".." left out.
@@ -79,7 +83,8 @@ void DeleteRetiredIn(const std::wstring& folder) {
 }
 
 DWORD WINAPI DeleteRetiredThread(void* folders) {
-  std::unique_ptr<std::vector<std::wstring>> owned(static_cast<std::vector<std::wstring>*>(folders));
+  std::unique_ptr<std::vector<std::wstring>> owned(
+      static_cast<std::vector<std::wstring>*>(folders));
   for (const std::wstring& folder : *owned) DeleteRetiredIn(folder);
   return 0;
 }
@@ -148,15 +153,47 @@ std::wstring VolumeOf(const std::wstring& path) {
   return root;
 }
 
-std::wstring KeptRootOn(const std::wstring& volume) {
-  return volume + L".tagwhirl-kept\\" + UserFolderName();
+namespace {
+
+// The folder this user's kept originals on `volume` went to before each journal had its own:
+// what an earlier version's journal names is still put back and deleted by name, but nothing
+// there is retired, since it may be another instance's.
+std::wstring SharedKeptRootOn(const std::wstring& volume) {
+  return volume + kTopFolder + L"\\" + UserFolderName();
+}
+
+// A name for the journal in `folder`, the same however the folder is spelt in case.
+std::wstring JournalName(const std::wstring& folder) {
+  std::wstring full(MAX_PATH, L'\0');
+  DWORD length = GetFullPathNameW(folder.c_str(), DWORD(full.size()), full.data(), nullptr);
+  if (length >= full.size()) {
+    full.resize(length);
+    length = GetFullPathNameW(folder.c_str(), DWORD(full.size()), full.data(), nullptr);
+  }
+  full.resize(length < full.size() ? length : 0);
+  if (full.empty()) full = folder;
+  while (full.size() > 3 && full.back() == L'\\') full.pop_back();
+  uint64_t hash = 0xcbf29ce484222325ull;
+  for (wchar_t c : full) hash = (hash ^ uint16_t(std::towupper(c))) * 0x100000001b3ull;
+  std::wstring name = L"journal-";
+  for (int shift = 60; shift >= 0; shift -= 4) name += L"0123456789abcdef"[(hash >> shift) & 15];
+  return name;
+}
+
+}  // namespace
+
+std::wstring KeptRootOn(const std::wstring& volume, const std::wstring& journalFolder) {
+  return SharedKeptRootOn(volume) + L"\\" + JournalName(journalFolder);
 }
 
 bool MakeKeptRoot(const std::wstring& root) {
-  const std::wstring top = root.substr(0, root.rfind(L'\\'));
+  const std::wstring user = root.substr(0, root.rfind(L'\\'));
+  const std::wstring top = user.substr(0, user.rfind(L'\\'));
   if (CreateDirectoryW(top.c_str(), nullptr))
     SetFileAttributesW(top.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   if (!IsPlainFolder(top)) return false;
+  CreateDirectoryW(user.c_str(), nullptr);
+  if (!IsPlainFolder(user)) return false;
   CreateDirectoryW(root.c_str(), nullptr);
   const std::wstring kept = root + L"\\" + kKeptFolder;
   CreateDirectoryW(kept.c_str(), nullptr);
@@ -260,16 +297,16 @@ const std::wstring& KeptStore::RootFor(const std::wstring& path) {
   if (volume.empty() || volume == volume_) return lastRoot_ = journal_;
   auto known = rootOfVolume_.find(volume);
   if (known == rootOfVolume_.end()) {
-    std::wstring root = KeptRootOn(volume);
+    std::wstring root = RootOn(volume);
     // Named in the journal's folder first: the next save must find what we keep there.
     const std::wstring name =
         Inside(kVolumePrefix) + std::to_wstring(std::hash<std::wstring>()(root)) + L".txt";
     HANDLE file = CreateFileW(name.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    const bool named =
-        file != INVALID_HANDLE_VALUE &&
-        WriteAll(file, reinterpret_cast<const uint8_t*>(root.data()), root.size() * sizeof(wchar_t)) &&
-        FlushFileBuffers(file);
+    const bool named = file != INVALID_HANDLE_VALUE &&
+                       WriteAll(file, reinterpret_cast<const uint8_t*>(root.data()),
+                                root.size() * sizeof(wchar_t)) &&
+                       FlushFileBuffers(file);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     // A volume that allows no folder of ours (read-only, a share): copies in the journal's.
     if (!named || !MakeKeptRoot(root)) root = journal_;
@@ -281,9 +318,8 @@ const std::wstring& KeptStore::RootFor(const std::wstring& path) {
 std::vector<std::wstring> KeptStore::VolumeRoots() const {
   std::vector<std::wstring> roots;
   EachIn(journal_, (std::wstring(kVolumePrefix) + L"*").c_str(),
-         [&roots](const std::wstring& path, const WIN32_FIND_DATAW& found) {
-           if (IsFolder(found) || found.nFileSizeHigh || found.nFileSizeLow > 4 * MAX_PATH)
-             return;
+         [this, &roots](const std::wstring& path, const WIN32_FIND_DATAW& found) {
+           if (IsFolder(found) || found.nFileSizeHigh || found.nFileSizeLow > 4 * MAX_PATH) return;
            HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr,
                                      OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
            if (file == INVALID_HANDLE_VALUE) return;
@@ -292,24 +328,36 @@ std::vector<std::wstring> KeptStore::VolumeRoots() const {
                                      root.size() * sizeof(wchar_t));
            CloseHandle(file);
            // Only a folder of our own shape, whatever the file says.
-           if (read && !root.empty() && KeptRootOn(VolumeOf(root)) == root) roots.push_back(root);
+           if (read && !root.empty() && RootOn(VolumeOf(root)) == root) roots.push_back(root);
          });
   return roots;
+}
+
+const std::wstring& KeptStore::RootOn(const std::wstring& volume) const {
+  auto known = rootOn_.find(volume);
+  if (known == rootOn_.end()) known = rootOn_.emplace(volume, KeptRootOn(volume, journal_)).first;
+  return known->second;
 }
 
 std::wstring KeptStore::NameFor(const std::wstring& path, unsigned number) {
   // A few dozen links to a folder: under Wine, making a name that is not there yet reads the whole
   // folder, and in one folder of a thousand links each new link took 0.75 ms, a seventh of the
   // whole rewrite of a 1 MiB file.
-  return RootFor(path) + L"\\" + kKeptFolder + L"\\" + std::to_wstring(number / kKeptPerFolder) + L"\\kept-" +
-         std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(number) + L".bin";
+  return RootFor(path) + L"\\" + kKeptFolder + L"\\" + std::to_wstring(number / kKeptPerFolder) +
+         L"\\kept-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(number) +
+         L".bin";
 }
 
 bool KeptStore::Owns(const std::wstring& kept) const {
   std::wstring top = Inside(kKeptFolder) + L"\\";
-  // Or in the folder of kept originals on the file's own volume.
-  if (kept.compare(0, top.size(), top) != 0)
-    top = KeptRootOn(VolumeOf(kept)) + L"\\" + kKeptFolder + L"\\";
+  // Or in the folder of kept originals on the file's own volume, this journal's or, named by an
+  // earlier version's journal, the one all journals shared.
+  if (kept.compare(0, top.size(), top) != 0) {
+    const std::wstring volume = VolumeOf(kept);
+    top = RootOn(volume) + L"\\" + kKeptFolder + L"\\";
+    if (kept.compare(0, top.size(), top) != 0)
+      top = SharedKeptRootOn(volume) + L"\\" + kKeptFolder + L"\\";
+  }
   if (journal_.empty() || kept.compare(0, top.size(), top) != 0) return false;
   // number \ kept- process - number .bin
   const auto digits = [&](size_t& at) {
@@ -381,6 +429,77 @@ void KeptStore::DeleteAll() const {
     DeleteKept(root + L"\\" + kKeptFolder);
     DeleteRetiredIn(root);
   }
+}
+
+namespace {
+
+// A folder of `root` that nothing of ours deletes, named for a damaged journal: the first of
+// damaged-journal, damaged-journal-2, ... not there yet. Empty when none could be made.
+std::wstring NewDamagedFolder(const std::wstring& root) {
+  for (int number = 1; number < 1000; ++number) {
+    const std::wstring folder = root + L"\\" + kDamagedFolder +
+                                (number == 1 ? std::wstring() : L"-" + std::to_wstring(number));
+    if (GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES) continue;
+    if (CreateDirectoryW(folder.c_str(), nullptr) && IsPlainFolder(folder)) return folder;
+    return {};
+  }
+  return {};
+}
+
+bool HoldsFiles(const std::wstring& folder) {
+  bool any = false;
+  EachIn(folder, L"*", [&any](const std::wstring& path, const WIN32_FIND_DATAW& found) {
+    if (!IsFolder(found))
+      any = true;
+    else if (!(found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT))
+      any = any || HoldsFiles(path);
+  });
+  return any;
+}
+
+// Moves `from` into `folder` whole, or where that is refused (a file in it held open), file by
+// file: what cannot be moved at all stays where it was.
+void MoveInto(const std::wstring& from, const std::wstring& folder) {
+  const std::wstring to = folder + from.substr(from.rfind(L'\\'));
+  if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_WRITE_THROUGH)) return;
+  if (!IsPlainFolder(from)) return;
+  CreateDirectoryW(to.c_str(), nullptr);
+  EachIn(from, L"*", [&to](const std::wstring& path, const WIN32_FIND_DATAW& found) {
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) return;
+    if (IsFolder(found))
+      MoveInto(path, to);
+    else
+      MoveFileExW(path.c_str(), (to + L"\\" + found.cFileName).c_str(), MOVEFILE_WRITE_THROUGH);
+  });
+}
+
+}  // namespace
+
+std::vector<std::wstring> KeptStore::SetAsideAll(const std::wstring& records) const {
+  std::vector<std::wstring> holding;
+  std::vector<std::wstring> roots = VolumeRoots();
+  roots.insert(roots.begin(), journal_);
+  for (const std::wstring& root : roots) {
+    const std::wstring kept = root + L"\\" + kKeptFolder;
+    const bool isJournal = root == journal_;
+    std::vector<std::wstring> loose;  // where an earlier version kept them
+    if (isJournal) {
+      EachIn(journal_, L"kept-*.bin",
+             [&loose](const std::wstring& path, const WIN32_FIND_DATAW& found) {
+               if (!IsFolder(found)) loose.push_back(path);
+             });
+    }
+    const bool keeps = (IsPlainFolder(kept) && HoldsFiles(kept)) || !loose.empty();
+    if (!keeps && !(isJournal && Exists(records))) continue;
+    const std::wstring folder = NewDamagedFolder(root);
+    // Without a folder of its own the originals stay where they are: Retire then finds them.
+    if (folder.empty()) continue;
+    if (isJournal && Exists(records)) MoveInto(records, folder);
+    for (const std::wstring& file : loose) MoveInto(file, folder);
+    if (IsPlainFolder(kept)) MoveInto(kept, folder);
+    if (keeps) holding.push_back(folder);
+  }
+  return holding;
 }
 
 }  // namespace journal

@@ -18,9 +18,11 @@ namespace journal {
 
 // The volume `path` lies on, as its root ("D:\\"); empty when the system cannot say.
 std::wstring VolumeOf(const std::wstring& path);
-// The folder at the root of `volume` that holds this user's kept originals of files on it:
-// hidden and system, as the recycle bin's, one folder a user (by SID) inside.
-std::wstring KeptRootOn(const std::wstring& volume);
+// The folder at the root of `volume` that holds the kept originals of files on it of the journal
+// in `journalFolder`: hidden and system, as the recycle bin's, one folder a user (by SID) inside,
+// and in it one a journal, so that instances with journals of their own (TAGWHIRL_JOURNAL) never
+// clean up each other's originals.
+std::wstring KeptRootOn(const std::wstring& volume, const std::wstring& journalFolder);
 // Makes the folders of `root` (KeptRootOn) and its kept folder; false where the volume does not
 // allow them, or a link stands in their place.
 bool MakeKeptRoot(const std::wstring& root);
@@ -57,6 +59,10 @@ class KeptStore {
   void DeleteRetiredLater() const;
   // Every kept original, with the folders that held them.
   void DeleteAll() const;
+  // For a journal that cannot be trusted: every original it may have kept, and its `records`, go
+  // where no cleanup of ours goes (a folder damaged-journal beside each kept folder), never to be
+  // deleted by us: one may be a file's only copy. The folders that now hold kept originals.
+  std::vector<std::wstring> SetAsideAll(const std::wstring& records) const;
 
   // The folders on other volumes that hold kept originals of this journal's saves, as the
   // journal's folder names them (only folders of KeptRootOn's shape).
@@ -66,11 +72,13 @@ class KeptStore {
   std::wstring Inside(const wchar_t* name) const { return journal_ + L"\\" + name; }
   // The folder whose kept folder takes the original of `path`: the journal's, or its volume's.
   const std::wstring& RootFor(const std::wstring& path);
+  const std::wstring& RootOn(const std::wstring& volume) const;
 
   std::wstring journal_;
   std::wstring volume_;  // the journal's, once asked
   std::map<std::wstring, std::wstring> rootOfVolume_;
-  std::wstring lastFolder_, lastRoot_;  // one question a folder of files
+  std::wstring lastFolder_, lastRoot_;                   // one question a folder of files
+  mutable std::map<std::wstring, std::wstring> rootOn_;  // KeptRootOn of each volume, once asked
 };
 
 }  // namespace journal

@@ -145,6 +145,13 @@ bool UnchangedFirst(const Step& step, const Observation& now) {
   return now.hashRead && now.hash == step.written->hash;
 }
 
+// Whether the file is now another than the one a write in place was recorded for: a journal of
+// the third version knows which file it wrote into.
+bool AnotherFile(const Record& before, const FileNow& now) {
+  return before.kind == Kind::kInPlace && before.fileId != 0 &&
+         (!now.read || now.fileId != before.fileId);
+}
+
 enum class Verdict { kRestore, kAlready, kFail };
 
 // How a step that nobody has undone yet in this plan is found: `checkState` for the newest write
@@ -152,7 +159,7 @@ enum class Verdict { kRestore, kAlready, kFail };
 // happened or been undone already (cut off, or an undo that was stopped).
 Verdict Judge(const Step& step, const Observation& now, const FileNow& identity, bool checkState,
               bool mayBeOld) {
-  if (now.path.link) return Verdict::kFail;
+  if (now.path.link || AnotherFile(*step.before, now.path)) return Verdict::kFail;
   const bool stateOk = !checkState || (step.written && StateMatches(*step.written, now.path));
   if (step.before->kind == Kind::kRewrite) {
     if (identity.read && identity.fileId == step.before->fileId) return Verdict::kAlready;
@@ -382,8 +389,11 @@ Plan PlanKeep(const std::vector<Record>& records, const std::vector<Step>& steps
     if (!CutOff(steps, i, finished, version) || observed[i].path.link) continue;
     if (step.before->kind == Kind::kInPlace) {
       const Found found = Classify(step, observed[i]);
-      if (version < 2 || found == Found::kNew || found == Found::kTorn)
-        plan.actions.push_back({Act::kRestoreInPlace, i});
+      if (version < 2 || found == Found::kNew || found == Found::kTorn) {
+        // Its old bytes would go into a file the save never wrote: it is named instead.
+        const bool another = AnotherFile(*step.before, observed[i].path);
+        plan.actions.push_back({another ? Act::kLeaveAlone : Act::kRestoreInPlace, i});
+      }
     }
     // A copy has no outcome of its own: one the library went on to write was whole.
     const auto writtenLater = [&] {

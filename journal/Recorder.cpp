@@ -72,6 +72,9 @@ bool Recorder::BeforeInPlace(const std::wstring& path, HANDLE file, uint64_t old
   if (!GetFileTime(file, nullptr, nullptr, &written)) return false;
   Record r{.kind = Kind::kInPlace, .path = Stored(path), .size = oldSize};
   r.writeTime = Time(written);
+  // Which file the bytes go into: a file put in its place after a crash, however like it, is not
+  // given them back by undo or keep.
+  r.fileId = FileId(file);
   r.old = std::move(old);
   // Written ahead; the system keeps it should the program stop (Append says when it is flushed).
   return Append(r, false);

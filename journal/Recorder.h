@@ -44,9 +44,9 @@ class Recorder {
   // Several threads may record at once (files saved side by side): each record is appended whole,
   // and kept originals get names of their own. Attach and Detach are made while none records.
 
-  // Before a write in place: the old size and time and the bytes the write will cover, with the
-  // hashes of the new ones (OldBytes::blocks). False when the record is not safely on disk; the
-  // write must then not go ahead.
+  // Before a write in place: the file's identity, the old size and time and the bytes the write
+  // will cover, with the hashes of the new ones (OldBytes::blocks). False when the record is not
+  // safely on disk; the write must then not go ahead.
   bool BeforeInPlace(const std::wstring& path, HANDLE file, uint64_t oldSize,
                      std::vector<OldBytes> old);
   // Before the file is written anew through `temporary`: names the file its original will be

@@ -9,6 +9,8 @@ namespace {
 
 // A record no journal of ours can hold: guards the reader against a length read from garbage.
 constexpr uint32_t kMaxRecord = 64u << 20;
+// Bytes looked through after damage before those a record can no longer start in are let go.
+constexpr size_t kReadAhead = 1 << 20;
 
 uint32_t Crc32(const uint8_t* data, size_t size) {
   static const auto table = [] {
@@ -113,6 +115,7 @@ std::vector<uint8_t> Encode(const Record& record, int version) {
   if (record.kind == Kind::kRewrite && version >= 2) body.U64(record.fileId);
   if (record.kind == Kind::kInPlace || record.kind == Kind::kWritten)
     body.U64(record.size), body.U64(record.writeTime);
+  if (record.kind == Kind::kInPlace && version >= 3) body.U64(record.fileId);
   if (HasPieces(record.kind, version)) {
     body.U32(static_cast<uint32_t>(record.old.size()));
     for (const auto& old : record.old) {
@@ -152,6 +155,7 @@ bool DecodeOne(const uint8_t* data, size_t size, int version, uint64_t at, Recor
   if (r.kind == Kind::kRewrite && version >= 2) r.fileId = in.Number(8);
   if (r.kind == Kind::kInPlace || r.kind == Kind::kWritten)
     r.size = in.Number(8), r.writeTime = in.Number(8);
+  if (r.kind == Kind::kInPlace && version >= 3) r.fileId = in.Number(8);
   if (HasPieces(r.kind, version)) {
     const uint64_t count = in.Number(4);
     // Each piece takes at least 20 bytes: a count beyond that is damage, not a reason to
@@ -175,13 +179,47 @@ bool DecodeOne(const uint8_t* data, size_t size, int version, uint64_t at, Recor
   return true;
 }
 
+bool Decoder::Probe(bool atEnd) {
+  while (!found_ && probe_ + 8 <= pending_.size()) {
+    uint32_t length = 0;
+    for (int i = 0; i < 4; ++i) length |= uint32_t(pending_[probe_ + i]) << (8 * i);
+    const size_t left = pending_.size() - probe_;
+    if (length != 0 && length <= kMaxRecord && left - 8 < length && !atEnd) break;
+    Record r;
+    size_t used = 0;
+    found_ = DecodeOne(pending_.data() + probe_, left, version_, 0, r, used);
+    ++probe_;
+  }
+  // What no later record can start in is let go, so that the look takes bounded memory.
+  if (!found_ && probe_ > kReadAhead) {
+    pending_.erase(pending_.begin(), pending_.begin() + probe_);
+    probe_ = 0;
+  }
+  return found_;
+}
+
+bool Decoder::Finish() {
+  if (!version_) return false;
+  // Bytes left over: a record cut short by the file's end, or one whose length is damage.
+  if (!stopped_ && !pending_.empty()) probe_ = 1;
+  return Probe(true);
+}
+
 bool Decoder::Feed(const uint8_t* data, size_t size, std::vector<Record>& records) {
-  if (stopped_) return false;
+  if (stopped_) {
+    if (!found_) {
+      pending_.insert(pending_.end(), data, data + size);
+      Probe(false);
+    }
+    return false;
+  }
   pending_.insert(pending_.end(), data, data + size);
   size_t at = 0;
   if (!version_) {
     if (pending_.size() < sizeof kMagic) return true;
     if (std::memcmp(pending_.data(), kMagic, sizeof kMagic) == 0) {
+      version_ = 3;
+    } else if (std::memcmp(pending_.data(), kMagicSecond, sizeof kMagic) == 0) {
       version_ = 2;
     } else if (std::memcmp(pending_.data(), kMagicFirst, sizeof kMagic) == 0) {
       version_ = 1;
@@ -202,7 +240,9 @@ bool Decoder::Feed(const uint8_t* data, size_t size, std::vector<Record>& record
     size_t used = 0;
     if (!DecodeOne(pending_.data() + at, left, version_, at_ + at, r, used)) {
       stopped_ = true;
-      pending_.clear();
+      pending_.erase(pending_.begin(), pending_.begin() + at);
+      probe_ = 1;
+      Probe(false);
       return false;
     }
     if (light_) {
@@ -216,11 +256,13 @@ bool Decoder::Feed(const uint8_t* data, size_t size, std::vector<Record>& record
   return true;
 }
 
-bool Decode(const uint8_t* data, size_t size, std::vector<Record>& records, int* version) {
+bool Decode(const uint8_t* data, size_t size, std::vector<Record>& records, int* version,
+            bool* damagedInside) {
   records.clear();
   Decoder decoder;
   decoder.Feed(data, size, records);
   if (version) *version = decoder.version();
+  if (damagedInside) *damagedInside = decoder.Finish();
   return decoder.started();
 }
 

@@ -54,7 +54,8 @@ struct Record {
   std::u16string temporary, kept;    // kRewrite
   uint64_t size = 0, writeTime = 0;  // kInPlace (old), kWritten (new)
   std::vector<OldBytes> old;         // kInPlace; kRewrite: where its new bytes go in the new file
-  uint64_t fileId = 0, hash = 0;     // kWritten: the file's index (kRewrite: the original's)
+  uint64_t fileId = 0, hash = 0;     // kWritten: the file's index (kRewrite: the original's,
+                                     // kInPlace: the file's before the write, 0 where not known)
                                      // and, in a first version journal, the hash of our bytes
   uint64_t at = 0;                   // not stored: where the record starts in its journal file
 
@@ -67,17 +68,22 @@ struct Record {
 };
 
 // What starts a journal file, before its records. A first version journal (kMagicFirst) has no
-// block hashes and no original's identity; it is still read and undone as it was then.
-inline constexpr char kMagic[4] = {'T', 'W', 'J', '2'};
+// block hashes and no original's identity, a second (kMagicSecond) no identity of a file written
+// in place; both are still read and undone as they were then.
+inline constexpr char kMagic[4] = {'T', 'W', 'J', '3'};
+inline constexpr char kMagicSecond[4] = {'T', 'W', 'J', '2'};
 inline constexpr char kMagicFirst[4] = {'T', 'W', 'J', '1'};
+inline constexpr int kVersion = 3;
 
 // The record in its stored form: length, kind, body, and a checksum over kind and body, so that
 // a record cut short by a crash, or never completely written, is told from a whole one.
-std::vector<uint8_t> Encode(const Record& record, int version = 2);
+std::vector<uint8_t> Encode(const Record& record, int version = kVersion);
 
 // The whole records of a journal file, in order, up to the first that is cut short or damaged
 // (what follows one is not trusted). False when the file does not start as a journal does.
-bool Decode(const uint8_t* data, size_t size, std::vector<Record>& records, int* version = nullptr);
+// `damagedInside` tells whether a whole record follows the damage (Decoder::Finish).
+bool Decode(const uint8_t* data, size_t size, std::vector<Record>& records, int* version = nullptr,
+            bool* damagedInside = nullptr);
 
 // Reads a journal's records in pieces, so that a journal of any size takes bounded memory to read:
 // Feed it the file's bytes in order, as many at a time as is convenient, and take the records.
@@ -92,9 +98,19 @@ class Decoder {
   int version() const { return version_; }
   bool started() const { return version_ != 0; }
   bool stopped() const { return stopped_; }
+  // Once the whole file was fed: whether the records end before the file's end at damage that
+  // a whole record follows. A crash cuts a journal only at its end (what it never wrote reads as
+  // nothing, or as zeros); a record found after the damage was written after the records lost
+  // in it, which may be writes that happened: nothing of such a journal is acted on.
+  bool Finish();
 
  private:
+  // Looks for a whole record in pending_ from probe_ on; with `atEnd`, no more bytes come.
+  bool Probe(bool atEnd);
+
   std::vector<uint8_t> pending_;
+  size_t probe_ = 0;  // where in pending_ the next record after the damage is looked for
+  bool found_ = false;
   uint64_t at_ = 0;  // where pending_ starts in the file
   bool light_;
   int version_ = 0;

@@ -135,7 +135,19 @@ bool Journal::Carry(const Action& action, const Step& step, int version, HANDLE 
 
 Plan Journal::Planned(bool undo, std::vector<Record>& records, std::vector<Step>& steps,
                       int& version) const {
-  if (!Read(records, &version, true) || !StepsOf(records, steps)) return {};
+  bool damagedInside = false;
+  const bool read = Read(records, &version, true, &damagedInside);
+  // An undo that began where its record did not fit is resumed as one whose record did.
+  if (read && Exists(Inside(kUndoingName))) records.push_back({.kind = Kind::kUndo});
+  // A journal whose records stop at damage that more records follow hides the steps after it:
+  // planned without them, their originals would be deleted, and older writes undone on the bytes
+  // of newer ones. Looking for the next whole record instead could find one inside another's old
+  // bytes. Nothing of it is trusted.
+  if (!read || !StepsOf(records, steps) || damagedInside) {
+    Plan refused;
+    refused.damaged = Exists(Inside(kRecordsName));
+    return refused;
+  }
   std::vector<Observation> observed;
   observed.reserve(steps.size());
   for (const Step& step : steps) observed.push_back(Observe(step, version));
@@ -154,13 +166,13 @@ Journal::Outcome Journal::Undo() {
   std::vector<Step> steps;
   int version = 0;
   const Plan plan = Planned(true, records, steps, version);
-  outcome.damaged = plan.damaged;
-  if (!plan.damaged && !plan.actions.empty()) {
-    // Before the first change: should this undo be stopped, the next start finishes it.
-    recorder_.Attach(folder_.c_str());
-    recorder_.Append({.kind = Kind::kUndo}, true);
-    recorder_.Detach();
+  if (plan.damaged) {
+    SetAsideDamaged(outcome);
+    Unlock();
+    return outcome;
   }
+  // Before the first change: should this undo be stopped, the next start finishes it.
+  if (!plan.actions.empty()) MarkUndoing();
   HANDLE reading =
       CreateFileW(Inside(kRecordsName).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -200,29 +212,36 @@ Journal::Outcome Journal::Undo() {
   // An original that could not be set aside stays where it is, and the journal with it, as an
   // undo that was stopped: no save replaces such a journal, and the next start finishes the undo,
   // setting the original aside then.
-  if (heldBack && Inspect() != State::kUndoing) {
-    recorder_.Attach(folder_.c_str());
-    recorder_.Append({.kind = Kind::kUndo}, true);
-    recorder_.Detach();
-  }
+  if (heldBack && Inspect() != State::kUndoing) MarkUndoing();
   if (!heldBack) Drop();
   Unlock();
   return outcome;
 }
 
-void Journal::Keep() {
-  if (!Lock()) return;
+Journal::Outcome Journal::Keep() {
+  Outcome outcome;
+  if (!Lock()) {
+    outcome.busy = true;
+    return outcome;
+  }
   std::vector<Record> records;
   std::vector<Step> steps;
   int version = 0;
   const Plan plan = Planned(false, records, steps, version);
+  if (plan.damaged) {
+    SetAsideDamaged(outcome);
+    Unlock();
+    return outcome;
+  }
   HANDLE reading =
       CreateFileW(Inside(kRecordsName).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                   nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   bool heldBack = false;
   for (const Action& action : plan.actions) {
     const Step& step = steps[action.step];
-    if (Carry(action, step, version, reading) || action.act != Act::kPutKeptBack) continue;
+    if (Carry(action, step, version, reading)) continue;
+    if (action.act != Act::kDeleteTemporary) outcome.failed.push_back(Named(step.before->path));
+    if (action.act != Act::kPutKeptBack) continue;
     // The file's only version left: never deleted with the journal.
     const std::wstring kept = Named(step.before->kept);
     heldBack = heldBack || SetAside(kept, Named(step.before->path)) == kept;
@@ -231,6 +250,7 @@ void Journal::Keep() {
   // Else the journal stays as it was, and the next start offers it again.
   if (!heldBack) Drop();
   Unlock();
+  return outcome;
 }
 
 }  // namespace journal

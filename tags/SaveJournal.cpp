@@ -45,9 +45,10 @@ uint64_t RoomToKeep(const std::wstring& journalFolder,
     auto known = linked.find(folder);
     if (known == linked.end()) {
       const std::wstring volume = journal::VolumeOf(file.path);
-      known = linked.emplace(folder, !volume.empty() &&
-                                         (volume == journalVolume ||
-                                          journal::MakeKeptRoot(journal::KeptRootOn(volume))))
+      known = linked
+                  .emplace(folder, !volume.empty() && (volume == journalVolume ||
+                                                       journal::MakeKeptRoot(journal::KeptRootOn(
+                                                           volume, journalFolder))))
                   .first;
     }
     // A file written anew keeps its original as a link on its own volume, which takes no room,

@@ -30,10 +30,10 @@ class SaveJournal {
     uint64_t size = 0;
   };
   enum class Start {
-    kRecording,      // the batch's saves can be undone
-    kWithout,        // no journal and nothing the user could do about it: another instance is
-                     // saving, a run's unfinished save waits for its offer, an older library
-    kCannotRecord,   // no room for what the saves will keep, or the journal cannot be written
+    kRecording,     // the batch's saves can be undone
+    kWithout,       // no journal and nothing the user could do about it: another instance is
+                    // saving, a run's unfinished save waits for its offer, an older library
+    kCannotRecord,  // no room for what the saves will keep, or the journal cannot be written
   };
   // A batch of saves starts and ends; nested batches join the outer one. Without a journal the
   // batch saves as before and cannot be undone.
@@ -64,7 +64,7 @@ class SaveJournal {
   bool FoundUnfinished() const;
   bool FoundStoppedUndo() const;
   journal::Journal::Outcome UndoUnfinished() { return journal_.Undo(); }
-  void KeepUnfinished() { journal_.Keep(); }
+  journal::Journal::Outcome KeepUnfinished() { return journal_.Keep(); }
 
  private:
   journal::Journal journal_;

@@ -201,28 +201,10 @@ void TargetListView::ShowProperties() {
 
 namespace {
 
-// The status bar's text after an undo, and one box naming the files left alone.
-void ReportUndo(const journal::Journal::Outcome& outcome, Progress* progress) {
-  if (outcome.busy) {
-    MessageBoxW(nullptr, texts::kUndoBusy, texts::kUndoCaption,
-                MB_OK | MB_ICONINFORMATION | MB_TASKMODAL);
-    return;
-  }
-  if (outcome.damaged) {
-    MessageBoxW(nullptr, texts::kJournalDamaged, texts::kUndoCaption,
-                MB_OK | MB_ICONERROR | MB_TASKMODAL);
-    return;
-  }
-  wchar_t text[256];
-  wsprintfW(text, texts::kUndone, outcome.restored);
-  std::wstring said = text;
-  if (outcome.removed) {
-    wsprintfW(text, texts::kUndoneCopies, outcome.removed);
-    said += text;
-  }
-  if (progress) progress->EndWith(ActiveFromWide(said));
+// One box naming the files undo or keep left alone, with where their originals now lie.
+void ReportLeftAlone(const journal::Journal::Outcome& outcome) {
   if (outcome.failed.empty()) return;
-
+  wchar_t text[256];
   const int count = static_cast<int>(outcome.failed.size());
   constexpr int kListed = 20;
   wsprintfW(text, texts::kUndoFailed, count);
@@ -239,6 +221,36 @@ void ReportUndo(const journal::Journal::Outcome& outcome, Progress* progress) {
     box += text;
   }
   MessageBoxW(nullptr, box.c_str(), texts::kUndoCaption, MB_OK | MB_ICONWARNING | MB_TASKMODAL);
+}
+
+// A journal refused as damaged: nothing was changed, and where the originals it kept now lie.
+void ReportDamaged(const journal::Journal::Outcome& outcome) {
+  std::wstring box = texts::kJournalDamaged;
+  for (const std::wstring& folder : outcome.damagedAside)
+    box += L"\n" + std::wstring(texts::kKeptAside) + folder;
+  MessageBoxW(nullptr, box.c_str(), texts::kUndoCaption, MB_OK | MB_ICONERROR | MB_TASKMODAL);
+}
+
+// The status bar's text after an undo, and one box naming the files left alone.
+void ReportUndo(const journal::Journal::Outcome& outcome, Progress* progress) {
+  if (outcome.busy) {
+    MessageBoxW(nullptr, texts::kUndoBusy, texts::kUndoCaption,
+                MB_OK | MB_ICONINFORMATION | MB_TASKMODAL);
+    return;
+  }
+  if (outcome.damaged) {
+    ReportDamaged(outcome);
+    return;
+  }
+  wchar_t text[256];
+  wsprintfW(text, texts::kUndone, outcome.restored);
+  std::wstring said = text;
+  if (outcome.removed) {
+    wsprintfW(text, texts::kUndoneCopies, outcome.removed);
+    said += text;
+  }
+  if (progress) progress->EndWith(ActiveFromWide(said));
+  ReportLeftAlone(outcome);
 }
 
 // An undo whose memory ran out (a journal's steps are kept while it runs) is reported here, at
@@ -297,7 +309,11 @@ void TargetListView::OfferUnfinishedSave() {
     ForgetCurrentValues();
   } else {
     try {
-      journal.KeepUnfinished();
+      const journal::Journal::Outcome outcome = journal.KeepUnfinished();
+      if (outcome.damaged)
+        ReportDamaged(outcome);
+      else
+        ReportLeftAlone(outcome);
     } catch (const std::bad_alloc&) {
       MessageBoxW(nullptr, texts::kUndoNoMemory, texts::kUndoCaption,
                   MB_OK | MB_ICONERROR | MB_TASKMODAL);

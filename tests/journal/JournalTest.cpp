@@ -245,9 +245,10 @@ TEST_F(JournalFixture, AFileChangedSinceIsNamedAndLeftAlone) {
     // What stands in the way of setting that original aside.
     enum Obstacle {
       kNone,
-      kFileInTheWay,  // a file where the folder of originals set aside goes
-      kReadOnly,      // the original is held open by another program that lets it be read only
-      kHeld,          // and held for nobody else: it cannot be moved nor copied until let go
+      kFileInTheWay,       // a file where the folder of originals set aside goes
+      kReadOnly,           // the original is held open by another program that lets it be read only
+      kHeld,               // and held for nobody else: it cannot be moved nor copied until let go
+      kHeldOnAFullVolume,  // and no record more fits on the journal's volume
     } obstacle = kNone;
   } cases[] = {
       {"grown", "padded.flac",
@@ -275,6 +276,9 @@ TEST_F(JournalFixture, AFileChangedSinceIsNamedAndLeftAlone) {
        [](const std::string& path, HANDLE&) { DeleteFileA(path.c_str()); }, true, Case::kReadOnly},
       {"deleted, its original held open by another program", "tight.m4a",
        [](const std::string& path, HANDLE&) { DeleteFileA(path.c_str()); }, true, Case::kHeld},
+      {"deleted, its original held open by another program, the journal's volume full", "tight.m4a",
+       [](const std::string& path, HANDLE&) { DeleteFileA(path.c_str()); }, true,
+       Case::kHeldOnAFullVolume},
   };
   const std::string journalFolder = scratch / "journal";
   for (const Case& c : cases) {
@@ -300,22 +304,26 @@ TEST_F(JournalFixture, AFileChangedSinceIsNamedAndLeftAlone) {
     }
     const std::string kept = KeptOriginalOf(journalFolder, before[c.name]);
     HANDLE keptHeld = INVALID_HANDLE_VALUE;
-    if (c.obstacle == Case::kReadOnly || c.obstacle == Case::kHeld) {
+    const bool keptLocked = c.obstacle == Case::kHeld || c.obstacle == Case::kHeldOnAFullVolume;
+    if (c.obstacle == Case::kReadOnly || keptLocked) {
       keptHeld = CreateFileA(kept.c_str(), GENERIC_READ,
                              c.obstacle == Case::kReadOnly ? FILE_SHARE_READ : 0, nullptr,
                              OPEN_EXISTING, 0, nullptr);
       ASSERT_NE(INVALID_HANDLE_VALUE, keptHeld);
     }
 
+    if (c.obstacle == Case::kHeldOnAFullVolume)
+      journal::theRecordWrite = [](HANDLE, const uint8_t*, size_t) { return false; };
     auto outcome = journal.Undo();
+    journal::theRecordWrite = journal::WriteAll;
     if (held != INVALID_HANDLE_VALUE) CloseHandle(held);
     ASSERT_EQ(1u, outcome.failed.size());
     EXPECT_EQ(Wide(changed), outcome.failed[0]);
     EXPECT_EQ(int(before.size()) - 1, outcome.restored);
     EXPECT_EQ(afterChange, ReadBytes(changed));
-    if (c.obstacle == Case::kHeld) {
+    if (keptLocked) {
       // Named where it is, and neither it nor its journal deleted: the next start finishes the
-      // undo, and sets it aside then.
+      // undo, and sets it aside then; no save replaces the journal before.
       ASSERT_EQ(1u, outcome.keptAside.size());
       EXPECT_EQ(Wide(kept), outcome.keptAside[0].second);
       EXPECT_EQ(journal::Journal::State::kUndoing, journal.Inspect());
@@ -541,20 +549,181 @@ TEST_F(JournalFixture, AStoppedUndoIsFinishedAndCountsWhatItRestored) {
   ExpectAsBefore();
 }
 
-// A journal that names a file by a relative path is refused whole: nothing is written.
-TEST_F(JournalFixture, ACraftedJournalIsRefusedAndTouchesNothing) {
-  journal::Journal journal(folder);
-  ASSERT_TRUE(journal.Begin(6));
-  journal::Recorder recorder;
-  ASSERT_TRUE(recorder.Attach(folder.c_str()));
-  const std::string victim = music + "\\roomy.mp3";
-  journal::Record crafted{.kind = journal::Kind::kInPlace, .path = u"..\\music\\roomy.mp3"};
-  crafted.old = {{.offset = 0, .length = 4, .bytes = {0, 0, 0, 0}}};
-  crafted.size = 4;
-  ASSERT_TRUE(recorder.Append(crafted, true));
-  recorder.Detach();
-  journal.End();
-  const auto outcome = journal.Undo();
-  EXPECT_TRUE(outcome.damaged);
-  EXPECT_EQ(before["roomy.mp3"], ReadBytes(victim));
+// A journal that cannot be trusted (a crafted record, damage that more records follow, a start
+// that is not a save's) is refused whole: no file is written, and every original it kept moves to
+// a folder of its own that no later save deletes.
+TEST_F(JournalFixture, AJournalThatCannotBeTrustedIsRefusedAndKeepsEveryOriginal) {
+  const std::string journalFolder = scratch / "journal";
+  const std::string records = journalFolder + "\\records.twj";
+  const struct {
+    const char* what;
+    void (*damage)(const std::string& records);
+    bool keep = false;     // offered at start, and the user keeps the files
+    bool crafted = false;  // a record names a file by a relative path
+  } cases[] = {
+      {"a file named by a relative path", [](const std::string&) {}, false, true},
+      {"a byte changed in the middle",
+       [](const std::string& records) {
+         Bytes bytes = ReadBytes(records);
+         bytes[bytes.size() / 2] ^= 0x40;
+         WriteBytes(records, bytes);
+       },
+       false},
+      {"zeros where records were, more after them",
+       [](const std::string& records) {
+         Bytes bytes = ReadBytes(records);
+         std::fill(bytes.begin() + bytes.size() / 3, bytes.begin() + bytes.size() / 2, 0);
+         WriteBytes(records, bytes);
+       },
+       false},
+      {"a start that is not a save's, kept",
+       [](const std::string& records) {
+         Bytes bytes = ReadBytes(records);
+         bytes[6] ^= 0x40;
+         WriteBytes(records, bytes);
+       },
+       true},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    for (const auto& [name, bytes] : before) WriteBytes(music + "\\" + name, bytes);
+    {
+      journal::Journal journal(folder);
+      ASSERT_TRUE(journal.Begin(6));
+      mp3infp::LibraryJournal().Attach(folder.c_str());
+      SaveAll(journal, false, mp3infp::SystemWriter(), 1);
+      mp3infp::LibraryJournal().Detach();
+      if (c.crafted) {
+        journal::Recorder recorder;
+        ASSERT_TRUE(recorder.Attach(folder.c_str()));
+        journal::Record crafted{.kind = journal::Kind::kInPlace, .path = u"..\\music\\roomy.mp3"};
+        crafted.old = {{.offset = 0, .length = 4, .bytes = {0, 0, 0, 0}}};
+        crafted.size = 4;
+        ASSERT_TRUE(recorder.Append(crafted, true));
+      }
+      journal.End();
+    }
+    c.damage(records);
+    std::map<std::string, Bytes> saved;
+    for (const auto& [name, bytes] : before) saved[name] = ReadBytes(music + "\\" + name);
+    const int kept = CountKept(journalFolder + "\\kept");
+    ASSERT_LT(0, kept) << "rewritten originals are kept";
+
+    journal::Journal next(folder);
+    // Offered, not taken for no journal, which the next save would replace.
+    EXPECT_NE(journal::Journal::State::kNone, next.Inspect());
+    const auto outcome = c.keep ? next.Keep() : next.Undo();
+    EXPECT_TRUE(outcome.damaged);
+    for (const auto& [name, bytes] : saved)
+      EXPECT_EQ(bytes, ReadBytes(music + "\\" + name)) << name;
+    ASSERT_EQ(1u, outcome.damagedAside.size());
+    const std::string aside(outcome.damagedAside[0].begin(), outcome.damagedAside[0].end());
+    EXPECT_EQ(kept, CountKept(aside + "\\kept"));
+    EXPECT_TRUE(journal::Exists(Wide(aside + "\\records.twj")));
+    EXPECT_EQ(journal::Journal::State::kNone, next.Inspect());
+
+    // The next save and its cleanup leave them where they are.
+    ASSERT_TRUE(next.Begin(7));
+    next.End();
+    for (int waited = 0; waited < 100 && Names(journalFolder, "retired-*").size(); ++waited)
+      Sleep(100);
+    EXPECT_EQ(kept, CountKept(aside + "\\kept"));
+    next.Undo();
+  }
+}
+
+// A write in place cut off by a crash, its file then replaced by another of the same bytes (as a
+// folder that became a link to a copy of itself shows it): neither undo nor keep writes the old
+// bytes into that other file; it is named.
+TEST_F(JournalFixture, AWriteInPlaceIsPutBackOnlyIntoTheFileItWasMadeIn) {
+  const std::string path = music + "\\roomy.mp3";
+  for (bool undo : {true, false}) {
+    for (bool replaced : {false, true}) {
+      SCOPED_TRACE(::testing::Message()
+                   << (undo ? "undo" : "keep") << (replaced ? ", another file in its place" : ""));
+      ASSERT_TRUE(WriteBytes(path, before["roomy.mp3"]));
+      {
+        journal::Journal journal(folder);
+        ASSERT_TRUE(journal.Begin(10));
+        mp3infp::LibraryJournal().Attach(folder.c_str());
+        mp3infp::Session session;
+        ASSERT_EQ(0u, session.Load(path.c_str()));
+        session.SetValue("INAM_v2", "新しい題名");
+        CrashingWriter writer(0);
+        EXPECT_THROW(session.Save(path.c_str(), writer), std::runtime_error);
+        mp3infp::LibraryJournal().Detach();
+      }
+      const Bytes torn = ReadBytes(path);
+      ASSERT_NE(before["roomy.mp3"], torn);
+      if (replaced) {
+        const std::string other = music + "\\other.tmp";
+        ASSERT_TRUE(CopyFileA(path.c_str(), other.c_str(), TRUE));
+        ASSERT_TRUE(DeleteFileA(path.c_str()));
+        ASSERT_TRUE(MoveFileA(other.c_str(), path.c_str()));
+      }
+      journal::Journal next(folder);
+      ASSERT_EQ(journal::Journal::State::kUnfinished, next.Inspect());
+      const auto outcome = undo ? next.Undo() : next.Keep();
+      EXPECT_EQ(replaced ? torn : before["roomy.mp3"], ReadBytes(path));
+      ASSERT_EQ(replaced ? 1u : 0u, outcome.failed.size());
+      if (replaced) {
+        EXPECT_EQ(Wide(path), outcome.failed[0]);
+      }
+    }
+  }
+}
+
+// Instances with journals of their own keep the originals of files on another volume in folders
+// of their own there: what one journal names as its own, and retires at a save's start, is never
+// the other's.
+TEST_F(JournalFixture, AJournalRetiresOnlyItsOwnKeptOriginalsOnAVolume) {
+  const std::wstring other = Wide(scratch / "other-journal");
+  CreateDirectoryW(other.c_str(), nullptr);
+  const std::wstring volume = journal::VolumeOf(folder);
+  ASSERT_FALSE(volume.empty());
+  const std::wstring mine = journal::KeptRootOn(volume, folder);
+  const std::wstring theirs = journal::KeptRootOn(volume, other);
+  ASSERT_NE(mine, theirs);
+  const std::wstring name = L"\\kept\\0\\kept-1-1.bin";
+  // What a journal of an earlier version named there, shared by all: still its own to put back.
+  const std::wstring shared = mine.substr(0, mine.rfind(L'\\')) + name;
+  const journal::KeptStore store(folder);
+  const struct {
+    std::wstring kept;
+    bool owned;
+  } cases[] = {{mine + name, true}, {theirs + name, false}, {shared, true}};
+  for (const auto& c : cases)
+    EXPECT_EQ(c.owned, store.Owns(c.kept)) << std::string(c.kept.begin(), c.kept.end());
+
+  // Their original on the volume, and a note in my journal's folder naming their folder, as a
+  // journal copied from theirs would hold: my save's start leaves it.
+  ASSERT_TRUE(journal::MakeKeptRoot(theirs));
+  CreateDirectoryW((theirs + L"\\kept\\0").c_str(), nullptr);
+  ASSERT_TRUE(
+      WriteBytes(std::string(theirs.begin(), theirs.end()) + "\\kept\\0\\kept-1-1.bin", {1, 2, 3}));
+  CreateDirectoryW(folder.c_str(), nullptr);
+  for (const std::wstring& root : {mine, theirs}) {
+    const std::string note = scratch / "journal\\volume-" + std::to_string(root.size()) +
+                             (root == mine ? "1" : "2") + ".txt";
+    HANDLE file = CreateFileA(note.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_TRUE(journal::WriteAll(file, reinterpret_cast<const uint8_t*>(root.data()),
+                                  root.size() * sizeof(wchar_t)));
+    CloseHandle(file);
+  }
+  ASSERT_TRUE(journal::MakeKeptRoot(mine));
+  const std::vector<std::wstring> roots = store.VolumeRoots();
+  EXPECT_EQ(std::vector<std::wstring>{mine}, roots);
+  store.Retire();
+  store.DeleteAll();
+  EXPECT_EQ(Bytes({1, 2, 3}), ReadBytes(theirs + name));
+  journal::KeptStore(other).DeleteAll();
+  DeleteFileW((theirs + name).c_str());
+  for (const std::wstring& root : {mine, theirs}) {
+    RemoveDirectoryW((root + L"\\kept\\0").c_str());
+    RemoveDirectoryW((root + L"\\kept").c_str());
+    RemoveDirectoryW(root.c_str());
+  }
+  const std::wstring user = mine.substr(0, mine.rfind(L'\\'));
+  RemoveDirectoryW(user.c_str());
+  RemoveDirectoryW(user.substr(0, user.rfind(L'\\')).c_str());
 }

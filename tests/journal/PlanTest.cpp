@@ -35,6 +35,11 @@ Record InPlace(const std::u16string& path = kPath) {
             .blocks = BlockHashes(kNew.data(), kNew.size())}};
   return r;
 }
+// As a third version journal records it: with the identity of the file it writes into.
+Record Identified(Record r) {
+  r.fileId = kFileId;
+  return r;
+}
 Record Rewrite() {
   Record r{.kind = Kind::kRewrite, .path = kPath};
   r.temporary = kPath + u".tagwhirl-new-12-34.tmp";
@@ -204,6 +209,18 @@ TEST(JournalPlan, EachFileIsRestoredOnlyWhereItHoldsWhatTheSaveWrote) {
        {InPlace(), Written(), InPlace(), Written(), kEnd, kUndo},
        {Seen(Holds::kOld), Seen(Holds::kForeign)},
        {A::kRestoredAlready, A::kRestoredAlready}},
+      {"in place, identified, cut off in the middle",
+       {Identified(InPlace())},
+       {Seen(Holds::kTorn)},
+       {A::kRestoreInPlace}},
+      {"in place, identified, cut off, another file of its bytes in its place",
+       {Identified(InPlace())},
+       {Seen(Holds::kTorn, true, 1234)},
+       {A::kLeaveAlone}},
+      {"in place, identified, undo stopped, another file in its place",
+       {Identified(InPlace()), Written(), kEnd, kUndo},
+       {Seen(Holds::kTorn, true, 1234)},
+       {A::kLeaveAlone}},
       {"in place, abandoned",
        {InPlace(), {.kind = Kind::kAbandoned, .path = kPath}, kEnd},
        {Seen(Holds::kOld)},
@@ -266,6 +283,18 @@ TEST(JournalPlan, AKeptSaveLosesNoFileItWasWriting) {
       {"in place, cut off in the middle", {InPlace()}, {Seen(Holds::kTorn)}, {A::kRestoreInPlace}},
       {"in place, cut off, then edited", {InPlace()}, {Seen(Holds::kForeign)}, {}},
       {"in place, finished", {InPlace(), Written(), kEnd}, {Seen(Holds::kNew)}, {}},
+      {"in place, identified, cut off in the middle",
+       {Identified(InPlace())},
+       {Seen(Holds::kTorn)},
+       {A::kRestoreInPlace}},
+      {"in place, identified, cut off, another file of its bytes in its place",
+       {Identified(InPlace())},
+       {Seen(Holds::kTorn, true, 1234)},
+       {A::kLeaveAlone}},
+      {"in place, identified, cut off, the file unreadable",
+       {Identified(InPlace())},
+       {Seen(Holds::kNew, true, 0)},
+       {A::kLeaveAlone}},
       {"rewritten, cut off before the rename",
        {Rewrite()},
        {WithTemporary(Seen(Holds::kForeign, true, kOriginalId))},

@@ -1,6 +1,7 @@
-// Any bytes as a journal file: reading stops at damage without reading past the data, every
-// record it gives is written back to the same bytes, and undo planned over it, whatever the files
-// are found to hold, acts only on a journal of our own shapes and never writes a file it named.
+// Any bytes as a journal file: reading stops at damage, and looks past it for a whole record,
+// without reading past the data; every record it gives is written back to the same bytes, and
+// undo planned over it, whatever the files are found to hold, acts only on a journal of our own
+// shapes and never writes a file it named.
 #include <cstdlib>
 #include <cstring>
 #include <set>
@@ -70,7 +71,8 @@ void CheckPlan(const journal::Plan& plan, const std::vector<journal::Step>& step
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::vector<journal::Record> records;
   int version = 0;
-  if (!journal::Decode(data, size, records, &version)) return 0;
+  bool damagedInside = false;
+  if (!journal::Decode(data, size, records, &version, &damagedInside)) return 0;
   size_t at = 4;
   for (const auto& record : records) {
     const auto bytes = journal::Encode(record, version);
@@ -78,6 +80,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
       std::abort();
     at += bytes.size();
   }
+  // Damage inside is a byte at least after the records read, and a whole record after it.
+  if (damagedInside && size - at <= journal::kBareRecordSize) std::abort();
 
   std::vector<journal::Step> steps;
   if (!journal::StepsOf(records, steps)) return 0;

@@ -12,6 +12,7 @@ namespace {
 std::vector<Record> SomeRecords() {
   Record inPlace{.kind = Kind::kInPlace, .path = u"C:\\音楽\\a.mp3", .size = 5000};
   inPlace.writeTime = 0x01D9'0000'1234'5678ull;
+  inPlace.fileId = 0x0001'0000'0000'0042ull;
   inPlace.old = {{0, 3, {1, 2, 3}, {7}},
                  {4872, 9, {}, {8}},
                  {4990, 5000, std::vector<uint8_t>(10, 0xFF), {9, 10}}};
@@ -50,19 +51,34 @@ TEST(JournalRecords, ACutOrDamagedJournalGivesTheWholeRecordsBeforeIt) {
   ASSERT_TRUE(journal::Decode(file.data(), file.size(), read));
   EXPECT_EQ(records, read);
 
+  bool damagedInside = true;
   for (size_t cut = 4; cut <= file.size(); ++cut) {
     const size_t whole = std::upper_bound(ends.begin(), ends.end(), cut) - ends.begin();
-    ASSERT_TRUE(journal::Decode(file.data(), cut, read));
+    ASSERT_TRUE(journal::Decode(file.data(), cut, read, nullptr, &damagedInside));
     EXPECT_EQ(std::vector<Record>(records.begin(), records.begin() + whole), read) << cut;
+    EXPECT_FALSE(damagedInside) << "a journal cut short by a crash " << cut;
 
-    // One byte changed inside the record that holds it: that record and all after it go.
+    // One byte changed inside the record that holds it: that record and all after it go, and
+    // the journal is damaged inside where a whole record follows.
     if (cut == file.size()) break;
     auto damaged = file;
     damaged[cut] ^= 0x40;
     const size_t hit = std::upper_bound(ends.begin(), ends.end(), cut) - ends.begin();
-    ASSERT_TRUE(journal::Decode(damaged.data(), damaged.size(), read));
+    ASSERT_TRUE(journal::Decode(damaged.data(), damaged.size(), read, nullptr, &damagedInside));
     EXPECT_EQ(std::vector<Record>(records.begin(), records.begin() + hit), read) << cut;
+    EXPECT_EQ(hit + 1 < records.size(), damagedInside) << cut;
   }
+  // What a crash leaves of writes that never reached the disk: zeros, at the end or between
+  // records that did.
+  auto zeros = file;
+  zeros.resize(file.size() + 300);
+  ASSERT_TRUE(journal::Decode(zeros.data(), zeros.size(), read, nullptr, &damagedInside));
+  EXPECT_EQ(records, read);
+  EXPECT_FALSE(damagedInside);
+  std::fill(zeros.begin() + ends[1], zeros.begin() + ends[2], 0);
+  ASSERT_TRUE(journal::Decode(zeros.data(), zeros.size(), read, nullptr, &damagedInside));
+  EXPECT_EQ(2u, read.size());
+  EXPECT_TRUE(damagedInside);
   // Read in pieces of any size, as a journal larger than memory is: the same records.
   for (size_t piece : {1, 2, 7, 4096}) {
     journal::Decoder decoder(true);
@@ -87,24 +103,34 @@ TEST(JournalRecords, ACutOrDamagedJournalGivesTheWholeRecordsBeforeIt) {
   EXPECT_FALSE(journal::Decode(reinterpret_cast<const uint8_t*>("TWJ0"), 4, read));
 }
 
-// A journal of the first version, without block hashes, is still read as it was written.
-TEST(JournalRecords, AFirstVersionJournalIsReadAsBefore) {
-  std::vector<Record> records = SomeRecords();
-  records.pop_back();  // it had no undo record
-  for (auto& r : records) {
-    if (r.kind == Kind::kRewrite) r.fileId = 0, r.old.clear();
-    for (auto& old : r.old) old.blocks.clear();
+// A journal of an earlier version is still read as it was written: the first without block
+// hashes, the second without the identity of a file written in place.
+TEST(JournalRecords, AnEarlierVersionJournalIsReadAsBefore) {
+  const struct {
+    int version;
+    const char* magic;
+  } cases[] = {{1, journal::kMagicFirst}, {2, journal::kMagicSecond}};
+  for (const auto& c : cases) {
+    std::vector<Record> records = SomeRecords();
+    if (c.version == 1) records.pop_back();  // it had no undo record
+    for (auto& r : records) {
+      if (r.kind == Kind::kInPlace) r.fileId = 0;
+      if (c.version > 1) continue;
+      if (r.kind == Kind::kRewrite) r.fileId = 0, r.old.clear();
+      for (auto& old : r.old) old.blocks.clear();
+    }
+    std::vector<uint8_t> file(c.magic, c.magic + 4);
+    for (const Record& r : SomeRecords()) {
+      if (c.version == 1 && r.kind == Kind::kUndo) continue;
+      const auto bytes = journal::Encode(r, c.version);
+      file.insert(file.end(), bytes.begin(), bytes.end());
+    }
+    std::vector<Record> read;
+    int version = 0;
+    ASSERT_TRUE(journal::Decode(file.data(), file.size(), read, &version));
+    EXPECT_EQ(c.version, version);
+    EXPECT_EQ(records, read) << c.version;
   }
-  std::vector<uint8_t> file(journal::kMagicFirst, journal::kMagicFirst + 4);
-  for (const Record& r : records) {
-    const auto bytes = journal::Encode(r, 1);
-    file.insert(file.end(), bytes.begin(), bytes.end());
-  }
-  std::vector<Record> read;
-  int version = 0;
-  ASSERT_TRUE(journal::Decode(file.data(), file.size(), read, &version));
-  EXPECT_EQ(1, version);
-  EXPECT_EQ(records, read);
 }
 
 }  // namespace
