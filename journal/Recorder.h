@@ -15,7 +15,7 @@
 #include "journal/FileState.h"
 #include "journal/KeptStore.h"
 #include "journal/Records.h"
-#include "window/SlimLock.h"
+#include "paths/SlimLock.h"
 
 namespace journal {
 

@@ -11,7 +11,7 @@
 
 #include "mp3infp/PropertyDialog.h"
 #include "mp3infp/Session.h"
-#include "window/SlimLock.h"
+#include "paths/SlimLock.h"
 
 namespace {
 

@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "tags/SaveEntry.h"
-#include "window/SlimLock.h"
+#include "paths/SlimLock.h"
 
 class SaveWorkers {
  public:

@@ -15,7 +15,7 @@
 
 #include "targets/RowValues.h"
 #include "targets/TargetItem.h"
-#include "window/SlimLock.h"
+#include "paths/SlimLock.h"
 
 class CurrentTagReader {
  public:
