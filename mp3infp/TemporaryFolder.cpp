@@ -17,9 +17,9 @@ std::mutex theMutex;
 // The library's folder on each volume asked for, by the volume's root; empty where it has none.
 std::map<std::wstring, std::wstring, FolderLess> theFolderOnVolume;
 std::set<std::wstring, FolderLess> theSweptVolumes;
-// Whether the files of a folder get their temporary files in the library's folder of their
-// volume.
-std::map<std::wstring, bool, FolderLess> theElsewhereOfFolder;
+// The same for each folder of files, once it has been asked for: empty where its files' temporary
+// files go beside them. One look-up a file: finding a path's volume walks up its folders.
+std::map<std::wstring, std::wstring, FolderLess> theFolderFor;
 
 bool IsPlainFolder(const std::wstring& path) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
@@ -64,13 +64,8 @@ std::wstring FolderOf(const std::wstring& path) {
   return path.substr(0, path.find_last_of(L"\\/") + 1);
 }
 
-}  // namespace
-
-std::wstring TemporaryFolderFor(const std::wstring& path) {
-  const std::wstring folder = FolderOf(path);
-  std::lock_guard lock(theMutex);
-  auto elsewhere = theElsewhereOfFolder.find(folder);
-  if (elsewhere != theElsewhereOfFolder.end() && !elsewhere->second) return {};
+// TemporaryFolderFor's answer for the folder of `path`, asked the first time; under theMutex.
+std::wstring FolderOnVolumeOf(const std::wstring& path) {
   // A drive's path, in the long form or not; a share's (\\server\share, \\?\UNC\) stays beside.
   const bool longForm = path.starts_with(L"\\\\?\\");
   if (path.starts_with(L"\\\\") && !(longForm && path.size() > 6 && path[5] == L':')) return {};
@@ -84,20 +79,30 @@ std::wstring TemporaryFolderFor(const std::wstring& path) {
     if (!made->second.empty() && theSweptVolumes.insert(volume).second)
       SweepTemporaryFolder(made->second);
   }
-  if (made->second.empty()) return {};
-  if (elsewhere == theElsewhereOfFolder.end())
-    elsewhere = theElsewhereOfFolder.emplace(folder, OnOneVolume(folder, made->second)).first;
-  if (!elsewhere->second) return {};
-  return longForm ? L"\\\\?\\" + made->second : made->second;
+  if (made->second.empty() || !OnOneVolume(FolderOf(path), made->second)) return {};
+  return made->second;
+}
+
+}  // namespace
+
+std::wstring TemporaryFolderFor(const std::wstring& path) {
+  const std::wstring folder = FolderOf(path);
+  std::lock_guard lock(theMutex);
+  auto known = theFolderFor.find(folder);
+  if (known == theFolderFor.end())
+    known = theFolderFor.emplace(folder, FolderOnVolumeOf(path)).first;
+  if (known->second.empty() || !path.starts_with(L"\\\\?\\")) return known->second;
+  return L"\\\\?\\" + known->second;
 }
 
 void TemporaryBeside(const std::wstring& path) {
   std::lock_guard lock(theMutex);
-  theElsewhereOfFolder[FolderOf(path)] = false;
+  theFolderFor[FolderOf(path)].clear();
 }
 
 void TemporaryFolderLost(const std::wstring& path) {
   std::lock_guard lock(theMutex);
+  theFolderFor.erase(FolderOf(path));
   theFolderOnVolume.erase(journal::VolumeOf(path));
 }
 

@@ -13,12 +13,12 @@
 
 namespace mp3infp {
 
-// The folder of the library's temporary files for `path` (an absolute path): VOLUME\.tagwhirl-kept\
-// USER\new, beside the journal's kept originals on that volume; made, and swept of what ended
-// saves left there (SweepTemporaryFolder), the first time it is asked for in this process. Empty
-// where the file's temporary file goes beside it: a share or a drive that is not local, a volume
-// where the folder cannot be made or a link stands in its way, a folder of files found on
-// another volume than it, or one that TemporaryBeside named.
+// The folder of the library's temporary files for `path` (an absolute path), beside the journal's
+// kept originals on that volume: VOLUME\.tagwhirl-kept\USER\new. Made, and swept of what ended
+// saves left there (SweepTemporaryFolder), the first time it is asked for in this process; asked
+// once for each folder of files. Empty where the file's temporary file goes beside it: a share or
+// a drive that is not local, a volume where the folder cannot be made or a link stands in its
+// way, a folder of files found on another volume than it, or one that TemporaryBeside named.
 std::wstring TemporaryFolderFor(const std::wstring& path);
 
 // The files of the folder of `path` get their temporary files beside them from now on: the
