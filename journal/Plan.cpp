@@ -86,6 +86,29 @@ bool TemporaryOf(const std::u16string& path, const std::u16string& temporary) {
   return true;
 }
 
+// Or the one it writes in its folder of the file's volume,
+// VOLUME\.tagwhirl-kept\USER\new\NAME.tagwhirl-new-PROCESS-NUMBER.tmp, where VOLUME is a folder
+// the file lies in and NAME the file's own; either path may be in the long form (\\?\).
+bool TemporaryElsewhereOf(const std::u16string& path, const std::u16string& temporary) {
+  const auto plain = [](const std::u16string& text) {
+    return text.starts_with(u"\\\\?\\") ? text.substr(4) : text;
+  };
+  const std::u16string file = plain(path), made = plain(temporary);
+  const std::u16string ours = u"\\.tagwhirl-kept\\";
+  const size_t at = made.find(ours);
+  if (!Absolute(temporary) || at == std::u16string::npos || at == 0 ||
+      !file.starts_with(made.substr(0, at + 1)))
+    return false;
+  const size_t user = at + ours.size();
+  const size_t end = made.find(u'\\', user);
+  if (end == std::u16string::npos || end == user || made.compare(end, 5, u"\\new\\") != 0)
+    return false;
+  const std::u16string userName = made.substr(user, end - user);
+  if (userName == u"." || userName == u".." || userName.find(u'/') != std::u16string::npos)
+    return false;
+  return TemporaryOf(file.substr(file.find_last_of(u"\\/") + 1), made.substr(end + 5));
+}
+
 bool PiecesInside(const Record& r) {
   for (const OldBytes& piece : r.old) {
     if (piece.length > kMaxPiece || piece.offset > (uint64_t(1) << 62)) return false;
@@ -190,7 +213,8 @@ bool Trusted(const std::vector<Record>& records,
     if (r.kind == Kind::kBegin || r.kind == Kind::kEnd || r.kind == Kind::kUndo) continue;
     if (!Absolute(r.path)) return false;
     if (r.kind == Kind::kRewrite &&
-        (!TemporaryOf(r.path, r.temporary) || !Absolute(r.kept) || !ownsKept(r.kept)))
+        (!(TemporaryOf(r.path, r.temporary) || TemporaryElsewhereOf(r.path, r.temporary)) ||
+         !Absolute(r.kept) || !ownsKept(r.kept)))
       return false;
     if (!PiecesInside(r)) return false;
   }

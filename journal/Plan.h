@@ -71,7 +71,8 @@ struct Plan {
 };
 
 // Whether the journal's records are of the shapes our saves write: absolute paths, temporary
-// names beside their files, kept originals that `ownsKept` says are ours, pieces inside the file.
+// names beside their files or in the library's folder of their volume, kept originals that
+// `ownsKept` says are ours, pieces inside the file.
 bool Trusted(const std::vector<Record>& records,
              const std::function<bool(const std::u16string&)>& ownsKept);
 

@@ -5,11 +5,13 @@
 #include "journal/Recorder.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cstring>
 #include <mutex>
 #include <vector>
 
 #include "mp3infp/Leftovers.h"
+#include "mp3infp/TemporaryFolder.h"
 #include "paths/PathText.h"
 
 namespace mp3infp {
@@ -178,13 +180,23 @@ struct AccessList {
   }
 };
 
+// Whether `copy` has the access list of `original`, as the file it will be under the original's
+// name; true on a volume without security (FAT), which has no list to give.
+bool SameAccessList(HANDLE original, HANDLE copy) {
+  const AccessList old(original);
+  if (!old.read) return true;
+  const AccessList now(copy);
+  return now.read && now.Protected() == old.Protected() && SameEntries(now.list, old.list);
+}
+
 // What the original carries besides its bytes goes with the new file: its attributes, its time of
 // creation and its access control list (an inherited list is inherited again; a list of its own,
 // or one that is shielded from the folder's, is copied as it is). A volume without security (FAT)
 // has no list to copy; a list that was read but cannot be set fails the save. The new file,
 // created in the same folder, mostly has the original's list already (both inherited it), and
 // setting an inherited list again walks the folder's: that costs more than the rest of this.
-bool CarryOver(HANDLE original, HANDLE copy) {
+// `sameList`: the caller found the lists the same already.
+bool CarryOver(HANDLE original, HANDLE copy, bool sameList) {
   FILE_BASIC_INFO basic = {};
   if (!GetFileInformationByHandleEx(original, FileBasicInfo, &basic, sizeof basic)) return false;
   FILE_BASIC_INFO kept = {};  // a time of zero leaves that time as it is
@@ -192,6 +204,7 @@ bool CarryOver(HANDLE original, HANDLE copy) {
   kept.FileAttributes = basic.FileAttributes;
   if (!SetFileInformationByHandle(copy, FileBasicInfo, &kept, sizeof kept)) return false;
 
+  if (sameList) return true;
   const AccessList old(original);
   if (!old.read) return true;
   const AccessList now(copy);
@@ -204,14 +217,45 @@ bool CarryOver(HANDLE original, HANDLE copy) {
          ERROR_SUCCESS;
 }
 
-// The new file is written whole and flushed beside the original, then renamed over it: the
-// rename is atomic, so the name holds the old file or the new one, never a part of either, and a
-// failure anywhere before it leaves the original untouched. (ReplaceFile would move the original
-// to a backup name for us to delete: two renames more than this one, which under Wine cost a
-// fifth of the flushed copy.)
+// The temporary file in the library's folder of the volume (TemporaryFolderFor), where the file
+// made there gets the access list the original has, as one made beside it has or is given by
+// CarryOver: set on a file made elsewhere, an inherited list would take that folder's entries
+// along. Invalid where it is to be made beside: then nothing is left there.
+HANDLE CreateElsewhere(HANDLE original, const std::wstring& path, std::wstring& temporary) {
+  const std::wstring folder = TemporaryFolderFor(path);
+  if (folder.empty()) return INVALID_HANDLE_VALUE;
+  // Numbered rather than timed: files of one name from several folders share this folder.
+  static std::atomic<unsigned> number = 0;
+  temporary = folder + L"\\" + path.substr(path.find_last_of(L"\\/") + 1) +
+              std::wstring(kTemporaryKind) + std::to_wstring(GetCurrentProcessId()) + L"-" +
+              std::to_wstring(++number) + L".tmp";
+  if (temporary.size() >= kMaxPath && !temporary.starts_with(L"\\\\?\\"))
+    temporary = L"\\\\?\\" + temporary;
+  const HANDLE file = CreateFileW(temporary.c_str(), GENERIC_READ | GENERIC_WRITE | WRITE_DAC, 0,
+                                  nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) TemporaryFolderLost(path);
+    return file;
+  }
+  if (SameAccessList(original, file)) return file;
+  CloseHandle(file);
+  DeleteFileW(temporary.c_str());
+  TemporaryBeside(path);
+  return INVALID_HANDLE_VALUE;
+}
+
+// The new file is written whole and flushed, then renamed over the original: the rename is atomic,
+// so the name holds the old file or the new one, never a part of either, and a failure anywhere
+// before it leaves the original untouched. (ReplaceFile would move the original to a backup name
+// for us to delete: two renames more than this one, which under Wine cost a fifth of the flushed
+// copy, and each a new name in the original's folder.)
 bool Replace(FileHandle& file, const std::wstring& path, const SavePlan& plan, Writer& writer,
              uint64_t& fileId) {
-  const std::wstring temporary = UniqueSibling(path, L"tagwhirl-new-");
+  std::wstring temporary;
+  FileHandle target(CreateElsewhere(file.get(), path, temporary));
+  const bool elsewhere = target.valid();
+  if (!elsewhere) temporary = UniqueSibling(path, L"tagwhirl-new-");
   std::wstring kept;
   if (LibraryJournal().active()) {
     std::vector<journal::OldBytes> placed;
@@ -222,14 +266,17 @@ bool Replace(FileHandle& file, const std::wstring& path, const SavePlan& plan, W
                         .blocks = journal::BlockHashes(bytes.data(), bytes.size())});
     }
     if (!LibraryJournal().BeforeRewrite(path, temporary, journal::FileId(file.get()),
-                                        std::move(placed), kept))
+                                        std::move(placed), kept)) {
+      if (elsewhere) target.Close(), DeleteFileW(temporary.c_str());
       return false;
+    }
   }
-  FileHandle target(CreateFileW(temporary.c_str(), GENERIC_READ | GENERIC_WRITE | WRITE_DAC, 0,
-                                nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+  if (!elsewhere)
+    target.Reset(CreateFileW(temporary.c_str(), GENERIC_READ | GENERIC_WRITE | WRITE_DAC, 0,
+                             nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
   if (!target.valid()) return false;
-  bool written =
-      CarryOver(file.get(), target.get()) && WriteCopy(file.get(), target.get(), plan, writer);
+  bool written = CarryOver(file.get(), target.get(), elsewhere) &&
+                 WriteCopy(file.get(), target.get(), plan, writer);
   // The rename keeps the new file's identity, which the journal records.
   fileId = LibraryJournal().active() ? journal::FileId(target.get()) : 0;
   written = writer.Close(target) && written;

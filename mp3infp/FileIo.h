@@ -18,6 +18,13 @@ namespace mp3infp {
 // long for the plain API. Empty when it cannot be converted.
 std::wstring WidePath(const char* path);
 bool SamePath(const std::wstring& a, const std::wstring& b);
+// Orders paths without regard to case, as the file system compares them.
+struct FolderLess {
+  bool operator()(const std::wstring& a, const std::wstring& b) const {
+    return CompareStringOrdinal(a.c_str(), int(a.size()), b.c_str(), int(b.size()), TRUE) ==
+           CSTR_LESS_THAN;
+  }
+};
 
 // Owns a file handle.
 class FileHandle {
@@ -86,7 +93,8 @@ class Writer {
 Writer& SystemWriter();
 
 // Writes the new file of `plan` for the file at `path`, open in `file` (OpenForWriting). In place
-// when the plan allows it, else through a temporary file beside it; `file` is closed on return.
+// when the plan allows it, else through a temporary file, in the library's folder of the volume
+// (TemporaryFolderFor) or beside the file; `file` is closed on return.
 // On failure the file is as it was.
 // Every write goes into the journal of the save under way, when there is one.
 bool WritePlan(FileHandle& file, const std::wstring& path, const SavePlan& plan, Writer& writer);

@@ -9,18 +9,6 @@
 
 namespace mp3infp {
 
-namespace {
-
-// Folders are compared without regard to case, as the file system compares them.
-struct FolderLess {
-  bool operator()(const std::wstring& a, const std::wstring& b) const {
-    return CompareStringOrdinal(a.c_str(), int(a.size()), b.c_str(), int(b.size()), TRUE) ==
-           CSTR_LESS_THAN;
-  }
-};
-
-}  // namespace
-
 void SweepLeftovers(const std::wstring& path) {
   const size_t separator = path.find_last_of(L"\\/");
   if (separator == std::wstring::npos) return;
@@ -48,6 +36,39 @@ void SweepLeftovers(const std::wstring& path) {
     // Made by the library, never marked read-only by it: a read-only one is someone's copy.
     if (found.dwFileAttributes & FILE_ATTRIBUTE_READONLY) continue;
     DeleteFileW((folder + found.cFileName).c_str());
+  } while (FindNextFileW(search, &found));
+  FindClose(search);
+}
+
+namespace {
+
+// Whether the process numbered `process` runs: one we may not ask about runs.
+bool Running(uint64_t process) {
+  if (process > MAXDWORD) return false;
+  const HANDLE handle = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, DWORD(process));
+  if (!handle) return GetLastError() == ERROR_ACCESS_DENIED;
+  DWORD code = 0;
+  const bool running = GetExitCodeProcess(handle, &code) && code == STILL_ACTIVE;
+  CloseHandle(handle);
+  return running;
+}
+
+}  // namespace
+
+void SweepTemporaryFolder(const std::wstring& folder) {
+  const std::wstring pattern = folder + L"\\*" + std::wstring(kTemporaryKind) + L"*.tmp";
+  WIN32_FIND_DATAW found;
+  const HANDLE search =
+      FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    if (found.dwFileAttributes &
+        (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY))
+      continue;
+    if (!IsTemporaryName(found.cFileName)) continue;
+    const uint64_t process = ProcessOfTemporary(found.cFileName);
+    if (process != GetCurrentProcessId() && Running(process)) continue;
+    DeleteFileW((folder + L"\\" + found.cFileName).c_str());
   } while (FindNextFileW(search, &found));
   FindClose(search);
 }

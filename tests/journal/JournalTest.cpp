@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "journal/Journal.h"
+#include "journal/KeptStore.h"
+#include "mp3infp/Leftovers.h"
 #include "mp3infp/Session.h"
 #include "tests/mp3infp/Mp4Samples.h"
 #include "tests/mp3infp/WinSampleFiles.h"
@@ -108,6 +110,22 @@ class JournalFixture : public ::testing::Test {
     EXPECT_EQ(int(before.size()), CountFiles(music));
     EXPECT_EQ(0, CountFiles(out));
     EXPECT_EQ(1, CountFiles(scratch / "journal")) << "only the lock is left";
+    EXPECT_EQ(0, OurTemporaries());
+  }
+
+  // The temporary files of this process in the library's folder of the music's volume, where
+  // files written anew are made: undo and keep delete them by the journal's record.
+  int OurTemporaries() const {
+    const std::wstring folder = journal::KeptRootOn(journal::VolumeOf(Wide(music))) + L"\\new\\";
+    int count = 0;
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    do {
+      count += mp3infp::ProcessOfTemporary(found.cFileName) == GetCurrentProcessId();
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return count;
   }
 
   const ScratchFolder scratch{"journal"};
@@ -187,6 +205,7 @@ TEST_F(JournalFixture, ASaveCutOffAnywhereIsUndoneOrKeptWhole) {
           ASSERT_TRUE(WriteBytes(music + "\\" + name, bytes));
         }
         EXPECT_EQ(int(before.size()), CountFiles(music)) << "no temporary file left";
+        EXPECT_EQ(0, OurTemporaries()) << "no temporary file left";
         for (const auto& [name, bytes] : before) DeleteFileA((out + "\\" + name).c_str());
       }
     }

@@ -332,6 +332,9 @@ TEST(JournalPlan, AKeptSaveLosesNoFileItWasWriting) {
   for (const Case& c : cases) EXPECT_EQ(c.expected, Planned(c, PlanKeep)) << c.what;
 }
 
+// The library's folder for temporary files on the volume of kPath.
+const std::u16string kOurs = u"C:\\.tagwhirl-kept\\S-1-5-21-7\\new\\";
+
 TEST(JournalPlan, AJournalOfOtherShapesIsRefusedWhole) {
   const auto with = [](auto change) {
     std::vector<Record> records = {{.kind = Kind::kBegin}, Rewrite(), InPlace(kOther)};
@@ -355,6 +358,25 @@ TEST(JournalPlan, AJournalOfOtherShapesIsRefusedWhole) {
       {"a temporary of another file",
        with([](auto& r) { r[1].temporary = u"C:\\Windows\\x.tagwhirl-new-1-2.tmp"; }), false},
       {"a temporary of another shape", with([](auto& r) { r[1].temporary = r[1].path + u".tmp"; }),
+       false},
+      {"a temporary in the library's folder of the volume",
+       with([](auto& r) { r[1].temporary = kOurs + u"a.mp3.tagwhirl-new-12-34.tmp"; }), true},
+      {"the same in the long form",
+       with([](auto& r) { r[1].temporary = u"\\\\?\\" + kOurs + u"a.mp3.tagwhirl-new-12-34.tmp"; }),
+       true},
+      {"a temporary there of another file",
+       with([](auto& r) { r[1].temporary = kOurs + u"b.mp3.tagwhirl-new-12-34.tmp"; }), false},
+      {"a temporary in the folder of another volume", with([](auto& r) {
+         r[1].temporary = u"D:\\.tagwhirl-kept\\S-1-5-21-7\\new\\a.mp3.tagwhirl-new-12-34.tmp";
+       }),
+       false},
+      {"a temporary climbing out of the folder", with([](auto& r) {
+         r[1].temporary = u"C:\\.tagwhirl-kept\\..\\new\\a.mp3.tagwhirl-new-12-34.tmp";
+       }),
+       false},
+      {"a temporary in a folder of another name", with([](auto& r) {
+         r[1].temporary = u"C:\\.tagwhirl-kept\\S-1-5-21-7\\kept\\a.mp3.tagwhirl-new-12-34.tmp";
+       }),
        false},
       {"a kept original elsewhere", with([](auto& r) { r[1].kept = u"C:\\Users\\me\\doc.txt"; }),
        false},

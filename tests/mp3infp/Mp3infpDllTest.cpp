@@ -11,6 +11,7 @@
 #include <string>
 #include <thread>
 
+#include "journal/KeptStore.h"
 #include "mp3infp/FileIo.h"
 #include "mp3infp/FlacFile.h"
 #include "mp3infp/Leftovers.h"
@@ -825,6 +826,12 @@ std::vector<std::string> FileNames(const std::string& folder) {
   return names;
 }
 
+// The library's folder for temporary files on the volume of `path`.
+std::string TemporaryFolderOf(const std::string& path) {
+  const std::wstring folder = journal::KeptRootOn(journal::VolumeOf(Wide(path))) + L"\\new";
+  return std::string(folder.begin(), folder.end());
+}
+
 // Notes the folder's names while the new file is written.
 class NamesWhileWriting : public mp3infp::Writer {
  public:
@@ -873,12 +880,12 @@ TEST(Mp3infpLeftovers, TheNextSaveInAFolderRemovesItsOwnAndNothingElse) {
   mp3infp::Session session;
   ASSERT_EQ(0u, session.Load(song.c_str()));
   session.SetValue("INAM_v2", "a title longer than the room the old tag has");
-  NamesWhileWriting writer(folder);
+  NamesWhileWriting writer(TemporaryFolderOf(song));
   ASSERT_EQ(0u, session.Save(song.c_str(), writer));
 
   // The name the save wrote under is one the sweep knows as its own, for the file it replaced.
   std::vector<std::string> temporary;
-  const std::vector<std::string> after = FileNames(folder);
+  const std::vector<std::string> after = FileNames(TemporaryFolderOf(song));
   for (const std::string& name : writer.names) {
     if (std::find(after.begin(), after.end(), name) == after.end() &&
         name.find("song.mp3.tagwhirl-new-") == 0)
@@ -892,6 +899,153 @@ TEST(Mp3infpLeftovers, TheNextSaveInAFolderRemovesItsOwnAndNothingElse) {
     EXPECT_EQ(test.stays, GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) << test.name;
     SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
     if (test.folder) RemoveDirectoryA(path.c_str());
+  }
+}
+
+bool HoldsTemporary(const std::string& folder) {
+  for (const std::string& name : FileNames(folder))
+    if (mp3infp::IsTemporaryName(Wide(name))) return true;
+  return false;
+}
+
+// Notes where the new file is while it is written: beside the original, in the library's folder
+// of the volume, or nowhere to be seen.
+class PlaceWhileWriting : public mp3infp::Writer {
+ public:
+  PlaceWhileWriting(std::string beside, std::string elsewhere)
+      : beside_(std::move(beside)), elsewhere_(std::move(elsewhere)) {}
+  bool Write(HANDLE file, uint64_t offset, const void* data, size_t length) override {
+    if (place.empty())
+      place = HoldsTemporary(beside_) ? "beside" : HoldsTemporary(elsewhere_) ? "elsewhere" : "?";
+    return mp3infp::Writer::Write(file, offset, data, length);
+  }
+  std::string place;
+
+ private:
+  std::string beside_, elsewhere_;
+};
+
+// A file written anew is made in the library's folder of its volume, where it gets the list of
+// who may use it that the original has (under Wine, whose folders hand down no lists unless
+// given some, every file of the same owner), and renamed over the original; beside the original
+// where its list is another or that folder cannot be had. The last case comes last: the folder
+// is made again for the saves after it.
+TEST(Mp3infpTemporaryFolder, TheNewFileIsMadeElsewhereOnlyWithTheOriginalsAccessList) {
+  const struct {
+    const char* what;
+    std::function<void(const std::string&, const std::string&)> prepare, restore;  // song, ours
+    const char* place;
+  } cases[] = {
+      {"on one volume with the same list", {}, {}, "elsewhere"},
+      {"a list of its own",
+       [](const std::string& song, const std::string&) {
+         EXPLICIT_ACCESS_W access = {};
+         BuildExplicitAccessWithNameW(&access, const_cast<wchar_t*>(L"EVERYONE"), GENERIC_ALL,
+                                      SET_ACCESS, NO_INHERITANCE);
+         PACL list = nullptr;
+         ASSERT_EQ(DWORD(ERROR_SUCCESS), SetEntriesInAclW(1, &access, nullptr, &list));
+         ASSERT_EQ(
+             DWORD(ERROR_SUCCESS),
+             SetNamedSecurityInfoW(const_cast<wchar_t*>(Wide(song).c_str()), SE_FILE_OBJECT,
+                                   DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+                                   nullptr, nullptr, list, nullptr));
+         LocalFree(list);
+       },
+       {},
+       "beside"},
+      {"a file where the folder should be",
+       [](const std::string&, const std::string& ours) {
+         RemoveDirectoryA(ours.c_str());
+         ASSERT_TRUE(WriteBytes(ours, Bytes(1, 'x')));
+       },
+       [](const std::string&, const std::string& ours) { DeleteFileA(ours.c_str()); }, "beside"},
+  };
+  for (const auto& test : cases) {
+    SCOPED_TRACE(test.what);
+    const ScratchFolder scratch("place");
+    const std::string song = scratch / "song.mp3";
+    const std::string ours = TemporaryFolderOf(song);
+    ASSERT_TRUE(WriteBytes(song, TightMp3(5)));
+    mp3infp::Session session;
+    ASSERT_EQ(0u, session.Load(song.c_str()));
+    session.SetValue("INAM_v2", "a title longer than the room the old tag has");
+    if (test.prepare) test.prepare(song, ours);
+    PlaceWhileWriting writer(scratch.path(), ours);
+    const DWORD saved = session.Save(song.c_str(), writer);
+    if (test.restore) test.restore(song, ours);
+    ASSERT_EQ(0u, saved);
+    EXPECT_EQ(test.place, writer.place);
+    EXPECT_EQ(std::vector<std::string>{"song.mp3"}, FileNames(scratch.path()));
+    ASSERT_EQ(0u, session.Load(song.c_str()));
+    char title[128] = {};
+    session.GetValue("INAM_v2", title, sizeof title);
+    EXPECT_STREQ("a title longer than the room the old tag has", title);
+  }
+}
+
+// What ended saves left in the library's folder goes at the first save there: the library's own
+// names of processes that no longer run (or of this one's number, which an earlier process had),
+// and nothing held open, marked read-only, of another shape, or of another instance still
+// running, whose save may be between its writing and its rename.
+TEST(Mp3infpTemporaryFolder, TheSweepRemovesOnlyTheLeftoversOfEndedSaves) {
+  const ScratchFolder scratch("sweep");
+  const std::string folder = scratch.path();
+  const std::string holder = scratch / "held.mp3";
+  ASSERT_TRUE(WriteBytes(holder, Bytes(1, 'x')));
+  HANDLE held = CreateEventA(nullptr, TRUE, FALSE, "tagwhirl-file-held");
+  HANDLE release = CreateEventA(nullptr, TRUE, FALSE, "tagwhirl-file-release");
+  std::string command = "HoldFile.exe \"" + holder + "\"";
+  STARTUPINFOA startup = {sizeof startup};
+  PROCESS_INFORMATION other = {};
+  ASSERT_TRUE(CreateProcessA(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                             &startup, &other));
+  ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(held, 20000));
+  const std::string self = std::to_string(GetCurrentProcessId());
+  const std::string running = std::to_string(other.dwProcessId);
+
+  enum Kind { kPlain, kReadOnly, kHeld, kFolder };
+  const struct {
+    std::string name;
+    Kind kind;
+    bool stays;
+  } cases[] = {
+      {"a.mp3.tagwhirl-new-4294967292-1.tmp", kPlain, false},
+      {"a.mp3.tagwhirl-new-" + self + "-2.tmp", kPlain, false},
+      {"a.mp3.tagwhirl-new-" + running + "-3.tmp", kPlain, true},
+      {"b.mp3.tagwhirl-new-4294967292-4.tmp", kHeld, true},
+      {"c.mp3.tagwhirl-new-4294967292-5.tmp", kReadOnly, true},
+      {"d.mp3.tagwhirl-new-4294967292-6.tmp", kFolder, true},
+      {"a.mp3.tagwhirl-new-x1-7.tmp", kPlain, true},
+      {"a.mp3.tmp", kPlain, true},
+  };
+  std::vector<HANDLE> open;
+  for (const auto& test : cases) {
+    const std::string path = scratch / test.name;
+    if (test.kind == kFolder) {
+      ASSERT_TRUE(CreateDirectoryA(path.c_str(), nullptr));
+      continue;
+    }
+    ASSERT_TRUE(WriteBytes(path, Bytes(10, 'p')));
+    if (test.kind == kReadOnly) SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_READONLY);
+    if (test.kind == kHeld)
+      open.push_back(
+          CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+  }
+
+  mp3infp::SweepTemporaryFolder(Wide(folder));
+
+  for (HANDLE file : open) CloseHandle(file);
+  SetEvent(release);
+  WaitForSingleObject(other.hProcess, 20000);
+  CloseHandle(other.hProcess);
+  CloseHandle(other.hThread);
+  CloseHandle(held);
+  CloseHandle(release);
+  for (const auto& test : cases) {
+    const std::string path = scratch / test.name;
+    EXPECT_EQ(test.stays, GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) << test.name;
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (test.kind == kFolder) RemoveDirectoryA(path.c_str());
   }
 }
 
