@@ -186,14 +186,26 @@ std::wstring KeptRootOn(const std::wstring& volume, const std::wstring& journalF
   return SharedKeptRootOn(volume) + L"\\" + JournalName(journalFolder);
 }
 
-bool MakeKeptRoot(const std::wstring& root) {
-  const std::wstring user = root.substr(0, root.rfind(L'\\'));
+namespace {
+
+bool MakeUserFolder(const std::wstring& user) {
   const std::wstring top = user.substr(0, user.rfind(L'\\'));
   if (CreateDirectoryW(top.c_str(), nullptr))
     SetFileAttributesW(top.c_str(), FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM);
   if (!IsPlainFolder(top)) return false;
   CreateDirectoryW(user.c_str(), nullptr);
-  if (!IsPlainFolder(user)) return false;
+  return IsPlainFolder(user);
+}
+
+}  // namespace
+
+std::wstring MakeUserRootOn(const std::wstring& volume) {
+  const std::wstring user = SharedKeptRootOn(volume);
+  return MakeUserFolder(user) ? user : std::wstring();
+}
+
+bool MakeKeptRoot(const std::wstring& root) {
+  if (!MakeUserFolder(root.substr(0, root.rfind(L'\\')))) return false;
   CreateDirectoryW(root.c_str(), nullptr);
   const std::wstring kept = root + L"\\" + kKeptFolder;
   CreateDirectoryW(kept.c_str(), nullptr);

@@ -26,6 +26,10 @@ std::wstring KeptRootOn(const std::wstring& volume, const std::wstring& journalF
 // Makes the folders of `root` (KeptRootOn) and its kept folder; false where the volume does not
 // allow them, or a link stands in their place.
 bool MakeKeptRoot(const std::wstring& root);
+// The user's folder at the root of `volume`, which holds each journal's (KeptRootOn) and the tag
+// library's folder for files written anew; made where missing. Empty where the volume does not
+// allow it, or a link stands in its place.
+std::wstring MakeUserRootOn(const std::wstring& volume);
 // Gives `path` the bytes of the original kept as `kept`, which is deleted then; false, with both
 // as they were, when it could not.
 bool PutBack(const std::wstring& kept, const std::wstring& path);

@@ -34,8 +34,8 @@ std::wstring MakeFolderOn(const std::wstring& volume) {
   // where a file of that folder is allowed anyway.
   const UINT type = GetDriveTypeW(volume.c_str());
   if (type != DRIVE_FIXED && type != DRIVE_REMOVABLE && type != DRIVE_RAMDISK) return {};
-  const std::wstring root = journal::KeptRootOn(volume);
-  if (!journal::MakeKeptRoot(root)) return {};
+  const std::wstring root = journal::MakeUserRootOn(volume);
+  if (root.empty()) return {};
   const std::wstring folder = root + L"\\" + kFolderName;
   CreateDirectoryW(folder.c_str(), nullptr);
   return IsPlainFolder(folder) ? folder : std::wstring();

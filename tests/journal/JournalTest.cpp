@@ -116,7 +116,7 @@ class JournalFixture : public ::testing::Test {
   // The temporary files of this process in the library's folder of the music's volume, where
   // files written anew are made: undo and keep delete them by the journal's record.
   int OurTemporaries() const {
-    const std::wstring folder = journal::KeptRootOn(journal::VolumeOf(Wide(music))) + L"\\new\\";
+    const std::wstring folder = journal::MakeUserRootOn(journal::VolumeOf(Wide(music))) + L"\\new\\";
     int count = 0;
     WIN32_FIND_DATAW found;
     const HANDLE search = FindFirstFileW((folder + L"*").c_str(), &found);

@@ -828,7 +828,7 @@ std::vector<std::string> FileNames(const std::string& folder) {
 
 // The library's folder for temporary files on the volume of `path`.
 std::string TemporaryFolderOf(const std::string& path) {
-  const std::wstring folder = journal::KeptRootOn(journal::VolumeOf(Wide(path))) + L"\\new";
+  const std::wstring folder = journal::MakeUserRootOn(journal::VolumeOf(Wide(path))) + L"\\new";
   return std::string(folder.begin(), folder.end());
 }
 
