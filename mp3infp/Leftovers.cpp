@@ -6,41 +6,29 @@
 #include <set>
 
 #include "mp3infp/FileIo.h"
+#include "paths/SlimLock.h"
 
 namespace mp3infp {
+namespace {
 
-void SweepLeftovers(const std::wstring& path) {
-  const size_t separator = path.find_last_of(L"\\/");
-  if (separator == std::wstring::npos) return;
-  const std::wstring folder = path.substr(0, separator + 1);
-  // Held through the sweep: a save of another thread must not make its temporary file in the
-  // folder while the sweep may still take it for a leftover.
-  static std::mutex lock;
-  static std::set<std::wstring, FolderLess> swept;
-  std::lock_guard<std::mutex> hold(lock);
-  if (!swept.insert(folder).second) return;
-  // The pattern narrows the listing to candidates; the exact naming is checked on each name (a
-  // pattern's "*" also matches names of other shapes).
+// Calls `visit` with each plain file of `folder` (ending in a separator) whose name may be one of
+// the library's temporary files: the pattern narrows the listing, and `visit` checks the exact
+// naming (a pattern's "*" also matches names of other shapes). Folders and links are never
+// candidates, nor a read-only file: the library never marks its own so, so that is someone's copy.
+template <class Visit>
+void ForEachCandidate(const std::wstring& folder, Visit visit) {
   const std::wstring pattern = folder + L"*" + std::wstring(kTemporaryKind) + L"*.tmp";
   WIN32_FIND_DATAW found;
   const HANDLE search =
       FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
   if (search == INVALID_HANDLE_VALUE) return;
   do {
-    if (found.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT))
-      continue;
-    const std::wstring_view original = OriginalOfTemporary(found.cFileName);
-    if (original.empty()) continue;
-    const DWORD attributes = GetFileAttributesW((folder + std::wstring(original)).c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) continue;
-    // Made by the library, never marked read-only by it: a read-only one is someone's copy.
-    if (found.dwFileAttributes & FILE_ATTRIBUTE_READONLY) continue;
-    DeleteFileW((folder + found.cFileName).c_str());
+    if (!(found.dwFileAttributes &
+          (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY)))
+      visit(found.cFileName);
   } while (FindNextFileW(search, &found));
   FindClose(search);
 }
-
-namespace {
 
 // Whether the process numbered `process` runs: one we may not ask about runs.
 bool Running(uint64_t process) {
@@ -55,22 +43,32 @@ bool Running(uint64_t process) {
 
 }  // namespace
 
+void SweepLeftovers(const std::wstring& path) {
+  const size_t separator = path.find_last_of(L"\\/");
+  if (separator == std::wstring::npos) return;
+  const std::wstring folder = path.substr(0, separator + 1);
+  // Held through the sweep: a save of another thread must not make its temporary file in the
+  // folder while the sweep may still take it for a leftover.
+  static SlimMutex lock;
+  static std::set<std::wstring, FolderLess> swept;
+  std::lock_guard hold(lock);
+  if (!swept.insert(folder).second) return;
+  ForEachCandidate(folder, [&](const wchar_t* name) {
+    const std::wstring_view original = OriginalOfTemporary(name);
+    if (original.empty()) return;
+    const DWORD attributes = GetFileAttributesW((folder + std::wstring(original)).c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    DeleteFileW((folder + name).c_str());
+  });
+}
+
 void SweepTemporaryFolder(const std::wstring& folder) {
-  const std::wstring pattern = folder + L"\\*" + std::wstring(kTemporaryKind) + L"*.tmp";
-  WIN32_FIND_DATAW found;
-  const HANDLE search =
-      FindFirstFileExW(pattern.c_str(), FindExInfoBasic, &found, FindExSearchNameMatch, nullptr, 0);
-  if (search == INVALID_HANDLE_VALUE) return;
-  do {
-    if (found.dwFileAttributes &
-        (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_READONLY))
-      continue;
-    if (!IsTemporaryName(found.cFileName)) continue;
-    const uint64_t process = ProcessOfTemporary(found.cFileName);
-    if (process != GetCurrentProcessId() && Running(process)) continue;
-    DeleteFileW((folder + L"\\" + found.cFileName).c_str());
-  } while (FindNextFileW(search, &found));
-  FindClose(search);
+  ForEachCandidate(folder + L"\\", [&](const wchar_t* name) {
+    if (!IsTemporaryName(name)) return;
+    const uint64_t process = ProcessOfTemporary(name);
+    if (process != GetCurrentProcessId() && Running(process)) return;
+    DeleteFileW((folder + L"\\" + name).c_str());
+  });
 }
 
 }  // namespace mp3infp

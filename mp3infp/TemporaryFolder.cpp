@@ -7,13 +7,14 @@
 #include "journal/KeptStore.h"
 #include "mp3infp/FileIo.h"
 #include "mp3infp/Leftovers.h"
+#include "paths/SlimLock.h"
 
 namespace mp3infp {
 namespace {
 
 constexpr wchar_t kFolderName[] = L"new";
 
-std::mutex theMutex;
+SlimMutex theMutex;
 // The library's folder on each volume asked for, by the volume's root; empty where it has none.
 std::map<std::wstring, std::wstring, FolderLess> theFolderOnVolume;
 std::set<std::wstring, FolderLess> theSweptVolumes;
