@@ -9,12 +9,14 @@
 //   PeerBench copy <from> <to> [over]  every file of <from> copied into <to> and flushed; with
 //                                      `over`, over the copies already there, freeing their
 //                                      blocks as a rewrite frees the original's
-//   PeerBench rewrite <folder> [elsewhere <folder>] [threads <n>] [noflush]
+//   PeerBench rewrite <folder> [elsewhere <folder>] [keep <folder>] [threads <n>] [noflush]
 //                                      every file of <folder> rewritten with 1 KiB more in front, as
 //                                      the least a rewrite that keeps the flush before the swap
 //                                      does: read, write beside, flush, rename over the original;
 //                                      the new files made in another folder of the volume, from
-//                                      several threads, or not flushed, to measure what each wins
+//                                      several threads, or not flushed, to measure what each wins;
+//                                      with `keep`, each original moved into that folder instead
+//                                      of freed, as undo needs it kept
 //   PeerBench patch <folder> [threads <n>] [noflush]
 //                                      the least a write in place does: 4 KiB read, written back
 //                                      and flushed in each file
@@ -143,6 +145,7 @@ int Copy(const std::string& from, const std::string& to, bool over) {
 // each file when empty), from how many threads at once, and whether it flushes.
 struct RewriteWay {
   std::string temporaries;
+  std::string kept;
   bool inPlace = false;
   int threads = 1;
   bool flush = true;
@@ -177,8 +180,9 @@ DWORD WINAPI RewriteWorker(void* argument) {
     const std::string path = *work.folder + "\\" + name;
     const std::string temporary =
         work.way->temporaries.empty() ? "" : work.way->temporaries + "\\" + name + ".new.tmp";
+    const std::string kept = work.way->kept.empty() ? "" : work.way->kept + "\\" + name;
     if (work.way->inPlace ? !BarePatch(path, work.way->flush)
-                          : !BareRewrite(path, buffer, temporary, work.way->flush))
+                          : !BareRewrite(path, buffer, temporary, work.way->flush, kept))
       InterlockedIncrement(&work.failures);
   }
   return 0;
@@ -187,6 +191,7 @@ DWORD WINAPI RewriteWorker(void* argument) {
 int Rewrite(const std::string& folder, const RewriteWay& way) {
   const std::vector<std::string> names = FilesIn(folder);
   if (!way.temporaries.empty()) CreateDirectoryA(way.temporaries.c_str(), nullptr);
+  if (!way.kept.empty()) CreateDirectoryA(way.kept.c_str(), nullptr);
   RewriteWork work{&folder, &names, &way};
   const double start = Now();
   std::vector<HANDLE> threads;
@@ -197,12 +202,12 @@ int Rewrite(const std::string& folder, const RewriteWay& way) {
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
   }
-  std::printf("%s %.4f s, %d files (%s, %d thread%s%s)\n", way.inPlace ? "patch" : "rewrite",
+  std::printf("%s %.4f s, %d files (%s%s, %d thread%s%s)\n", way.inPlace ? "patch" : "rewrite",
               Now() - start, static_cast<int>(names.size()),
               way.inPlace                  ? "in place"
               : way.temporaries.empty() ? "new files beside"
                                         : "new files elsewhere",
-              way.threads, way.threads == 1 ? "" : "s", way.flush ? "" : ", no flush");
+              way.kept.empty() ? "" : ", originals kept", way.threads, way.threads == 1 ? "" : "s", way.flush ? "" : ", no flush");
   return work.failures ? 1 : 0;
 }
 
@@ -230,6 +235,7 @@ int Demo(int files, size_t kib) {
   const std::string work = root + "\\work", copies = root + "\\copies";
   Empty(work);
   Empty(copies);
+  Empty(root + "\\kept");
   CreateDirectoryA(root.c_str(), nullptr);
   CreateDirectoryA(work.c_str(), nullptr);
   for (int i = 0; i < files; ++i) {
@@ -239,12 +245,14 @@ int Demo(int files, size_t kib) {
   int status = Copy(work, copies, false);
   status |= Rewrite(copies, {});
   status |= Rewrite(copies, {.temporaries = root + "\\new", .threads = 2});
+  status |= Rewrite(copies, {.kept = root + "\\kept", .threads = 2});
   status |= Rewrite(copies, {.inPlace = true, .threads = 2});
   status |= Save(work, "$A - $T.mp3");
   status |= Save(work, "$T - $A.mp3");
   status |= Steps(work, "$A - $T.mp3");
   Empty(work);
   Empty(copies);
+  Empty(root + "\\kept");
   RemoveDirectoryA((root + "\\new").c_str());
   RemoveDirectoryA(root.c_str());
   return status;
@@ -271,6 +279,7 @@ int main(int argc, char** argv) {
     for (int i = 3; i < argc; ++i) {
       const std::string option = argv[i];
       if (option == "elsewhere" && i + 1 < argc) way.temporaries = argv[++i];
+      if (option == "keep" && i + 1 < argc) way.kept = argv[++i];
       if (option == "threads" && i + 1 < argc) way.threads = std::max(1, std::atoi(argv[++i]));
       if (option == "noflush") way.flush = false;
     }
@@ -282,7 +291,7 @@ int main(int argc, char** argv) {
   std::fprintf(
       stderr,
       "usage: PeerBench save <folder> <rule> | copy <from> <to> [over] | rewrite <folder> "
-      "[elsewhere <folder>] [threads <n>] [noflush] | patch <folder> [threads <n>] [noflush] | "
+      "[elsewhere <folder>] [keep <folder>] [threads <n>] [noflush] | patch <folder> [threads <n>] [noflush] | "
       "steps <folder> <rule> | demo [files] [KiB]\n");
   return 2;
 }
