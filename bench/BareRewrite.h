@@ -13,7 +13,7 @@
 // `buffer` is kept by the caller from file to file: allocated afresh, a block of a mebibyte comes
 // back as new pages each time, which cost as much as writing it. The new file is made as
 // `temporary` (beside the file when empty), to compare where it is made; `flush` false shows what
-// the flush costs. With `kept` given, the original is moved there before the swap instead of
+// the flush costs. With `kept` given, the original is linked there before the swap instead of
 // being freed, as a save that undo can take back keeps it.
 inline bool BareRewrite(const std::string& path, std::vector<char>& buffer,
                         std::string temporary = {}, bool flush = true,
@@ -37,13 +37,9 @@ inline bool BareRewrite(const std::string& path, std::vector<char>& buffer,
        (!flush || FlushFileBuffers(copy));
   if (copy != INVALID_HANDLE_VALUE) CloseHandle(copy);
   CloseHandle(file);
-  if (ok && !kept.empty()) {
-    if (!MoveFileExA(path.c_str(), kept.c_str(), 0)) ok = false;
-    else if (MoveFileExA(temporary.c_str(), path.c_str(), 0)) return true;
-    else MoveFileExA(kept.c_str(), path.c_str(), 0);
-  }
-  if (ok && kept.empty() && MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING))
-    return true;
+  // The original stays as a second link, as the journal keeps it: its blocks are not freed.
+  if (ok && !kept.empty()) ok = CreateHardLinkA(kept.c_str(), path.c_str(), nullptr) != FALSE;
+  if (ok && MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING)) return true;
   DeleteFileA(temporary.c_str());
   return false;
 }

@@ -15,7 +15,7 @@
 //                                      does: read, write beside, flush, rename over the original;
 //                                      the new files made in another folder of the volume, from
 //                                      several threads, or not flushed, to measure what each wins;
-//                                      with `keep`, each original moved into that folder instead
+//                                      with `keep`, each original linked into that folder instead
 //                                      of freed, as undo needs it kept
 //   PeerBench patch <folder> [threads <n>] [noflush]
 //                                      the least a write in place does: 4 KiB read, written back
@@ -180,7 +180,14 @@ DWORD WINAPI RewriteWorker(void* argument) {
     const std::string path = *work.folder + "\\" + name;
     const std::string temporary =
         work.way->temporaries.empty() ? "" : work.way->temporaries + "\\" + name + ".new.tmp";
-    const std::string kept = work.way->kept.empty() ? "" : work.way->kept + "\\" + name;
+    // A few dozen links a folder, as the journal keeps them: under Wine a new name is looked for
+    // through its whole folder.
+    std::string kept;
+    if (!work.way->kept.empty()) {
+      const std::string folder = work.way->kept + "\\" + std::to_string(i / 32);
+      CreateDirectoryA(folder.c_str(), nullptr);
+      kept = folder + "\\" + name;
+    }
     if (work.way->inPlace ? !BarePatch(path, work.way->flush)
                           : !BareRewrite(path, buffer, temporary, work.way->flush, kept))
       InterlockedIncrement(&work.failures);
@@ -235,6 +242,7 @@ int Demo(int files, size_t kib) {
   const std::string work = root + "\\work", copies = root + "\\copies";
   Empty(work);
   Empty(copies);
+  Empty(root + "\\kept\\0");
   Empty(root + "\\kept");
   CreateDirectoryA(root.c_str(), nullptr);
   CreateDirectoryA(work.c_str(), nullptr);
@@ -252,6 +260,7 @@ int Demo(int files, size_t kib) {
   status |= Steps(work, "$A - $T.mp3");
   Empty(work);
   Empty(copies);
+  Empty(root + "\\kept\\0");
   Empty(root + "\\kept");
   RemoveDirectoryA((root + "\\new").c_str());
   RemoveDirectoryA(root.c_str());
