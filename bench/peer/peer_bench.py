@@ -12,6 +12,10 @@ start-up on an empty folder (best of three); tagwhirl's is intake plus the save 
 handles it, timed inside PeerBench, which leaves start-up out by itself. Each tagwhirl run is
 timed with the journal that undo needs and without it.
 
+Each round also times the bare rewrite of the same files (PeerBench rewrite, no tag library, no
+journal) keeping each original as a second link and freeing it: what the disk charges for keeping
+the originals that undo needs, against which the journal's cost for run A is read.
+
 So that no run pays for another's writes, everything is flushed (`sync`) before each timed run,
 each run A follows its own fresh copy of the files, and the originals that tagwhirl's journal kept
 and retired are deleted (untimed, and timed apart as what the journal costs later). Which tool
@@ -159,7 +163,7 @@ def compare(files, kib, rounds):
     columns = ("tagwhirl", "nojournal", "kid3", "kid3+fsync")
     times = {(c, run): [] for c in columns for run in "AB"}
     freed = []
-    dirs = {t: os.path.join(WORK, t) for t in ("kid3", "tagwhirl", "nojournal")}
+    dirs = {t: os.path.join(WORK, t) for t in ("kid3", "tagwhirl", "nojournal", "bare")}
 
     def tool_run(tool, run, round_):
         settle()
@@ -183,6 +187,27 @@ def compare(files, kib, rounds):
             freed.append(time.perf_counter() - start)
             print(f"round {round_ + 1}: the originals run A kept, freed in {freed[-1]:.3f} s")
 
+    # What this disk charges for keeping the originals that undo needs, apart from the journal's
+    # own work: the bare rewrite of the same files (no tag library, no records), keeping each
+    # original as a second link or freeing it. On a disk mounted with `discard`, the two differ by
+    # as much as the journal's cost for run A, and from hour to hour.
+    bare = {True: [], False: []}
+
+    def bare_run(keep, round_):
+        folder = dirs["bare"]
+        new, kept = os.path.join(WORK, "bare-new"), os.path.join(WORK, "bare-kept")
+        fresh_copy(master, folder)
+        settle()
+        args = ["rewrite", winpath(folder), "elsewhere", winpath(new)]
+        if keep:
+            os.makedirs(kept, exist_ok=True)
+            args += ["keep", winpath(kept)]
+        seconds, line = peer(*args, "threads", "8")
+        bare[keep].append(seconds)
+        print(f"round {round_ + 1} bare rewrite: {line}", flush=True)
+        for path in (folder, new, kept):
+            shutil.rmtree(path, ignore_errors=True)
+
     for round_ in range(rounds):
         # Each run A comes right after its own fresh copy of the files: writing a gibibyte slows the
         # disk's flushes for a while after `sync` has returned (three times as slow in one
@@ -190,6 +215,8 @@ def compare(files, kib, rounds):
         for tool in turned(["tagwhirl", "nojournal", "kid3"], round_):
             fresh_copy(master, dirs[tool])
             tool_run(tool, "A", round_)
+        for keep in turned([True, False], round_):
+            bare_run(keep, round_)
         for tool in turned(["kid3", "nojournal", "tagwhirl"], round_):
             tool_run(tool, "B", round_)
         for tool in ("kid3", "tagwhirl", "nojournal"):
@@ -216,6 +243,12 @@ def compare(files, kib, rounds):
         cost = ", ".join(f"{r:.2f}" for r in ratios("tagwhirl", "nojournal", run))
         print(f"run {run} rounds: tagwhirl / (kid3-cli + fsync) {each}; journal's cost {cost}")
     print(f"originals kept by run A, freed later: median {median(freed):.3f} s")
+    keeping = [k / f for k, f in zip(bare[True], bare[False])]
+    beyond = [j / k for j, k in zip(ratios("tagwhirl", "nojournal", "A"), keeping)]
+    print("the disk's price of keeping the originals (bare rewrite keeping / freeing them): "
+          + ", ".join(f"{r:.2f}" for r in keeping) + f" (median {median(keeping):.2f}); "
+          "run A's journal's cost beyond it: "
+          + ", ".join(f"{r:.2f}" for r in beyond) + f" (median {median(beyond):.2f})")
     return 0
 
 
