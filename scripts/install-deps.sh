@@ -19,6 +19,19 @@ packages=(
 sudo=""
 if [ "$(id -u)" != 0 ]; then sudo="sudo"; fi
 
+# A mirror in the middle of its sync serves an index of the wrong size for a minute or so, and
+# apt-get update then fails as a whole. Try again a few times; if one index still cannot be had,
+# go on with the others: the install itself says whether anything needed is missing.
+update() {
+  local try
+  for try in 1 2 3 4 5; do
+    if $sudo apt-get update -qq; then return 0; fi
+    echo "apt-get update failed (try $try of 5); trying again in $((try * 15)) s" >&2
+    sleep $((try * 15))
+  done
+  echo "apt-get update kept failing; installing from the indexes it has" >&2
+}
+
 if ! dpkg --print-foreign-architectures | grep -qx i386; then
   $sudo dpkg --add-architecture i386
   need_update=1
@@ -34,10 +47,16 @@ done
 if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
-  $sudo apt-get update -qq
-  $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"
+  update
+  for try in 1 2 3; do
+    if $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"; then break; fi
+    [ "$try" = 3 ] && exit 1
+    echo "apt-get install failed (try $try of 3); updating and trying again" >&2
+    sleep 30
+    update
+  done
 elif [ -n "${need_update:-}" ]; then
-  $sudo apt-get update -qq
+  update
 fi
 
 if ! locale -a 2>/dev/null | grep -qi '^ja_JP\.utf-\?8$'; then
