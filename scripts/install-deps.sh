@@ -24,10 +24,10 @@ if [ "$(id -u)" != 0 ]; then sudo="sudo"; fi
 # go on with the others: the install itself says whether anything needed is missing.
 update() {
   local try
-  for try in 1 2 3 4 5; do
+  for try in 1 2 3; do
     if $sudo apt-get update -qq; then return 0; fi
-    echo "apt-get update failed (try $try of 5); trying again in $((try * 15)) s" >&2
-    sleep $((try * 15))
+    echo "apt-get update failed (try $try of 3); trying again in $((try * 10)) s" >&2
+    sleep $((try * 10))
   done
   echo "apt-get update kept failing; installing from the indexes it has" >&2
 }
@@ -48,13 +48,25 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   export DEBIAN_FRONTEND=noninteractive
   update
-  for try in 1 2 3; do
-    if $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"; then break; fi
-    [ "$try" = 3 ] && exit 1
-    echo "apt-get install failed (try $try of 3); updating and trying again" >&2
-    sleep 30
-    update
-  done
+  if ! $sudo apt-get install -y -qq --no-install-recommends "${missing[@]}"; then
+    # Seen: the security archive's i386 index a sync behind its amd64 one, so that the 32-bit
+    # half of Wine, whose libraries must match the 64-bit ones version for version, cannot be
+    # installed at all. The main archive alone is consistent across the two; a build machine can
+    # do without the newer security versions until the mirror is whole again.
+    echo "apt-get install failed; trying again from the main archive alone" >&2
+    sources=$(mktemp -d)
+    trap 'rm -rf "$sources"' EXIT
+    for f in /etc/apt/sources.list.d/*.sources; do
+      if [ -e "$f" ]; then
+        awk 'BEGIN { RS = ""; ORS = "\n\n" } !/security/' "$f" >"$sources/$(basename "$f")"
+      fi
+    done
+    for f in /etc/apt/sources.list /etc/apt/sources.list.d/*.list; do
+      if [ -e "$f" ]; then grep -v security "$f" >"$sources/$(basename "$f")" || true; fi
+    done
+    $sudo apt-get install -y -qq --no-install-recommends \
+      -o Dir::Etc::SourceList=/dev/null -o Dir::Etc::SourceParts="$sources" "${missing[@]}"
+  fi
 elif [ -n "${need_update:-}" ]; then
   update
 fi
