@@ -26,8 +26,10 @@ update() {
   local try
   for try in 1 2 3; do
     if $sudo apt-get update -qq; then return 0; fi
-    echo "apt-get update failed (try $try of 3); trying again in $((try * 10)) s" >&2
-    sleep $((try * 10))
+    if [ "$try" != 3 ]; then
+      echo "apt-get update failed (try $try of 3); trying again in $((try * 10)) s" >&2
+      sleep $((try * 10))
+    fi
   done
   echo "apt-get update kept failing; installing from the indexes it has" >&2
 }

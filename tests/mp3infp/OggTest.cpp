@@ -626,7 +626,9 @@ TEST(Ogg, OtherStreamsPagesStayInTheirOrder) {
         uint32_t next = c.layout.firstSequence;
         for (const auto& page : Walk(file)) {
           EXPECT_TRUE(page.crcOk);
-          if (page.serial == kSerial) EXPECT_EQ(next++, page.sequence);
+          if (page.serial == kSerial) {
+            EXPECT_EQ(next++, page.sequence);
+          }
           // Header pages carry granule 0, or none where no packet ends.
           if (page.serial != kSerial || page.granule + 1 > 1)
             out.emplace_back(page.serial, page.body);

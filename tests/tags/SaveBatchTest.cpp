@@ -330,9 +330,10 @@ TEST_F(JournaledBatchTest, WithoutRoomForTheJournalTheUserChoosesOnce) {
     } else if (test.answer) {
       EXPECT_FALSE(journal.CanUndo());
     }
-    if (test.journal == kSmallVolume && test.answer)
+    if (test.journal == kSmallVolume && test.answer) {
       EXPECT_LE(samples::CountFiles(ActiveFromWide(folder)), 1)
           << "what the journal kept is dropped: only its lock is left";
+    }
   }
 }
 

@@ -93,7 +93,7 @@ TEST_F(TargetListTest, FolderIsTakenDepthFirstInPreOrderWithAbsolutePaths) {
   EXPECT_EQ(expected, std::set<std::string>(paths.begin(), paths.end()));
 
   // Pre-order: every folder's files form one unbroken run of rows.
-  for (const std::string folder : {scratch / "sub1\\", scratch / "sub1\\deep\\"}) {
+  for (const std::string& folder : {scratch / "sub1\\", scratch / "sub1\\deep\\"}) {
     std::vector<int> rows;
     for (int row = 0; row < static_cast<int>(paths.size()); ++row)
       if (paths[row].rfind(folder, 0) == 0) rows.push_back(row);
