@@ -173,13 +173,14 @@ void Journal::Forget() {
   Unlock();
 }
 
-bool Journal::Begin(uint64_t owner) {
+bool Journal::Begin(uint64_t owner, const std::vector<std::wstring>& paths) {
   ended_ = {.owner = owner};
   created_.clear();
   if (!Lock()) return false;
   DeleteFileW(Inside(kRecordsName).c_str());
   DeleteFileW(Inside(kUndoingName).c_str());
   store_.Retire();
+  store_.MakeFolders(paths);
   HANDLE records = CreateFileW(Inside(kRecordsName).c_str(), GENERIC_WRITE, FILE_SHARE_READ,
                                nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   bool ok = records != INVALID_HANDLE_VALUE;

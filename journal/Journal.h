@@ -48,8 +48,9 @@ class Journal {
 
   // A save starts: the journal of the save before it is dropped. False when there can be no
   // journal (another instance is saving, the folder cannot be written): the save then goes on
-  // without one, and cannot be undone.
-  bool Begin(uint64_t owner);
+  // without one, and cannot be undone. `paths`: the files the save may write anew, whose kept
+  // originals' folders are made up front.
+  bool Begin(uint64_t owner, const std::vector<std::wstring>& paths = {});
   bool active() const { return lock_ != INVALID_HANDLE_VALUE; }
   // Before a copy is made into an output folder: a file that the save creates. Not recorded (and
   // false) when something of that name exists already: it is not ours to remove.

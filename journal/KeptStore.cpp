@@ -7,6 +7,7 @@
 #include <cwctype>
 #include <functional>
 #include <memory>
+#include <set>
 
 #include "journal/FileState.h"
 
@@ -351,11 +352,11 @@ const std::wstring& KeptStore::RootOn(const std::wstring& volume) const {
   return known->second;
 }
 
-std::wstring KeptStore::NameFor(const std::wstring& path, unsigned number) {
+std::wstring KeptStore::NameFor(const std::wstring& path, unsigned number, unsigned ordinal) {
   // A few dozen links to a folder: under Wine, making a name that is not there yet reads the whole
   // folder, and in one folder of a thousand links each new link took 0.75 ms, a seventh of the
   // whole rewrite of a 1 MiB file.
-  return RootFor(path) + L"\\" + kKeptFolder + L"\\" + std::to_wstring(number / kKeptPerFolder) +
+  return RootFor(path) + L"\\" + kKeptFolder + L"\\" + std::to_wstring(ordinal / kKeptPerFolder) +
          L"\\kept-" + std::to_wstring(GetCurrentProcessId()) + L"-" + std::to_wstring(number) +
          L".bin";
 }
@@ -383,6 +384,22 @@ bool KeptStore::Owns(const std::wstring& kept) const {
   if (!digits(at) || at >= kept.size() || kept[at] != L'-') return false;
   ++at;
   return digits(at) && kept.compare(at, std::wstring::npos, L".bin") == 0;
+}
+
+void KeptStore::MakeFolders(const std::vector<std::wstring>& paths) {
+  // Made while the save writes, a folder cost the links made into it soon after far more than
+  // the folder itself: a thousand rewrites of 1 MiB that kept their originals took 2.0 to 2.9 s
+  // with each folder made at its first link, 1.5 to 1.8 s with the folders made before, against
+  // 1.4 to 1.8 s freeing the originals (natively, eight threads, interleaved).
+  const unsigned folders = unsigned((paths.size() + kKeptPerFolder - 1) / kKeptPerFolder);
+  std::set<std::wstring> roots;
+  for (const std::wstring& path : paths) roots.insert(RootFor(path));
+  for (const std::wstring& root : roots) {
+    const std::wstring kept = root + L"\\" + kKeptFolder;
+    CreateDirectoryW(kept.c_str(), nullptr);
+    for (unsigned folder = 0; folder < folders; ++folder)
+      CreateDirectoryW((kept + L"\\" + std::to_wstring(folder)).c_str(), nullptr);
+  }
 }
 
 bool KeptStore::Keep(const std::wstring& path, const std::wstring& kept) const {

@@ -44,9 +44,12 @@ class KeptStore {
   // The store of the journal in `journalFolder`.
   explicit KeptStore(std::wstring journalFolder = {}) : journal_(std::move(journalFolder)) {}
 
-  // The name the `number`-th original this process keeps goes under; `path` is the file it is
-  // the original of.
-  std::wstring NameFor(const std::wstring& path, unsigned number);
+  // The name the `number`-th original this process keeps goes under, the `ordinal`-th (from 0)
+  // of its save; `path` is the file it is the original of.
+  std::wstring NameFor(const std::wstring& path, unsigned number, unsigned ordinal);
+  // A save begins that may keep the originals of `paths`: the folders their NameFor names will
+  // need are made now, before any file is written.
+  void MakeFolders(const std::vector<std::wstring>& paths);
   // Keeps the original at `path` as `kept` (a name NameFor gave): a hard link or, where none can
   // be made, a copy.
   bool Keep(const std::wstring& path, const std::wstring& kept) const;

@@ -13,6 +13,9 @@ bool Recorder::Attach(const wchar_t* folder) {
   std::lock_guard lock(mutex_);
   Close();
   stopped_ = false;
+  // Numbers go on from save to save, so that no name is given twice in a process; the folders
+  // count from the save's first, as the program made them (KeptStore::MakeFolders).
+  keptBefore_ = kept_;
   if (!folder || !*folder) return true;
   store_ = KeptStore(folder);
   records_ = CreateFileW((std::wstring(folder) + L"\\" + kRecordsName).c_str(), GENERIC_WRITE,
@@ -88,7 +91,8 @@ bool Recorder::BeforeRewrite(const std::wstring& path, const std::wstring& tempo
   if (stopped_) return false;
   {
     std::lock_guard lock(mutex_);
-    kept = store_.NameFor(path, ++kept_);
+    const unsigned number = ++kept_;
+    kept = store_.NameFor(path, number, number - keptBefore_ - 1);
   }
   Record r{.kind = Kind::kRewrite, .path = Stored(path)};
   r.temporary = Stored(temporary);

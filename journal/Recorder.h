@@ -81,6 +81,7 @@ class Recorder {
   KeptStore store_;
   HANDLE records_ = INVALID_HANDLE_VALUE;
   unsigned kept_ = 0;
+  unsigned keptBefore_ = 0;  // kept_ when attached
   std::atomic<bool> stopped_ = false;
   DWORD flushed_ = GetTickCount();
 };

@@ -88,7 +88,10 @@ SaveJournal::Start SaveJournal::Begin(const std::vector<FileToSave>& files) {
   saved_ = false;
   if (RoomToKeep(journal_.folder(), files) > FreeRoom(journal_.folder()))
     return Start::kCannotRecord;
-  if (!journal_.Begin(owner_)) {
+  std::vector<std::wstring> paths;
+  paths.reserve(files.size());
+  for (const FileToSave& file : files) paths.push_back(file.path);
+  if (!journal_.Begin(owner_, paths)) {
     return journal_.Inspect() == journal::Journal::State::kBusy ? Start::kWithout
                                                                 : Start::kCannotRecord;
   }

@@ -10,6 +10,7 @@
 
 #include "journal/Journal.h"
 #include "journal/KeptStore.h"
+#include "journal/Recorder.h"
 #include "mp3infp/Leftovers.h"
 #include "mp3infp/Session.h"
 #include "tests/mp3infp/Mp4Samples.h"
@@ -745,4 +746,30 @@ TEST_F(JournalFixture, AJournalRetiresOnlyItsOwnKeptOriginalsOnAVolume) {
   const std::wstring user = mine.substr(0, mine.rfind(L'\\'));
   RemoveDirectoryW(user.c_str());
   RemoveDirectoryW(user.substr(0, user.rfind(L'\\')).c_str());
+}
+
+// The folders of a save's kept originals are made before it writes (made among its writes, each
+// slowed the links that followed), and every save numbers its folders from the first, however
+// many originals the process kept before.
+TEST_F(JournalFixture, EachSaveKeepsItsOriginalsInFoldersMadeBeforeItWrites) {
+  const std::string kept = scratch / "journal\\kept";
+  const std::wstring file = Wide(music + "\\" + MixedSamples().front().name);
+  journal::Recorder recorder;
+  for (int save = 0; save < 2; ++save) {
+    journal::Journal journal(folder);
+    ASSERT_TRUE(journal.Begin(7, std::vector<std::wstring>(65, file)));
+    std::vector<std::string> made = Names(kept, "*");
+    std::sort(made.begin(), made.end());
+    EXPECT_EQ((std::vector<std::string>{"0", "1"}), made) << "save " << save;
+    ASSERT_TRUE(recorder.Attach(folder.c_str()));
+    for (int i = 0; i < 65; ++i) {
+      std::wstring name;
+      ASSERT_TRUE(recorder.BeforeRewrite(file, file + L".tmp", 0, {}, name));
+      EXPECT_EQ(Wide(kept + (i < 64 ? "\\0\\" : "\\1\\")),
+                name.substr(0, name.rfind(L'\\') + 1))
+          << "save " << save << ", original " << i;
+    }
+    recorder.Detach();
+    journal.Forget();
+  }
 }
