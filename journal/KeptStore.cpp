@@ -391,9 +391,25 @@ void KeptStore::MakeFolders(const std::vector<std::wstring>& paths) {
   // the folder itself: a thousand rewrites of 1 MiB that kept their originals took 2.0 to 2.9 s
   // with each folder made at its first link, 1.5 to 1.8 s with the folders made before, against
   // 1.4 to 1.8 s freeing the originals (natively, eight threads, interleaved).
-  const unsigned folders = unsigned((paths.size() + kKeptPerFolder - 1) / kKeptPerFolder);
+  // Only where originals have been kept before: the journal's own volume, and the volumes its
+  // folder names already. A save that keeps nothing on another volume leaves no trace there.
+  if (volume_.empty()) volume_ = VolumeOf(journal_);
+  std::map<std::wstring, std::wstring> known;  // volume -> root
+  for (const std::wstring& root : VolumeRoots()) known.emplace(VolumeOf(root), root);
   std::set<std::wstring> roots;
-  for (const std::wstring& path : paths) roots.insert(RootFor(path));
+  std::wstring lastFolder;
+  for (const std::wstring& path : paths) {
+    const std::wstring folder = path.substr(0, path.find_last_of(L'\\') + 1);
+    if (folder == lastFolder) continue;
+    lastFolder = folder;
+    const std::wstring volume = VolumeOf(folder);
+    if (volume.empty() || volume == volume_) {
+      roots.insert(journal_);
+    } else if (auto root = known.find(volume); root != known.end()) {
+      roots.insert(root->second);
+    }
+  }
+  const unsigned folders = unsigned((paths.size() + kKeptPerFolder - 1) / kKeptPerFolder);
   for (const std::wstring& root : roots) {
     const std::wstring kept = root + L"\\" + kKeptFolder;
     CreateDirectoryW(kept.c_str(), nullptr);
