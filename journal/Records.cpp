@@ -13,17 +13,29 @@ constexpr uint32_t kMaxRecord = 64u << 20;
 constexpr size_t kReadAhead = 1 << 20;
 
 uint32_t Crc32(const uint8_t* data, size_t size) {
+  // Eight bytes a step (slicing by eight): a save of a thousand tags with room writes some 5 MB of
+  // records, which a byte a step took 16 ms of the processor to check-sum in the 32-bit build.
   static const auto table = [] {
-    std::array<uint32_t, 256> t{};
+    std::array<std::array<uint32_t, 256>, 8> t{};
     for (uint32_t i = 0; i < 256; ++i) {
       uint32_t c = i;
       for (int k = 0; k < 8; ++k) c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-      t[i] = c;
+      t[0][i] = c;
+    }
+    for (uint32_t i = 0; i < 256; ++i) {
+      for (int k = 1; k < 8; ++k) t[k][i] = (t[k - 1][i] >> 8) ^ t[0][t[k - 1][i] & 0xFF];
     }
     return t;
   }();
   uint32_t c = 0xFFFFFFFFu;
-  for (size_t i = 0; i < size; ++i) c = table[(c ^ data[i]) & 0xFF] ^ (c >> 8);
+  for (; size >= 8; data += 8, size -= 8) {
+    const uint32_t low = c ^ (uint32_t(data[0]) | uint32_t(data[1]) << 8 |
+                              uint32_t(data[2]) << 16 | uint32_t(data[3]) << 24);
+    c = table[7][low & 0xFF] ^ table[6][(low >> 8) & 0xFF] ^ table[5][(low >> 16) & 0xFF] ^
+        table[4][low >> 24] ^ table[3][data[4]] ^ table[2][data[5]] ^ table[1][data[6]] ^
+        table[0][data[7]];
+  }
+  for (; size; ++data, --size) c = table[0][(c ^ *data) & 0xFF] ^ (c >> 8);
   return c ^ 0xFFFFFFFFu;
 }
 
