@@ -180,14 +180,10 @@ DWORD WINAPI RewriteWorker(void* argument) {
     const std::string path = *work.folder + "\\" + name;
     const std::string temporary =
         work.way->temporaries.empty() ? "" : work.way->temporaries + "\\" + name + ".new.tmp";
-    // A few dozen links a folder, as the journal keeps them: under Wine a new name is looked for
-    // through its whole folder.
+    // A few dozen links a folder, as the journal keeps them (under Wine a new name is looked for
+    // through its whole folder), in folders made before the first write, as the journal makes them.
     std::string kept;
-    if (!work.way->kept.empty()) {
-      const std::string folder = work.way->kept + "\\" + std::to_string(i / 32);
-      CreateDirectoryA(folder.c_str(), nullptr);
-      kept = folder + "\\" + name;
-    }
+    if (!work.way->kept.empty()) kept = work.way->kept + "\\" + std::to_string(i / 64) + "\\" + name;
     if (work.way->inPlace ? !BarePatch(path, work.way->flush)
                           : !BareRewrite(path, buffer, temporary, work.way->flush, kept))
       InterlockedIncrement(&work.failures);
@@ -201,6 +197,8 @@ int Rewrite(const std::string& folder, const RewriteWay& way) {
   if (!way.kept.empty()) CreateDirectoryA(way.kept.c_str(), nullptr);
   RewriteWork work{&folder, &names, &way};
   const double start = Now();
+  for (size_t i = 0; !way.kept.empty() && i < names.size(); i += 64)
+    CreateDirectoryA((way.kept + "\\" + std::to_string(i / 64)).c_str(), nullptr);
   std::vector<HANDLE> threads;
   for (int i = 1; i < way.threads; ++i)
     threads.push_back(CreateThread(nullptr, 0, RewriteWorker, &work, 0, nullptr));
