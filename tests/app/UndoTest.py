@@ -208,15 +208,7 @@ def answer(button, trial):
     window manager, a click that comes while the box is still being laid out can be lost, and the
     test then waited in vain for an undo nobody had asked for."""
     for attempt in range(3):
-        found = []
-        wait_until(lambda: found.append(wine_gui.probe("rect", "caption:元に戻す", button))
-                   or found[-1] or not wine_gui.exists("caption:元に戻す", "shown"), 10)
-        at = found[-1]
-        if not at:
-            check(attempt > 0, "killed (%d): found %s" % (trial, button))
-            return
-        x, y = at.split()
-        xdotool("mousemove", "--sync", x, y, "click", "1")
+        click(button, top="caption:元に戻す")
         if wait_until(lambda: not wine_gui.exists("caption:元に戻す", "shown"), 10):
             return
         print("     killed (%d): the box is still shown after click %d" % (trial, attempt + 1))
